@@ -1,0 +1,40 @@
+#pragma once
+// Text helpers: UTF-16 in memory, UTF-8 on the Linux side and in zkq's output,
+// code page 932 (Shift-JIS) in files and mail.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace zkq {
+
+// UTF-8 <-> UTF-16. Ill-formed input becomes U+FFFD; never throws.
+std::string ToUtf8(std::u16string_view text);
+std::u16string FromUtf8(std::string_view bytes);
+
+// Code page 932 with Windows' own table. Decoding: a byte that starts no valid
+// character, or a lead byte followed by an invalid trail byte, becomes U+30FB
+// (KATAKANA MIDDLE DOT) exactly where Windows puts it. Encoding: a character that
+// code page 932 cannot represent becomes "?" (0x3F), as WideCharToMultiByte does.
+std::u16string DecodeCp932(std::string_view bytes);
+std::string EncodeCp932(std::u16string_view text);
+// True for a byte that begins a double-byte character in code page 932.
+bool IsCp932LeadByte(std::uint8_t byte);
+
+// Removes U+0020 blanks at both ends (the only characters trimming removes).
+std::u16string Trim(std::u16string_view text);
+std::u16string_view TrimView(std::u16string_view text);
+
+// Half-width katakana (U+FF61..U+FF9F) to full-width.
+// Composed: a following voiced or semi-voiced sound mark joins the kana before it
+// ("ｶﾞ" -> "ガ"), so the result can be shorter; Windows' LCMAP_FULLWIDTH does this.
+// Per character: each half-width character maps on its own ("ｶﾞ" -> "カ゛").
+// Everything outside the half-width katakana block is left as it is.
+std::u16string HalfToFullKatakana(std::u16string_view text);
+std::u16string HalfToFullKatakanaEach(std::u16string_view text);
+
+// Replaces every occurrence of what, scanning left to right and resuming after
+// the inserted text, so the replacement is never searched again.
+std::u16string ReplaceAll(std::u16string_view text, std::u16string_view what,
+                          std::u16string_view with);
+
+}  // namespace zkq

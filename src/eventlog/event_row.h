@@ -1,0 +1,22 @@
+#pragma once
+// One event record as the lists show it: eight display texts.
+#include <string>
+#include <vector>
+
+namespace zkq {
+
+struct EventRow {
+  std::u16string type;      // "エラー", "警告", "情報", "成功", "失敗" (or "" for other values)
+  std::u16string date;      // "yyyy/mm/dd"
+  std::u16string time;      // "hh:mm:ss"
+  std::u16string source;
+  std::u16string category;  // "なし" when the source has no category text
+  std::u16string eventId;   // low 16 bits, decimal
+  std::u16string user;      // "N/A", the account name, or "S-1-5-…"
+  std::u16string computer;
+  friend bool operator==(const EventRow&, const EventRow&) = default;
+};
+
+using EventList = std::vector<EventRow>;
+
+}  // namespace zkq
