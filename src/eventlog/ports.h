@@ -1,0 +1,55 @@
+#pragma once
+// What the event log reader needs from the platform. The Windows adapters live
+// in eventlog/win32; the .evt file reader is portable.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace zkq {
+
+inline constexpr std::uint32_t kErrorHandleEof = 38;
+
+// One open event log, read from the newest record to the oldest.
+class EventLog {
+ public:
+  virtual ~EventLog() = default;
+  // Points record at the next record's bytes (one EVENTLOGRECORD, valid until
+  // the next call). Returns 0, kErrorHandleEof at the end, or a Windows error code.
+  virtual std::uint32_t ReadNext(std::span<const std::uint8_t>& record) = 0;
+};
+
+class EventLogSource {
+ public:
+  virtual ~EventLogSource() = default;
+  // Opens the named log ("System", "Security", "Application") of server;
+  // nullptr when it cannot be opened.
+  virtual std::unique_ptr<EventLog> Open(std::u16string_view server, std::u16string_view logName) = 0;
+};
+
+class AccountNames {
+ public:
+  virtual ~AccountNames() = default;
+  // The account name (without domain) of a binary SID, or nothing.
+  virtual std::optional<std::u16string> LookupAccountSid(std::span<const std::uint8_t> sid) = 0;
+};
+
+// Registry, environment and message tables behind the category and error texts.
+class MessageTables {
+ public:
+  virtual ~MessageTables() = default;
+  // The source's "CategoryMessageFile" value; nothing when the source's key
+  // cannot be opened, "" when the value is missing.
+  virtual std::optional<std::u16string> CategoryMessageFile(std::u16string_view logName,
+                                                            std::u16string_view source) = 0;
+  // A variable of the process environment; "" when not set.
+  virtual std::u16string Environment(std::u16string_view name) = 0;
+  // Message id of the module at path, in the user's default language; "" on any failure.
+  virtual std::u16string FormatModuleMessage(std::u16string_view path, std::uint32_t messageId) = 0;
+  // The system's one-line text for a Windows error code; "" on failure.
+  virtual std::u16string FormatSystemMessage(std::uint32_t code) = 0;
+};
+
+}  // namespace zkq
