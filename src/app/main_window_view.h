@@ -36,6 +36,7 @@ class MainWindowView {
   virtual void SetStatus(const std::u16string& text) = 0;
   virtual void SetupListColumns(int listId, const std::vector<ListColumn>& columns) = 0;
   virtual void SetListRows(int listId, const std::vector<ListRow>& rows) = 0;
+  // May come before the window is first shown: it is then the state the window opens in.
   virtual void SetWindowState(WindowState state) = 0;
   virtual void EnableCheckTimer(bool enabled) = 0;  // tmrCheck, 60000 ms
   // Notification icon: add with the application title as tip and hide the
@@ -45,7 +46,8 @@ class MainWindowView {
   virtual void ShowFileMenuPopup() = 0;  // at the mouse position, current enabled states
   virtual void SetFocusTo(int id) = 0;   // ignored when the control is disabled
   virtual bool IsControlEnabled(int id) = 0;
-  virtual void OpenHelp(unsigned command) = 0;  // WinHelp with the help file path
+  // WinHelp with the window, the help file and command (3 contents, 0x105 partial key, 2 quit).
+  virtual void OpenHelp(const std::u16string& helpFile, unsigned command) = 0;
   virtual void EndProgram() = 0;                // ends the message loop; nothing later runs
 };
 
@@ -61,7 +63,8 @@ class SystemInfo {
 class ServiceControl {
  public:
   virtual ~ServiceControl() = default;
-  // Register or remove the service and report the outcome to the user; true on success.
+  // Register (with the interactive flag set) or remove the service; true on
+  // success. The caller reports the outcome to the user.
   virtual bool Install() = 0;
   virtual bool Uninstall() = 0;
   // Accept pause and continue, then start the service dispatch (returns at once).
