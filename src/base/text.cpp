@@ -1,0 +1,149 @@
+#include "base/text.h"
+
+namespace zkq {
+
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+void AppendUtf16(std::u16string& out, char32_t c) {
+  if (c < 0x10000) {
+    out.push_back(static_cast<char16_t>(c));
+  } else {
+    c -= 0x10000;
+    out.push_back(static_cast<char16_t>(0xD800 | (c >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 | (c & 0x3FF)));
+  }
+}
+
+bool IsBlank(char16_t c) { return c == u' '; }
+
+}  // namespace
+
+std::string ToUtf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c < 0xE000) {
+      c = kReplacement;  // a surrogate without its partner
+    }
+    AppendUtf8(out, c);
+  }
+  return out;
+}
+
+std::u16string FromUtf8(std::string_view bytes) {
+  std::u16string out;
+  out.reserve(bytes.size());
+  std::size_t i = 0;
+  const std::size_t n = bytes.size();
+  while (i < n) {
+    const auto b0 = static_cast<unsigned char>(bytes[i]);
+    if (b0 < 0x80) {
+      out.push_back(b0);
+      ++i;
+      continue;
+    }
+    int length = 0;
+    char32_t c = 0;
+    // The allowed range of the second byte excludes overlong forms,
+    // surrogates and values past U+10FFFF at the earliest byte.
+    unsigned char low = 0x80, high = 0xBF;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+      length = 2;
+      c = b0 & 0x1F;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+      length = 3;
+      c = b0 & 0x0F;
+      if (b0 == 0xE0) low = 0xA0;
+      if (b0 == 0xED) high = 0x9F;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+      length = 4;
+      c = b0 & 0x07;
+      if (b0 == 0xF0) low = 0x90;
+      if (b0 == 0xF4) high = 0x8F;
+    } else {
+      out.push_back(kReplacement);
+      ++i;
+      continue;
+    }
+    // A broken sequence is replaced as a whole up to the first byte that does
+    // not fit, and decoding resumes at that byte.
+    std::size_t j = i + 1;
+    bool complete = true;
+    for (int k = 1; k < length; ++k, ++j) {
+      if (j >= n) {
+        complete = false;
+        break;
+      }
+      const auto b = static_cast<unsigned char>(bytes[j]);
+      if (b < low || b > high) {
+        complete = false;
+        break;
+      }
+      low = 0x80;
+      high = 0xBF;
+      c = (c << 6) | (b & 0x3F);
+    }
+    if (complete) {
+      AppendUtf16(out, c);
+    } else {
+      out.push_back(kReplacement);
+    }
+    i = j;
+  }
+  return out;
+}
+
+std::u16string_view TrimView(std::u16string_view text) {
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end && IsBlank(text[begin])) ++begin;
+  while (end > begin && IsBlank(text[end - 1])) --end;
+  return text.substr(begin, end - begin);
+}
+
+std::u16string Trim(std::u16string_view text) { return std::u16string(TrimView(text)); }
+
+std::u16string ReplaceAll(std::u16string_view text, std::u16string_view what,
+                          std::u16string_view with) {
+  // Nothing to look for would match everywhere and never advance.
+  if (what.empty()) return std::u16string(text);
+  std::u16string out;
+  out.reserve(text.size());
+  std::size_t pos = 0;
+  for (;;) {
+    const std::size_t hit = text.find(what, pos);
+    if (hit == std::u16string_view::npos) break;
+    out.append(text.substr(pos, hit - pos));
+    out.append(with);
+    pos = hit + what.size();
+  }
+  out.append(text.substr(pos));
+  return out;
+}
+
+}  // namespace zkq
