@@ -2,8 +2,11 @@
 // The rules file: one rule a line, a kind and five ";"-separated fields, in
 // code page 932 (see LoadRuleLists for the reading rules).
 #include <array>
+#include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/ports.h"
@@ -33,6 +36,28 @@ struct RuleSet {
 
 inline constexpr char16_t kIncludeTarget[] = u"対象";
 inline constexpr char16_t kExcludeTarget[] = u"除外";
+
+// The kinds at the start of a line, compared exactly.
+inline constexpr char16_t kSystemKind[] = u"System";
+inline constexpr char16_t kSecurityKind[] = u"Security";
+inline constexpr char16_t kApplicationKind[] = u"Application";
+inline constexpr char16_t kServiceKind[] = u"Service";
+
+// The writer counts the rules of a list with a signed 16-bit counter.
+inline constexpr std::size_t kMaxRulesPerList = 32767;
+
+inline constexpr char16_t kRulesLoadFailedMessage[] =
+    u"監視ルールをロードできません！\r\n設定ファイルのフォーマットが間違っている可能性があります！";
+inline constexpr char16_t kRulesSavedMessage[] = u"設定ファイルが更新されました！";
+inline constexpr char16_t kRulesSaveFailedMessage[] = u"監視ルールの保存に失敗しました。！";
+
+// Empties rules, then fills it from the bytes of a rules file (code page 932).
+// Returns false at the first malformed line; the rules of the lines before it stay.
+bool ParseRuleLists(std::string_view fileBytes, RuleSet& rules);
+
+// The bytes SaveRuleLists writes for rules (code page 932, CR LF line ends);
+// nothing when a list holds more than kMaxRulesPerList rules.
+std::optional<std::string> FormatRuleLists(const RuleSet& rules);
 
 // Empties rules, then fills it from the file. On failure shows the load-failure
 // message, keeps the rules read before the faulty line and returns false.
