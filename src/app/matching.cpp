@@ -1,0 +1,36 @@
+#include "app/matching.h"
+
+#include <new>
+
+namespace zkq {
+
+void MatchEvents(const std::vector<MonitoringRule>& rules, const EventList& events,
+                 EventList& matches) {
+  matches.clear();
+  for (const auto& row : events) {
+    if (RowPasses(rules, row)) AddEventRow(matches, row);
+  }
+}
+
+void AddEventRow(EventList& list, const EventRow& row) {
+  try {
+    list.push_back(row);
+  } catch (const std::bad_alloc&) {
+    // A row that cannot be held is left out; the cycle still mails the others.
+  }
+}
+
+void AppendAlertSection(std::u16string& alertText, std::u16string_view displayName,
+                        const EventList& matches) {
+  if (matches.empty()) return;
+  try {
+    alertText += u"［";
+    alertText += displayName;
+    alertText += u"］\r\n";
+    for (const auto& row : matches) AppendAlertLine(alertText, row);
+  } catch (const std::bad_alloc&) {
+    // Out of memory part-way: what is already in the alert text still goes out.
+  }
+}
+
+}  // namespace zkq
