@@ -1,6 +1,8 @@
 #pragma once
 // ReadEventLogRows: one log into event rows, newest first, from the stamp on.
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "base/ports.h"
@@ -22,5 +24,14 @@ struct EventLogContext {
 std::int32_t ReadEventLogRows(EventList& list, std::u16string_view logName,
                               std::u16string_view computerName, std::u16string_view dateStamp,
                               std::u16string_view timeStamp, EventLogContext& context);
+
+// The stamp "dateStamp timeStamp" as seconds on the records' clock; nothing when
+// it is no date and time (then every record is listed).
+std::optional<std::int64_t> StampSeconds(std::u16string_view dateStamp,
+                                         std::u16string_view timeStamp);
+
+// "ReadEventLog function fails." CR LF "ErrNumber = 0x0000001F" CR LF and the
+// system's text for the code.
+std::u16string ReadFailureText(std::uint32_t code, MessageTables& tables);
 
 }  // namespace zkq

@@ -1,0 +1,61 @@
+#pragma once
+// Exported or copied .evt event log files: the 48-byte header, the records in a
+// ring that wraps from the end of the file back to offset 48, and the 40-byte
+// end-of-file record that marks where the newest record ends.
+//
+// A log copied while in use ("dirty") has a stale header, so the end-of-file
+// record is found by its signature; the records are then read newest first,
+// backwards through the length copy that ends every record, down to the oldest
+// record the end-of-file record names. Whatever lies in the unused space beyond
+// is stale and not part of the log.
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "eventlog/ports.h"
+
+namespace zkq {
+
+inline constexpr std::size_t kEvtHeaderSize = 48;
+inline constexpr std::size_t kEvtEofRecordSize = 40;
+inline constexpr std::uint32_t kEvtFlagDirty = 0x1;
+inline constexpr std::uint32_t kEvtFlagWrapped = 0x2;
+// What the event log service answers for a log whose record chain is broken.
+inline constexpr std::uint32_t kErrorEventlogFileCorrupt = 1500;
+
+enum class EvtOpenError { None, Missing, Unreadable, NotEventLog };
+
+struct EvtOpenResult {
+  std::unique_ptr<EventLog> log;  // set when error is None
+  EvtOpenError error = EvtOpenError::None;
+};
+
+// Takes the file's bytes; nullptr when they are no event log (no valid header).
+std::unique_ptr<EventLog> OpenEvtBytes(std::vector<std::uint8_t> bytes);
+
+// Reads the whole file into memory and opens it.
+EvtOpenResult OpenEvtFile(const std::filesystem::path& path);
+
+// A log that has no records (an absent file is an empty log).
+std::unique_ptr<EventLog> EmptyEventLog();
+
+// The three logs as System.evt, Security.evt and Application.evt of a folder.
+// The file name is matched without regard to letter case, so a copied
+// "SYSTEM.EVT" serves as well. An absent file reads as an empty log; a file
+// that cannot be read or is no event log cannot be opened (nullptr).
+class EvtFileSource : public EventLogSource {
+ public:
+  explicit EvtFileSource(std::filesystem::path dir);
+  std::unique_ptr<EventLog> Open(std::u16string_view server, std::u16string_view logName) override;
+  // The file that serves logName (it may not exist).
+  std::filesystem::path PathOf(std::u16string_view logName) const;
+
+ private:
+  std::filesystem::path dir_;
+};
+
+}  // namespace zkq

@@ -1,0 +1,40 @@
+#include "eventlog/reader.h"
+
+#include "base/datetime.h"
+#include "eventlog/row_decoder.h"
+
+namespace zkq {
+
+std::u16string ReadFailureText(std::uint32_t code, MessageTables& tables) {
+  static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+  std::u16string text = u"ReadEventLog function fails.\r\nErrNumber = 0x";
+  for (int shift = 28; shift >= 0; shift -= 4) text.push_back(kHex[(code >> shift) & 0xF]);
+  text.append(u"\r\n");
+  text.append(tables.FormatSystemMessage(code));
+  return text;
+}
+
+std::optional<std::int64_t> StampSeconds(std::u16string_view dateStamp,
+                                         std::u16string_view timeStamp) {
+  if (std::optional<DateTime> stamp = ParseStamp(dateStamp, timeStamp)) return stamp->ToSeconds();
+  return std::nullopt;
+}
+
+std::int32_t ReadEventLogRows(EventList& list, std::u16string_view logName,
+                              std::u16string_view computerName, std::u16string_view dateStamp,
+                              std::u16string_view timeStamp, EventLogContext& context) {
+  // An EventList cannot refuse to be cleared, so the -1 status of a list that
+  // is not an event list never arises here.
+  list.clear();
+  std::unique_ptr<EventLog> log = context.logs.Open(computerName, logName);
+  if (!log) return 0;
+
+  const std::optional<std::int64_t> stamp = StampSeconds(dateStamp, timeStamp);
+  EventRowDecoder decoder(logName, context.accounts, context.tables);
+  const std::uint32_t code = ForEachEventRow(
+      *log, decoder, stamp, [&list](const EventRowView& row) { list.push_back(row.ToRow()); });
+  if (code != 0) context.boxes.Show(ReadFailureText(code, context.tables), MessageIcon::Exclamation);
+  return 0;
+}
+
+}  // namespace zkq

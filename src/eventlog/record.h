@@ -1,0 +1,49 @@
+#pragma once
+// One EVENTLOGRECORD in the wide layout (UTF-16LE names), as the event log API
+// and exported .evt files hold it. Decoding never allocates and never reads
+// outside the bytes it is given, whatever the record claims about its sizes.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace zkq {
+
+inline constexpr std::uint32_t kRecordSignature = 0x654c664c;  // "LfLe"
+inline constexpr std::size_t kRecordHeaderSize = 56;
+
+enum class SidState {
+  None,        // UserSidLength is 0
+  Readable,    // a well-formed SID lies inside the record
+  Unreadable,  // the record names a SID that lies outside it or is malformed
+};
+
+struct RecordFields {
+  std::uint32_t length = 0, reserved = 0, recordNumber = 0;
+  std::uint32_t timeGenerated = 0, timeWritten = 0, eventId = 0;
+  std::uint16_t eventType = 0, numStrings = 0, category = 0;
+  // Source and computer names: UTF-16LE bytes without the NUL, always an even count.
+  std::span<const std::uint8_t> source, computer;
+  SidState sidState = SidState::None;
+  std::span<const std::uint8_t> sid;  // exactly the SID's own bytes when Readable
+};
+
+// Reads what can be read: header fields that do not fit are left 0, a name
+// without its NUL ends at the record's end.
+RecordFields DecodeRecordFields(std::span<const std::uint8_t> record) noexcept;
+
+// The type text of column 0; "" for values outside the table.
+std::u16string_view EventTypeText(std::uint16_t eventType) noexcept;
+
+// Appends the UTF-16LE bytes as text (an odd last byte is dropped).
+void AppendUtf16Le(std::u16string& out, std::span<const std::uint8_t> bytes);
+
+// Appends "S-1-5" and "-" plus each sub-authority as unsigned decimal. The
+// prefix is fixed, whatever revision and authority the SID carries.
+void AppendSidText(std::u16string& out, std::span<const std::uint8_t> sid);
+
+// Appends the unsigned decimal text of value.
+void AppendDecimal(std::u16string& out, std::uint32_t value);
+
+}  // namespace zkq

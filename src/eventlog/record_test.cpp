@@ -1,0 +1,236 @@
+#include "eventlog/record.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "base/text.h"
+#include "eventlog/evt_builder.h"
+#include "eventlog/no_lookups.h"
+#include "eventlog/row_decoder.h"
+
+namespace zkq {
+namespace {
+
+std::u16string Text(std::span<const std::uint8_t> utf16le) {
+  std::u16string out;
+  AppendUtf16Le(out, utf16le);
+  return out;
+}
+
+// The row a record gives on a machine without account or category lookups.
+EventRow RowOf(const Bytes& record) {
+  NoAccountNames accounts;
+  NoMessageTables tables;
+  EventRowDecoder decoder(u"System", accounts, tables);
+  EventRowView view;
+  EXPECT_TRUE(decoder.Decode(record, std::nullopt, view));
+  return view.ToRow();
+}
+
+TEST(RecordDecoding, ReadsEveryFieldOfAWholeRecord) {
+  RecordSpec spec;
+  spec.number = 7454;
+  spec.timeGenerated = 1333774680;
+  spec.timeWritten = 1333774681;
+  spec.eventId = 0x40001B7C;
+  spec.type = 4;
+  spec.category = 3;
+  spec.source = u"Service Control Manager";
+  spec.computer = u"WKS-WINXP32BIT";
+  spec.sid = MakeSid(5, {18});
+  spec.strings = {u"Google Update Service (gupdate)", u"stopped"};
+  spec.data = {1, 2, 3};
+  const Bytes record = BuildRecord(spec);
+
+  const RecordFields f = DecodeRecordFields(record);
+  EXPECT_EQ(f.length, record.size());
+  EXPECT_EQ(f.reserved, kRecordSignature);
+  EXPECT_EQ(f.recordNumber, 7454u);
+  EXPECT_EQ(f.timeGenerated, 1333774680u);
+  EXPECT_EQ(f.timeWritten, 1333774681u);
+  EXPECT_EQ(f.eventId, 0x40001B7Cu);
+  EXPECT_EQ(f.eventType, 4);
+  EXPECT_EQ(f.numStrings, 2);
+  EXPECT_EQ(f.category, 3);
+  EXPECT_EQ(Text(f.source), u"Service Control Manager");
+  EXPECT_EQ(Text(f.computer), u"WKS-WINXP32BIT");
+  ASSERT_EQ(f.sidState, SidState::Readable);
+  EXPECT_EQ(Bytes(f.sid.begin(), f.sid.end()), spec.sid);
+}
+
+TEST(RecordDecoding, RowColumns) {
+  struct Case {
+    const char* name;
+    RecordSpec spec;
+    EventRow want;
+  };
+  auto spec = [](auto change) {
+    RecordSpec s;
+    s.timeWritten = 1088208000;  // 2004-06-26 00:00:00 UTC
+    s.source = u"Disk";
+    s.computer = u"PC1";
+    change(s);
+    return s;
+  };
+  const std::vector<Case> cases = {
+      {"no SID", spec([](RecordSpec&) {}),
+       {u"情報", u"2004/06/26", u"09:00:00", u"Disk", u"なし", u"0", u"N/A", u"PC1"}},
+      {"unknown domain SID, sub-authorities of 2^31 and more", spec([](RecordSpec& s) {
+         s.sid = MakeSid(5, {21, 2147483648u, 4294967295u, 3000000000u, 1001});
+       }),
+       {u"情報", u"2004/06/26", u"09:00:00", u"Disk", u"なし", u"0",
+        u"S-1-5-21-2147483648-4294967295-3000000000-1001", u"PC1"}},
+      {"the prefix stays S-1-5 for another authority", spec([](RecordSpec& s) {
+         s.sid = MakeSid(16, {12288});
+       }),
+       {u"情報", u"2004/06/26", u"09:00:00", u"Disk", u"なし", u"0", u"S-1-5-12288", u"PC1"}},
+      {"SID without sub-authorities", spec([](RecordSpec& s) { s.sid = MakeSid(5, {}); }),
+       {u"情報", u"2004/06/26", u"09:00:00", u"Disk", u"なし", u"0", u"S-1-5", u"PC1"}},
+      {"identifier 25 with the informational severity bit", spec([](RecordSpec& s) {
+         s.eventId = 0x40000019;
+       }),
+       {u"情報", u"2004/06/26", u"09:00:00", u"Disk", u"なし", u"25", u"N/A", u"PC1"}},
+      {"identifier with every high bit", spec([](RecordSpec& s) { s.eventId = 0xFFFFFFFF; }),
+       {u"情報", u"2004/06/26", u"09:00:00", u"Disk", u"なし", u"65535", u"N/A", u"PC1"}},
+      {"blanks around source and computer", spec([](RecordSpec& s) {
+         s.source = u"  Disk ";
+         s.computer = u" PC1  ";
+       }),
+       {u"情報", u"2004/06/26", u"09:00:00", u"Disk", u"なし", u"0", u"N/A", u"PC1"}},
+      {"Japanese names", spec([](RecordSpec& s) {
+         s.source = u"監視サービス";
+         s.computer = u"サーバー";
+       }),
+       {u"情報", u"2004/06/26", u"09:00:00", u"監視サービス", u"なし", u"0", u"N/A", u"サーバー"}},
+      {"last second before 1970 in UTC", spec([](RecordSpec& s) { s.timeWritten = 0xFFFFFFFF; }),
+       {u"情報", u"1970/01/01", u"08:59:59", u"Disk", u"なし", u"0", u"N/A", u"PC1"}},
+      {"earliest signed time", spec([](RecordSpec& s) { s.timeWritten = 0x80000000; }),
+       {u"情報", u"1901/12/14", u"05:45:52", u"Disk", u"なし", u"0", u"N/A", u"PC1"}},
+      {"latest signed time", spec([](RecordSpec& s) { s.timeWritten = 0x7FFFFFFF; }),
+       {u"情報", u"2038/01/19", u"12:14:07", u"Disk", u"なし", u"0", u"N/A", u"PC1"}},
+      {"the day turns at 15:00 UTC", spec([](RecordSpec& s) { s.timeWritten = 1088262000; }),
+       {u"情報", u"2004/06/27", u"00:00:00", u"Disk", u"なし", u"0", u"N/A", u"PC1"}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(RowOf(BuildRecord(c.spec)), c.want) << c.name;
+  }
+}
+
+TEST(RecordDecoding, TypeTexts) {
+  const std::vector<std::pair<std::uint16_t, std::u16string>> cases = {
+      {1, u"エラー"}, {2, u"警告"}, {4, u"情報"}, {8, u"成功"}, {16, u"失敗"},
+      {0, u""},       {3, u""},     {32, u""},    {0xFFFF, u""}};
+  for (const auto& [type, want] : cases) {
+    RecordSpec spec;
+    spec.type = type;
+    EXPECT_EQ(RowOf(BuildRecord(spec)).type, want) << "type " << type;
+  }
+}
+
+TEST(RecordDecoding, TruncatedRecordsYieldWhatTheyHold) {
+  RecordSpec spec;
+  spec.number = 42;
+  spec.eventId = 7036;
+  spec.source = u"Src";
+  spec.computer = u"HOST";
+  spec.sid = MakeSid(5, {18});
+  const Bytes whole = BuildRecord(spec);
+  // Header 56, "Src\0" to 64, "HOST\0" to 74, padding to 76, SID to 88, length to 92.
+  struct Case {
+    std::size_t keep;
+    std::uint32_t number, eventId;
+    std::u16string source, computer;
+    SidState sid;
+  };
+  const std::vector<Case> cases = {
+      {0, 0, 0, u"", u"", SidState::None},
+      {11, 0, 0, u"", u"", SidState::None},
+      {24, 42, 7036, u"", u"", SidState::None},
+      {41, 42, 7036, u"", u"", SidState::None},
+      {56, 42, 7036, u"", u"", SidState::Unreadable},
+      {61, 42, 7036, u"Sr", u"", SidState::Unreadable},
+      {70, 42, 7036, u"Src", u"HOS", SidState::Unreadable},
+      {87, 42, 7036, u"Src", u"HOST", SidState::Unreadable},
+      {88, 42, 7036, u"Src", u"HOST", SidState::Readable},
+  };
+  for (const Case& c : cases) {
+    // A copy of exactly the kept bytes, so a read past them is a sanitizer fault.
+    const Bytes cut(whole.begin(), whole.begin() + c.keep);
+    const RecordFields f = DecodeRecordFields(cut);
+    EXPECT_EQ(f.recordNumber, c.number) << c.keep;
+    EXPECT_EQ(f.eventId, c.eventId) << c.keep;
+    EXPECT_EQ(Text(f.source), c.source) << c.keep;
+    EXPECT_EQ(Text(f.computer), c.computer) << c.keep;
+    EXPECT_EQ(f.sidState, c.sid) << c.keep;
+  }
+}
+
+TEST(RecordDecoding, LyingRecordsNeverReachOutside) {
+  RecordSpec spec;
+  spec.source = u"Src";
+  spec.computer = u"HOST";
+  spec.sid = MakeSid(5, {21, 1, 2, 3, 500});
+  const Bytes base = BuildRecord(spec);
+  struct Case {
+    const char* name;
+    std::size_t at;
+    std::uint32_t value;
+    std::u16string user;
+  };
+  const std::vector<Case> cases = {
+      {"SID length beyond the record", 40, 0x1000, u""},
+      {"SID length of 4 GiB", 40, 0xFFFFFFFF, u""},
+      {"SID offset beyond the record", 44, 0x10000, u""},
+      {"SID offset and length overflow 32 bits", 44, 0xFFFFFFF0, u""},
+      {"SID inside the header", 44, 8, u""},
+      {"SID shorter than its sub-authorities", 40, 12, u""},
+      {"record length far larger than the bytes", 0, 0x7FFFFFFF, u"S-1-5-21-1-2-3-500"},
+      {"record length smaller than the header", 0, 8, u"S-1-5-21-1-2-3-500"},
+      {"string offset beyond the record", 36, 0xFFFFFFFF, u"S-1-5-21-1-2-3-500"},
+  };
+  for (const Case& c : cases) {
+    Bytes record = base;
+    PutU32(record, c.at, c.value);
+    const EventRow row = RowOf(record);
+    EXPECT_EQ(row.user, c.user) << c.name;
+    EXPECT_EQ(row.source, u"Src") << c.name;
+    EXPECT_EQ(row.computer, u"HOST") << c.name;
+  }
+
+  // The sub-authority count byte: more than a SID can hold, then more than the length holds.
+  const std::size_t sidOffset = DecodeRecordFields(base).sid.data() - base.data();
+  Bytes tooMany = base;
+  tooMany[sidOffset + 1] = 16;
+  EXPECT_EQ(DecodeRecordFields(tooMany).sidState, SidState::Unreadable);
+  Bytes moreThanHeld = base;
+  moreThanHeld[sidOffset + 1] = 6;
+  EXPECT_EQ(DecodeRecordFields(moreThanHeld).sidState, SidState::Unreadable);
+}
+
+TEST(RecordDecoding, UnterminatedNamesEndAtTheRecord) {
+  RecordSpec spec;
+  spec.source = u"Src";
+  spec.computer = u"HOST";
+  Bytes record = BuildRecord(spec);
+  // Overwrite every NUL after the header with 'x' (except the length copy).
+  for (std::size_t i = 56; i + 4 < record.size(); i += 2) {
+    if (record[i] == 0 && record[i + 1] == 0) record[i] = 'x';
+  }
+  const RecordFields f = DecodeRecordFields(record);
+  EXPECT_EQ(Text(f.source), u"SrcxHOSTxx");
+  EXPECT_TRUE(f.computer.empty());
+}
+
+TEST(RecordDecoding, NamesLongerThan255Characters) {
+  RecordSpec spec;
+  spec.source = std::u16string(300, u'S');
+  spec.computer = std::u16string(260, u'C');
+  const EventRow row = RowOf(BuildRecord(spec));
+  EXPECT_EQ(row.source, spec.source);
+  EXPECT_EQ(row.computer, spec.computer);
+}
+
+}  // namespace
+}  // namespace zkq

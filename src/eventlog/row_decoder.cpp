@@ -1,0 +1,95 @@
+#include "eventlog/row_decoder.h"
+
+#include "base/datetime.h"
+#include "base/text.h"
+#include "eventlog/category.h"
+#include "eventlog/record.h"
+
+namespace zkq {
+
+EventRow EventRowView::ToRow() const {
+  return EventRow{std::u16string(type),     std::u16string(date),    std::u16string(time),
+                  std::u16string(source),   std::u16string(category), std::u16string(eventId),
+                  std::u16string(user),     std::u16string(computer)};
+}
+
+EventRowDecoder::EventRowDecoder(std::u16string_view logName, AccountNames& accounts,
+                                 MessageTables& tables)
+    : logName_(logName), accounts_(accounts), tables_(tables) {}
+
+bool EventRowDecoder::Decode(std::span<const std::uint8_t> record,
+                             const std::optional<std::int64_t>& stampSeconds, EventRowView& row) {
+  const RecordFields f = DecodeRecordFields(record);
+  const std::int64_t seconds = RecordSeconds(f.timeWritten);
+  if (stampSeconds && *stampSeconds > seconds) return false;
+
+  // Records come in time order, so the calendar work is done once a day.
+  std::int64_t day = seconds / 86400;
+  if (seconds % 86400 < 0) --day;
+  if (day != day_) {
+    FormatDate(DateTime::FromSeconds(day * 86400), date_);
+    day_ = day;
+  }
+  const int inDay = static_cast<int>(seconds - day * 86400);
+  const int parts[3] = {inDay / 3600, inDay / 60 % 60, inDay % 60};
+  for (int i = 0; i < 3; ++i) {
+    time_[3 * i] = static_cast<char16_t>(u'0' + parts[i] / 10);
+    time_[3 * i + 1] = static_cast<char16_t>(u'0' + parts[i] % 10);
+    if (i < 2) time_[3 * i + 2] = u':';
+  }
+
+  row.type = EventTypeText(f.eventType);
+  row.date = std::u16string_view(date_, 10);
+  row.time = std::u16string_view(time_, 8);
+  source_.clear();
+  AppendUtf16Le(source_, f.source);
+  row.source = TrimView(source_);
+  row.category = Category(f.source, f.category);
+  eventId_.clear();
+  AppendDecimal(eventId_, f.eventId & 0xFFFFu);
+  row.eventId = eventId_;
+  row.user = User(f);
+  computer_.clear();
+  AppendUtf16Le(computer_, f.computer);
+  row.computer = TrimView(computer_);
+  return true;
+}
+
+std::u16string_view EventRowDecoder::Category(std::span<const std::uint8_t> source,
+                                              std::uint16_t category) {
+  key_.clear();
+  AppendUtf16Le(key_, source);
+  key_.push_back(static_cast<char16_t>(category));
+  auto it = categories_.find(key_);
+  if (it == categories_.end()) {
+    // The registry key is named by the source exactly as the record holds it.
+    const std::u16string_view rawSource(key_.data(), key_.size() - 1);
+    const std::u16string text = ResolveCategoryText(tables_, logName_, rawSource, category);
+    std::u16string shown =
+        text.empty() ? std::u16string(u"なし") : Trim(ReplaceAll(text, u"\r\n", u""));
+    it = categories_.emplace(key_, std::move(shown)).first;
+  }
+  return it->second;
+}
+
+std::u16string_view EventRowDecoder::User(const RecordFields& f) {
+  switch (f.sidState) {
+    case SidState::None: return u"N/A";
+    case SidState::Unreadable: return u"";
+    case SidState::Readable: break;
+  }
+  sidKey_.assign(reinterpret_cast<const char*>(f.sid.data()), f.sid.size());
+  auto it = users_.find(sidKey_);
+  if (it == users_.end()) {
+    std::u16string text;
+    if (std::optional<std::u16string> name = accounts_.LookupAccountSid(f.sid)) {
+      text = Trim(*name);
+    } else {
+      AppendSidText(text, f.sid);
+    }
+    it = users_.emplace(sidKey_, std::move(text)).first;
+  }
+  return it->second;
+}
+
+}  // namespace zkq

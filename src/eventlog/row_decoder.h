@@ -1,0 +1,75 @@
+#pragma once
+// Turning records into the reader's eight display texts, shared by
+// ReadEventLogRows and the callers that stream rows without building an
+// EventList (zkq, the benchmark).
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "eventlog/event_row.h"
+#include "eventlog/ports.h"
+#include "eventlog/record.h"
+
+namespace zkq {
+
+// The columns of one row; valid until the decoder's next Decode.
+struct EventRowView {
+  std::u16string_view type, date, time, source, category, eventId, user, computer;
+  EventRow ToRow() const;
+};
+
+// The record time as seconds from 1970-01-01 00:00:00 of the local clock the
+// stamp is written in: 09:00:00 on that day plus the signed 32-bit TimeWritten.
+constexpr std::int64_t RecordSeconds(std::uint32_t timeWritten) {
+  return std::int64_t{static_cast<std::int32_t>(timeWritten)} + 9 * 3600;
+}
+
+// Decodes records of one log. Within its lifetime (one reading of one log) it
+// remembers the category text of each source and category and the account of
+// each SID, which gives the same rows as asking every time.
+class EventRowDecoder {
+ public:
+  EventRowDecoder(std::u16string_view logName, AccountNames& accounts, MessageTables& tables);
+
+  // Fills row for a record written at or after stampSeconds (every record when
+  // there is no stamp); false when the record is older and is skipped.
+  bool Decode(std::span<const std::uint8_t> record, const std::optional<std::int64_t>& stampSeconds,
+              EventRowView& row);
+
+ private:
+  std::u16string_view Category(std::span<const std::uint8_t> source, std::uint16_t category);
+  std::u16string_view User(const RecordFields& fields);
+
+  std::u16string logName_;
+  AccountNames& accounts_;
+  MessageTables& tables_;
+
+  // Scratch texts, reused from record to record.
+  std::u16string source_, computer_, eventId_, user_, key_;
+  char16_t date_[10] = {}, time_[8] = {};
+  std::int64_t day_ = INT64_MIN;
+
+  std::unordered_map<std::u16string, std::u16string> categories_;
+  std::string sidKey_;
+  std::unordered_map<std::string, std::u16string> users_;
+};
+
+// Reads log to its end and calls onRow for every row the decoder keeps, newest
+// first. Returns 0 when the log was read to its end, else the failing read's code.
+template <class OnRow>
+std::uint32_t ForEachEventRow(EventLog& log, EventRowDecoder& decoder,
+                              const std::optional<std::int64_t>& stampSeconds, OnRow&& onRow) {
+  std::span<const std::uint8_t> record;
+  EventRowView row;
+  for (;;) {
+    const std::uint32_t code = log.ReadNext(record);
+    if (code == kErrorHandleEof) return 0;
+    if (code != 0) return code;
+    if (decoder.Decode(record, stampSeconds, row)) onRow(static_cast<const EventRowView&>(row));
+  }
+}
+
+}  // namespace zkq
