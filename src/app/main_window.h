@@ -86,18 +86,6 @@ struct StartupValues {
   std::int16_t countdown = 0;
 };
 
-// The three event logs of a cycle, in their order.
-struct MonitoredLog {
-  RuleLog rules;
-  const char16_t* logName;      // passed to the reader
-  const char16_t* displayName;  // header of its section in the alert text
-};
-inline constexpr MonitoredLog kMonitoredLogs[] = {
-    {RuleLog::System, u"System", u"システム"},
-    {RuleLog::Security, u"Security", u"セキュリティ"},
-    {RuleLog::Application, u"Application", u"アプリケーション"},
-};
-
 class MainWindow {
  public:
   MainWindow(MainWindowPorts ports, StartupValues values);

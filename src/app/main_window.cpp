@@ -1,0 +1,538 @@
+#include "app/main_window.h"
+
+#include <charconv>
+#include <exception>
+#include <optional>
+
+#include "app/main_window_ids.h"
+#include "app/matching.h"
+#include "app/startup.h"
+#include "base/convert.h"
+#include "base/failure.h"
+#include "base/text.h"
+#include "eventlog/evt_file.h"
+#include "eventlog/reader.h"
+
+namespace zkq {
+
+namespace {
+
+constexpr char16_t kCrLf[] = u"\r\n";
+constexpr char16_t kStartFailed[] = u"起動に失敗しました！";
+constexpr char16_t kInvalidOption[] = u"Invalid command option";
+constexpr char16_t kInstalled[] = u"はサービスとして登録されました！";
+constexpr char16_t kNotInstalled[] = u"はサービスとして登録されませんでした！";
+constexpr char16_t kUninstalled[] = u"はサービスから削除されました！";
+constexpr char16_t kNotUninstalled[] = u"はサービスから削除されませんでした！";
+constexpr char16_t kStarted[] = u"稼動開始。[";
+constexpr char16_t kStopped[] = u"稼動停止。[";
+constexpr char16_t kNoFindings[] = u"監視処理を実行しましたが異常はありません。[";
+constexpr char16_t kMailSent[] = u"メール送信を完了しました。[";
+constexpr char16_t kMailFailed[] = u"メール送信に失敗しました。[";
+
+constexpr unsigned kHelpContents = 3;
+constexpr unsigned kHelpPartialKey = 0x105;
+constexpr unsigned kHelpQuit = 2;
+
+constexpr int kRuleListIds[] = {IDC_LSTSYSTEM, IDC_LSTSECURITY, IDC_LSTAPPLICATION};
+
+ListColumn Column(const char16_t* header, std::size_t blanks) {
+  std::u16string sample(header);
+  sample.append(blanks, u' ');
+  return {header, sample};
+}
+
+std::vector<ListRow> RowsOf(const EventList& events) {
+  std::vector<ListRow> rows;
+  rows.reserve(events.size());
+  for (const auto& e : events) {
+    rows.push_back({e.type, e.date, e.time, e.source, e.category, e.eventId, e.user, e.computer});
+  }
+  return rows;
+}
+
+// Tells, for a text that IsNumeric accepted, whether its value is exactly 1.
+bool NumericTextIsOne(std::u16string_view text) {
+  std::u16string_view t = text;
+  while (!t.empty() && (t.front() == u' ' || t.front() == u'\t')) t.remove_prefix(1);
+  while (!t.empty() && (t.back() == u' ' || t.back() == u'\t')) t.remove_suffix(1);
+  if (!t.empty() && t.front() == u'+') t.remove_prefix(1);
+  std::string ascii;
+  for (char16_t c : t) {
+    if (c > 0x7F) break;
+    ascii.push_back(static_cast<char>(c));
+  }
+  if (ascii.size() == t.size() && !ascii.empty() && ascii.front() != '&') {
+    double value = 0;
+    const auto [end, error] = std::from_chars(ascii.data(), ascii.data() + ascii.size(), value);
+    if (error == std::errc() && end == ascii.data() + ascii.size()) return value == 1.0;
+  }
+  // Hexadecimal and octal forms: a value beyond 16 bits is certainly not 1.
+  try {
+    return ToInt16(text) == 1;
+  } catch (const Failure& failure) {
+    if (failure.Description() == kOverflow) return false;
+    throw;
+  }
+}
+
+std::u16string DescriptionOf(const std::exception& error) { return FromUtf8(error.what()); }
+
+}  // namespace
+
+std::vector<ListColumn> EventRuleColumns() {
+  return {Column(u"指定", 4), Column(u"種類", 6), Column(u"ソース", 12), Column(u"分類", 6),
+          Column(u"イベント", 4)};
+}
+
+std::vector<ListColumn> ServiceRuleColumns() {
+  return {Column(u"サービス名", 26), Column(u"状態", 6)};
+}
+
+std::vector<ListColumn> EventRowColumns() {
+  return {Column(u"種類", 4),     Column(u"日付", 4),     Column(u"時刻", 4),
+          Column(u"ソース", 8),   Column(u"分類", 4),     Column(u"イベント", 4),
+          Column(u"ユーザー", 4), Column(u"コンピュータ", 0)};
+}
+
+bool IsFlagSet(std::u16string_view text) {
+  if (!IsNumeric(text)) throw Failure(kTypeMismatch);
+  return NumericTextIsOne(text);
+}
+
+MainWindow::MainWindow(MainWindowPorts ports, StartupValues values)
+    : ports_(ports),
+      programDir_(std::move(values.programDir)),
+      rawCommandLine_(std::move(values.rawCommandLine)),
+      commandLine_(std::move(values.commandLine)),
+      helpPath_(std::move(values.helpPath)),
+      settings_(std::move(values.settings)),
+      countdown_(values.countdown) {}
+
+void MainWindow::FormLoad() {
+  MainWindowView& view = ports_.view;
+  // The window as designed: stopped, and no about box in this version.
+  ShowRunState(false);
+  view.EnableMenuItem(IDM_HELP3, false);
+  try {
+    view.SetBusyCursor(true);
+    view.SetCaption(kAppTitle);
+    view.CenterOnScreen();
+    view.SetControlText(IDC_TXTSMTPSERVER, settings_.SmtpServer);
+    view.SetControlText(IDC_TXTSMTPPORT, settings_.SmtpPort);
+    view.SetControlText(IDC_TXTSMTPFROM, settings_.From);
+    view.SetControlText(IDC_TXTSMTPTO, settings_.To);
+    view.SetControlText(IDC_TXTSMTPSUBJECT, settings_.Subject);
+
+    // Examination begins at the moment of start-up, whatever the file held.
+    const DateTime now = ports_.clock.Now();
+    settings_.DateStamp = FormatDate(now);
+    settings_.TimeStamp = FormatTime(now);
+    view.SetControlText(IDC_TXTSTARTDATETIME, settings_.DateStamp + u" " + settings_.TimeStamp);
+    ports_.settingsFile.WriteIniString(kSettingsSection, u"DateStamp", settings_.DateStamp);
+    ports_.settingsFile.WriteIniString(kSettingsSection, u"TimeStamp", settings_.TimeStamp);
+
+    view.SetControlText(IDC_TXTINTERVAL, settings_.Interval);
+    const bool autoStart = IsFlagSet(settings_.AutoStart);
+    view.SetChecked(IDC_CHKSETTING0, autoStart);
+    const bool iconStart = IsFlagSet(settings_.IconStart);
+    view.SetChecked(IDC_CHKSETTING1, iconStart);
+    const bool serviceStart = IsFlagSet(settings_.ServiceStart);
+    view.SetChecked(IDC_CHKSETTING2, serviceStart);
+
+    computerName_ = ports_.system.ComputerName();
+    view.SetControlText(IDC_LBLCOMPUTERNAME, computerName_);
+    userName_ = ports_.system.UserName();
+    view.SetControlText(IDC_LBLUSERNAME, userName_);
+    view.SetCaption(kAppTitle);
+
+    for (int id : kRuleListIds) view.SetupListColumns(id, EventRuleColumns());
+    view.SetupListColumns(IDC_LSTSERVICES, ServiceRuleColumns());
+    view.SetupListColumns(IDC_LSTLOG1, EventRowColumns());
+    view.SetupListColumns(IDC_LSTLOG2, EventRowColumns());
+
+    LoadRules();
+
+    if (autoStart) {
+      DoStart();
+    } else {
+      view.EnableCheckTimer(false);
+    }
+
+    if (iconStart) {
+      MinimiseToTray();
+    } else {
+      view.SetWindowState(WindowState::Normal);
+    }
+
+    // Only the install option may carry blanks around it; the other tests
+    // read the command line as it came.
+    const std::u16string title(kAppTitle);
+    if (commandLine_ == u"-install") {
+      view.SetBusyCursor(false);
+      if (ports_.service.Install()) {
+        ports_.boxes.Show(title + kInstalled, MessageIcon::Information);
+      } else {
+        ports_.boxes.Show(title + kNotInstalled, MessageIcon::Exclamation);
+      }
+      ended_ = true;
+      view.EndProgram();
+      return;
+    }
+    if (rawCommandLine_ == u"-uninstall") {
+      view.SetBusyCursor(false);
+      if (ports_.service.Uninstall()) {
+        ports_.boxes.Show(title + kUninstalled, MessageIcon::Information);
+      } else {
+        ports_.boxes.Show(title + kNotUninstalled, MessageIcon::Exclamation);
+      }
+      ended_ = true;
+      view.EndProgram();
+      return;
+    }
+    if (!rawCommandLine_.empty()) {
+      view.SetBusyCursor(false);
+      ports_.boxes.Show(kInvalidOption, MessageIcon::None);
+      ended_ = true;
+      view.EndProgram();
+      return;
+    }
+
+    ports_.service.Connect();
+    if (serviceStart) {
+      MinimiseToTray();
+      DoStart();
+    }
+    view.SetBusyCursor(false);
+  } catch (const Failure& failure) {
+    view.SetBusyCursor(false);
+    ports_.boxes.Show(std::u16string(kStartFailed) + kCrLf + failure.Description(),
+                      MessageIcon::Exclamation);
+  } catch (const std::exception& error) {
+    view.SetBusyCursor(false);
+    ports_.boxes.Show(std::u16string(kStartFailed) + kCrLf + DescriptionOf(error),
+                      MessageIcon::Exclamation);
+  }
+}
+
+void MainWindow::ShowRunState(bool running) {
+  MainWindowView& view = ports_.view;
+  view.EnableControl(IDC_CMDSTART, !running);
+  view.EnableMenuItem(IDM_FILE0, !running);
+  view.EnableControl(IDC_CMDSTOP, running);
+  view.EnableMenuItem(IDM_FILE1, running);
+  view.EnableMenuItem(IDM_SETTING0, !running);
+}
+
+void MainWindow::DoStart() {
+  // Converted first, so that an Interval that is no number leaves every
+  // control as it was instead of a half-started monitor.
+  const std::int16_t countdown = CountdownFor(settings_);
+  ports_.view.SetStatus(kStarted + StampNowFixed() + u"]");
+  ShowRunState(true);
+  countdown_ = countdown;
+  ports_.view.EnableCheckTimer(true);
+  running_ = true;
+  cycleFailureShown_ = false;
+}
+
+void MainWindow::DoStop() {
+  // Stopping must work even when Interval cannot be converted; the failure is
+  // reported after the monitor has stopped.
+  std::optional<Failure> failure;
+  try {
+    countdown_ = CountdownFor(settings_);
+  } catch (const Failure& f) {
+    failure = f;
+  }
+  MainWindowView& view = ports_.view;
+  view.EnableCheckTimer(false);
+  running_ = false;
+  cycleFailureShown_ = false;
+  const DateTime now = ports_.clock.Now();
+  view.SetStatus(kStopped + FormatDate(now) + u" " + FormatTime(now) + u"]");
+  ShowRunState(false);
+  settings_.DateStamp = FormatDate(now);
+  settings_.TimeStamp = FormatTime(now);
+  view.SetControlText(IDC_TXTSTARTDATETIME, settings_.DateStamp + u" " + settings_.TimeStamp);
+  ports_.settingsFile.WriteIniString(kSettingsSection, u"DateStamp", settings_.DateStamp);
+  ports_.settingsFile.WriteIniString(kSettingsSection, u"TimeStamp", settings_.TimeStamp);
+  if (failure) throw *failure;
+}
+
+void MainWindow::StartClicked() {
+  if (ended_) return;
+  try {
+    DoStart();
+  } catch (const Failure& failure) {
+    ShowApplicationError(failure.Description());
+  } catch (const std::exception& error) {
+    ShowApplicationError(DescriptionOf(error));
+  }
+}
+
+void MainWindow::StopClicked() {
+  if (ended_) return;
+  try {
+    DoStop();
+  } catch (const Failure& failure) {
+    ShowApplicationError(failure.Description());
+  } catch (const std::exception& error) {
+    ShowApplicationError(DescriptionOf(error));
+  }
+}
+
+void MainWindow::ExitClicked() { Unload(); }
+
+void MainWindow::Unload() {
+  if (ended_) return;
+  ended_ = true;
+  ports_.view.OpenHelp(helpPath_, kHelpQuit);
+  ports_.view.EndProgram();
+}
+
+void MainWindow::SendClicked() {
+  if (ended_ || cycleInProgress_ || mailOpen_) return;
+  try {
+    Send();
+  } catch (const Failure& failure) {
+    ShowApplicationError(failure.Description());
+  } catch (const std::exception& error) {
+    ShowApplicationError(DescriptionOf(error));
+  }
+}
+
+void MainWindow::SettingsClicked() {
+  if (ended_) return;
+  try {
+    if (ports_.dialogs.OpenSettingsDialog(settings_)) ShowSettingsValues();
+  } catch (const Failure& failure) {
+    ShowApplicationError(failure.Description());
+  } catch (const std::exception& error) {
+    ShowApplicationError(DescriptionOf(error));
+  }
+}
+
+void MainWindow::ShowSettingsValues() {
+  MainWindowView& view = ports_.view;
+  view.SetControlText(IDC_TXTSMTPSERVER, settings_.SmtpServer);
+  view.SetControlText(IDC_TXTSMTPPORT, settings_.SmtpPort);
+  view.SetControlText(IDC_TXTSMTPFROM, settings_.From);
+  view.SetControlText(IDC_TXTSMTPTO, settings_.To);
+  view.SetControlText(IDC_TXTSMTPSUBJECT, settings_.Subject);
+  view.SetControlText(IDC_TXTSTARTDATETIME, settings_.DateStamp + u" " + settings_.TimeStamp);
+  view.SetControlText(IDC_TXTINTERVAL, settings_.Interval);
+  countdown_ = CountdownFor(settings_);
+  view.SetChecked(IDC_CHKSETTING0, IsFlagSet(settings_.AutoStart));
+  view.SetChecked(IDC_CHKSETTING1, IsFlagSet(settings_.IconStart));
+  view.SetChecked(IDC_CHKSETTING2, IsFlagSet(settings_.ServiceStart));
+}
+
+void MainWindow::MenuCommand(int id) {
+  if (ended_) return;
+  // A menu action that fails shows nothing; the window stays as it is.
+  try {
+    switch (id) {
+      case IDM_FILE0:
+        DoStart();
+        break;
+      case IDM_FILE1:
+        DoStop();
+        break;
+      case IDM_FILE2:
+        ExitClicked();
+        break;
+      case IDM_SETTING0:
+        // The editor and the cycle must not use the rules file at once.
+        if (running_) break;
+        ports_.dialogs.OpenRulesEditor();
+        if (!ended_) LoadRules();
+        break;
+      case IDM_SETTING1:
+        if (ports_.dialogs.OpenSettingsDialog(settings_) && !ended_) ShowSettingsValues();
+        break;
+      case IDM_HELP0:
+        ports_.view.OpenHelp(helpPath_, kHelpContents);
+        break;
+      case IDM_HELP1:
+        ports_.view.OpenHelp(helpPath_, kHelpPartialKey);
+        break;
+      default:
+        break;
+    }
+  } catch (const std::exception&) {
+  }
+}
+
+void MainWindow::OnCheckTimer() {
+  if (ended_ || !running_ || cycleInProgress_) return;
+  if (countdown_ >= 1) {
+    --countdown_;
+    return;
+  }
+  // A mail sent by hand is still open: the cycle runs at the next tick.
+  if (mailOpen_) return;
+  cycleInProgress_ = true;
+  try {
+    RunCycle();
+    cycleFailureShown_ = false;
+  } catch (const Failure& failure) {
+    alertText_.clear();
+    // The same fault would come back every minute; one message is enough
+    // until a cycle succeeds again.
+    if (!cycleFailureShown_ && !ended_) {
+      cycleFailureShown_ = true;
+      ShowApplicationError(failure.Description());
+    }
+  } catch (const std::exception& error) {
+    alertText_.clear();
+    if (!cycleFailureShown_ && !ended_) {
+      cycleFailureShown_ = true;
+      ShowApplicationError(DescriptionOf(error));
+    }
+  }
+  cycleInProgress_ = false;
+}
+
+void MainWindow::RunCycle() {
+  SettingsFile& file = ports_.settingsFile;
+  MainWindowView& view = ports_.view;
+  // The bound comes from the file, so that a stamp stored by the settings
+  // dialog since the last cycle takes effect now.
+  settings_.DateStamp = file.ReadIniString(kSettingsSection, u"DateStamp");
+  settings_.TimeStamp = file.ReadIniString(kSettingsSection, u"TimeStamp");
+  const DateTime now = ports_.clock.Now();
+  file.WriteIniString(kSettingsSection, u"DateStamp", FormatDate(now));
+  file.WriteIniString(kSettingsSection, u"TimeStamp", FormatTime(now));
+  if (ended_) return;
+
+  std::optional<EvtFileSource> evtFiles;
+  EventLogSource* logs = &ports_.liveLogs;
+  if (!settings_.EventLogDir.empty()) {
+    evtFiles.emplace(InProgramDir(settings_.EventLogDir));
+    logs = &*evtFiles;
+  }
+  EventLogContext context{*logs, ports_.accounts, ports_.tables, ports_.boxes};
+
+  for (const AlertLog& log : kAlertLogs) {
+    ReadEventLogRows(log1_, log.logName, computerName_, settings_.DateStamp, settings_.TimeStamp,
+                     context);
+    if (ended_) return;
+    view.SetListRows(IDC_LSTLOG1, RowsOf(log1_));
+    MatchEvents(rules_[log.rules], log1_, log2_);
+    view.SetListRows(IDC_LSTLOG2, RowsOf(log2_));
+    AppendAlertSection(alertText_, log.displayName, log2_);
+  }
+
+  ports_.serviceCheck.Check(rules_[RuleLog::Service], computerName_, alertText_);
+  if (ended_) return;
+
+  if (!alertText_.empty()) {
+    Send();
+    if (ended_) return;
+  } else {
+    view.SetStatus(kNoFindings + StampNowLocale() + u"]");
+  }
+  alertText_.clear();
+  countdown_ = CountdownFor(settings_);
+}
+
+void MainWindow::Send() {
+  if (mailOpen_) return;
+  MainWindowView& view = ports_.view;
+  AlertMail mail;
+  mail.server = Trim(view.ControlText(IDC_TXTSMTPSERVER));
+  mail.port = Trim(view.ControlText(IDC_TXTSMTPPORT));
+  mail.fromAddress = Trim(view.ControlText(IDC_TXTSMTPFROM));
+  mail.toList = Trim(view.ControlText(IDC_TXTSMTPTO));
+  mail.subject = Trim(view.ControlText(IDC_TXTSMTPSUBJECT)) + u" - " + computerName_;
+  mail.body = alertText_;
+
+  struct MailOpen {
+    bool& flag;
+    explicit MailOpen(bool& f) : flag(f) { flag = true; }
+    ~MailOpen() { flag = false; }
+  };
+  bool sent = false;
+  {
+    MailOpen open(mailOpen_);
+    sent = ports_.sender.Send(mail);
+  }
+  if (ended_) return;
+  view.SetStatus((sent ? kMailSent : kMailFailed) + StampNowLocale() + u"]");
+}
+
+void MainWindow::LoadRules() {
+  LoadRuleLists(InProgramDir(settings_.Rules), rules_, ports_.boxes);
+  ShowRules();
+}
+
+void MainWindow::ShowRules() {
+  const RuleLog eventLogs[] = {RuleLog::System, RuleLog::Security, RuleLog::Application};
+  for (int i = 0; i < 3; ++i) {
+    std::vector<ListRow> rows;
+    for (const auto& r : rules_[eventLogs[i]]) {
+      rows.push_back({r.target, r.eventType, r.source, r.category, r.eventId});
+    }
+    ports_.view.SetListRows(kRuleListIds[i], rows);
+  }
+  std::vector<ListRow> rows;
+  for (const auto& r : rules_[RuleLog::Service]) rows.push_back({r.serviceName, r.state});
+  ports_.view.SetListRows(IDC_LSTSERVICES, rows);
+}
+
+void MainWindow::MinimiseToTray() {
+  ports_.view.SetWindowState(WindowState::Minimized);
+  Resized(WindowState::Minimized);
+}
+
+void MainWindow::Resized(WindowState state) {
+  if (ended_ || state != WindowState::Minimized || iconised_) return;
+  ports_.view.AddTrayIcon();
+  iconised_ = true;
+}
+
+void MainWindow::TrayDoubleClicked() {
+  if (ended_ || !iconised_) return;
+  ports_.view.RemoveTrayIconAndRestore();
+  iconised_ = false;
+}
+
+void MainWindow::TrayRightClicked() {
+  if (ended_) return;
+  ports_.view.ShowFileMenuPopup();
+}
+
+void MainWindow::RuleListFocused(int listId) {
+  if (ended_) return;
+  if (listId != IDC_LSTSYSTEM && listId != IDC_LSTSECURITY && listId != IDC_LSTAPPLICATION &&
+      listId != IDC_LSTSERVICES) {
+    return;
+  }
+  // The lists never keep the focus: it goes to whichever command is available.
+  MainWindowView& view = ports_.view;
+  if (view.IsControlEnabled(IDC_CMDSTART)) view.SetFocusTo(IDC_CMDSTART);
+  if (view.IsControlEnabled(IDC_CMDSTOP)) view.SetFocusTo(IDC_CMDSTOP);
+}
+
+void MainWindow::ShowApplicationError(const std::u16string& description) {
+  ports_.boxes.Show(std::u16string(kApplicationErrorText) + kCrLf + description,
+                    MessageIcon::Exclamation);
+}
+
+std::u16string MainWindow::StampNowFixed() {
+  const DateTime now = ports_.clock.Now();
+  return FormatDate(now) + u" " + FormatTime(now);
+}
+
+std::u16string MainWindow::StampNowLocale() {
+  const DateTime now = ports_.clock.Now();
+  return ports_.clock.ShortDate(now) + u" " + ports_.clock.LongTime(now);
+}
+
+std::filesystem::path MainWindow::InProgramDir(const std::u16string& name) const {
+  if (name.empty()) return {};
+  return programDir_ / PathFromText(name);
+}
+
+}  // namespace zkq

@@ -1,0 +1,40 @@
+#pragma once
+// Stand-ins for the parts of the program that this version does not have yet:
+// mail delivery, the service check, the settings dialog and the rules editor.
+// Each says plainly that it did nothing, none pretends to have succeeded.
+#include "app/main_window.h"
+#include "base/ports.h"
+
+namespace zkq {
+
+// No mail delivery yet: every send fails, so the status line says the mail
+// was not sent.
+class UnavailableAlertSender : public AlertSender {
+ public:
+  bool Send(const AlertMail& mail) override;
+};
+
+// No service check yet: it finds nothing and adds nothing to the alert text.
+class UnavailableServiceCheck : public ServiceCheck {
+ public:
+  void Check(const std::vector<MonitoringRule>& serviceRules, std::u16string_view computerName,
+             std::u16string& alertText) override;
+};
+
+// No settings dialog and no rules editor yet: each tells the user so.
+class UnavailableDialogs : public MainWindowDialogs {
+ public:
+  explicit UnavailableDialogs(MessageBoxes& boxes) : boxes_(boxes) {}
+  bool OpenSettingsDialog(Settings& settings) override;
+  void OpenRulesEditor() override;
+
+ private:
+  MessageBoxes& boxes_;
+};
+
+inline constexpr char16_t kSettingsDialogUnavailable[] =
+    u"アプリケーションの設定画面はこの版ではまだ使えません。";
+inline constexpr char16_t kRulesEditorUnavailable[] =
+    u"監視ルールの設定画面はこの版ではまだ使えません。";
+
+}  // namespace zkq
