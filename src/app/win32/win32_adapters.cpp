@@ -1,0 +1,89 @@
+#include "win32_adapters.h"
+
+#include <windows.h>
+
+#include <lmcons.h>
+
+#include <vector>
+
+#include "win_util.h"
+
+namespace zkq::win32 {
+namespace {
+
+SYSTEMTIME ToSystemTime(const DateTime& t) {
+  SYSTEMTIME st{};
+  st.wYear = static_cast<WORD>(t.year);
+  st.wMonth = static_cast<WORD>(t.month);
+  st.wDay = static_cast<WORD>(t.day);
+  st.wHour = static_cast<WORD>(t.hour);
+  st.wMinute = static_cast<WORD>(t.minute);
+  st.wSecond = static_cast<WORD>(t.second);
+  return st;
+}
+
+// Both locale formatters answer the needed size first when given no buffer.
+template <typename Format>
+std::u16string FormatWithLocale(Format format) {
+  const int size = format(nullptr, 0);
+  if (size <= 0) return {};
+  std::vector<wchar_t> buffer(static_cast<std::size_t>(size));
+  const int written = format(buffer.data(), size);
+  if (written <= 0) return {};
+  return FromWide(buffer.data(), static_cast<std::size_t>(written - 1));
+}
+
+}  // namespace
+
+DateTime Win32Clock::Now() {
+  SYSTEMTIME st{};
+  GetLocalTime(&st);
+  return DateTime{st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond};
+}
+
+std::u16string Win32Clock::ShortDate(const DateTime& t) {
+  const SYSTEMTIME st = ToSystemTime(t);
+  return FormatWithLocale([&](wchar_t* out, int size) {
+    return GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, DATE_SHORTDATE, &st, nullptr, out, size, nullptr);
+  });
+}
+
+std::u16string Win32Clock::LongTime(const DateTime& t) {
+  const SYSTEMTIME st = ToSystemTime(t);
+  return FormatWithLocale([&](wchar_t* out, int size) {
+    return GetTimeFormatEx(LOCALE_NAME_USER_DEFAULT, 0, &st, nullptr, out, size);
+  });
+}
+
+unsigned MessageBoxStyle(MessageIcon icon) {
+  switch (icon) {
+    case MessageIcon::Exclamation: return MB_OK | MB_ICONEXCLAMATION;
+    case MessageIcon::Information: return MB_OK | MB_ICONINFORMATION;
+    case MessageIcon::Question: return MB_OK | MB_ICONQUESTION;
+    case MessageIcon::Critical: return MB_OK | MB_ICONHAND;
+    case MessageIcon::None: break;
+  }
+  return MB_OK;
+}
+
+void Win32MessageBoxes::Show(const std::u16string& text, MessageIcon icon) {
+  MessageBoxW(GetActiveWindow(), Wide(text), Wide(kAppTitle), MessageBoxStyle(icon));
+}
+
+std::u16string Win32SystemInfo::ComputerName() {
+  // 16 characters hold the longest NetBIOS name and its NUL.
+  wchar_t buffer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+  if (!GetComputerNameW(buffer, &size)) return {};
+  return FromWide(buffer, size);
+}
+
+std::u16string Win32SystemInfo::UserName() {
+  wchar_t buffer[UNLEN + 1] = {};
+  DWORD size = UNLEN + 1;
+  if (!GetUserNameW(buffer, &size)) return {};
+  // The size counts the NUL; the text ends at the first one.
+  return FromWide(buffer, wcsnlen(buffer, UNLEN + 1));
+}
+
+}  // namespace zkq::win32

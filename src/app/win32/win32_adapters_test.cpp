@@ -1,0 +1,208 @@
+#include "win32_adapters.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <ctime>
+#include <thread>
+#include <vector>
+
+#include "placeholder_service_control.h"
+#include "win_util.h"
+
+namespace zkq::win32 {
+namespace {
+
+TEST(Win32Clock, NowIsTheLocalTimeOfTheCRuntime) {
+  Win32Clock clock;
+  const std::time_t before = std::time(nullptr);
+  const DateTime now = clock.Now();
+  const std::time_t after = std::time(nullptr);
+  // Compared through the C runtime's own conversion, across a possible second boundary.
+  bool matched = false;
+  for (std::time_t t = before; t <= after && !matched; ++t) {
+    const std::tm* local = std::localtime(&t);
+    ASSERT_NE(local, nullptr);
+    matched = now == DateTime{local->tm_year + 1900, local->tm_mon + 1, local->tm_mday,
+                              local->tm_hour, local->tm_min, local->tm_sec};
+  }
+  EXPECT_TRUE(matched);
+}
+
+// The digits of the fields appear in the formatted text, in this order.
+bool InOrder(const std::u16string& text, std::initializer_list<std::u16string> parts) {
+  std::size_t from = 0;
+  for (const auto& part : parts) {
+    const auto at = text.find(part, from);
+    if (at == std::u16string::npos) return false;
+    from = at + part.size();
+  }
+  return true;
+}
+
+TEST(Win32Clock, FormatsEachFieldOfTheGivenMoment) {
+  Win32Clock clock;
+  struct Case {
+    DateTime t;
+    std::initializer_list<std::u16string> dateParts, timeParts;
+  };
+  // The tests run in the Japanese locale: year, month, day; hours without a leading zero.
+  const Case cases[] = {
+      {{2026, 12, 8, 4, 14, 53}, {u"2026", u"12", u"8"}, {u"4", u"14", u"53"}},
+      {{2031, 3, 25, 23, 5, 9}, {u"2031", u"3", u"25"}, {u"23", u"05", u"09"}},
+      {{1999, 1, 31, 0, 0, 0}, {u"1999", u"1", u"31"}, {u"0", u"00", u"00"}},
+  };
+  for (const Case& c : cases) {
+    const std::u16string date = clock.ShortDate(c.t);
+    const std::u16string time = clock.LongTime(c.t);
+    EXPECT_TRUE(InOrder(date, c.dateParts)) << "date of " << c.t.year << "/" << c.t.month;
+    EXPECT_TRUE(InOrder(time, c.timeParts)) << "time of " << c.t.hour << ":" << c.t.minute;
+    EXPECT_EQ(date.find(u'\0'), std::u16string::npos);
+    EXPECT_EQ(time.find(u'\0'), std::u16string::npos);
+  }
+}
+
+TEST(Win32Clock, ImpossibleDateGivesEmptyText) {
+  Win32Clock clock;
+  EXPECT_EQ(clock.ShortDate({2026, 13, 40, 0, 0, 0}), u"");
+}
+
+std::u16string Environment(const wchar_t* name) {
+  wchar_t buffer[512] = {};
+  const DWORD length = GetEnvironmentVariableW(name, buffer, 512);
+  return length > 0 && length < 512 ? FromWide(buffer, length) : std::u16string();
+}
+
+TEST(Win32SystemInfo, NamesTheComputerAndTheUser) {
+  Win32SystemInfo info;
+  const std::u16string computer = info.ComputerName();
+  ASSERT_FALSE(computer.empty());
+  EXPECT_LE(computer.size(), 15u);
+  EXPECT_EQ(computer.find(u'\0'), std::u16string::npos);
+  const std::u16string expectedComputer = Environment(L"COMPUTERNAME");
+  if (!expectedComputer.empty()) {
+    EXPECT_EQ(CompareStringOrdinal(Wide(computer), -1, Wide(expectedComputer), -1, TRUE), CSTR_EQUAL);
+  }
+  const std::u16string user = info.UserName();
+  ASSERT_FALSE(user.empty());
+  EXPECT_EQ(user.find(u'\0'), std::u16string::npos);
+  const std::u16string expectedUser = Environment(L"USERNAME");
+  if (!expectedUser.empty()) {
+    EXPECT_EQ(CompareStringOrdinal(Wide(user), -1, Wide(expectedUser), -1, TRUE), CSTR_EQUAL);
+  }
+}
+
+// What a message box showed, read from another thread while it was open.
+struct SeenBox {
+  std::u16string caption, text;
+  bool hasIcon = false;
+  bool found = false;
+};
+
+// Waits for the box of this process captioned zkQuorvane, reads it and presses OK.
+SeenBox ReadAndCloseBox() {
+  SeenBox seen;
+  for (int attempt = 0; attempt < 500 && !seen.found; ++attempt) {
+    HWND box = FindWindowW(L"#32770", L"zkQuorvane");
+    if (box == nullptr) {
+      Sleep(10);
+      continue;
+    }
+    seen.found = true;
+    seen.caption = WindowText(box);
+    seen.text = WindowText(GetDlgItem(box, 0xFFFF));
+    for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+      wchar_t className[32] = {};
+      GetClassNameW(child, className, 32);
+      const LONG_PTR style = GetWindowLongPtrW(child, GWL_STYLE);
+      if (lstrcmpiW(className, L"Static") == 0 && (style & SS_TYPEMASK) == SS_ICON &&
+          IsWindowVisible(child) && SendMessageW(child, STM_GETICON, 0, 0) != 0) {
+        seen.hasIcon = true;
+      }
+    }
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+  }
+  return seen;
+}
+
+TEST(Win32MessageBoxes, ShowsTheTextUnderTheApplicationTitleWithTheAskedIcon) {
+  struct Case {
+    MessageIcon icon;
+    bool hasIcon;
+  };
+  const Case cases[] = {
+      {MessageIcon::None, false},
+      {MessageIcon::Exclamation, true},
+      {MessageIcon::Information, true},
+      {MessageIcon::Critical, true},
+  };
+  for (const Case& c : cases) {
+    SeenBox seen;
+    std::thread reader([&] { seen = ReadAndCloseBox(); });
+    Win32MessageBoxes().Show(u"監視ルールをロードできません！\r\n型が一致しません。", c.icon);
+    reader.join();
+    ASSERT_TRUE(seen.found);
+    EXPECT_EQ(seen.caption, u"zkQuorvane");
+    EXPECT_EQ(seen.text, u"監視ルールをロードできません！\r\n型が一致しません。");
+    EXPECT_EQ(seen.hasIcon, c.hasIcon) << static_cast<int>(c.icon);
+  }
+}
+
+TEST(MessageBoxStyle, EachIconHasItsOwnStyleAndOnlyAnOkButton) {
+  struct Case {
+    MessageIcon icon;
+    unsigned iconBits;
+  };
+  const Case cases[] = {
+      {MessageIcon::None, 0},
+      {MessageIcon::Exclamation, MB_ICONEXCLAMATION},
+      {MessageIcon::Information, MB_ICONINFORMATION},
+      {MessageIcon::Question, MB_ICONQUESTION},
+      {MessageIcon::Critical, MB_ICONHAND},
+  };
+  for (const Case& c : cases) {
+    const unsigned style = MessageBoxStyle(c.icon);
+    EXPECT_EQ(style & MB_ICONMASK, c.iconBits) << static_cast<int>(c.icon);
+    EXPECT_EQ(style & MB_TYPEMASK, static_cast<unsigned>(MB_OK)) << static_cast<int>(c.icon);
+  }
+}
+
+class RecordingBoxes : public MessageBoxes {
+ public:
+  void Show(const std::u16string& text, MessageIcon icon) override { shown.push_back({text, icon}); }
+  struct Shown {
+    std::u16string text;
+    MessageIcon icon;
+  };
+  std::vector<Shown> shown;
+};
+
+TEST(PlaceholderServiceControl, RefusesRegistrationAndSaysWhy) {
+  struct Case {
+    const char* name;
+    bool (ServiceControl::*call)();
+    const char16_t* text;
+  };
+  const Case cases[] = {
+      {"install", &ServiceControl::Install, kServiceInstallUnavailable},
+      {"uninstall", &ServiceControl::Uninstall, kServiceUninstallUnavailable},
+  };
+  for (const Case& c : cases) {
+    RecordingBoxes boxes;
+    PlaceholderServiceControl service(boxes);
+    EXPECT_FALSE((service.*c.call)()) << c.name;
+    ASSERT_EQ(boxes.shown.size(), 1u) << c.name;
+    EXPECT_EQ(boxes.shown[0].text, c.text);
+    EXPECT_EQ(boxes.shown[0].icon, MessageIcon::Exclamation);
+  }
+  RecordingBoxes boxes;
+  PlaceholderServiceControl service(boxes);
+  service.Connect();
+  EXPECT_TRUE(boxes.shown.empty());
+}
+
+}  // namespace
+}  // namespace zkq::win32

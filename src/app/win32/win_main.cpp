@@ -1,0 +1,104 @@
+// zkQuorvane.exe: the start procedure, the main window and its message loop.
+#include <windows.h>
+
+#include <exception>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/main_window.h"
+#include "app/startup.h"
+#include "app/unavailable_ports.h"
+#include "base/failure.h"
+#include "base/text.h"
+#include "config/settings.h"
+#include "eventlog/win32/adapters.h"
+#include "main_window_win32.h"
+#include "placeholder_service_control.h"
+#include "presenter_events.h"
+#include "win32_adapters.h"
+#include "win_util.h"
+
+namespace {
+
+// The full path of the executable, however long.
+std::u16string ExecutablePath() {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0) return {};
+    if (length < buffer.size()) return zkq::win32::FromWide(buffer.data(), length);
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+void ShowApplicationError(zkq::MessageBoxes& boxes, const std::u16string& description) {
+  SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+  boxes.Show(std::u16string(zkq::kApplicationErrorText) + u"\r\n" + description,
+             zkq::MessageIcon::Exclamation);
+}
+
+int RunProgram(HINSTANCE instance, zkq::MessageBoxes& boxes) {
+  using namespace zkq;
+  using namespace zkq::win32;
+
+  SettingsFile settingsFile({}, boxes);
+  ProcessCurrentDirectory currentDirectory;
+  const wchar_t* fullCommandLine = GetCommandLineW();
+  std::optional<StartupValues> values =
+      RunMain(ExecutablePath(), ArgumentsOf(FromWide(fullCommandLine, wcslen(fullCommandLine))),
+              settingsFile, boxes, currentDirectory);
+  if (!values) return 1;  // RunMain has said why
+
+  MainWindowWin32 window(instance, boxes);
+  if (!window.Create()) {
+    ShowApplicationError(boxes, u"");
+    return 1;
+  }
+
+  Win32Clock clock;
+  Win32SystemInfo system;
+  PlaceholderServiceControl service(boxes);
+  WindowsEventLogSource liveLogs;
+  WindowsAccountNames accounts;
+  WindowsMessageTables tables;
+  UnavailableAlertSender sender;
+  UnavailableServiceCheck serviceCheck;
+  UnavailableDialogs dialogs(boxes);
+  MainWindow presenter(MainWindowPorts{window, clock, boxes, settingsFile, system, service, liveLogs,
+                                       accounts, tables, sender, serviceCheck, dialogs},
+                       std::move(*values));
+  PresenterEvents events(presenter);
+  window.SetEvents(&events);
+
+  presenter.FormLoad();
+  if (presenter.Ended() || window.Ended()) return 0;
+  window.ShowFirstTime();
+
+  MSG message{};
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    if (window.TranslateDialogKeys(message)) continue;
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  // Everything after the window's end is teardown: the events must not reach
+  // the presenter any more.
+  window.SetEvents(nullptr);
+  return 0;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  zkq::win32::Win32MessageBoxes boxes;
+  try {
+    return RunProgram(instance, boxes);
+  } catch (const zkq::Failure& failure) {
+    ShowApplicationError(boxes, failure.Description());
+  } catch (const std::exception& error) {
+    ShowApplicationError(boxes, zkq::FromUtf8(error.what()));
+  } catch (...) {
+    ShowApplicationError(boxes, u"");
+  }
+  return 1;
+}
