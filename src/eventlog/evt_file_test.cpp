@@ -87,7 +87,10 @@ TEST(EvtFile, ReadsTheLogNewestFirstWhateverItsLayout) {
       {"dirty without anything stale", layout(500, 48 + 1000, true, false, false)},
   };
   for (const Case& c : cases) {
-    std::unique_ptr<EventLog> log = OpenEvtBytes(BuildEvtFile(c.spec));
+    const Bytes file = BuildEvtFile(c.spec);
+    const bool wraps = (file[36] & kEvtFlagWrapped) != 0;
+    EXPECT_EQ(wraps, c.spec.firstOffset != 48) << c.name << ": the layout is not what it says";
+    std::unique_ptr<EventLog> log = OpenEvtBytes(file);
     ASSERT_NE(log, nullptr) << c.name;
     const ReadResult got = ReadAll(*log);
     EXPECT_EQ(got.end, kErrorHandleEof) << c.name;

@@ -1,0 +1,56 @@
+// zkq's entry: arguments in, stdout and stderr out as bytes (UTF-8, and the
+// alert text's CR LF untouched, also on Windows).
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "base/text.h"
+#include "tool/zkq.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+namespace {
+
+class FileOutput : public zkq::Output {
+ public:
+  explicit FileOutput(std::FILE* file) : file_(file) {}
+  void Write(std::string_view bytes) override { std::fwrite(bytes.data(), 1, bytes.size(), file_); }
+
+ private:
+  std::FILE* file_;
+};
+
+int Run(std::vector<std::u16string> args) {
+#ifdef _WIN32
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+#endif
+  FileOutput out(stdout), err(stderr);
+  const int status = zkq::RunZkq(args, out, err);
+  if (std::fflush(stdout) != 0) return 1;
+  return status;
+}
+
+}  // namespace
+
+#ifdef _WIN32
+// Wide arguments keep file names in any language intact.
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::u16string> args;
+  for (int i = 1; i < argc; ++i) {
+    std::u16string arg;
+    for (const wchar_t* p = argv[i]; *p != 0; ++p) arg.push_back(static_cast<char16_t>(*p));
+    args.push_back(std::move(arg));
+  }
+  return Run(std::move(args));
+}
+#else
+int main(int argc, char** argv) {
+  std::vector<std::u16string> args;
+  for (int i = 1; i < argc; ++i) args.push_back(zkq::FromUtf8(argv[i]));
+  return Run(std::move(args));
+}
+#endif

@@ -1,0 +1,261 @@
+#include "tool/zkq.h"
+
+#include <filesystem>
+#include <optional>
+
+#include "app/matching.h"
+#include "base/text.h"
+#include "eventlog/evt_file.h"
+#include "eventlog/no_lookups.h"
+#include "eventlog/reader.h"
+#include "eventlog/row_decoder.h"
+#include "rules/rules_file.h"
+
+namespace zkq {
+namespace {
+
+// Rows go out through one buffer, written in large pieces.
+constexpr std::size_t kFlushAt = 1 << 20;
+
+struct Args {
+  std::vector<std::u16string> positional;
+  std::optional<std::u16string> since, rules, dir;
+};
+
+// Message boxes of the reused program code become lines on stderr.
+class ErrorBoxes : public MessageBoxes {
+ public:
+  explicit ErrorBoxes(Output& err) : err_(err) {}
+  void Show(const std::u16string& text, MessageIcon) override {
+    std::string line = "zkq: ";
+    AppendUtf8(line, ReplaceAll(text, u"\r\n", u" "));
+    line += '\n';
+    err_.Write(line);
+    ++shown_;
+  }
+  int Shown() const { return shown_; }
+
+ private:
+  Output& err_;
+  int shown_ = 0;
+};
+
+void Say(Output& err, std::u16string_view a, std::u16string_view b = {}) {
+  std::string line = "zkq: ";
+  AppendUtf8(line, a);
+  AppendUtf8(line, b);
+  line += '\n';
+  err.Write(line);
+}
+
+int Usage(Output& err, std::u16string_view problem) {
+  Say(err, problem);
+  err.Write(kZkqUsage);
+  return 2;
+}
+
+std::optional<Args> Parse(const std::vector<std::u16string>& args, std::size_t from, Output& err) {
+  Args parsed;
+  for (std::size_t i = from; i < args.size(); ++i) {
+    std::optional<std::u16string>* option = nullptr;
+    if (args[i] == u"--since") option = &parsed.since;
+    if (args[i] == u"--rules") option = &parsed.rules;
+    if (args[i] == u"--dir") option = &parsed.dir;
+    if (option == nullptr) {
+      if (args[i].starts_with(u"--")) {
+        Usage(err, u"unknown option " + args[i]);
+        return std::nullopt;
+      }
+      parsed.positional.push_back(args[i]);
+      continue;
+    }
+    if (i + 1 >= args.size()) {
+      Usage(err, args[i] + u" needs a value");
+      return std::nullopt;
+    }
+    *option = args[++i];
+  }
+  return parsed;
+}
+
+// The stamp given with --since, split as DateStamp and TimeStamp; no --since
+// gives an empty stamp, which lists every record.
+bool SplitSince(const std::optional<std::u16string>& since, std::u16string& date,
+                std::u16string& time, Output& err) {
+  if (!since) return true;
+  const std::u16string text = Trim(*since);
+  const std::size_t blank = text.find(u' ');
+  date = text.substr(0, blank);
+  time = blank == std::u16string::npos ? u"" : Trim(text.substr(blank));
+  if (!StampSeconds(date, time)) {
+    Usage(err, u"--since \"" + *since + u"\" is no date and time (yyyy/mm/dd hh:mm:ss)");
+    return false;
+  }
+  return true;
+}
+
+std::u16string OpenErrorText(EvtOpenError error) {
+  switch (error) {
+    case EvtOpenError::Missing: return u": no such file";
+    case EvtOpenError::Unreadable: return u": cannot be read";
+    case EvtOpenError::NotEventLog: return u": not an event log file (.evt)";
+    case EvtOpenError::None: break;
+  }
+  return u"";
+}
+
+void AppendColumn(std::string& out, std::u16string_view text, char end) {
+  AppendUtf8(out, text);
+  out += end;
+}
+
+int Rows(const Args& args, Output& out, Output& err) {
+  if (args.positional.size() != 1 || args.rules || args.dir) {
+    return Usage(err, u"rows takes one log file and --since");
+  }
+  std::u16string date, time;
+  if (!SplitSince(args.since, date, time, err)) return 2;
+  const std::u16string& file = args.positional[0];
+  EvtOpenResult opened = OpenEvtFile(std::filesystem::path(file));
+  if (opened.error != EvtOpenError::None) {
+    Say(err, file, OpenErrorText(opened.error));
+    return 1;
+  }
+
+  NoAccountNames accounts;
+  NoMessageTables tables;
+  EventRowDecoder decoder(std::filesystem::path(file).stem().u16string(), accounts, tables);
+  std::string buffer;
+  buffer.reserve(kFlushAt + 4096);
+  const std::uint32_t code =
+      ForEachEventRow(*opened.log, decoder, StampSeconds(date, time), [&](const EventRowView& row) {
+        AppendColumn(buffer, row.type, '\t');
+        AppendColumn(buffer, row.date, '\t');
+        AppendColumn(buffer, row.time, '\t');
+        AppendColumn(buffer, row.source, '\t');
+        AppendColumn(buffer, row.category, '\t');
+        AppendColumn(buffer, row.eventId, '\t');
+        AppendColumn(buffer, row.user, '\t');
+        AppendColumn(buffer, row.computer, '\n');
+        if (buffer.size() >= kFlushAt) {
+          out.Write(buffer);
+          buffer.clear();
+        }
+      });
+  out.Write(buffer);
+  if (code != 0) {
+    Say(err, file + u": ", ReplaceAll(ReadFailureText(code, tables), u"\r\n", u" "));
+    return 1;
+  }
+  return 0;
+}
+
+// The folder's logs, remembering whether any file was no event log.
+class CheckedSource : public EventLogSource {
+ public:
+  CheckedSource(const std::filesystem::path& dir, Output& err) : files_(dir), err_(err) {}
+  std::unique_ptr<EventLog> Open(std::u16string_view, std::u16string_view logName) override {
+    const std::filesystem::path path = files_.PathOf(logName);
+    EvtOpenResult opened = OpenEvtFile(path);
+    if (opened.error == EvtOpenError::Missing) return EmptyEventLog();
+    if (opened.error != EvtOpenError::None) {
+      Say(err_, path.u16string(), OpenErrorText(opened.error));
+      failed_ = true;
+    }
+    return std::move(opened.log);
+  }
+  bool Failed() const { return failed_; }
+
+ private:
+  EvtFileSource files_;
+  Output& err_;
+  bool failed_ = false;
+};
+
+int Check(const Args& args, Output& out, Output& err) {
+  if (!args.positional.empty() || !args.rules || !args.dir) {
+    return Usage(err, u"check takes --rules RULES and --dir DIR");
+  }
+  std::u16string date, time;
+  if (!SplitSince(args.since, date, time, err)) return 2;
+  const std::filesystem::path dir(*args.dir);
+  std::error_code ec;
+  if (!std::filesystem::is_directory(dir, ec)) {
+    Say(err, *args.dir, u": no such folder");
+    return 1;
+  }
+
+  ErrorBoxes boxes(err);
+  RuleSet rules;
+  if (!LoadRuleLists(std::filesystem::path(*args.rules), rules, boxes)) return 1;
+
+  CheckedSource logs(dir, err);
+  NoAccountNames accounts;
+  NoMessageTables tables;
+  EventLogContext context{logs, accounts, tables, boxes};
+  std::u16string alertText;
+  EventList rows, matches;
+  for (const AlertLog& log : kAlertLogs) {
+    ReadEventLogRows(rows, log.logName, u"", date, time, context);
+    MatchEvents(rules[log.rules], rows, matches);
+    AppendAlertSection(alertText, log.displayName, matches);
+  }
+  // The text is what the cycle would have made of the logs it could read; a
+  // log it could not read still makes the command fail.
+  std::string text;
+  AppendUtf8(text, alertText);
+  out.Write(text);
+  return logs.Failed() || boxes.Shown() != 0 ? 1 : 0;
+}
+
+}  // namespace
+
+void AppendUtf8(std::string& out, std::u16string_view text) {
+  const std::size_t n = text.size();
+  std::size_t i = 0;
+  while (i < n) {
+    // Most names and every fixed column are ASCII: copy runs of it at once.
+    std::size_t run = i;
+    while (run < n && text[run] < 0x80) ++run;
+    if (run > i) {
+      const std::size_t old = out.size();
+      out.resize(old + (run - i));
+      char* dst = out.data() + old;
+      for (std::size_t k = i; k < run; ++k) *dst++ = static_cast<char>(text[k]);
+      i = run;
+      if (i == n) break;
+    }
+    std::uint32_t c = text[i++];
+    if (c >= 0xD800 && c <= 0xDBFF && i < n && text[i] >= 0xDC00 && text[i] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i++] - 0xDC00);
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    if (c < 0x800) {
+      out += static_cast<char>(0xC0 | c >> 6);
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | c >> 12);
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | c >> 18);
+      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    }
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+int RunZkq(const std::vector<std::u16string>& args, Output& out, Output& err) {
+  if (args.empty()) return Usage(err, u"which command?");
+  if (args[0] == u"-h" || args[0] == u"--help" || args[0] == u"help") {
+    out.Write(kZkqUsage);
+    return 0;
+  }
+  const std::optional<Args> parsed = Parse(args, 1, err);
+  if (!parsed) return 2;
+  if (args[0] == u"rows") return Rows(*parsed, out, err);
+  if (args[0] == u"check") return Check(*parsed, out, err);
+  return Usage(err, u"unknown command " + args[0]);
+}
+
+}  // namespace zkq

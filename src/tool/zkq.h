@@ -1,0 +1,40 @@
+#pragma once
+// The zkq command line: the monitor's own reading and matching, run over
+// exported .evt files and printed as UTF-8.
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zkq {
+
+// Where zkq writes; main hands it stdout and stderr.
+class Output {
+ public:
+  virtual ~Output() = default;
+  virtual void Write(std::string_view bytes) = 0;
+};
+
+inline constexpr char kZkqUsage[] =
+    "usage: zkq rows FILE.evt [--since \"yyyy/mm/dd hh:mm:ss\"]\n"
+    "       zkq check --rules RULES --dir DIR [--since \"yyyy/mm/dd hh:mm:ss\"]\n"
+    "\n"
+    "rows   prints the event rows the monitor lists for the log file, newest\n"
+    "       first, one a line: type, date, time, source, category, event ID,\n"
+    "       user and computer, separated by tabs.\n"
+    "check  prints the alert text that one monitoring cycle over System.evt,\n"
+    "       Security.evt and Application.evt of DIR makes with the rules file\n"
+    "       RULES (an absent log file is an empty log), with CR LF line ends.\n"
+    "--since  only records written at or after this moment (the examination\n"
+    "       stamp); without it every record counts.\n"
+    "\n"
+    "Accounts and categories that cannot be looked up show as the SID text\n"
+    "(S-1-5-...) and \"なし\". Exit status: 0 done, 1 a file could not be read\n"
+    "or is no event log or rules file, 2 wrong arguments.\n";
+
+// Runs one command (args without the program name); returns the exit status.
+int RunZkq(const std::vector<std::u16string>& args, Output& out, Output& err);
+
+// Appends text as UTF-8; unpaired surrogates become U+FFFD.
+void AppendUtf8(std::string& out, std::u16string_view text);
+
+}  // namespace zkq

@@ -1,0 +1,208 @@
+#include "tool/zkq.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "base/text.h"
+#include "eventlog/evt_builder.h"
+
+namespace zkq {
+namespace {
+
+class StringOutput : public Output {
+ public:
+  std::string text;
+  void Write(std::string_view bytes) override { text.append(bytes); }
+};
+
+struct Result {
+  int status;
+  std::string out, err;
+};
+
+Result Zkq(const std::vector<std::string>& args) {
+  std::vector<std::u16string> wide;
+  for (const std::string& a : args) wide.push_back(FromUtf8(a));
+  StringOutput out, err;
+  const int status = RunZkq(wide, out, err);
+  return {status, out.text, err.text};
+}
+
+// 2011/07/27 15:41:47 on the records' clock (06:41:47 UTC).
+constexpr std::uint32_t kBase = 1311748907;
+
+Bytes Record(std::uint32_t number, std::uint32_t time, std::uint16_t type, std::u16string source,
+             std::uint32_t eventId, Bytes sid = {}) {
+  RecordSpec spec;
+  spec.number = number;
+  spec.timeGenerated = spec.timeWritten = time;
+  spec.type = type;
+  spec.source = std::move(source);
+  spec.eventId = eventId;
+  spec.computer = u"サーバー01";
+  spec.sid = std::move(sid);
+  spec.strings = {u"text"};
+  return BuildRecord(spec);
+}
+
+class ZkqFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           (std::string("zkq-tool-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+    EvtSpec system;
+    system.records = {Record(1, kBase, 1, u"Disk", 0xC0000007),
+                      Record(2, kBase + 60, 4, u"Service Control Manager", 0x40001B7C,
+                             MakeSid(5, {18})),
+                      Record(3, kBase + 61, 2, u"監視サービス", 25,
+                             MakeSid(5, {21, 2147483648u, 4294967295u, 1001}))};
+    system.fileSize = 48 + 40 + 600;
+    system.firstOffset = 48 + 300;  // wraps
+    system.dirty = true;
+    Write("System.evt", BuildEvtFile(system));
+    EvtSpec application;
+    application.records = {Record(10, kBase + 5, 1, u"App", 1000), Record(11, kBase + 70, 4, u"App", 1001)};
+    Write("Application.evt", BuildEvtFile(application));
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  void Write(const std::string& name, const Bytes& bytes) {
+    std::ofstream(dir_ / name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  }
+  void WriteText(const std::string& name, const std::string& utf8) {
+    const std::string bytes = EncodeCp932(FromUtf8(utf8));
+    Write(name, Bytes(bytes.begin(), bytes.end()));
+  }
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  std::filesystem::path dir_;
+};
+
+const char kRow3[] = "警告\t2011/07/27\t15:42:48\t監視サービス\tなし\t25\tS-1-5-21-2147483648-4294967295-1001\tサーバー01\n";
+const char kRow2[] = "情報\t2011/07/27\t15:42:47\tService Control Manager\tなし\t7036\tS-1-5-18\tサーバー01\n";
+const char kRow1[] = "エラー\t2011/07/27\t15:41:47\tDisk\tなし\t7\tN/A\tサーバー01\n";
+
+TEST_F(ZkqFiles, RowsNewestFirstFromTheStampOn) {
+  struct Case {
+    std::vector<std::string> since;
+    std::string out;
+  };
+  const std::vector<Case> cases = {
+      {{}, std::string(kRow3) + kRow2 + kRow1},
+      {{"--since", "2011/07/27 15:42:47"}, std::string(kRow3) + kRow2},
+      {{"--since", "2011/07/27 15:42:48"}, kRow3},
+      {{"--since", "2011/07/27 15:42:49"}, ""},
+      {{"--since", "2011/07/27 00:00:00"}, std::string(kRow3) + kRow2 + kRow1},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"rows", Path("System.evt")};
+    args.insert(args.end(), c.since.begin(), c.since.end());
+    const Result r = Zkq(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, "");
+  }
+}
+
+TEST_F(ZkqFiles, CheckPrintsTheAlertText) {
+  WriteText("rules.txt",
+            "System;対象;エラー;*;*;*\r\n"
+            "System;対象;警告;監視サービス;*;*\r\n"
+            "System;対象;情報;Service Control Manager;なし;7036\r\n"
+            "Application;対象;情報;App;*;*\r\n"
+            "Application;除外;情報;App;なし;1000\r\n"
+            "Security;対象;エラー;*;*;*\r\n");
+  struct Case {
+    std::vector<std::string> since;
+    std::string out;
+  };
+  const std::string system3 =
+      "警告     2011/07/27 15:42:48 監視サービス なし 25 S-1-5-21-2147483648-4294967295-1001 サーバー01\r\n";
+  const std::string system2 =
+      "情報     2011/07/27 15:42:47 Service Control Manager なし 7036 S-1-5-18 サーバー01\r\n";
+  const std::string system1 = "エラー    2011/07/27 15:41:47 Disk なし 7 N/A サーバー01\r\n";
+  const std::string app11 = "情報     2011/07/27 15:42:57 App なし 1001 N/A サーバー01\r\n";
+  const std::vector<Case> cases = {
+      {{}, "［システム］\r\n" + system3 + system2 + system1 + "［アプリケーション］\r\n" + app11},
+      {{"--since", "2011/07/27 15:42:48"}, "［システム］\r\n" + system3 + "［アプリケーション］\r\n" + app11},
+      {{"--since", "2011/07/27 15:42:58"}, ""},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"check", "--rules", Path("rules.txt"), "--dir", dir_.string()};
+    args.insert(args.end(), c.since.begin(), c.since.end());
+    const Result r = Zkq(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, c.out);
+  }
+}
+
+TEST_F(ZkqFiles, Failures) {
+  WriteText("rules.txt", "System;対象;エラー;*;*;*\r\n");
+  WriteText("notalog.evt", "System;対象;エラー;*;*;*\r\n");
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string errHas;
+  };
+  const std::vector<Case> cases = {
+      {{}, 2, "usage: zkq rows"},
+      {{"list"}, 2, "unknown command list"},
+      {{"rows"}, 2, "usage:"},
+      {{"rows", Path("System.evt"), "--since"}, 2, "--since needs a value"},
+      {{"rows", Path("System.evt"), "--since", "yesterday"}, 2, "is no date and time"},
+      {{"rows", Path("System.evt"), "--since", "2011/02/30 00:00:00"}, 2, "is no date and time"},
+      {{"rows", Path("System.evt"), "--verbose"}, 2, "unknown option --verbose"},
+      {{"rows", Path("notalog.evt")}, 1, "not an event log file"},
+      {{"rows", Path("rules.txt")}, 1, "not an event log file"},
+      {{"rows", Path("absent.evt")}, 1, "no such file"},
+      {{"check", "--rules", Path("rules.txt")}, 2, "check takes"},
+      {{"check", "--rules", Path("rules.txt"), "--dir", Path("absent")}, 1, "no such folder"},
+  };
+  for (const Case& c : cases) {
+    const Result r = Zkq(c.args);
+    EXPECT_EQ(r.status, c.status) << c.errHas;
+    EXPECT_NE(r.err.find(c.errHas), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "") << c.errHas;
+  }
+
+  // A Security.evt that is no event log: the other logs still make their
+  // sections, and the command fails.
+  std::filesystem::copy_file(dir_ / "notalog.evt", dir_ / "Security.evt");
+  const Result r = Zkq({"check", "--rules", Path("rules.txt"), "--dir", dir_.string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Security.evt: not an event log file"), std::string::npos) << r.err;
+  EXPECT_EQ(r.out.rfind("［システム］\r\nエラー", 0), 0u) << r.out;
+}
+
+TEST_F(ZkqFiles, DamagedLogPrintsWhatItReadAndFails) {
+  EvtSpec spec;
+  spec.records = {Record(1, kBase, 1, u"Disk", 1), Record(2, kBase, 1, u"Disk", 2),
+                  Record(3, kBase, 1, u"Disk", 3)};
+  Bytes bytes = BuildEvtFile(spec);
+  PutU32(bytes, 48 + spec.records[0].size() - 4, 12345);  // record 1's length copy
+  Write("Damaged.evt", bytes);
+  const Result r = Zkq({"rows", Path("Damaged.evt")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2);
+  EXPECT_NE(r.err.find("ErrNumber = 0x000005DC"), std::string::npos) << r.err;
+}
+
+TEST(AppendUtf8, MatchesTheProjectCodec) {
+  const std::vector<std::u16string> cases = {u"", u"ASCII only", u"情報\tなし", u"é ß ¥",
+                                             u"\U0001F600 after", std::u16string(1, u'\xD800') + u"x",
+                                             u"x" + std::u16string(1, u'\xDC00'), u"end\xD83D"};
+  for (const std::u16string& text : cases) {
+    std::string out = "prefix:";
+    AppendUtf8(out, text);
+    EXPECT_EQ(out, "prefix:" + ToUtf8(text));
+  }
+}
+
+}  // namespace
+}  // namespace zkq
