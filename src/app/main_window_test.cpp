@@ -201,7 +201,9 @@ class FakeServiceCheck : public ServiceCheck {
     seenRules = rules;
     seenComputer = computer;
     alertText += append;
+    if (during) during();
   }
+  std::function<void()> during;
   int calls = 0;
   std::vector<MonitoringRule> seenRules;
   std::u16string seenComputer, append;
@@ -232,7 +234,7 @@ class NoChangeDirectory : public CurrentDirectory {
 using Ini = std::vector<std::pair<std::string, std::string>>;
 
 Ini BaseIni() {
-  return {{"SmtpServer", " mail.example.jp "}, {"SmtpPort", "25"},
+  return {{"SmtpServer", "\" mail.example.jp \""}, {"SmtpPort", "25"},
           {"From", "monitor@example.jp"},      {"To", "admin@example.jp; ops@example.jp"},
           {"Subject", "Alert"},                {"DateStamp", "2026/12/07"},
           {"TimeStamp", "08:00:00"},           {"Rules", "rules.txt"},
@@ -284,7 +286,7 @@ class Harness {
     fs::create_directories(dir);
     std::ofstream out(dir / "zkQuorvane.ini", std::ios::binary);
     out << "[zkQuorvane]\r\n";
-    for (const auto& [k, v] : ini) out << k << "=" << v << "\r\n";
+    for (const auto& [k, v] : ini) out << k << "=" << EncodeCp932(FromUtf8(v)) << "\r\n";
     out.close();
     WriteRules(rules);
     NoChangeDirectory cwd;
@@ -762,6 +764,23 @@ TEST(MainWindowCycle, TicksDuringTheMailAreSkipped) {
   h.sender.during = nullptr;
   h.Tick();  // the next tick runs normally
   EXPECT_EQ(h.Cycles(), 2);
+}
+
+TEST(MainWindowCycle, TicksDuringAMessageOfTheCycleAreSkipped) {
+  // Any modal box inside a cycle keeps the message loop, and so the timer, running.
+  Harness h(With(BaseIni(), "Interval", "1"));
+  h.window->FormLoad();
+  h.window->StartClicked();
+  bool nested = false;
+  h.serviceCheck.during = [&] {
+    if (nested) return;
+    nested = true;
+    h.Tick();
+    h.Tick();
+  };
+  h.Tick();
+  EXPECT_EQ(h.Cycles(), 1);
+  EXPECT_EQ(h.serviceCheck.calls, 1);
 }
 
 TEST(MainWindowCycle, FailureInACycleIsShownOnceAndMonitoringGoesOn) {

@@ -88,7 +88,7 @@ class TempDir {
     fs::remove_all(path, ec);
   }
   void WriteIni(const std::string& body) {
-    std::ofstream(path / "zkQuorvane.ini", std::ios::binary) << "[zkQuorvane]\r\n" << body;
+    std::ofstream(path / "zkQuorvane.ini", std::ios::binary) << "[zkQuorvane]\r\n" << EncodeCp932(FromUtf8(body));
   }
   std::u16string Exe() const { return (path / "zkQuorvane.exe").u16string(); }
   fs::path path;
@@ -111,6 +111,7 @@ TEST(RunMain, LoadsTheSettingsOfTheProgramFolder) {
   EXPECT_EQ(values->commandLine, u"-install");
   EXPECT_EQ(values->countdown, 4);
   EXPECT_EQ(values->settings.IconStart, u"1");
+  EXPECT_EQ(values->settings.Subject, u"監視");
   EXPECT_EQ(values->helpPath, dir.path.u16string() + u"\\zkQuorvane.hlp");
 }
 
