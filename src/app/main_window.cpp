@@ -378,8 +378,9 @@ void MainWindow::OnCheckTimer() {
     cycleFailureShown_ = false;
   } catch (const Failure& failure) {
     alertText_.clear();
-    // The same fault would come back every minute; one message is enough
-    // until a cycle succeeds again.
+    // Shown as the application error, like any failure at the window's
+    // boundary. The same fault would come back every minute: one message is
+    // enough until a cycle succeeds again. Monitoring stays as it was.
     if (!cycleFailureShown_ && !ended_) {
       cycleFailureShown_ = true;
       ShowApplicationError(failure.Description());

@@ -733,16 +733,6 @@ TEST(MainWindowCycle, SectionsInLogOrderThenTheServices) {
   EXPECT_EQ(h.window->Log2().at(0).source, u"App");
 }
 
-TEST(MainWindowCycle, ServiceFindingAloneSendsAMail) {
-  Harness h(With(BaseIni(), "Interval", "1"));
-  h.window->FormLoad();
-  h.window->StartClicked();
-  h.serviceCheck.append = u"［サービス］\r\nSpooler  停止 Print Spooler\r\n";
-  h.Tick();
-  ASSERT_EQ(h.sender.sent.size(), 1u);
-  EXPECT_EQ(h.sender.sent[0].body, h.serviceCheck.append);
-}
-
 TEST(MainWindowCycle, TicksDuringTheMailAreSkipped) {
   Harness h(With(BaseIni(), "Interval", "1"));
   h.clock.now = {2026, 12, 8, 10, 0, 0};
