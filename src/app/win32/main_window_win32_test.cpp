@@ -232,6 +232,58 @@ TEST_F(MainWindowWin32Test, CaptionsFitTheirControlsInTheWindowFont) {
   }
 }
 
+// The tooltip control of the window: a pop-up of this thread owned by it.
+HWND FindTooltip(HWND owner) {
+  struct Search {
+    HWND owner;
+    HWND found;
+  } search{owner, nullptr};
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND window, LPARAM param) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(param);
+        wchar_t name[64] = {};
+        GetClassNameW(window, name, 64);
+        if (lstrcmpiW(name, TOOLTIPS_CLASSW) == 0 && GetWindow(window, GW_OWNER) == s->owner) {
+          s->found = window;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+TEST_F(MainWindowWin32Test, ButtonsExplainThemselvesInTooltips) {
+  struct Case {
+    int id;
+    const char16_t* tip;
+  };
+  const Case cases[] = {
+      {IDC_CMDSTART, u"スタートします"},
+      {IDC_CMDSTOP, u"停止します"},
+      {IDC_CMDEXIT, u"終了します"},
+      {IDC_CMDBUTTON0, u"PC情報をメールで送信します"},
+      {IDC_CMDBUTTON1, u"設定変更"},
+  };
+  HWND tooltip = FindTooltip(Handle());
+  ASSERT_NE(tooltip, nullptr);
+  EXPECT_EQ(SendMessageW(tooltip, TTM_GETTOOLCOUNT, 0, 0), static_cast<LRESULT>(std::size(cases)));
+  for (const Case& c : cases) {
+    wchar_t text[80] = {};
+    TTTOOLINFOW info{};
+    info.cbSize = TTTOOLINFOW_V2_SIZE;
+    info.hwnd = Handle();
+    info.uId = reinterpret_cast<UINT_PTR>(window_.Control(c.id));
+    info.lpszText = text;
+    SendMessageW(tooltip, TTM_GETTEXTW, 80, reinterpret_cast<LPARAM>(&info));
+    EXPECT_EQ(FromWide(text, wcslen(text)), c.tip) << c.id;
+  }
+  // The picture buttons show pictures instead of text.
+  EXPECT_NE(SendMessageW(window_.Control(IDC_CMDBUTTON0), BM_GETIMAGE, IMAGE_ICON, 0), 0);
+  EXPECT_NE(SendMessageW(window_.Control(IDC_CMDBUTTON1), BM_GETIMAGE, IMAGE_ICON, 0), 0);
+}
+
 TEST_F(MainWindowWin32Test, MenusCarryTheirItems) {
   struct Case {
     int position;
