@@ -80,10 +80,8 @@ struct Tip {
   const char16_t* text;
 };
 constexpr Tip kTips[] = {
-    {IDC_CMDSTART, u"スタートします"},
-    {IDC_CMDSTOP, u"停止します"},
-    {IDC_CMDEXIT, u"終了します"},
-    {IDC_CMDBUTTON0, u"PC情報をメールで送信します"},
+    {IDC_CMDSTART, u"スタートします"}, {IDC_CMDSTOP, u"停止します"},
+    {IDC_CMDEXIT, u"終了します"},      {IDC_CMDBUTTON0, u"PC情報をメールで送信します"},
     {IDC_CMDBUTTON1, u"設定変更"},
 };
 
@@ -170,9 +168,9 @@ bool MainWindowWin32::Create() {
   windowClass.lpfnWndProc = &MainWindowWin32::WindowProc;
   windowClass.hInstance = instance_;
   windowClass.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(IDI_APP));
-  windowClass.hIconSm = static_cast<HICON>(
-      LoadImageW(instance_, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                 GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+  windowClass.hIconSm = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_APP),
+                                                      IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                      GetSystemMetrics(SM_CYSMICON), LR_SHARED));
   windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   windowClass.lpszClassName = kMainWindowClass;
@@ -208,9 +206,10 @@ void MainWindowWin32::CreateControls() {
         CreateChild(L"BUTTON", caption, WS_VISIBLE | BS_GROUPBOX, control.id);
         break;
       case Kind::List: {
-        HWND list = CreateChild(WC_LISTVIEWW, caption,
-                                WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_SINGLESEL,
-                                control.id, WS_EX_CLIENTEDGE);
+        HWND list =
+            CreateChild(WC_LISTVIEWW, caption,
+                        WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_SINGLESEL,
+                        control.id, WS_EX_CLIENTEDGE);
         ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
         break;
       }
@@ -228,7 +227,8 @@ void MainWindowWin32::CreateControls() {
         CreateChild(L"BUTTON", caption, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, control.id);
         break;
       case Kind::IconButton:
-        CreateChild(L"BUTTON", caption, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON | BS_ICON, control.id);
+        CreateChild(L"BUTTON", caption, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON | BS_ICON,
+                    control.id);
         break;
     }
   }
@@ -278,7 +278,8 @@ void MainWindowWin32::ApplyDpi(unsigned dpi) {
   settingsIcon_.Reset(LoadIconSized(instance_, IDI_SETTINGS, ScaleToDpi(32, dpi)));
   SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.Get()));
   SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.Get()));
-  SendMessageW(Control(IDC_CMDBUTTON0), BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(sendIcon_.Get()));
+  SendMessageW(Control(IDC_CMDBUTTON0), BM_SETIMAGE, IMAGE_ICON,
+               reinterpret_cast<LPARAM>(sendIcon_.Get()));
   SendMessageW(Control(IDC_CMDBUTTON1), BM_SETIMAGE, IMAGE_ICON,
                reinterpret_cast<LPARAM>(settingsIcon_.Get()));
   if (trayAdded_) NotifyIcon(NIM_MODIFY);
@@ -362,7 +363,8 @@ LRESULT CALLBACK MainWindowWin32::WindowProc(HWND window, UINT message, WPARAM w
 void MainWindowWin32::ShowApplicationError(const std::u16string& description) noexcept {
   try {
     SetBusyCursor(false);
-    errorBoxes_.Show(std::u16string(kApplicationErrorText) + u"\r\n" + description, MessageIcon::Exclamation);
+    errorBoxes_.Show(std::u16string(kApplicationErrorText) + u"\r\n" + description,
+                     MessageIcon::Exclamation);
   } catch (...) {
     // Out of memory while reporting a failure: nothing better is left to do.
   }
@@ -383,7 +385,8 @@ LRESULT MainWindowWin32::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
     case WM_SIZE:
       if (statusBar_ != nullptr) SendMessageW(statusBar_, WM_SIZE, 0, 0);
       if (events_ != nullptr && !ended_) {
-        events_->WindowResized(wParam == SIZE_MINIMIZED ? WindowState::Minimized : WindowState::Normal);
+        events_->WindowResized(wParam == SIZE_MINIMIZED ? WindowState::Minimized
+                                                        : WindowState::Normal);
       }
       return 0;
     case WM_TIMER:
@@ -401,8 +404,9 @@ LRESULT MainWindowWin32::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
     case WM_DPICHANGED: {
       ApplyDpi(HIWORD(wParam));
       const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
-      SetWindowPos(window_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
-                   suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+      SetWindowPos(window_, nullptr, suggested->left, suggested->top,
+                   suggested->right - suggested->left, suggested->bottom - suggested->top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
       return 0;
     }
     case WM_CLOSE:
@@ -453,7 +457,9 @@ LRESULT MainWindowWin32::OnNotify(const NMHDR& header) {
   return 0;
 }
 
-void MainWindowWin32::SetCaption(const std::u16string& text) { SetWindowTextW(window_, Wide(text)); }
+void MainWindowWin32::SetCaption(const std::u16string& text) {
+  SetWindowTextW(window_, Wide(text));
+}
 
 void MainWindowWin32::CenterOnScreen() {
   RECT rect{};
@@ -543,7 +549,8 @@ void MainWindowWin32::SetListRows(int listId, const std::vector<ListRow>& rows) 
       LVITEMW subItem{};
       subItem.iSubItem = static_cast<int>(sub);
       subItem.pszText = const_cast<wchar_t*>(Wide(row[sub]));
-      SendMessageW(list, LVM_SETITEMTEXTW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&subItem));
+      SendMessageW(list, LVM_SETITEMTEXTW, static_cast<WPARAM>(index),
+                   reinterpret_cast<LPARAM>(&subItem));
     }
   }
   SendMessageW(list, WM_SETREDRAW, TRUE, 0);

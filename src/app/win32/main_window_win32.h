@@ -75,7 +75,8 @@ class MainWindowWin32 final : public MainWindowView {
   void EndProgram() override;
 
  private:
-  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam,
+                                     LPARAM lParam) noexcept;
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
   void ShowApplicationError(const std::u16string& description) noexcept;
 

@@ -1,9 +1,8 @@
 #include "main_window_win32.h"
 
 #include <commctrl.h>
-#include <shellapi.h>
-
 #include <gtest/gtest.h>
+#include <shellapi.h>
 
 #include <functional>
 #include <iterator>
@@ -179,7 +178,8 @@ TEST_F(MainWindowWin32Test, EveryControlHasItsIdClassAndCaption) {
   for (const Case& c : cases) {
     HWND control = window_.Control(c.id);
     ASSERT_NE(control, nullptr) << c.id;
-    EXPECT_EQ(CompareStringOrdinal(Wide(ClassOf(control)), -1, Wide(c.className), -1, TRUE), CSTR_EQUAL)
+    EXPECT_EQ(CompareStringOrdinal(Wide(ClassOf(control)), -1, Wide(c.className), -1, TRUE),
+              CSTR_EQUAL)
         << c.id;
     EXPECT_EQ(WindowText(control), c.caption) << c.id;
   }
@@ -191,7 +191,8 @@ TEST_F(MainWindowWin32Test, EveryControlHasItsIdClassAndCaption) {
 
 int TextWidth(HWND control, const std::u16string& text) {
   HDC dc = GetDC(control);
-  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
+  HGDIOBJ old =
+      SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
   SIZE size{};
   GetTextExtentPoint32W(dc, Wide(text), static_cast<int>(text.size()), &size);
   SelectObject(dc, old);
@@ -206,13 +207,26 @@ TEST_F(MainWindowWin32Test, CaptionsFitTheirControlsInTheWindowFont) {
   };
   const int checkBox = GetSystemMetrics(SM_CXMENUCHECK) + 6;
   const Case cases[] = {
-      {IDC_FRAMEMONITOR, 20}, {IDC_FRAMESYSTEM, 20}, {IDC_FRAMEAPPLICATION, 20},
-      {IDC_FRAMECOMPUTER, 20}, {IDC_FRAMEMAIL, 20}, {IDC_CHKSETTING0, checkBox},
-      {IDC_CHKSETTING1, checkBox}, {IDC_CHKSETTING2, checkBox}, {IDC_LBLINTERVAL, 0},
-      {IDC_LBLINTERVALUNIT, 0}, {IDC_LBLSTARTDATETIME, 0}, {IDC_LBLSTARTDATETIMEUNIT, 0},
-      {IDC_LBLMAILTO, 0}, {IDC_LBLMAILFROM, 0}, {IDC_LBLMAILSUBJECT, 0},
-      {IDC_LBLTITLECOMPUTER, 0}, {IDC_LBLTITLEUSER, 0}, {IDC_CMDSTART, 8},
-      {IDC_CMDSTOP, 8}, {IDC_CMDEXIT, 8},
+      {IDC_FRAMEMONITOR, 20},
+      {IDC_FRAMESYSTEM, 20},
+      {IDC_FRAMEAPPLICATION, 20},
+      {IDC_FRAMECOMPUTER, 20},
+      {IDC_FRAMEMAIL, 20},
+      {IDC_CHKSETTING0, checkBox},
+      {IDC_CHKSETTING1, checkBox},
+      {IDC_CHKSETTING2, checkBox},
+      {IDC_LBLINTERVAL, 0},
+      {IDC_LBLINTERVALUNIT, 0},
+      {IDC_LBLSTARTDATETIME, 0},
+      {IDC_LBLSTARTDATETIMEUNIT, 0},
+      {IDC_LBLMAILTO, 0},
+      {IDC_LBLMAILFROM, 0},
+      {IDC_LBLMAILSUBJECT, 0},
+      {IDC_LBLTITLECOMPUTER, 0},
+      {IDC_LBLTITLEUSER, 0},
+      {IDC_CMDSTART, 8},
+      {IDC_CMDSTOP, 8},
+      {IDC_CMDEXIT, 8},
   };
   for (const Case& c : cases) {
     HWND control = window_.Control(c.id);
@@ -225,7 +239,8 @@ TEST_F(MainWindowWin32Test, CaptionsFitTheirControlsInTheWindowFont) {
     // A line of text must fit its height as well.
     SIZE size{};
     HDC dc = GetDC(control);
-    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
+    HGDIOBJ old =
+        SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
     GetTextExtentPoint32W(dc, L"監", 1, &size);
     SelectObject(dc, old);
     ReleaseDC(control, dc);
@@ -261,10 +276,8 @@ TEST_F(MainWindowWin32Test, ButtonsExplainThemselvesInTooltips) {
     const char16_t* tip;
   };
   const Case cases[] = {
-      {IDC_CMDSTART, u"スタートします"},
-      {IDC_CMDSTOP, u"停止します"},
-      {IDC_CMDEXIT, u"終了します"},
-      {IDC_CMDBUTTON0, u"PC情報をメールで送信します"},
+      {IDC_CMDSTART, u"スタートします"}, {IDC_CMDSTOP, u"停止します"},
+      {IDC_CMDEXIT, u"終了します"},      {IDC_CMDBUTTON0, u"PC情報をメールで送信します"},
       {IDC_CMDBUTTON1, u"設定変更"},
   };
   HWND tooltip = FindTooltip(Handle());
@@ -292,11 +305,17 @@ TEST_F(MainWindowWin32Test, MenusCarryTheirItems) {
     std::vector<std::pair<int, std::u16string>> items;  // id 0: separator
   };
   const Case cases[] = {
-      {0, u"ファイル(&F)", {{IDM_FILE0, u"スタート(&S)"}, {IDM_FILE1, u"ストップ(&E)"}, {IDM_FILE2, u"終了(&X)"}}},
-      {1, u"オプション(&O)",
+      {0,
+       u"ファイル(&F)",
+       {{IDM_FILE0, u"スタート(&S)"}, {IDM_FILE1, u"ストップ(&E)"}, {IDM_FILE2, u"終了(&X)"}}},
+      {1,
+       u"オプション(&O)",
        {{IDM_SETTING0, u"監視ルールの設定(&M)"}, {IDM_SETTING1, u"アプリケーションの設定(&C)"}}},
-      {2, u"ヘルプ(&H)",
-       {{IDM_HELP0, u"目次(&C)"}, {IDM_HELP1, u"キーワードで検索(&S)..."}, {0, u""},
+      {2,
+       u"ヘルプ(&H)",
+       {{IDM_HELP0, u"目次(&C)"},
+        {IDM_HELP1, u"キーワードで検索(&S)..."},
+        {0, u""},
         {IDM_HELP3, u"バージョン情報(&A)..."}}},
   };
   HMENU bar = GetMenu(Handle());
@@ -341,7 +360,8 @@ std::u16string ColumnHeader(HWND list, int index) {
   column.mask = LVCF_TEXT;
   column.pszText = text;
   column.cchTextMax = 128;
-  if (!SendMessageW(list, LVM_GETCOLUMNW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&column))) {
+  if (!SendMessageW(list, LVM_GETCOLUMNW, static_cast<WPARAM>(index),
+                    reinterpret_cast<LPARAM>(&column))) {
     return u"<none>";
   }
   return FromWide(text, wcslen(text));
@@ -350,9 +370,10 @@ std::u16string ColumnHeader(HWND list, int index) {
 int ColumnCount(HWND list) { return Header_GetItemCount(ListView_GetHeader(list)); }
 
 TEST_F(MainWindowWin32Test, ListColumnsAreAsWideAsTheirSamples) {
-  const std::vector<ListColumn> columns = {
-      {u"指定", u"指定    "}, {u"種類", u"種類      "}, {u"ソース", u"ソース            "},
-      {u"コンピュータ", u"コンピュータ"}};
+  const std::vector<ListColumn> columns = {{u"指定", u"指定    "},
+                                           {u"種類", u"種類      "},
+                                           {u"ソース", u"ソース            "},
+                                           {u"コンピュータ", u"コンピュータ"}};
   for (int id : {IDC_LSTSYSTEM, IDC_LSTSERVICES, IDC_LSTLOG1}) {
     window_.SetupListColumns(id, columns);
     HWND list = window_.Control(id);
@@ -374,7 +395,8 @@ TEST_F(MainWindowWin32Test, ListColumnsAreAsWideAsTheirSamples) {
 
 TEST_F(MainWindowWin32Test, SettingUpColumnsAgainReplacesThem) {
   window_.SetupListColumns(IDC_LSTSERVICES, {{u"a", u"a  "}, {u"b", u"b"}, {u"c", u"c"}});
-  window_.SetupListColumns(IDC_LSTSERVICES, {{u"サービス名", u"サービス名    "}, {u"状態", u"状態  "}});
+  window_.SetupListColumns(IDC_LSTSERVICES,
+                           {{u"サービス名", u"サービス名    "}, {u"状態", u"状態  "}});
   HWND list = window_.Control(IDC_LSTSERVICES);
   ASSERT_EQ(ColumnCount(list), 2);
   EXPECT_EQ(ColumnHeader(list, 0), u"サービス名");
@@ -387,14 +409,17 @@ std::u16string Cell(HWND list, int row, int column) {
   item.iSubItem = column;
   item.pszText = text;
   item.cchTextMax = 256;
-  const auto length = SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+  const auto length = SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
+                                   reinterpret_cast<LPARAM>(&item));
   return FromWide(text, static_cast<std::size_t>(length));
 }
 
 TEST_F(MainWindowWin32Test, ListRowsReplaceTheOldOnes) {
-  window_.SetupListColumns(IDC_LSTSYSTEM, {{u"指定", u"指定"}, {u"種類", u"種類"}, {u"ソース", u"ソース"}});
+  window_.SetupListColumns(IDC_LSTSYSTEM,
+                           {{u"指定", u"指定"}, {u"種類", u"種類"}, {u"ソース", u"ソース"}});
   HWND list = window_.Control(IDC_LSTSYSTEM);
-  window_.SetListRows(IDC_LSTSYSTEM, {{u"1", u"エラー", u"*"}, {u"0", u"警告", u"Disk"}, {u"1", u"情報", u"x"}});
+  window_.SetListRows(IDC_LSTSYSTEM,
+                      {{u"1", u"エラー", u"*"}, {u"0", u"警告", u"Disk"}, {u"1", u"情報", u"x"}});
   ASSERT_EQ(ListView_GetItemCount(list), 3);
   EXPECT_EQ(Cell(list, 1, 0), u"0");
   EXPECT_EQ(Cell(list, 1, 1), u"警告");

@@ -6,11 +6,21 @@ namespace zkq::win32 {
 
 void PresenterEvents::CommandChosen(int id) {
   switch (id) {
-    case IDC_CMDSTART: presenter_.StartClicked(); break;
-    case IDC_CMDSTOP: presenter_.StopClicked(); break;
-    case IDC_CMDEXIT: presenter_.ExitClicked(); break;
-    case IDC_CMDBUTTON0: presenter_.SendClicked(); break;
-    case IDC_CMDBUTTON1: presenter_.SettingsClicked(); break;
+    case IDC_CMDSTART:
+      presenter_.StartClicked();
+      break;
+    case IDC_CMDSTOP:
+      presenter_.StopClicked();
+      break;
+    case IDC_CMDEXIT:
+      presenter_.ExitClicked();
+      break;
+    case IDC_CMDBUTTON0:
+      presenter_.SendClicked();
+      break;
+    case IDC_CMDBUTTON1:
+      presenter_.SettingsClicked();
+      break;
     case IDM_FILE0:
     case IDM_FILE1:
     case IDM_FILE2:
@@ -18,8 +28,11 @@ void PresenterEvents::CommandChosen(int id) {
     case IDM_SETTING1:
     case IDM_HELP0:
     case IDM_HELP1:
-    case IDM_HELP3: presenter_.MenuCommand(id); break;
-    default: break;  // the check boxes and fields have no handlers
+    case IDM_HELP3:
+      presenter_.MenuCommand(id);
+      break;
+    default:
+      break;  // the check boxes and fields have no handlers
   }
 }
 

@@ -1,8 +1,7 @@
 #include "win32_adapters.h"
 
-#include <windows.h>
-
 #include <lmcons.h>
+#include <windows.h>
 
 #include <vector>
 
@@ -44,7 +43,8 @@ DateTime Win32Clock::Now() {
 std::u16string Win32Clock::ShortDate(const DateTime& t) {
   const SYSTEMTIME st = ToSystemTime(t);
   return FormatWithLocale([&](wchar_t* out, int size) {
-    return GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, DATE_SHORTDATE, &st, nullptr, out, size, nullptr);
+    return GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, DATE_SHORTDATE, &st, nullptr, out, size,
+                           nullptr);
   });
 }
 
@@ -57,11 +57,16 @@ std::u16string Win32Clock::LongTime(const DateTime& t) {
 
 unsigned MessageBoxStyle(MessageIcon icon) {
   switch (icon) {
-    case MessageIcon::Exclamation: return MB_OK | MB_ICONEXCLAMATION;
-    case MessageIcon::Information: return MB_OK | MB_ICONINFORMATION;
-    case MessageIcon::Question: return MB_OK | MB_ICONQUESTION;
-    case MessageIcon::Critical: return MB_OK | MB_ICONHAND;
-    case MessageIcon::None: break;
+    case MessageIcon::Exclamation:
+      return MB_OK | MB_ICONEXCLAMATION;
+    case MessageIcon::Information:
+      return MB_OK | MB_ICONINFORMATION;
+    case MessageIcon::Question:
+      return MB_OK | MB_ICONQUESTION;
+    case MessageIcon::Critical:
+      return MB_OK | MB_ICONHAND;
+    case MessageIcon::None:
+      break;
   }
   return MB_OK;
 }

@@ -1,8 +1,7 @@
 #include "win32_adapters.h"
 
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -27,7 +26,7 @@ TEST(Win32Clock, NowIsTheLocalTimeOfTheCRuntime) {
     const std::tm* local = std::localtime(&t);
     ASSERT_NE(local, nullptr);
     matched = now == DateTime{local->tm_year + 1900, local->tm_mon + 1, local->tm_mday,
-                              local->tm_hour, local->tm_min, local->tm_sec};
+                              local->tm_hour,        local->tm_min,     local->tm_sec};
   }
   EXPECT_TRUE(matched);
 }
@@ -93,7 +92,8 @@ TEST(Win32SystemInfo, NamesTheComputerAndTheUser) {
   EXPECT_EQ(computer.find(u'\0'), std::u16string::npos);
   const std::u16string expectedComputer = Environment(L"COMPUTERNAME");
   if (!expectedComputer.empty()) {
-    EXPECT_EQ(CompareStringOrdinal(Wide(computer), -1, Wide(expectedComputer), -1, TRUE), CSTR_EQUAL);
+    EXPECT_EQ(CompareStringOrdinal(Wide(computer), -1, Wide(expectedComputer), -1, TRUE),
+              CSTR_EQUAL);
   }
   const std::u16string user = info.UserName();
   ASSERT_FALSE(user.empty());
@@ -123,7 +123,8 @@ SeenBox ReadAndCloseBox() {
     seen.found = true;
     seen.caption = WindowText(box);
     seen.text = WindowText(GetDlgItem(box, 0xFFFF));
-    for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+    for (HWND child = GetWindow(box, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
       wchar_t className[32] = {};
       GetClassNameW(child, className, 32);
       const LONG_PTR style = GetWindowLongPtrW(child, GWL_STYLE);
@@ -181,7 +182,9 @@ TEST(MessageBoxStyle, EachIconHasItsOwnStyleAndOnlyAnOkButton) {
 
 class RecordingBoxes : public MessageBoxes {
  public:
-  void Show(const std::u16string& text, MessageIcon icon) override { shown.push_back({text, icon}); }
+  void Show(const std::u16string& text, MessageIcon icon) override {
+    shown.push_back({text, icon});
+  }
   struct Shown {
     std::u16string text;
     MessageIcon icon;

@@ -1,11 +1,6 @@
 // zkQuorvane.exe: the start procedure, the main window and its message loop.
 // The core's headers come before <windows.h>, whose A/W macros would rename
 // their methods (LookupAccountSid).
-#include "app/main_window.h"
-#include "app/startup.h"
-#include "app/unavailable_ports.h"
-#include "eventlog/win32/adapters.h"
-
 #include <windows.h>
 
 #include <exception>
@@ -13,9 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "app/main_window.h"
+#include "app/startup.h"
+#include "app/unavailable_ports.h"
 #include "base/failure.h"
 #include "base/text.h"
 #include "config/settings.h"
+#include "eventlog/win32/adapters.h"
 #include "main_window_win32.h"
 #include "placeholder_service_control.h"
 #include "presenter_events.h"
@@ -28,7 +27,8 @@ namespace {
 std::u16string ExecutablePath() {
   std::vector<wchar_t> buffer(MAX_PATH);
   for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    const DWORD length =
+        GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     if (length == 0) return {};
     if (length < buffer.size()) return zkq::win32::FromWide(buffer.data(), length);
     buffer.resize(buffer.size() * 2);
@@ -68,8 +68,8 @@ int RunProgram(HINSTANCE instance, zkq::MessageBoxes& boxes) {
   UnavailableAlertSender sender;
   UnavailableServiceCheck serviceCheck;
   UnavailableDialogs dialogs(boxes);
-  MainWindow presenter(MainWindowPorts{window, clock, boxes, settingsFile, system, service, liveLogs,
-                                       accounts, tables, sender, serviceCheck, dialogs},
+  MainWindow presenter(MainWindowPorts{window, clock, boxes, settingsFile, system, service,
+                                       liveLogs, accounts, tables, sender, serviceCheck, dialogs},
                        std::move(*values));
   PresenterEvents events(presenter);
   window.SetEvents(&events);

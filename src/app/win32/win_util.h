@@ -19,7 +19,9 @@ inline const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const
 inline std::u16string FromWide(const wchar_t* text, std::size_t length) {
   return std::u16string(reinterpret_cast<const char16_t*>(text), length);
 }
-inline std::u16string FromWide(const std::wstring& text) { return FromWide(text.data(), text.size()); }
+inline std::u16string FromWide(const std::wstring& text) {
+  return FromWide(text.data(), text.size());
+}
 
 // The text of a window or control; "" when it has none or does not exist.
 std::u16string WindowText(HWND window);
