@@ -1,20 +1,23 @@
 // zkQuorvane.exe: the start procedure, the main window and its message loop.
 // The core's headers come before <windows.h>, whose A/W macros would rename
 // their methods (LookupAccountSid).
+// clang-format off
+#include "app/main_window.h"
+#include "app/startup.h"
+#include "app/unavailable_ports.h"
+#include "eventlog/win32/adapters.h"
+
 #include <windows.h>
+// clang-format on
 
 #include <exception>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "app/main_window.h"
-#include "app/startup.h"
-#include "app/unavailable_ports.h"
 #include "base/failure.h"
 #include "base/text.h"
 #include "config/settings.h"
-#include "eventlog/win32/adapters.h"
 #include "main_window_win32.h"
 #include "placeholder_service_control.h"
 #include "presenter_events.h"
