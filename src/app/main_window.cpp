@@ -90,8 +90,8 @@ std::vector<ListColumn> ServiceRuleColumns() {
 }
 
 std::vector<ListColumn> EventRowColumns() {
-  return {Column(u"種類", 4),     Column(u"日付", 4),     Column(u"時刻", 4),
-          Column(u"ソース", 8),   Column(u"分類", 4),     Column(u"イベント", 4),
+  return {Column(u"種類", 4),     Column(u"日付", 4),        Column(u"時刻", 4),
+          Column(u"ソース", 8),   Column(u"分類", 4),        Column(u"イベント", 4),
           Column(u"ユーザー", 4), Column(u"コンピュータ", 0)};
 }
 

@@ -97,8 +97,8 @@ class MainWindow {
   void StartClicked();
   void StopClicked();
   void ExitClicked();
-  void SendClicked();      // cmdButton(0)
-  void SettingsClicked();  // cmdButton(1)
+  void SendClicked();        // cmdButton(0)
+  void SettingsClicked();    // cmdButton(1)
   void MenuCommand(int id);  // IDM_* of the File, Options and Help menus
   void OnCheckTimer();       // tmrCheck, once a minute while enabled
   void Resized(WindowState state);

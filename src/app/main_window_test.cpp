@@ -234,12 +234,18 @@ class NoChangeDirectory : public CurrentDirectory {
 using Ini = std::vector<std::pair<std::string, std::string>>;
 
 Ini BaseIni() {
-  return {{"SmtpServer", "\" mail.example.jp \""}, {"SmtpPort", "25"},
-          {"From", "monitor@example.jp"},      {"To", "admin@example.jp; ops@example.jp"},
-          {"Subject", "Alert"},                {"DateStamp", "2026/12/07"},
-          {"TimeStamp", "08:00:00"},           {"Rules", "rules.txt"},
-          {"Interval", "5"},                   {"AutoStart", "0"},
-          {"IconStart", "0"},                  {"ServiceStart", "0"}};
+  return {{"SmtpServer", "\" mail.example.jp \""},
+          {"SmtpPort", "25"},
+          {"From", "monitor@example.jp"},
+          {"To", "admin@example.jp; ops@example.jp"},
+          {"Subject", "Alert"},
+          {"DateStamp", "2026/12/07"},
+          {"TimeStamp", "08:00:00"},
+          {"Rules", "rules.txt"},
+          {"Interval", "5"},
+          {"AutoStart", "0"},
+          {"IconStart", "0"},
+          {"ServiceStart", "0"}};
 }
 
 Ini With(Ini ini, const std::string& key, const std::string& value) {
@@ -282,7 +288,8 @@ class Harness {
                    std::u16string rules = kDefaultRules)
       : view(journal), boxes(journal), service(journal), file({}, boxes) {
     std::random_device rd;
-    dir = fs::temp_directory_path() / ("zkq_app_test_" + std::to_string(rd()) + std::to_string(rd()));
+    dir =
+        fs::temp_directory_path() / ("zkq_app_test_" + std::to_string(rd()) + std::to_string(rd()));
     fs::create_directories(dir);
     std::ofstream out(dir / "zkQuorvane.ini", std::ios::binary);
     out << "[zkQuorvane]\r\n";
@@ -389,7 +396,8 @@ TEST(MainWindowFormLoad, FillsTheWindowInOrderAndResetsTheStamp) {
   EXPECT_EQ(h.FileValue(u"DateStamp"), u"2026/12/08");
   EXPECT_EQ(h.FileValue(u"TimeStamp"), u"10:00:00");
 
-  EXPECT_EQ(h.view.rows[IDC_LSTSYSTEM], (std::vector<ListRow>{{u"対象", u"エラー", u"*", u"*", u"*"}}));
+  EXPECT_EQ(h.view.rows[IDC_LSTSYSTEM],
+            (std::vector<ListRow>{{u"対象", u"エラー", u"*", u"*", u"*"}}));
   EXPECT_TRUE(h.view.rows[IDC_LSTSECURITY].empty());
   EXPECT_EQ(h.view.rows[IDC_LSTAPPLICATION],
             (std::vector<ListRow>{{u"対象", u"警告", u"App", u"*", u"*"}}));
@@ -412,7 +420,8 @@ TEST(MainWindowFormLoad, ColumnsOfTheSixLists) {
     for (const auto& c : h.view.columns[id]) out.push_back(c.header);
     return out;
   };
-  const std::vector<std::u16string> ruleHeaders = {u"指定", u"種類", u"ソース", u"分類", u"イベント"};
+  const std::vector<std::u16string> ruleHeaders = {u"指定", u"種類", u"ソース", u"分類",
+                                                   u"イベント"};
   for (int id : {IDC_LSTSYSTEM, IDC_LSTSECURITY, IDC_LSTAPPLICATION}) {
     EXPECT_EQ(headers(id), ruleHeaders) << id;
     EXPECT_EQ(h.view.columns[id][2].widthSample, u"ソース            ");  // 12 blanks
@@ -420,8 +429,8 @@ TEST(MainWindowFormLoad, ColumnsOfTheSixLists) {
   EXPECT_EQ(headers(IDC_LSTSERVICES), (std::vector<std::u16string>{u"サービス名", u"状態"}));
   EXPECT_EQ(h.view.columns[IDC_LSTSERVICES][0].widthSample,
             u"サービス名" + std::u16string(26, u' '));
-  const std::vector<std::u16string> eventHeaders = {u"種類",   u"日付",     u"時刻",    u"ソース",
-                                                    u"分類",   u"イベント", u"ユーザー", u"コンピュータ"};
+  const std::vector<std::u16string> eventHeaders = {
+      u"種類", u"日付", u"時刻", u"ソース", u"分類", u"イベント", u"ユーザー", u"コンピュータ"};
   for (int id : {IDC_LSTLOG1, IDC_LSTLOG2}) {
     EXPECT_EQ(headers(id), eventHeaders) << id;
     EXPECT_EQ(h.view.columns[id][3].widthSample, u"ソース        ");
@@ -435,8 +444,8 @@ struct FlagCase {
   bool failed;
   bool running;
   bool minimised;
-  int starts;            // status lines of the start command
-  bool namesShown;       // step 8 reached
+  int starts;       // status lines of the start command
+  bool namesShown;  // step 8 reached
   bool connected;
 };
 
@@ -478,8 +487,9 @@ TEST(MainWindowFormLoad, StartOptions) {
     EXPECT_EQ(h.window->Iconised(), c.minimised);
     EXPECT_EQ(h.view.trayAdds, c.minimised ? 1 : 0);  // one icon, however often it minimised
     EXPECT_EQ(h.view.state, c.minimised ? WindowState::Minimized : WindowState::Normal);
-    EXPECT_EQ(static_cast<int>(std::count_if(h.view.statuses.begin(), h.view.statuses.end(),
-                                             [](const auto& s) { return s.starts_with(u"稼動開始。["); })),
+    EXPECT_EQ(static_cast<int>(
+                  std::count_if(h.view.statuses.begin(), h.view.statuses.end(),
+                                [](const auto& s) { return s.starts_with(u"稼動開始。["); })),
               c.starts);
     EXPECT_EQ(h.view.texts.count(IDC_LBLCOMPUTERNAME) == 1, c.namesShown);
     EXPECT_EQ(h.Count("connect"), c.connected ? 1u : 0u);
@@ -685,8 +695,9 @@ TEST(MainWindowCycle, OneMatchedRecordIsSentWithTheSystemSection) {
     h.window->FormLoad();
     h.window->StartClicked();
     h.sender.result = sent;
-    h.logs.records[u"System"] = {RecordAt({2026, 12, 8, 10, 3, 0}, 1, u"Service Control Manager", 7036),
-                                 RecordAt({2026, 12, 8, 10, 2, 0}, 4, u"Disk", 1)};
+    h.logs.records[u"System"] = {
+        RecordAt({2026, 12, 8, 10, 3, 0}, 1, u"Service Control Manager", 7036),
+        RecordAt({2026, 12, 8, 10, 2, 0}, 4, u"Disk", 1)};
     for (int i = 0; i < 5; ++i) h.Tick();
     ASSERT_EQ(h.sender.sent.size(), 1u);
     const AlertMail& mail = h.sender.sent[0];
@@ -704,8 +715,9 @@ TEST(MainWindowCycle, OneMatchedRecordIsSentWithTheSystemSection) {
     EXPECT_EQ(mail.autoSend, u"1");
     EXPECT_EQ(mail.autoClose, u"1");
     EXPECT_EQ(mail.timeoutSeconds, u"60");
-    EXPECT_EQ(h.LastStatus(), (sent ? u"メール送信を完了しました。[" : u"メール送信に失敗しました。[") +
-                                  std::u16string(u"2026/12/8 10:05:00]"));
+    EXPECT_EQ(h.LastStatus(),
+              (sent ? u"メール送信を完了しました。[" : u"メール送信に失敗しました。[") +
+                  std::u16string(u"2026/12/8 10:05:00]"));
     EXPECT_TRUE(h.window->AlertText().empty());
     EXPECT_EQ(h.window->Countdown(), 4);
   }
@@ -836,11 +848,25 @@ struct StateCase {
 TEST(MainWindowCommands, ControlStatesOfStartAndStop) {
   const StateCase cases[] = {
       {"start", [](MainWindow& w) { w.StartClicked(); }, true},
-      {"start twice", [](MainWindow& w) { w.StartClicked(); w.StartClicked(); }, true},
-      {"start then stop", [](MainWindow& w) { w.StartClicked(); w.StopClicked(); }, false},
+      {"start twice",
+       [](MainWindow& w) {
+         w.StartClicked();
+         w.StartClicked();
+       },
+       true},
+      {"start then stop",
+       [](MainWindow& w) {
+         w.StartClicked();
+         w.StopClicked();
+       },
+       false},
       {"stop while stopped", [](MainWindow& w) { w.StopClicked(); }, false},
       {"File menu start", [](MainWindow& w) { w.MenuCommand(IDM_FILE0); }, true},
-      {"File menu stop", [](MainWindow& w) { w.MenuCommand(IDM_FILE0); w.MenuCommand(IDM_FILE1); },
+      {"File menu stop",
+       [](MainWindow& w) {
+         w.MenuCommand(IDM_FILE0);
+         w.MenuCommand(IDM_FILE1);
+       },
        false},
   };
   for (const auto& c : cases) {
@@ -858,8 +884,8 @@ TEST(MainWindowCommands, ControlStatesOfStartAndStop) {
     EXPECT_EQ(h.view.menus[IDM_SETTING0], !c.running);
     EXPECT_EQ(h.view.menus.count(IDM_SETTING1), 0u);  // always enabled
     EXPECT_EQ(h.window->Countdown(), 4);
-    EXPECT_EQ(h.LastStatus(), c.running ? u"稼動開始。[2026/12/08 07:08:09]"
-                                        : u"稼動停止。[2026/12/08 07:08:09]");
+    EXPECT_EQ(h.LastStatus(),
+              c.running ? u"稼動開始。[2026/12/08 07:08:09]" : u"稼動停止。[2026/12/08 07:08:09]");
   }
 }
 
@@ -907,7 +933,8 @@ TEST(MainWindowMenus, OptionsAndHelp) {
   h.window->MenuCommand(IDM_SETTING0);
   EXPECT_EQ(h.dialogs.rulesCalls, 1);
   EXPECT_TRUE(h.window->Rules()[RuleLog::System].empty());
-  EXPECT_EQ(h.view.rows[IDC_LSTSECURITY], (std::vector<ListRow>{{u"除外", u"失敗", u"*", u"*", u"*"}}));
+  EXPECT_EQ(h.view.rows[IDC_LSTSECURITY],
+            (std::vector<ListRow>{{u"除外", u"失敗", u"*", u"*", u"*"}}));
 
   // Not while monitoring runs.
   h.window->StartClicked();
@@ -965,7 +992,11 @@ TEST(MainWindowEnding, EveryWayEndsOnceAndClosesTheHelp) {
       {"exit button", [](MainWindow& w) { w.ExitClicked(); }},
       {"File menu exit", [](MainWindow& w) { w.MenuCommand(IDM_FILE2); }},
       {"close box", [](MainWindow& w) { w.Unload(); }},
-      {"twice", [](MainWindow& w) { w.Unload(); w.ExitClicked(); }},
+      {"twice",
+       [](MainWindow& w) {
+         w.Unload();
+         w.ExitClicked();
+       }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -1024,9 +1055,12 @@ TEST(MainWindowFocus, RuleListsPassTheFocusOn) {
     bool running;
     int expected;
   } cases[] = {
-      {IDC_LSTSYSTEM, false, IDC_CMDSTART},     {IDC_LSTSECURITY, false, IDC_CMDSTART},
-      {IDC_LSTAPPLICATION, true, IDC_CMDSTOP},  {IDC_LSTSERVICES, true, IDC_CMDSTOP},
-      {IDC_LSTLOG1, false, 0},                  {IDC_TXTSMTPTO, true, 0},
+      {IDC_LSTSYSTEM, false, IDC_CMDSTART},
+      {IDC_LSTSECURITY, false, IDC_CMDSTART},
+      {IDC_LSTAPPLICATION, true, IDC_CMDSTOP},
+      {IDC_LSTSERVICES, true, IDC_CMDSTOP},
+      {IDC_LSTLOG1, false, 0},
+      {IDC_TXTSMTPTO, true, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.list);
@@ -1061,9 +1095,9 @@ TEST(IsFlagSet, NumbersAndNonNumbers) {
     const char16_t* text;
     int expected;  // 1 set, 0 not set, -1 failure
   } cases[] = {
-      {u"1", 1},  {u" 1", 1},  {u"1 ", 1},  {u"1.0", 1}, {u"+1", 1}, {u"0", 0},
-      {u"-1", 0}, {u"2", 0},   {u"99999", 0}, {u"1.4", 0}, {u"&H1", 1}, {u"", -1},
-      {u"yes", -1}, {u"1x", -1}, {u" ", -1},
+      {u"1", 1},   {u" 1", 1}, {u"1 ", 1},   {u"1.0", 1},   {u"+1", 1},
+      {u"0", 0},   {u"-1", 0}, {u"2", 0},    {u"99999", 0}, {u"1.4", 0},
+      {u"&H1", 1}, {u"", -1},  {u"yes", -1}, {u"1x", -1},   {u" ", -1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(ToUtf8(c.text));

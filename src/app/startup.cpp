@@ -47,7 +47,8 @@ std::u16string ArgumentsOf(std::u16string_view fullCommandLine) {
     pos = fullCommandLine.find_first_of(u" \t");
     if (pos == std::u16string_view::npos) pos = fullCommandLine.size();
   }
-  if (pos < fullCommandLine.size() && (fullCommandLine[pos] == u' ' || fullCommandLine[pos] == u'\t')) {
+  if (pos < fullCommandLine.size() &&
+      (fullCommandLine[pos] == u' ' || fullCommandLine[pos] == u'\t')) {
     ++pos;
   }
   return std::u16string(fullCommandLine.substr(pos));
@@ -65,7 +66,8 @@ std::optional<StartupValues> RunMain(std::u16string_view exePath, std::u16string
                                      SettingsFile& file, MessageBoxes& boxes,
                                      CurrentDirectory& currentDirectory) {
   const auto showApplicationError = [&](const std::u16string& description) {
-    boxes.Show(std::u16string(kApplicationErrorText) + u"\r\n" + description, MessageIcon::Exclamation);
+    boxes.Show(std::u16string(kApplicationErrorText) + u"\r\n" + description,
+               MessageIcon::Exclamation);
   };
 
   StartupValues values;

@@ -62,7 +62,9 @@ TEST(ArgumentsOf, DropsTheProgramNameAndOneBlank) {
 
 class RecordingBoxes : public MessageBoxes {
  public:
-  void Show(const std::u16string& text, MessageIcon icon) override { shown.push_back({text, icon}); }
+  void Show(const std::u16string& text, MessageIcon icon) override {
+    shown.push_back({text, icon});
+  }
   std::vector<std::pair<std::u16string, MessageIcon>> shown;
 };
 
@@ -80,7 +82,8 @@ class TempDir {
  public:
   TempDir() {
     std::random_device rd;
-    path = fs::temp_directory_path() / ("zkq_startup_" + std::to_string(rd()) + std::to_string(rd()));
+    path =
+        fs::temp_directory_path() / ("zkq_startup_" + std::to_string(rd()) + std::to_string(rd()));
     fs::create_directories(path);
   }
   ~TempDir() {
@@ -88,7 +91,8 @@ class TempDir {
     fs::remove_all(path, ec);
   }
   void WriteIni(const std::string& body) {
-    std::ofstream(path / "zkQuorvane.ini", std::ios::binary) << "[zkQuorvane]\r\n" << EncodeCp932(FromUtf8(body));
+    std::ofstream(path / "zkQuorvane.ini", std::ios::binary) << "[zkQuorvane]\r\n"
+                                                             << EncodeCp932(FromUtf8(body));
   }
   std::u16string Exe() const { return (path / "zkQuorvane.exe").u16string(); }
   fs::path path;
