@@ -23,8 +23,8 @@ MonitoringRule Rule(std::u16string target, std::u16string type, std::u16string s
 
 EventRow Row(std::u16string type, std::u16string source, std::u16string category,
              std::u16string id) {
-  return EventRow{std::move(type), u"2026/12/08", u"10:03:00", std::move(source),
-                  std::move(category), std::move(id), u"SYSTEM", u"HOST"};
+  return EventRow{std::move(type),     u"2026/12/08", u"10:03:00", std::move(source),
+                  std::move(category), std::move(id), u"SYSTEM",   u"HOST"};
 }
 
 // A row whose columns are views, as a streaming reader hands them out.
@@ -39,6 +39,7 @@ TEST(Matching, WhichRowsPassWhateverTheOrderOfTheRules) {
     EventRow row;
     bool passes;
   };
+  // clang-format off
   const Case cases[] = {
       {"no rules", {}, Row(u"エラー", u"Disk", u"なし", u"7"), false},
       {"error with any source", {Rule(u"対象", u"エラー", u"*", u"*", u"*")},
@@ -97,6 +98,7 @@ TEST(Matching, WhichRowsPassWhateverTheOrderOfTheRules) {
         Rule(u"除外", u"エラー", u"A", u"B", u"6")},
        Row(u"エラー", u"A", u"B", u"6"), false},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<std::size_t> order(c.rules.size());
@@ -129,7 +131,7 @@ TEST(Matching, MatchEventsReplacesTheMatchesKeepingTheRowOrder) {
 TEST(Matching, AddEventRowAppendsAllEightColumns) {
   EventList list = {Row(u"情報", u"first", u"なし", u"1")};
   const EventRow row{u"失敗", u"2026/01/02", u"03:04:05", u"Security", u"ログオン/ログオフ",
-                     u"529", u"S-1-5-21-1", u"PC"};
+                     u"529",  u"S-1-5-21-1", u"PC"};
   AddEventRow(list, row);
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(list[1], row);
@@ -175,18 +177,16 @@ TEST(AlertText, SectionsOfACycleWithMatchesInSystemAndApplication) {
   rules[RuleLog::Application] = {Rule(u"対象", u"情報", u"*", u"*", u"*"),
                                  Rule(u"除外", u"情報", u"zkQuorvane", u"*", u"*")};
   EventList logs[3] = {
-      {EventRow{u"エラー", u"2026/12/08", u"10:03:00", u"Service Control Manager", u"なし",
-                u"7034", u"N/A", u"HOST"},
+      {EventRow{u"エラー", u"2026/12/08", u"10:03:00", u"Service Control Manager", u"なし", u"7034",
+                u"N/A", u"HOST"},
        EventRow{u"情報", u"2026/12/08", u"10:04:00", u"EventLog", u"なし", u"6005", u"N/A",
                 u"HOST"},
-       EventRow{u"エラー", u"2026/12/08", u"10:05:00", u"Disk", u"なし", u"11", u"N/A",
-                u"HOST"}},
+       EventRow{u"エラー", u"2026/12/08", u"10:05:00", u"Disk", u"なし", u"11", u"N/A", u"HOST"}},
       {EventRow{u"成功", u"2026/12/08", u"10:03:30", u"Security", u"ログオン/ログオフ", u"528",
                 u"admin", u"HOST"}},
-      {EventRow{u"情報", u"2026/12/08", u"10:06:00", u"zkQuorvane", u"なし", u"1", u"N/A",
-                u"HOST"},
-       EventRow{u"情報", u"2026/12/08", u"10:07:00", u"MsiInstaller", u"なし", u"11707",
-                u"admin", u"HOST"}},
+      {EventRow{u"情報", u"2026/12/08", u"10:06:00", u"zkQuorvane", u"なし", u"1", u"N/A", u"HOST"},
+       EventRow{u"情報", u"2026/12/08", u"10:07:00", u"MsiInstaller", u"なし", u"11707", u"admin",
+                u"HOST"}},
   };
   const auto cycle = [&] {
     std::u16string alertText;
@@ -207,10 +207,11 @@ TEST(AlertText, SectionsOfACycleWithMatchesInSystemAndApplication) {
   EXPECT_EQ(cycle(), system + application);
 
   logs[1][0].type = u"失敗";
-  EXPECT_EQ(cycle(), system +
-                         u"［セキュリティ］\r\n"
-                         u"失敗     2026/12/08 10:03:30 Security ログオン/ログオフ 528 admin HOST\r\n" +
-                         application);
+  EXPECT_EQ(cycle(),
+            system +
+                u"［セキュリティ］\r\n"
+                u"失敗     2026/12/08 10:03:30 Security ログオン/ログオフ 528 admin HOST\r\n" +
+                application);
 }
 
 TEST(AlertText, EmptyMatchesAddNoSection) {

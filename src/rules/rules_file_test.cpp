@@ -13,8 +13,9 @@
 #include "base/text.h"
 
 #ifdef __linux__
-#include <csignal>
 #include <sys/resource.h>
+
+#include <csignal>
 #endif
 
 namespace zkq {
@@ -29,7 +30,9 @@ struct ShownBox {
 
 class RecordingBoxes : public MessageBoxes {
  public:
-  void Show(const std::u16string& text, MessageIcon icon) override { shown.push_back({text, icon}); }
+  void Show(const std::u16string& text, MessageIcon icon) override {
+    shown.push_back({text, icon});
+  }
   std::vector<ShownBox> shown;
 };
 
@@ -57,7 +60,8 @@ MonitoringRule ServiceRule(std::u16string name, std::u16string state) {
 // every Application information event except zkQuorvane's, zkQuorvane running".
 RuleSet WorkedExampleRules() {
   RuleSet rules;
-  rules[RuleLog::System].push_back(EventRule(RuleLog::System, u"対象", u"エラー", u"*", u"*", u"*"));
+  rules[RuleLog::System].push_back(
+      EventRule(RuleLog::System, u"対象", u"エラー", u"*", u"*", u"*"));
   rules[RuleLog::Security].push_back(
       EventRule(RuleLog::Security, u"対象", u"失敗", u"*", u"*", u"*"));
   rules[RuleLog::Application].push_back(
@@ -101,10 +105,9 @@ TEST(RulesFile, NormalisesBlanksKeepsTheRestOfTheLineAndDropsServiceFillers) {
   };
   expected[RuleLog::Service] = {ServiceRule(u"name", u"停止")};
   EXPECT_EQ(read, expected);
-  EXPECT_EQ(FormatRuleLists(read),
-            Cp932(u"System;対象;エラー;src;cat;7;x\r\n"
-                  u"System;対象;エラー;src;cat;7\r\n"
-                  u"Service;name;停止;;;\r\n"));
+  EXPECT_EQ(FormatRuleLists(read), Cp932(u"System;対象;エラー;src;cat;7;x\r\n"
+                                         u"System;対象;エラー;src;cat;7\r\n"
+                                         u"Service;name;停止;;;\r\n"));
 }
 
 TEST(RulesFile, LinesAndLineEnds) {
@@ -114,6 +117,7 @@ TEST(RulesFile, LinesAndLineEnds) {
     bool ok;
     std::array<std::size_t, 4> counts;  // System, Security, Application, Service
   };
+  // clang-format off
   const Case cases[] = {
       {"empty file", u"", true, {0, 0, 0, 0}},
       {"last line without line end", u"System;a;b;c;d;e", true, {1, 0, 0, 0}},
@@ -142,6 +146,7 @@ TEST(RulesFile, LinesAndLineEnds) {
       {"two bare LF make a blank line", u"System;a;b;c;d;e\n\n", false, {1, 0, 0, 0}},
       {"LF CR is two line ends", u"System;a;b;c;d;e\n\rService;s;t;;;", false, {1, 0, 0, 0}},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     RuleSet rules;
@@ -160,6 +165,7 @@ TEST(RulesFile, FieldsAreTakenAsTheyStand) {
     std::u16string line;
     MonitoringRule expected;
   };
+  // clang-format off
   const Case cases[] = {
       {"type and target outside the value lists", u"Application;監視;Error;a;b;c",
        EventRule(RuleLog::Application, u"監視", u"Error", u"a", u"b", u"c")},
@@ -173,6 +179,7 @@ TEST(RulesFile, FieldsAreTakenAsTheyStand) {
       {"service state outside the value list", u"Service; Spooler ; 実行中 ;;;",
        ServiceRule(u"Spooler", u"実行中")},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     RuleSet rules;
@@ -207,7 +214,8 @@ TEST(RulesFile, WritesListsInFixedOrderWhateverTheRulesSay) {
   rules[RuleLog::Application].push_back(
       EventRule(RuleLog::Application, u"対象", u"警告", u"a", u"*", u"*"));
   // A rule shown in the Security list is saved as a Security rule.
-  rules[RuleLog::Security].push_back(EventRule(RuleLog::System, u"対象", u"成功", u"x", u"y", u"z"));
+  rules[RuleLog::Security].push_back(
+      EventRule(RuleLog::System, u"対象", u"成功", u"x", u"y", u"z"));
   EXPECT_EQ(FormatRuleLists(rules), Cp932(u"Security;対象;成功;x;y;z\r\n"
                                           u"Application;除外;警告;b;*;*\r\n"
                                           u"Application;対象;警告;a;*;*\r\n"
@@ -336,8 +344,8 @@ TEST_F(RulesFileOnDisk, SaveReplacesTheFileAndReportsTheUpdate) {
 TEST_F(RulesFileOnDisk, FailedSavesKeepTheOldFileWhole) {
   const auto path = dir_ / "rules.txt";
   RuleSet tooLong;
-  tooLong[RuleLog::Security].assign(kMaxRulesPerList + 1,
-                                    EventRule(RuleLog::Security, u"対象", u"失敗", u"*", u"*", u"*"));
+  tooLong[RuleLog::Security].assign(
+      kMaxRulesPerList + 1, EventRule(RuleLog::Security, u"対象", u"失敗", u"*", u"*", u"*"));
   fs::create_directory(dir_ / "taken");
   WriteBytes(dir_ / "taken" / "inside.txt", "keep");
   struct Case {
@@ -374,8 +382,8 @@ TEST_F(RulesFileOnDisk, WriteFailingHalfWayKeepsTheOldFileWhole) {
   const auto path = dir_ / "rules.txt";
   WriteBytes(path, kWorkedExampleBytes);
   RuleSet many;
-  many[RuleLog::System].assign(1000, EventRule(RuleLog::System, u"対象", u"エラー", u"source",
-                                               u"category", u"1234"));
+  many[RuleLog::System].assign(
+      1000, EventRule(RuleLog::System, u"対象", u"エラー", u"source", u"category", u"1234"));
   rlimit old{};
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
   const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);

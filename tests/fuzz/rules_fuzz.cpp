@@ -78,9 +78,8 @@ bool SurvivesCodePage(std::u16string_view field) {
 // What every loaded rule must look like, and whether it can round-trip.
 bool CheckLoadedRule(const MonitoringRule& rule, RuleLog list) {
   Check(rule.log == list, "rule in the wrong list");
-  const std::u16string_view fields[] = {rule.target,   rule.eventType,   rule.source,
-                                        rule.category, rule.eventId,     rule.serviceName,
-                                        rule.state};
+  const std::u16string_view fields[] = {rule.target,  rule.eventType,   rule.source, rule.category,
+                                        rule.eventId, rule.serviceName, rule.state};
   bool survives = true;
   for (const auto field : fields) {
     Check(Trimmed(field), "loaded field keeps a blank at an end");
