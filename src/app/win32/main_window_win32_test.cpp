@@ -11,6 +11,7 @@
 
 #include "app/main_window_ids.h"
 #include "base/failure.h"
+#include "main_window_layout.h"
 
 namespace zkq::win32 {
 namespace {
@@ -624,6 +625,39 @@ TEST_F(MainWindowWin32Test, EndingWhileIconisedTakesTheIconAway) {
   window_.SetStatus(u"x");
   window_.AddTrayIcon();
   EXPECT_FALSE(TrayIconExists(handle));
+}
+
+}  // namespace
+}  // namespace zkq::win32
+
+namespace zkq::win32 {
+namespace {
+
+int ClientWidthOf(HWND control) {
+  RECT rect{};
+  GetWindowRect(control, &rect);
+  return rect.right - rect.left;
+}
+
+TEST_F(MainWindowWin32Test, MovingToAScreenOfAnotherDpiScalesTheWholeWindow) {
+  window_.SetupListColumns(IDC_LSTSERVICES, {{u"サービス名", u"サービス名          "}});
+  HWND list = window_.Control(IDC_LSTSERVICES);
+  const unsigned before = window_.Dpi();
+  const int columnBefore = ListView_GetColumnWidth(list, 0);
+  const int fontBefore = TextWidth(window_.Control(IDC_LBLTITLECOMPUTER), u"コンピュータ名：");
+
+  const unsigned after = before * 2;
+  RECT suggested{0, 0, 1700, 1250};
+  SendMessageW(Handle(), WM_DPICHANGED, MAKEWPARAM(after, after),
+               reinterpret_cast<LPARAM>(&suggested));
+  EXPECT_EQ(window_.Dpi(), after);
+  for (const Placement& place : MainWindowLayout()) {
+    EXPECT_EQ(ClientWidthOf(window_.Control(place.id)), ScaleToDpi(place.width, after)) << place.id;
+  }
+  // The font and the columns measured in it grow with the DPI.
+  EXPECT_GT(TextWidth(window_.Control(IDC_LBLTITLECOMPUTER), u"コンピュータ名："),
+            fontBefore * 3 / 2);
+  EXPECT_GT(ListView_GetColumnWidth(list, 0), columnBefore * 3 / 2);
 }
 
 }  // namespace
