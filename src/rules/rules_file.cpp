@@ -55,10 +55,13 @@ bool AddRuleLine(std::u16string_view line, RuleSet& rules) {
   return true;
 }
 
-void AppendRuleLine(std::u16string& text, std::u16string_view kind, const MonitoringRule& rule) {
+// The list decides the kind and the layout of the line, whatever the rule's own
+// log says: a rule is saved where it is shown.
+void AppendRuleLine(std::u16string& text, RuleLog list, std::u16string_view kind,
+                    const MonitoringRule& rule) {
   text += kind;
   text += u';';
-  if (rule.log == RuleLog::Service) {
+  if (list == RuleLog::Service) {
     text += rule.serviceName;
     text += u';';
     text += rule.state;
@@ -146,13 +149,7 @@ std::optional<std::string> FormatRuleLists(const RuleSet& rules) {
   for (const auto& [log, kind] : kOrder) {
     const auto& list = rules[log];
     if (list.size() > kMaxRulesPerList) return std::nullopt;
-    for (const auto& rule : list) {
-      // The list decides the kind and the layout of the line, whatever the
-      // rule's own log says: a rule is saved where it is shown.
-      MonitoringRule placed = rule;
-      placed.log = log;
-      AppendRuleLine(text, kind, placed);
-    }
+    for (const auto& rule : list) AppendRuleLine(text, log, kind, rule);
   }
   return EncodeCp932(text);
 }
