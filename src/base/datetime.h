@@ -28,8 +28,9 @@ std::u16string FormatTime(const DateTime& t);
 void FormatDate(const DateTime& t, char16_t out[10]);
 void FormatTime(const DateTime& t, char16_t out[8]);
 
-// Reads "date time" (date as RecognizeDate accepts, time as RecognizeTime does),
-// the examination stamp's form; nothing when either part is no date or time.
+// Reads the examination stamp: the date as RecognizeDate accepts it, the time
+// as h:m or h:m:s with one or two digits each (a hand-edited settings file may
+// hold "9:05"), blanks around; nothing when either part is no date or time.
 std::optional<DateTime> ParseStamp(std::u16string_view date, std::u16string_view time);
 
 }  // namespace zkq
