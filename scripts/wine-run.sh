@@ -37,7 +37,7 @@ start_display() {
     return   # somebody else's server on this display; use it
   fi
   rm -f "/tmp/.X$display_no-lock" "/tmp/.X11-unix/X$display_no"
-  setsid Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+  setsid Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 9>&- &
   echo $! >"$state/xvfb.pid"
   for _ in $(seq 1 100); do
     [ -e "/tmp/.X11-unix/X$display_no" ] && return
@@ -47,10 +47,12 @@ start_display() {
   exit 1
 }
 
+# What prepare starts must not inherit fd 9, the lock: a server that keeps it
+# open would make every later run wait for the lock forever.
 prepare() {
   start_display
   if [ ! -f "$WINEPREFIX/.zkq-ready" ]; then
-    "$wine" wineboot -i </dev/null >/dev/null 2>&1 || true
+    "$wine" wineboot -i </dev/null >/dev/null 2>&1 9>&- || true
     # A virtual desktop: without a window manager each closing window costs seconds.
     cat >"$state/desktop.reg" <<'REG'
 REGEDIT4
@@ -61,15 +63,15 @@ REGEDIT4
 [HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]
 "Default"="1024x768"
 REG
-    "$wine" regedit /S "$(winepath_of "$state/desktop.reg")" </dev/null >/dev/null 2>&1 || true
+    "$wine" regedit /S "$(winepath_of "$state/desktop.reg")" </dev/null >/dev/null 2>&1 9>&- || true
     "$wineserver" -w || true
     touch "$WINEPREFIX/.zkq-ready"
   fi
   if ! server_socket; then
     # Started outside the caller's pipes, so that ctest does not wait for
     # Wine's background processes to close them.
-    setsid "$wineserver" -p </dev/null >/dev/null 2>&1 || true
-    setsid "$wine" wineboot </dev/null >/dev/null 2>&1 || true
+    setsid "$wineserver" -p </dev/null >/dev/null 2>&1 9>&- || true
+    setsid "$wine" wineboot </dev/null >/dev/null 2>&1 9>&- || true
   fi
 }
 
