@@ -1,0 +1,77 @@
+#include "config/settings.h"
+
+#include <system_error>
+#include <utility>
+
+#include "base/convert.h"
+#include "base/failure.h"
+#include "base/text.h"
+
+namespace zkq {
+
+SettingsFile::SettingsFile(std::filesystem::path path, MessageBoxes& boxes)
+    : path_(std::move(path)), boxes_(boxes) {}
+
+std::u16string SettingsFile::ReadIniString(std::u16string_view section,
+                                           std::u16string_view key) const {
+  return DecodeCp932(profile::Read(path_, EncodeCp932(section), EncodeCp932(key)));
+}
+
+bool SettingsFile::WriteIniString(std::u16string_view section, std::u16string_view key,
+                                  std::u16string_view value) const {
+  if (profile::Write(path_, EncodeCp932(section), EncodeCp932(key), EncodeCp932(value))) {
+    return true;
+  }
+  boxes_.Show(PathText(path_) + kSettingsWriteFailed, MessageIcon::Exclamation);
+  return false;
+}
+
+std::filesystem::path SettingsPath(const std::filesystem::path& programDir) {
+  return programDir / std::filesystem::path(kSettingsFileName);
+}
+
+std::u16string PathText(const std::filesystem::path& path) {
+  std::error_code ec;
+  std::filesystem::path full = std::filesystem::absolute(path, ec);
+  if (ec) full = path;
+  full = full.lexically_normal();
+#if defined(_WIN32)
+  return full.u16string();
+#else
+  // The native narrow form is UTF-8 here; FromUtf8 never throws on odd bytes.
+  return FromUtf8(full.string());
+#endif
+}
+
+std::int16_t CountdownFor(const Settings& settings) {
+  // -32767 - 1 still fits: ToInt16 never returns -32768.
+  return static_cast<std::int16_t>(ToInt16(settings.Interval) - 1);
+}
+
+Settings LoadSettings(const SettingsFile& file, std::int16_t& countdown) {
+  const auto read = [&](std::u16string_view key) {
+    return file.ReadIniString(kSettingsSection, key);
+  };
+  Settings s;
+  s.SmtpServer = read(u"SmtpServer");
+  s.SmtpPort = read(u"SmtpPort");
+  s.From = read(u"From");
+  s.To = read(u"To");
+  s.Subject = read(u"Subject");
+  s.DateStamp = read(u"DateStamp");
+  s.TimeStamp = read(u"TimeStamp");
+  s.Rules = read(u"Rules");
+  s.Interval = read(u"Interval");
+  countdown = CountdownFor(s);
+  s.AutoStart = read(u"AutoStart");
+  s.IconStart = read(u"IconStart");
+  s.ServiceStart = read(u"ServiceStart");
+  s.EventLogDir = read(u"EventLogDir");
+  return s;
+}
+
+std::u16string SettingsLoadFailedText(const std::u16string& description) {
+  return std::u16string(kAppTitle) + kSettingsLoadFailed + u"\r\n" + description;
+}
+
+}  // namespace zkq

@@ -1,0 +1,241 @@
+#include "config/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "base/failure.h"
+#include "base/text.h"
+
+namespace zkq {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Shown {
+  std::u16string text;
+  MessageIcon icon;
+};
+
+class RecordingBoxes : public MessageBoxes {
+ public:
+  void Show(const std::u16string& text, MessageIcon icon) override { shown.push_back({text, icon}); }
+  std::vector<Shown> shown;
+};
+
+class SettingsTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+    dir_ = fs::temp_directory_path() / (std::string("zkq-settings-") + info->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    path_ = SettingsPath(dir_);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(dir_, ec);
+  }
+  // The file as a hand-edited one in code page 932, given here in UTF-8.
+  void PutIni(const std::string& utf8) {
+    std::ofstream(path_, std::ios::binary) << EncodeCp932(FromUtf8(utf8));
+  }
+  std::string Bytes() const {
+    std::ifstream in(path_, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  fs::path dir_, path_;
+  RecordingBoxes boxes_;
+};
+
+const char kFullIni[] =
+    "[zkQuorvane]\r\n"
+    "SmtpServer=mail.example.jp\r\n"
+    "SmtpPort=25\r\n"
+    "From=watch@example.jp\r\n"
+    "To=a@example.jp;b@example.jp\r\n"
+    "Subject=イベント監視\r\n"
+    "DateStamp=2026/12/08\r\n"
+    "TimeStamp=04:14:53\r\n"
+    "Rules=rules.txt\r\n"
+    "Interval=5\r\n"
+    "AutoStart=1\r\n"
+    "IconStart=0\r\n"
+    "ServiceStart=0\r\n";
+
+TEST_F(SettingsTest, LoadReadsEveryKey) {
+  PutIni(kFullIni);
+  SettingsFile file(path_, boxes_);
+  std::int16_t countdown = 99;
+  const Settings s = LoadSettings(file, countdown);
+  EXPECT_EQ(s.SmtpServer, u"mail.example.jp");
+  EXPECT_EQ(s.SmtpPort, u"25");
+  EXPECT_EQ(s.From, u"watch@example.jp");
+  EXPECT_EQ(s.To, u"a@example.jp;b@example.jp");
+  EXPECT_EQ(s.Subject, u"イベント監視");
+  EXPECT_EQ(s.DateStamp, u"2026/12/08");
+  EXPECT_EQ(s.TimeStamp, u"04:14:53");
+  EXPECT_EQ(s.Rules, u"rules.txt");
+  EXPECT_EQ(s.Interval, u"5");
+  EXPECT_EQ(s.AutoStart, u"1");
+  EXPECT_EQ(s.IconStart, u"0");
+  EXPECT_EQ(s.ServiceStart, u"0");
+  EXPECT_EQ(s.EventLogDir, u"");
+  EXPECT_EQ(countdown, 4);
+  EXPECT_TRUE(boxes_.shown.empty());
+}
+
+TEST_F(SettingsTest, CountdownFollowsInterval) {
+  struct Case {
+    const char* interval;
+    std::int16_t countdown;
+  };
+  const Case cases[] = {{"5", 4},          {"0", -1},     {"1", 0},  {" 7 ", 6},
+                        {"\"3\"", 2},      {"32767", 32766}, {"-32767", -32768}};
+  for (const Case& c : cases) {
+    PutIni(std::string("[zkQuorvane]\r\nInterval=") + c.interval + "\r\n");
+    std::int16_t countdown = 99;
+    LoadSettings(SettingsFile(path_, boxes_), countdown);
+    EXPECT_EQ(countdown, c.countdown) << c.interval;
+  }
+}
+
+TEST_F(SettingsTest, BadIntervalFailsTheLoadWithTheRuntimeDescription) {
+  struct Case {
+    const char* ini;
+    std::u16string description;
+  };
+  const Case cases[] = {
+      {"[zkQuorvane]\r\nInterval=40000\r\n", kOverflow},
+      {"[zkQuorvane]\r\nInterval=-40000\r\n", kOverflow},
+      {"[zkQuorvane]\r\nInterval=abc\r\n", kTypeMismatch},
+      {"[zkQuorvane]\r\nInterval=\r\n", kTypeMismatch},
+      {"[zkQuorvane]\r\nSmtpPort=25\r\n", kTypeMismatch},
+      {"[other]\r\nInterval=5\r\n", kTypeMismatch},
+  };
+  for (const Case& c : cases) {
+    PutIni(c.ini);
+    std::int16_t countdown = 99;
+    try {
+      LoadSettings(SettingsFile(path_, boxes_), countdown);
+      ADD_FAILURE() << "no failure for " << c.ini;
+    } catch (const Failure& f) {
+      EXPECT_EQ(f.Description(), c.description) << c.ini;
+    }
+    EXPECT_EQ(countdown, 99) << c.ini;
+  }
+}
+
+TEST_F(SettingsTest, MissingFileFailsTheLoad) {
+  std::int16_t countdown = 0;
+  EXPECT_THROW(LoadSettings(SettingsFile(path_, boxes_), countdown), Failure);
+  EXPECT_FALSE(fs::exists(path_));  // a load never creates the file
+}
+
+TEST_F(SettingsTest, LoadFailedTextNamesTheFileAndTheCause) {
+  EXPECT_EQ(SettingsLoadFailedText(kTypeMismatch),
+            u"zkQuorvane.iniファイルの読み込みに失敗しました！\r\n型が一致しません。");
+}
+
+TEST_F(SettingsTest, FlagsAndOptionalKeysReadAsStored) {
+  struct Case {
+    const char* line;
+    std::u16string autoStart;
+  };
+  // The profile functions drop the blanks; quotes keep them for the caller.
+  const Case cases[] = {{"AutoStart= 1", u"1"},      {"AutoStart=\" 1\"", u" 1"},
+                        {"AutoStart=-1", u"-1"},     {"AutoStart=yes", u"yes"},
+                        {"AutoStart=", u""},         {"; no AutoStart", u""}};
+  for (const Case& c : cases) {
+    PutIni(std::string("[zkQuorvane]\r\nInterval=5\r\n") + c.line +
+           "\r\nEventLogDir=logs\\evt\r\n");
+    std::int16_t countdown = 0;
+    const Settings s = LoadSettings(SettingsFile(path_, boxes_), countdown);
+    EXPECT_EQ(s.AutoStart, c.autoStart) << c.line;
+    EXPECT_EQ(s.EventLogDir, u"logs\\evt") << c.line;
+    EXPECT_EQ(s.IconStart, u"") << c.line;
+  }
+}
+
+TEST_F(SettingsTest, LongSubjectIsCutAt254Bytes) {
+  // 300 bytes: 150 double-byte characters.
+  std::u16string subject(150, u'監');
+  PutIni("[zkQuorvane]\r\nSubject=" + ToUtf8(subject) + "\r\nTo=" + std::string(300, 'a') +
+         "\r\n");
+  SettingsFile file(path_, boxes_);
+  EXPECT_EQ(file.ReadIniString(kSettingsSection, u"Subject"), std::u16string(127, u'監'));
+  EXPECT_EQ(file.ReadIniString(kSettingsSection, u"To"), std::u16string(254, u'a'));
+}
+
+TEST_F(SettingsTest, WriteThenReadGivesTheTextBack) {
+  SettingsFile file(path_, boxes_);
+  const std::u16string subject = u"【警告】サーバー監視 ～ ①";
+  EXPECT_TRUE(file.WriteIniString(kSettingsSection, u"Subject", subject));
+  EXPECT_TRUE(file.WriteIniString(kSettingsSection, u"DateStamp", u"2026/12/08"));
+  EXPECT_TRUE(file.WriteIniString(kSettingsSection, u"DateStamp", u"2026/12/09"));
+  EXPECT_EQ(file.ReadIniString(kSettingsSection, u"Subject"), subject);
+  EXPECT_EQ(file.ReadIniString(u"zkquorvane", u"datestamp"), u"2026/12/09");
+  EXPECT_EQ(Bytes(), EncodeCp932(u"[zkQuorvane]\r\nSubject=" + subject +
+                                 u"\r\nDateStamp=2026/12/09\r\n"));
+  EXPECT_TRUE(boxes_.shown.empty());
+}
+
+TEST_F(SettingsTest, WriteKeepsHandEditedLines) {
+  PutIni("; 手で書いた注記\r\n[zkQuorvane]\r\nRules = rules.txt\r\nInterval=5\r\nMine=x\r\n");
+  SettingsFile file(path_, boxes_);
+  EXPECT_TRUE(file.WriteIniString(kSettingsSection, u"Interval", u"10"));
+  EXPECT_EQ(Bytes(), EncodeCp932(u"; 手で書いた注記\r\n[zkQuorvane]\r\nRules = rules.txt\r\n"
+                                 u"Interval=10\r\nMine=x\r\n"));
+}
+
+TEST_F(SettingsTest, ReadOnlyFileWarnsOnceForEveryKeyWithTheFullPath) {
+  PutIni(kFullIni);
+  fs::permissions(path_, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  SettingsFile file(path_, boxes_);
+  const char16_t* keys[] = {u"SmtpServer", u"Interval", u"AutoStart"};
+  for (const char16_t* key : keys) {
+    EXPECT_FALSE(file.WriteIniString(kSettingsSection, key, u"changed"));
+  }
+  const std::u16string expected = PathText(path_) + u" ファイルの書き込み時にエラーが発生しました。";
+  ASSERT_EQ(boxes_.shown.size(), 3u);
+  for (const Shown& s : boxes_.shown) {
+    EXPECT_EQ(s.text, expected);
+    EXPECT_EQ(s.icon, MessageIcon::Exclamation);
+  }
+  EXPECT_EQ(file.ReadIniString(kSettingsSection, u"SmtpServer"), u"mail.example.jp");
+}
+
+TEST_F(SettingsTest, WriteIntoAMissingFolderWarnsWithThatPath) {
+  SettingsFile file(dir_ / "gone" / "zkQuorvane.ini", boxes_);
+  EXPECT_FALSE(file.WriteIniString(kSettingsSection, u"Interval", u"5"));
+  ASSERT_EQ(boxes_.shown.size(), 1u);
+  const std::u16string text = boxes_.shown[0].text;
+  const std::u16string tail = u"gone/zkQuorvane.ini ファイルの書き込み時にエラーが発生しました。";
+  ASSERT_GE(text.size(), tail.size());
+  EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
+  EXPECT_EQ(text.substr(0, 1), u"/");  // the full path, not a relative one
+}
+
+TEST_F(SettingsTest, ValueThatWouldAddALineIsRefused) {
+  PutIni(kFullIni);
+  SettingsFile file(path_, boxes_);
+  EXPECT_FALSE(file.WriteIniString(kSettingsSection, u"Subject", u"x\r\nInterval=0"));
+  EXPECT_EQ(boxes_.shown.size(), 1u);
+  std::int16_t countdown = 0;
+  LoadSettings(file, countdown);
+  EXPECT_EQ(countdown, 4);
+}
+
+TEST_F(SettingsTest, PathsOfTheFile) {
+  EXPECT_EQ(SettingsPath(dir_), dir_ / "zkQuorvane.ini");
+  const std::u16string relative = PathText("a/../zkQuorvane.ini");
+  EXPECT_EQ(relative, FromUtf8((fs::current_path() / "zkQuorvane.ini").string()));
+}
+
+}  // namespace
+}  // namespace zkq
