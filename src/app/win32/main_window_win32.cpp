@@ -328,6 +328,12 @@ void MainWindowWin32::LayoutControls() {
 void MainWindowWin32::ShowFirstTime() {
   if (window_ == nullptr || ended_ || shown_) return;
   shown_ = true;
+  // Sent to the notification area while it was prepared: it opens there, hidden.
+  if (iconised_) {
+    ShowWindow(window_, SW_MINIMIZE);
+    ShowWindow(window_, SW_HIDE);
+    return;
+  }
   ShowWindow(window_, pendingState_ == WindowState::Minimized ? SW_SHOWMINIMIZED : SW_SHOWNORMAL);
   UpdateWindow(window_);
 }

@@ -583,6 +583,19 @@ TEST_F(MainWindowWin32Test, WindowOpensInTheStateAskedBeforeItWasShown) {
   EXPECT_FALSE(TrayIconExists(Handle()));
 }
 
+TEST_F(MainWindowWin32Test, IconisedBeforeItWasShownItOpensInTheNotificationArea) {
+  window_.SetWindowState(WindowState::Minimized);
+  window_.AddTrayIcon();
+  window_.ShowFirstTime();
+  PumpMessages();
+  EXPECT_FALSE(IsWindowVisible(Handle()));
+  EXPECT_TRUE(TrayIconExists(Handle()));
+  window_.RemoveTrayIconAndRestore();
+  EXPECT_TRUE(IsWindowVisible(Handle()));
+  EXPECT_FALSE(IsIconic(Handle()));
+  EXPECT_FALSE(TrayIconExists(Handle()));
+}
+
 TEST_F(MainWindowWin32Test, NotificationIconComesAndGoesWithTheWindow) {
   window_.ShowFirstTime();
   PumpMessages();
