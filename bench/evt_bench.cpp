@@ -1,0 +1,205 @@
+// Reading a large generated .evt log: the decoder, the stamp test and 50 rules,
+// in records per second, and the peak memory of doing so.
+//
+//   evt_bench [benchmark flags]        runs the benchmarks (ZKQ_BENCH_RECORDS
+//                                      records, one million by default)
+//   evt_bench --write FILE [RECORDS [exported]]
+//                                      writes the same kind of log to FILE, for
+//                                      timing whole commands such as zkq rows
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/matching.h"
+#include "eventlog/evt_builder.h"
+#include "eventlog/evt_file.h"
+#include "eventlog/no_lookups.h"
+#include "eventlog/reader.h"
+#include "eventlog/row_decoder.h"
+
+namespace zkq {
+namespace {
+
+constexpr std::uint32_t kFirstTime = 1300000000;  // 2011-03-13
+constexpr std::uint32_t kSecondsApart = 7;
+
+const std::vector<std::u16string> kSources = {
+    u"Service Control Manager", u"EventLog", u"Tcpip", u"Disk", u"Srv", u"W32Time", u"Dhcp",
+    u"DCOM", u"Application Popup", u"監視サービス", u"Print", u"NetBT", u"LSASRV", u"USER32",
+    u"Schannel", u"Kerberos", u"MsiInstaller", u"Winlogon", u"SceCli", u"Userenv"};
+
+// By default a wrapped log as a busy server leaves it, copied while in use:
+// the oldest record in the middle of the file, the newest just before it, the
+// header stale. Exported, it is the layout of a log saved by the event viewer.
+Bytes MakeLog(std::size_t count, bool exported = false) {
+  const std::vector<Bytes> sids = {MakeSid(5, {18}), MakeSid(5, {19}), MakeSid(5, {20}),
+                                   MakeSid(5, {21, 3000000000u, 2000000000u, 4000000000u, 1001})};
+  EvtSpec spec;
+  spec.records.reserve(count);
+  std::size_t total = 0;
+  std::uint32_t seed = 12345;
+  for (std::size_t i = 0; i < count; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    RecordSpec r;
+    r.number = static_cast<std::uint32_t>(i + 1);
+    r.timeGenerated = r.timeWritten = kFirstTime + static_cast<std::uint32_t>(i) * kSecondsApart;
+    r.source = kSources[(seed >> 8) % kSources.size()];
+    r.type = static_cast<std::uint16_t>(1u << ((seed >> 4) % 5));
+    r.category = static_cast<std::uint16_t>((seed >> 12) % 4);
+    r.eventId = 0x40000000u | ((seed >> 16) % 8000);
+    r.computer = u"SERVER01";
+    if ((seed >> 20) % 4 != 0) r.sid = sids[(seed >> 22) % sids.size()];
+    r.strings = {u"The service entered the running state."};
+    spec.records.push_back(BuildRecord(r));
+    total += spec.records.back().size();
+  }
+  if (!exported) {
+    spec.fileSize = 48 + total + 40 + 4096;
+    spec.firstOffset = 48 + total / 2 + 40;
+    spec.dirty = true;
+  }
+  return BuildEvtFile(spec);
+}
+
+std::vector<MonitoringRule> FiftyRules() {
+  std::vector<MonitoringRule> rules;
+  const std::u16string types[] = {u"エラー", u"警告", u"情報", u"成功", u"失敗"};
+  for (int i = 0; i < 50; ++i) {
+    MonitoringRule rule;
+    rule.log = RuleLog::System;
+    rule.target = i % 5 == 4 ? kExcludeTarget : kIncludeTarget;
+    rule.eventType = types[i % 5];
+    rule.source = i % 7 == 0 ? u"*" : kSources[i % kSources.size()];
+    rule.category = i % 3 == 0 ? u"*" : u"なし";
+    rule.eventId = i % 2 == 0 ? u"*" : std::u16string(1, static_cast<char16_t>(u'1' + i % 9));
+    rules.push_back(rule);
+  }
+  return rules;
+}
+
+std::size_t RecordCount() {
+  const char* text = std::getenv("ZKQ_BENCH_RECORDS");
+  return text != nullptr ? std::strtoull(text, nullptr, 10) : 1000000;
+}
+
+const Bytes& Log() {
+  static const Bytes log = MakeLog(RecordCount());
+  return log;
+}
+
+// Peak resident memory (Linux), and its reset so that a benchmark's peak is its own.
+double PeakMiB() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::strtod(line.c_str() + 6, nullptr) / 1024.0;
+  }
+  return 0;
+}
+void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+// The stamp that lets through the newest `percent` of the records.
+std::optional<std::int64_t> StampFor(int percent) {
+  if (percent >= 100) return std::nullopt;
+  const std::size_t skipped = RecordCount() * static_cast<std::size_t>(100 - percent) / 100;
+  return RecordSeconds(kFirstTime + static_cast<std::uint32_t>(skipped) * kSecondsApart);
+}
+
+// The streaming path (zkq rows, and what a reader without an EventList can do):
+// open the file bytes, read every record, decode, test the stamp, run 50 rules.
+void BM_DecodeStampRules(benchmark::State& state) {
+  const Bytes& log = Log();
+  const std::vector<MonitoringRule> rules = FiftyRules();
+  const std::optional<std::int64_t> stamp = StampFor(static_cast<int>(state.range(0)));
+  NoAccountNames accounts;
+  NoMessageTables tables;
+  std::size_t rows = 0, alerts = 0;
+  ResetPeak();
+  for (auto _ : state) {
+    state.PauseTiming();
+    Bytes copy = log;  // the file as read into memory
+    state.ResumeTiming();
+    std::unique_ptr<EventLog> file = OpenEvtBytes(std::move(copy));
+    EventRowDecoder decoder(u"System", accounts, tables);
+    rows = alerts = 0;
+    ForEachEventRow(*file, decoder, stamp, [&](const EventRowView& row) {
+      ++rows;
+      alerts += RowPasses(rules, row);
+    });
+    benchmark::DoNotOptimize(alerts);
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * RecordCount()));
+  state.counters["rows"] = static_cast<double>(rows);
+  state.counters["alerts"] = static_cast<double>(alerts);
+  state.counters["file_MiB"] = static_cast<double>(log.size()) / (1 << 20);
+  state.counters["peak_MiB"] = PeakMiB();
+}
+BENCHMARK(BM_DecodeStampRules)->Arg(100)->Arg(10)->Arg(1)->Unit(benchmark::kMillisecond);
+
+class BytesSource : public EventLogSource {
+ public:
+  explicit BytesSource(const Bytes& bytes) : bytes_(bytes) {}
+  std::unique_ptr<EventLog> Open(std::u16string_view, std::u16string_view) override {
+    return OpenEvtBytes(bytes_);
+  }
+
+ private:
+  const Bytes& bytes_;
+};
+
+class NoBoxes : public MessageBoxes {
+ public:
+  void Show(const std::u16string&, MessageIcon) override {}
+};
+
+// The monitor's own cycle step: ReadEventLogRows into an EventList, then MatchEvents.
+void BM_ReadEventLogRowsAndMatch(benchmark::State& state) {
+  const Bytes& log = Log();
+  const std::vector<MonitoringRule> rules = FiftyRules();
+  const std::optional<std::int64_t> stamp = StampFor(static_cast<int>(state.range(0)));
+  std::u16string date, time;
+  if (stamp) {
+    const DateTime t = DateTime::FromSeconds(*stamp);
+    date = FormatDate(t);
+    time = FormatTime(t);
+  }
+  BytesSource source(log);
+  NoAccountNames accounts;
+  NoMessageTables tables;
+  NoBoxes boxes;
+  EventLogContext context{source, accounts, tables, boxes};
+  EventList rows, matches;
+  ResetPeak();
+  for (auto _ : state) {
+    ReadEventLogRows(rows, u"System", u"SERVER01", date, time, context);
+    MatchEvents(rules, rows, matches);
+    benchmark::DoNotOptimize(matches.size());
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * RecordCount()));
+  state.counters["rows"] = static_cast<double>(rows.size());
+  state.counters["alerts"] = static_cast<double>(matches.size());
+  state.counters["peak_MiB"] = PeakMiB();
+}
+BENCHMARK(BM_ReadEventLogRowsAndMatch)->Arg(100)->Arg(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace zkq
+
+int main(int argc, char** argv) {
+  if (argc >= 3 && std::string(argv[1]) == "--write") {
+    const std::size_t count = argc >= 4 ? std::strtoull(argv[3], nullptr, 10) : 1000000;
+    const zkq::Bytes log = zkq::MakeLog(count, argc >= 5 && std::string(argv[4]) == "exported");
+    std::ofstream out(argv[2], std::ios::binary);
+    out.write(reinterpret_cast<const char*>(log.data()), static_cast<std::streamsize>(log.size()));
+    return out ? 0 : 1;
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
