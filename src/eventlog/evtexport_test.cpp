@@ -99,7 +99,8 @@ std::vector<Event> Ours(const std::filesystem::path& file) {
   NoMessageTables tables;
   EventRowDecoder decoder(u"System", accounts, tables);
   std::span<const std::uint8_t> record;
-  while (opened.log->ReadNext(record) == 0) {
+  std::uint32_t code;
+  while ((code = opened.log->ReadNext(record)) == 0) {
     const RecordFields f = DecodeRecordFields(record);
     Event e;
     e.number = f.recordNumber;
@@ -121,6 +122,7 @@ std::vector<Event> Ours(const std::filesystem::path& file) {
     EXPECT_EQ(std::u16string(row.date) + u" " + std::u16string(row.time),
               FormatDate(local) + u" " + FormatTime(local));
   }
+  EXPECT_EQ(code, kErrorHandleEof) << "the log ends where it should, not at a broken record";
   return {events.rbegin(), events.rend()};
 }
 
