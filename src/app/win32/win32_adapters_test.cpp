@@ -161,25 +161,6 @@ TEST(Win32MessageBoxes, ShowsTheTextUnderTheApplicationTitleWithTheAskedIcon) {
   }
 }
 
-TEST(MessageBoxStyle, EachIconHasItsOwnStyleAndOnlyAnOkButton) {
-  struct Case {
-    MessageIcon icon;
-    unsigned iconBits;
-  };
-  const Case cases[] = {
-      {MessageIcon::None, 0},
-      {MessageIcon::Exclamation, MB_ICONEXCLAMATION},
-      {MessageIcon::Information, MB_ICONINFORMATION},
-      {MessageIcon::Question, MB_ICONQUESTION},
-      {MessageIcon::Critical, MB_ICONHAND},
-  };
-  for (const Case& c : cases) {
-    const unsigned style = MessageBoxStyle(c.icon);
-    EXPECT_EQ(style & MB_ICONMASK, c.iconBits) << static_cast<int>(c.icon);
-    EXPECT_EQ(style & MB_TYPEMASK, static_cast<unsigned>(MB_OK)) << static_cast<int>(c.icon);
-  }
-}
-
 class RecordingBoxes : public MessageBoxes {
  public:
   void Show(const std::u16string& text, MessageIcon icon) override {
