@@ -98,6 +98,7 @@ class MainWindowWin32 final : public MainWindowView {
   HWND window_ = nullptr;
   HWND statusBar_ = nullptr;
   HWND tooltip_ = nullptr;
+  HWND lastFocus_ = nullptr;
   HMENU menu_ = nullptr;  // owned by the window once it exists
   UniqueFont font_;
   UniqueIcon bigIcon_, smallIcon_, sendIcon_, settingsIcon_;

@@ -522,6 +522,21 @@ TEST_F(MainWindowWin32Test, ClickingButtonsAndFocusingRuleListsIsReported) {
   EXPECT_EQ(GetFocus(), window_.Control(IDC_CMDSTOP));
 }
 
+TEST_F(MainWindowWin32Test, FocusReturnsToTheControlThatHadIt) {
+  window_.ShowFirstTime();
+  PumpMessages();
+  SetFocus(window_.Control(IDC_CMDEXIT));
+  SendMessageW(Handle(), WM_ACTIVATE, WA_INACTIVE, 0);
+  SetFocus(Handle());
+  EXPECT_EQ(GetFocus(), window_.Control(IDC_CMDEXIT));
+
+  // A control disabled meanwhile cannot take it back.
+  SendMessageW(Handle(), WM_ACTIVATE, WA_INACTIVE, 0);
+  window_.EnableControl(IDC_CMDEXIT, false);
+  SetFocus(Handle());
+  EXPECT_EQ(GetFocus(), Handle());
+}
+
 TEST_F(MainWindowWin32Test, AFailingHandlerShowsTheApplicationErrorAndTheWindowGoesOn) {
   events_.failOnCommand = true;
   SendMessageW(Handle(), WM_COMMAND, MAKEWPARAM(IDM_FILE0, 0), 0);
