@@ -37,8 +37,7 @@ std::size_t CharLength(std::string_view text, std::size_t i) {
 // Ctrl-Z, the end-of-file mark old editors leave behind. The ideographic space
 // (0x81 0x40) is part of the text.
 bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r' || c == '\n' ||
-         c == '\x1A';
+  return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r' || c == '\n' || c == '\x1A';
 }
 
 std::string_view Trim(std::string_view text) {
@@ -55,8 +54,9 @@ std::string_view UpToNul(std::string_view text) {
 }
 
 // Only ASCII letters compare without regard to case; a double-byte character
-// (full-width letters included) must match byte for byte. The program's own
-// names are all ASCII.
+// (full-width letters included) must match byte for byte, as Wine's profile
+// functions do. Windows may fold full-width letters too; the program's own
+// names are all ASCII, so the two never disagree on them.
 char Folded(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 0x20) : c; }
 
 bool SameName(std::string_view a, std::string_view b) {
@@ -150,9 +150,9 @@ std::string_view LineBreakOf(std::string_view content) {
 }
 
 struct Position {
-  std::size_t section = 0;                // index of the section line
-  std::size_t sectionEnd = 0;             // index of the first line after the section
-  std::optional<std::size_t> key;         // index of the key line
+  std::size_t section = 0;         // index of the section line
+  std::size_t sectionEnd = 0;      // index of the first line after the section
+  std::optional<std::size_t> key;  // index of the key line
 };
 
 std::optional<Position> Find(const std::vector<Line>& lines, std::string_view section,

@@ -26,8 +26,8 @@ bool UpdateContent(std::string& content, std::string_view section, std::string_v
                    std::string_view value);
 
 // ReadFrom on the file; "" when it cannot be read.
-std::string Read(const std::filesystem::path& file, std::string_view section,
-                 std::string_view key, std::size_t size = 255);
+std::string Read(const std::filesystem::path& file, std::string_view section, std::string_view key,
+                 std::size_t size = 255);
 
 // Sets key in section of the file, creating the file and the section when
 // missing. The new content goes to a temporary file beside it that is then

@@ -37,8 +37,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         ReadCase{"plain", "[s]\r\nk=v\r\n", "s", "k", "v"},
         ReadCase{"names_any_case", "[ZkQuorVANE]\r\nINTERVAL=5\r\n", "zkquorvane", "interval", "5"},
-        ReadCase{"blanks_around_everything", "  [ s ]  \r\n\t k \t=\t v w \t\r\n", "s", "k",
-                 "v w"},
+        ReadCase{"blanks_around_everything", "  [ s ]  \r\n\t k \t=\t v w \t\r\n", "s", "k", "v w"},
         ReadCase{"blanks_in_asked_names", "[s]\nk=v\n", " s ", " k\t", "v"},
         ReadCase{"double_quotes", "[s]\nk=\" a b \"\n", "s", "k", " a b "},
         ReadCase{"single_quotes", "[s]\nk='x'\n", "s", "k", "x"},
@@ -72,17 +71,17 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"no_buffer", "[s]\nk=abcdef\n", "s", "k", "", 0},
         ReadCase{"quoted_long_value_cut", "[s]\nk=\"" + k300 + "\"\n", "s", "k",
                  std::string(254, 'x')},
-        ReadCase{"double_byte_kept_whole", "[s]\nk=" + std::string(252, 'x') + kA + "z\n", "s",
-                 "k", std::string(252, 'x') + kA},
-        ReadCase{"double_byte_straddling_254", "[s]\nk=" + std::string(253, 'x') + kA + "\n",
-                 "s", "k", std::string(253, 'x')},
+        ReadCase{"double_byte_kept_whole", "[s]\nk=" + std::string(252, 'x') + kA + "z\n", "s", "k",
+                 std::string(252, 'x') + kA},
+        ReadCase{"double_byte_straddling_254", "[s]\nk=" + std::string(253, 'x') + kA + "\n", "s",
+                 "k", std::string(253, 'x')},
         ReadCase{"shift_jis_value", "[s]\nk=\x83\x5C\x83\x74\x83\x67\n", "s", "k",
                  "\x83\x5C\x83\x74\x83\x67"},
-        ReadCase{"shift_jis_names", "[\x8A\xC4\x8E\x8B]\n\x83\x4C\x81\x5B=1\n",
-                 "\x8A\xC4\x8E\x8B", "\x83\x4C\x81\x5B", "1"},
+        ReadCase{"shift_jis_names", "[\x8A\xC4\x8E\x8B]\n\x83\x4C\x81\x5B=1\n", "\x8A\xC4\x8E\x8B",
+                 "\x83\x4C\x81\x5B", "1"},
         ReadCase{"bracket_byte_inside_section_name", "[\x83\x5D]\nk=1\n", "\x83\x5D", "k", "1"},
-        ReadCase{"full_width_letters_exact", "[\x82\x60\x82\x61]\nk=1\n", "\x82\x81\x82\x82",
-                 "k", ""},
+        ReadCase{"full_width_letters_exact", "[\x82\x60\x82\x61]\nk=1\n", "\x82\x81\x82\x82", "k",
+                 ""},
         ReadCase{"trail_byte_is_no_letter", "[\x82\x61]\nk=1\n", "\x82\x41", "k", ""},
         ReadCase{"double_byte_differs_from_ascii", "[\x82\x60]\nk=1\n", "A", "k", ""},
         ReadCase{"control_blanks", "[s]\nk=\x1A\x0Bv\x0C\x1A\n", "s", "k", "v"},
@@ -114,8 +113,7 @@ INSTANTIATE_TEST_SUITE_P(
         UpdateCase{"new_file", "", "s", "k", "v", "[s]\r\nk=v\r\n"},
         UpdateCase{"replace_keeps_other_lines",
                    "; settings\r\n[s]\r\na = 1\r\n  K = old  \r\nz=2\r\n\r\n[t]\r\nk=x\r\n", "s",
-                   "k", "new",
-                   "; settings\r\n[s]\r\na = 1\r\nK=new\r\nz=2\r\n\r\n[t]\r\nk=x\r\n"},
+                   "k", "new", "; settings\r\n[s]\r\na = 1\r\nK=new\r\nz=2\r\n\r\n[t]\r\nk=x\r\n"},
         UpdateCase{"replace_first_of_two", "[s]\nk=1\nk=2\n", "s", "k", "3", "[s]\nk=3\nk=2\n"},
         UpdateCase{"line_without_equals", "[s]\nk\n", "s", "k", "1", "[s]\nk=1\n"},
         UpdateCase{"add_before_blank_lines", "[s]\na=1\n\n\n[t]\nb=2\n", "s", "k", "v",
@@ -143,11 +141,17 @@ TEST(UpdateContentTest, RefusesWhatTheFormatCannotHold) {
   struct Case {
     std::string section, key, value;
   };
-  const Case cases[] = {
-      {"s", "k", "a\r\nInterval=0"}, {"s", "k", "a\nb"},        {"s", "k", std::string("a\0b", 3)},
-      {"s", "k=j", "v"},             {"s", "[k", "v"},          {"s", ";k", "v"},
-      {"s]", "k", "v"},              {"s\n", "k", "v"},         {"", "k", "v"},
-      {"s", "  ", "v"},              {"s", "", "v"}};
+  const Case cases[] = {{"s", "k", "a\r\nInterval=0"},
+                        {"s", "k", "a\nb"},
+                        {"s", "k", std::string("a\0b", 3)},
+                        {"s", "k=j", "v"},
+                        {"s", "[k", "v"},
+                        {"s", ";k", "v"},
+                        {"s]", "k", "v"},
+                        {"s\n", "k", "v"},
+                        {"", "k", "v"},
+                        {"s", "  ", "v"},
+                        {"s", "", "v"}};
   for (const Case& c : cases) {
     std::string content = "[s]\nk=old\n";
     EXPECT_FALSE(UpdateContent(content, c.section, c.key, c.value)) << c.key << " " << c.value;

@@ -22,7 +22,9 @@ struct Shown {
 
 class RecordingBoxes : public MessageBoxes {
  public:
-  void Show(const std::u16string& text, MessageIcon icon) override { shown.push_back({text, icon}); }
+  void Show(const std::u16string& text, MessageIcon icon) override {
+    shown.push_back({text, icon});
+  }
   std::vector<Shown> shown;
 };
 
@@ -94,8 +96,8 @@ TEST_F(SettingsTest, CountdownFollowsInterval) {
     const char* interval;
     std::int16_t countdown;
   };
-  const Case cases[] = {{"5", 4},          {"0", -1},     {"1", 0},  {" 7 ", 6},
-                        {"\"3\"", 2},      {"32767", 32766}, {"-32767", -32768}};
+  const Case cases[] = {{"5", 4},     {"0", -1},        {"1", 0},          {" 7 ", 6},
+                        {"\"3\"", 2}, {"32767", 32766}, {"-32767", -32768}};
   for (const Case& c : cases) {
     PutIni(std::string("[zkQuorvane]\r\nInterval=") + c.interval + "\r\n");
     std::int16_t countdown = 99;
@@ -147,9 +149,9 @@ TEST_F(SettingsTest, FlagsAndOptionalKeysReadAsStored) {
     std::u16string autoStart;
   };
   // The profile functions drop the blanks; quotes keep them for the caller.
-  const Case cases[] = {{"AutoStart= 1", u"1"},      {"AutoStart=\" 1\"", u" 1"},
-                        {"AutoStart=-1", u"-1"},     {"AutoStart=yes", u"yes"},
-                        {"AutoStart=", u""},         {"; no AutoStart", u""}};
+  const Case cases[] = {{"AutoStart= 1", u"1"},  {"AutoStart=\" 1\"", u" 1"},
+                        {"AutoStart=-1", u"-1"}, {"AutoStart=yes", u"yes"},
+                        {"AutoStart=", u""},     {"; no AutoStart", u""}};
   for (const Case& c : cases) {
     PutIni(std::string("[zkQuorvane]\r\nInterval=5\r\n") + c.line +
            "\r\nEventLogDir=logs\\evt\r\n");
@@ -164,8 +166,7 @@ TEST_F(SettingsTest, FlagsAndOptionalKeysReadAsStored) {
 TEST_F(SettingsTest, LongSubjectIsCutAt254Bytes) {
   // 300 bytes: 150 double-byte characters.
   std::u16string subject(150, u'監');
-  PutIni("[zkQuorvane]\r\nSubject=" + ToUtf8(subject) + "\r\nTo=" + std::string(300, 'a') +
-         "\r\n");
+  PutIni("[zkQuorvane]\r\nSubject=" + ToUtf8(subject) + "\r\nTo=" + std::string(300, 'a') + "\r\n");
   SettingsFile file(path_, boxes_);
   EXPECT_EQ(file.ReadIniString(kSettingsSection, u"Subject"), std::u16string(127, u'監'));
   EXPECT_EQ(file.ReadIniString(kSettingsSection, u"To"), std::u16string(254, u'a'));
@@ -179,8 +180,8 @@ TEST_F(SettingsTest, WriteThenReadGivesTheTextBack) {
   EXPECT_TRUE(file.WriteIniString(kSettingsSection, u"DateStamp", u"2026/12/09"));
   EXPECT_EQ(file.ReadIniString(kSettingsSection, u"Subject"), subject);
   EXPECT_EQ(file.ReadIniString(u"zkquorvane", u"datestamp"), u"2026/12/09");
-  EXPECT_EQ(Bytes(), EncodeCp932(u"[zkQuorvane]\r\nSubject=" + subject +
-                                 u"\r\nDateStamp=2026/12/09\r\n"));
+  EXPECT_EQ(Bytes(),
+            EncodeCp932(u"[zkQuorvane]\r\nSubject=" + subject + u"\r\nDateStamp=2026/12/09\r\n"));
   EXPECT_TRUE(boxes_.shown.empty());
 }
 
@@ -201,7 +202,8 @@ TEST_F(SettingsTest, ReadOnlyFileWarnsOnceForEveryKeyWithTheFullPath) {
   for (const char16_t* key : keys) {
     EXPECT_FALSE(file.WriteIniString(kSettingsSection, key, u"changed"));
   }
-  const std::u16string expected = PathText(path_) + u" ファイルの書き込み時にエラーが発生しました。";
+  const std::u16string expected =
+      PathText(path_) + u" ファイルの書き込み時にエラーが発生しました。";
   ASSERT_EQ(boxes_.shown.size(), 3u);
   for (const Shown& s : boxes_.shown) {
     EXPECT_EQ(s.text, expected);
@@ -215,7 +217,8 @@ TEST_F(SettingsTest, WriteIntoAMissingFolderWarnsWithThatPath) {
   SettingsFile file(missing, boxes_);
   EXPECT_FALSE(file.WriteIniString(kSettingsSection, u"Interval", u"5"));
   ASSERT_EQ(boxes_.shown.size(), 1u);
-  EXPECT_EQ(boxes_.shown[0].text, PathText(missing) + u" ファイルの書き込み時にエラーが発生しました。");
+  EXPECT_EQ(boxes_.shown[0].text,
+            PathText(missing) + u" ファイルの書き込み時にエラーが発生しました。");
   EXPECT_TRUE(fs::path(PathText(missing)).is_absolute());
   EXPECT_FALSE(fs::exists(dir_ / "gone"));
 }

@@ -11,9 +11,7 @@
 
 namespace {
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1A';
-}
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1A'; }
 
 bool Check(bool ok) {
   if (!ok) std::abort();
@@ -53,9 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(zkq::profile::UpdateContent(copy, section, key, value));
 
   const std::string back = zkq::profile::ReadFrom(copy, section, key);
-  const bool plain = value.empty() ||
-                     (!IsBlank(value.front()) && !IsBlank(value.back()) && value.front() != '"' &&
-                      value.front() != '\'');
+  const bool plain = value.empty() || (!IsBlank(value.front()) && !IsBlank(value.back()) &&
+                                       value.front() != '"' && value.front() != '\'');
   if (plain) {
     if (value.size() <= 254) {
       Check(back == value);

@@ -1,8 +1,7 @@
 // The portable profile reader and writer against the system's own
 // GetPrivateProfileStringA and WritePrivateProfileStringA, on the same files.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <fstream>
 #include <iterator>
@@ -92,15 +91,15 @@ struct FileCase {
 const std::vector<Probe> kUsual = {{"s", "k"}, {"S", "K"}, {"s", "j"}, {"t", "k"}, {"x", "k"}};
 
 const FileCase kFileCases[] = {
-    {"case_of_names", "[ZkQuorVane]\r\nINTERVAL=5\r\nsmtpserver=mail\r\n",
+    {"case_of_names",
+     "[ZkQuorVane]\r\nINTERVAL=5\r\nsmtpserver=mail\r\n",
      {{"zkquorvane", "Interval"}, {"ZKQUORVANE", "SmtpServer"}, {"zkQuorvane", "From"}}},
     {"blanks", "  [s]  \r\n\t k \t=\t v w \t\r\n  j=  \r\n", kUsual},
     {"blanks_inside_brackets", "[ s ]\r\nk=1\r\n[\tt\t]\r\nk=2\r\n", kUsual},
     {"blanks_in_asked_names", "[s]\r\nk=1\r\n", {{" s ", " k "}, {"\ts", "k\t"}}},
     {"double_quotes", "[s]\r\nk=\" a b \"\r\nj=  \"x\"  \r\n", kUsual},
     {"single_quotes", "[s]\r\nk=' a '\r\nj=''\r\n", kUsual},
-    {"unmatched_quotes", "[s]\r\nk=\"abc\r\nj=abc\"\r\n[t]\r\nk=\"x'\r\n[x]\r\nk=\"\r\n",
-     kUsual},
+    {"unmatched_quotes", "[s]\r\nk=\"abc\r\nj=abc\"\r\n[t]\r\nk=\"x'\r\n[x]\r\nk=\"\r\n", kUsual},
     {"only_outer_quotes", "[s]\r\nk=\"\"x\"\"\r\nj='\"x\"'\r\n", kUsual},
     {"semicolon_in_value", "[s]\r\nk=a;b ; c\r\nj=;x\r\n", kUsual},
     {"equals_in_value", "[s]\r\nk==a=b\r\nj=a==\r\n", kUsual},
@@ -108,14 +107,17 @@ const FileCase kFileCases[] = {
     {"duplicate_keys", "[s]\r\nk=1\r\nK=2\r\nj=\r\nj=3\r\n", kUsual},
     {"duplicate_sections", "[s]\r\nj=1\r\n[t]\r\nk=t\r\n[S]\r\nk=2\r\nj=9\r\n", kUsual},
     {"value_of_300_bytes", "[s]\r\nk=" + k300 + "\r\nj=\"" + k300 + "\"\r\n", kUsual},
-    {"shift_jis", "[" + kKanji + "]\r\n" + kKanji + "=" + kKanji + "\x83\x5C\r\n",
+    {"shift_jis",
+     "[" + kKanji + "]\r\n" + kKanji + "=" + kKanji + "\x83\x5C\r\n",
      {{kKanji, kKanji}, {kKanji, "k"}}},
     {"double_byte_at_254",
      "[s]\r\nk=" + std::string(253, 'x') + kA + "\r\nj=" + std::string(252, 'x') + kA + "z\r\n",
      kUsual},
-    {"bracket_byte_in_section_name", "[\x83\x5D]\r\nk=1\r\n[\x81\x5B]\r\nk=2\r\n",
+    {"bracket_byte_in_section_name",
+     "[\x83\x5D]\r\nk=1\r\n[\x81\x5B]\r\nk=2\r\n",
      {{"\x83\x5D", "k"}, {"\x81\x5B", "k"}}},
-    {"full_width_letters", "[\x82\x60\x82\x61]\r\n\x82\x81=1\r\n",
+    {"full_width_letters",
+     "[\x82\x60\x82\x61]\r\n\x82\x81=1\r\n",
      {{"\x82\x81\x82\x82", "\x82\x60"}, {"\x82\x60\x82\x61", "\x82\x81"}, {"AB", "a"}}},
     {"lines_without_equals", "[s]\r\nk\r\nk=1\r\nother\r\nj=2\r\n", kUsual},
     {"comments", "; [s]\r\n[s]\r\n;k=1\r\n  ; j=2\r\nk=3\r\n", kUsual},
@@ -131,8 +133,7 @@ const FileCase kFileCases[] = {
     {"control_blanks", "[s]\r\nk=\x0Bv\x0C\r\nj=\x1Aw\x1A\r\n", kUsual},
 };
 
-class ReadCompareTest : public ProfileSystemTest,
-                        public testing::WithParamInterface<FileCase> {};
+class ReadCompareTest : public ProfileSystemTest, public testing::WithParamInterface<FileCase> {};
 
 TEST_P(ReadCompareTest, ReadsWhatTheSystemReads) {
   const FileCase& c = GetParam();
@@ -177,8 +178,7 @@ const WriteCase kWriteCases[] = {
     {"empty_value", "[s]\r\nk=1\r\n", "s", "k", ""},
 };
 
-class WriteCompareTest : public ProfileSystemTest,
-                         public testing::WithParamInterface<WriteCase> {};
+class WriteCompareTest : public ProfileSystemTest, public testing::WithParamInterface<WriteCase> {};
 
 // Both writers get the same file; afterwards every key reads the same from
 // both files, through both readers. Layout may differ (the system may rewrite
