@@ -48,9 +48,9 @@ class FakeTables : public MessageTables {
 
 struct PathCase {
   const char* name;
-  std::u16string value;                     // the registered CategoryMessageFile
-  std::optional<std::u16string> module;     // the module asked for, nothing when none
-  std::u16string expected;                  // the resolved text
+  std::u16string value;                  // the registered CategoryMessageFile
+  std::optional<std::u16string> module;  // the module asked for, nothing when none
+  std::u16string expected;               // the resolved text
 };
 
 void PrintTo(const PathCase& c, std::ostream* os) { *os << c.name; }
@@ -129,7 +129,8 @@ TEST(ResolveCategoryText, CategoryNumberSelectsTheMessage) {
   const struct {
     std::uint16_t category;
     std::u16string expected;
-  } cases[] = {{1, u"ログオン\r\n"}, {2, u"ログオフ\r\n"}, {65535, u"最後\r\n"}, {99, u""}, {0, u""}};
+  } cases[] = {
+      {1, u"ログオン\r\n"}, {2, u"ログオフ\r\n"}, {65535, u"最後\r\n"}, {99, u""}, {0, u""}};
   for (const auto& c : cases) {
     EXPECT_EQ(ResolveCategoryText(tables, u"Security", u"LSA", c.category), c.expected)
         << "category " << c.category;

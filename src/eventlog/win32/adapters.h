@@ -4,10 +4,10 @@
 
 // <windows.h> maps LookupAccountSid to LookupAccountSidW, which would rename the
 // port's method in every file that includes both; the API is called by its W name.
-// Include this header before anything else that brings in eventlog/ports.h.
-#ifdef LookupAccountSid
+// In a file that uses <windows.h>, include this header before anything else that
+// brings in eventlog/ports.h.
+#include <windows.h>
 #undef LookupAccountSid
-#endif
 
 #include <memory>
 

@@ -1,8 +1,7 @@
-#include <windows.h>
-
 #include "eventlog/win32/adapters.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstring>
 #include <string>
@@ -16,7 +15,8 @@ namespace zkq {
 namespace {
 
 constexpr wchar_t kModuleName[] = L"zkq_test_categories.dll";
-constexpr wchar_t kApplicationKey[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
+constexpr wchar_t kApplicationKey[] =
+    L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
 constexpr wchar_t kSource[] = L"zkqTestSource";
 constexpr wchar_t kSourceWithoutValue[] = L"zkqTestSourceNoValue";
 
@@ -48,10 +48,9 @@ class CategoryModuleTest : public testing::Test {
     ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kApplicationKey) + kSource).c_str(),
                               0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
               ERROR_SUCCESS);
-    const LSTATUS set =
-        RegSetValueExW(key, L"CategoryMessageFile", 0, REG_EXPAND_SZ,
-                       reinterpret_cast<const BYTE*>(value.c_str()),
-                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    const LSTATUS set = RegSetValueExW(key, L"CategoryMessageFile", 0, REG_EXPAND_SZ,
+                                       reinterpret_cast<const BYTE*>(value.c_str()),
+                                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(key);
     ASSERT_EQ(set, ERROR_SUCCESS);
     ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE,
@@ -62,7 +61,8 @@ class CategoryModuleTest : public testing::Test {
   }
   static void TearDownTestSuite() {
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, (std::wstring(kApplicationKey) + kSource).c_str());
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, (std::wstring(kApplicationKey) + kSourceWithoutValue).c_str());
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE,
+                  (std::wstring(kApplicationKey) + kSourceWithoutValue).c_str());
     DeleteFileW(installed_.c_str());
   }
 
@@ -87,8 +87,7 @@ TEST_F(CategoryModuleTest, ResolvesCategoriesOfRegisteredSources) {
       {u"System", u"zkqTestSource", 1, u""},  // registered for another log
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(ToUtf8(ResolveCategoryText(tables_, c.log, c.source, c.category)),
-              ToUtf8(c.expected))
+    EXPECT_EQ(ToUtf8(ResolveCategoryText(tables_, c.log, c.source, c.category)), ToUtf8(c.expected))
         << ToUtf8(c.log) << "\\" << ToUtf8(c.source) << " category " << c.category;
   }
 }
@@ -195,10 +194,11 @@ TEST(WindowsEventLogSource, LogsOpenAndReadToTheirEnd) {
 }
 
 std::vector<std::uint8_t> Sid(std::uint8_t authority, std::vector<std::uint32_t> subAuthorities) {
-  std::vector<std::uint8_t> sid = {1, static_cast<std::uint8_t>(subAuthorities.size()), 0, 0, 0,
-                                   0, 0, authority};
+  std::vector<std::uint8_t> sid = {
+      1, static_cast<std::uint8_t>(subAuthorities.size()), 0, 0, 0, 0, 0, authority};
   for (const std::uint32_t s : subAuthorities) {
-    for (int shift = 0; shift < 32; shift += 8) sid.push_back(static_cast<std::uint8_t>(s >> shift));
+    for (int shift = 0; shift < 32; shift += 8)
+      sid.push_back(static_cast<std::uint8_t>(s >> shift));
   }
   return sid;
 }

@@ -47,8 +47,8 @@ std::u16string ReadStringValue(HKEY key, const wchar_t* name) {
     if (bytes > kMaxValueBytes) return {};
     std::vector<wchar_t> text(bytes / sizeof(wchar_t) + 1, L'\0');
     DWORD size = static_cast<DWORD>((text.size() - 1) * sizeof(wchar_t));
-    status = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()),
-                              &size);
+    status =
+        RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size);
     if (status == ERROR_SUCCESS) {
       if (type != REG_SZ && type != REG_EXPAND_SZ) return {};
       return UpToNul(text.data(), size / sizeof(wchar_t));
