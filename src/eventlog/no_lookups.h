@@ -8,7 +8,7 @@ namespace zkq {
 
 class NoAccountNames : public AccountNames {
  public:
-  std::optional<std::u16string> LookupAccountSid(std::span<const std::uint8_t>) override {
+  std::optional<std::u16string> AccountName(std::span<const std::uint8_t>) override {
     return std::nullopt;
   }
 };

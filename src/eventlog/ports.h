@@ -33,7 +33,7 @@ class AccountNames {
  public:
   virtual ~AccountNames() = default;
   // The account name (without domain) of a binary SID, or nothing.
-  virtual std::optional<std::u16string> LookupAccountSid(std::span<const std::uint8_t> sid) = 0;
+  virtual std::optional<std::u16string> AccountName(std::span<const std::uint8_t> sid) = 0;
 };
 
 // Registry, environment and message tables behind the category and error texts.

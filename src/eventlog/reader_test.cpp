@@ -52,7 +52,7 @@ class FakeAccounts : public AccountNames {
   // keyed by byte vectors).
   std::map<std::string, std::u16string> names;
   void Add(const Bytes& sid, std::u16string name) { names[std::string(sid.begin(), sid.end())] = name; }
-  std::optional<std::u16string> LookupAccountSid(std::span<const std::uint8_t> sid) override {
+  std::optional<std::u16string> AccountName(std::span<const std::uint8_t> sid) override {
     auto it = names.find(std::string(sid.begin(), sid.end()));
     if (it == names.end()) return std::nullopt;
     return it->second;

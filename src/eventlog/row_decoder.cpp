@@ -82,7 +82,7 @@ std::u16string_view EventRowDecoder::User(const RecordFields& f) {
   auto it = users_.find(sidKey_);
   if (it == users_.end()) {
     std::u16string text;
-    if (std::optional<std::u16string> name = accounts_.LookupAccountSid(f.sid)) {
+    if (std::optional<std::u16string> name = accounts_.AccountName(f.sid)) {
       text = Trim(*name);
     } else {
       AppendSidText(text, f.sid);

@@ -1,6 +1,4 @@
 // zkQuorvane.exe: the start procedure, the main window and its message loop.
-// The core's headers come before <windows.h>, whose A/W macros would rename
-// their methods (LookupAccountSid).
 // clang-format off
 #include "app/main_window.h"
 #include "app/startup.h"

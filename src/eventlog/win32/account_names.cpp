@@ -25,7 +25,7 @@ bool IsWholeSid(std::span<const std::uint8_t> sid) {
 
 }  // namespace
 
-std::optional<std::u16string> WindowsAccountNames::LookupAccountSid(
+std::optional<std::u16string> WindowsAccountNames::AccountName(
     std::span<const std::uint8_t> sid) {
   if (!IsWholeSid(sid)) return std::nullopt;
   // A copy, so that the SID is aligned as the API expects.

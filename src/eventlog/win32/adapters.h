@@ -2,12 +2,7 @@
 // The event log ports on the Windows API: the live event log, account names of
 // SIDs, and the registry and message tables behind the category texts.
 
-// <windows.h> maps LookupAccountSid to LookupAccountSidW, which would rename the
-// port's method in every file that includes both; the API is called by its W name.
-// In a file that uses <windows.h>, include this header before anything else that
-// brings in eventlog/ports.h.
 #include <windows.h>
-#undef LookupAccountSid
 
 #include <memory>
 
@@ -24,7 +19,7 @@ class WindowsEventLogSource : public EventLogSource {
 // LookupAccountSidW on the local computer.
 class WindowsAccountNames : public AccountNames {
  public:
-  std::optional<std::u16string> LookupAccountSid(std::span<const std::uint8_t> sid) override;
+  std::optional<std::u16string> AccountName(std::span<const std::uint8_t> sid) override;
 };
 
 // HKLM\SYSTEM\CurrentControlSet\Services\EventLog, the process environment,

@@ -225,7 +225,7 @@ TEST(WindowsAccountNames, NamesWellKnownAccountsOnly) {
       {"Empty", {}, std::nullopt},
   };
   for (const auto& c : cases) {
-    const auto name = accounts.LookupAccountSid(c.sid);
+    const auto name = accounts.AccountName(c.sid);
     ASSERT_EQ(name.has_value(), c.expected.has_value()) << c.name;
     if (name) {
       EXPECT_EQ(ToUtf8(*name), ToUtf8(*c.expected)) << c.name;
