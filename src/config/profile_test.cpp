@@ -19,6 +19,8 @@ struct ReadCase {
   std::string expected;
   std::size_t size = 255;
 };
+// Names the case in test listings (the default prints its bytes).
+void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.name; }
 
 class ReadFromTest : public testing::TestWithParam<ReadCase> {};
 
@@ -96,6 +98,8 @@ struct UpdateCase {
   std::string section, key, value;
   std::string after;
 };
+// Names the case in test listings (the default prints its bytes).
+void PrintTo(const UpdateCase& c, std::ostream* os) { *os << c.name; }
 
 class UpdateContentTest : public testing::TestWithParam<UpdateCase> {};
 

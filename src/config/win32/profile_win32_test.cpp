@@ -87,6 +87,8 @@ struct FileCase {
   std::string content;
   std::vector<Probe> probes;
 };
+// Names the case in test listings (the default prints its bytes).
+void PrintTo(const FileCase& c, std::ostream* os) { *os << c.name; }
 
 const std::vector<Probe> kUsual = {{"s", "k"}, {"S", "K"}, {"s", "j"}, {"t", "k"}, {"x", "k"}};
 
@@ -161,6 +163,8 @@ struct WriteCase {
   std::string content;  // nothing written first when "<none>"
   std::string section, key, value;
 };
+// Names the case in test listings (the default prints its bytes).
+void PrintTo(const WriteCase& c, std::ostream* os) { *os << c.name; }
 
 const WriteCase kWriteCases[] = {
     {"new_file", "<none>", "zkQuorvane", "Interval", "5"},
