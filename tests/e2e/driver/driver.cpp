@@ -419,9 +419,13 @@ std::string Driver::IconOf(HWND box) const {
 
 std::string Driver::MessageBoxJson(HWND box) const {
   HWND textControl = GetDlgItem(box, 0xFFFF);
+  // A box that has just opened may not be painted yet: its icon is read from
+  // the screen, so wait until the icon can be told (a box without one answers at once).
+  std::string icon;
+  Poll(3000, [&] { return (icon = IconOf(box)) != "unknown"; });
   std::string out = "{\"caption\":" + Quote(TextOf(box)) +
                     ",\"text\":" + Quote(textControl ? TextOf(textControl) : std::wstring()) +
-                    ",\"icon\":\"" + IconOf(box) + "\",\"buttons\":[";
+                    ",\"icon\":\"" + icon + "\",\"buttons\":[";
   bool first = true;
   for (HWND child : Descendants(box)) {
     if (_wcsicmp(ClassOf(child).c_str(), L"Button") != 0 || !IsWindowVisible(child)) continue;
@@ -676,6 +680,19 @@ std::string Driver::Run(const std::vector<std::wstring>& a) {
              ",\"bottom\":" + std::to_string(icon.rect.bottom) + "}";
     return out + "]";
   }
+  if (cmd == L"wait-tray" || cmd == L"wait-no-tray") {
+    Require(a, 2, "wait-tray|wait-no-tray TIP TIMEOUT_MS");
+    bool want = cmd == L"wait-tray";
+    auto present = [&] {
+      for (const TrayIcon& i : TrayIcons())
+        if (i.tip == a[1]) return true;
+      return false;
+    };
+    if (!Poll(static_cast<DWORD>(Number(a[2])), [&] { return present() == want; }))
+      Fail(want ? "no icon with the tip " + Utf8(a[1]) + " in the notification area"
+                : "the icon " + Utf8(a[1]) + " stays in the notification area");
+    return "true";
+  }
   if (cmd == L"tray-dblclick" || cmd == L"tray-rclick") {
     Require(a, 1, "tray-dblclick|tray-rclick TIP");
     std::vector<TrayIcon> icons = TrayIcons();
@@ -710,6 +727,15 @@ std::string Driver::Run(const std::vector<std::wstring>& a) {
     } else {
       PostMessageW(popup, WM_CHAR, a[1].empty() ? 0 : a[1][0], 1);
     }
+    return "true";
+  }
+  if (cmd == L"wait-taskbar") {
+    // Touching the desktop makes Wine start it with its taskbar, as a logged-on
+    // user's desktop is there before any program starts.
+    Require(a, 1, "wait-taskbar TIMEOUT_MS");
+    GetDesktopWindow();
+    if (!Poll(static_cast<DWORD>(Number(a[1])), [] { return FindWindowW(L"Shell_TrayWnd", nullptr); }))
+      Fail("no taskbar");
     return "true";
   }
   if (cmd == L"windows") return WindowsJson();

@@ -1,0 +1,307 @@
+"""The world of one end-to-end run: an X display, the Wine prefix, a program
+folder, the driver process, screenshots, and the teardown that stops all of it
+by process id. Standard library only; used by run_e2e.py and by the demo.
+"""
+from __future__ import annotations
+
+import datetime as _dt
+import fcntl
+import json
+import os
+import re
+import selectors
+import shutil
+import signal
+import subprocess
+import time
+from pathlib import Path
+
+WINE = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver64" if os.path.exists("/usr/lib/wine/wineserver64") else "wineserver"
+APP_TITLE = "zkQuorvane"
+MAIN_CLASS = "zkQuorvaneMain"
+SECTION = "zkQuorvane"
+
+# The virtual desktop: without a window manager every closing window would
+# otherwise cost seconds, and the screenshots get one coherent desktop.
+_DESKTOP_REG = r"""REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Wine\Explorer]
+"Desktop"="Default"
+
+[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]
+"Default"="1024x768"
+"""
+
+
+class HarnessError(Exception):
+    """Something the test looked for is not so; the message says what."""
+
+
+# --- pure helpers ---------------------------------------------------------
+
+def win_path(path: os.PathLike | str) -> str:
+    """The Windows name of a Linux path under Wine's Z: drive."""
+    p = os.path.abspath(os.fspath(path))
+    return "Z:" + p.replace("/", "\\")
+
+
+def ini_bytes(values: dict[str, str | None], section: str = SECTION) -> bytes:
+    """A settings file in code page 932; a key whose value is None is left out."""
+    lines = [f"[{section}]"]
+    lines += [f"{k}={v}" for k, v in values.items() if v is not None]
+    return ("\r\n".join(lines) + "\r\n").encode("cp932")
+
+
+def read_ini(data: bytes, section: str = SECTION) -> dict[str, str]:
+    """The keys of one section (names folded to lower case, values trimmed)."""
+    out: dict[str, str] = {}
+    current = None
+    for raw in data.decode("cp932").splitlines():
+        line = raw.strip()
+        if line.startswith("[") and line.endswith("]"):
+            current = line[1:-1].strip().lower()
+        elif current == section.lower() and "=" in line:
+            key, value = line.split("=", 1)
+            out.setdefault(key.strip().lower(), value.strip())
+    return out
+
+
+_STAMP = re.compile(r"^(\d{4})/(\d{2})/(\d{2}) (\d{2}):(\d{2}):(\d{2})$")
+
+
+def parse_stamp(text: str) -> _dt.datetime:
+    """A moment written "yyyy/mm/dd hh:mm:ss"; anything else is refused."""
+    m = _STAMP.match(text)
+    if not m:
+        raise HarnessError(f"not a yyyy/mm/dd hh:mm:ss moment: {text!r}")
+    return _dt.datetime(*map(int, m.groups()))
+
+
+def within(moment: _dt.datetime, earliest: _dt.datetime, latest: _dt.datetime) -> bool:
+    """Whether a moment written to the second lies between two exact ones."""
+    return earliest.replace(microsecond=0) <= moment <= latest
+
+
+def parse_reply(line: str):
+    """The value of one driver answer; a refused command raises HarnessError."""
+    try:
+        reply = json.loads(line)
+    except json.JSONDecodeError as e:
+        raise HarnessError(f"the driver answered garbage: {line!r}") from e
+    if not isinstance(reply, dict) or "ok" not in reply:
+        raise HarnessError(f"the driver answered garbage: {line!r}")
+    if not reply["ok"]:
+        raise HarnessError(reply.get("error", "the driver refused the command"))
+    return reply.get("value")
+
+
+def quote_word(text: str) -> str:
+    """One word of a driver command; blanks survive inside quotes."""
+    if '"' in text or "\n" in text:
+        raise ValueError(f"cannot pass {text!r} to the driver")
+    return f'"{text}"'
+
+
+def free_display(candidates, exists=os.path.exists) -> int:
+    """The first display number without a running X server."""
+    for n in candidates:
+        if not exists(f"/tmp/.X11-unix/X{n}") and not exists(f"/tmp/.X{n}-lock"):
+            return n
+    raise HarnessError("no free X display among " + ", ".join(map(str, candidates)))
+
+
+# --- processes ------------------------------------------------------------
+
+def stop_process(proc: subprocess.Popen | None, grace: float = 3.0) -> None:
+    """Ends one process that this harness started, by its id."""
+    if proc is None or proc.poll() is not None:
+        return
+    try:
+        proc.send_signal(signal.SIGTERM)
+        proc.wait(timeout=grace)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait(timeout=grace)
+    except ProcessLookupError:
+        pass
+
+
+class Driver:
+    """One zkq_e2e_driver.exe kept open for a whole test: a command a line in,
+    one JSON answer a line out."""
+
+    def __init__(self, exe: Path, env: dict[str, str], log):
+        self._log = log
+        self.proc = subprocess.Popen(
+            [WINE, str(exe)], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+            stderr=subprocess.DEVNULL, env=env, start_new_session=True)
+        self._buffer = b""
+        self._selector = selectors.DefaultSelector()
+        self._selector.register(self.proc.stdout, selectors.EVENT_READ)
+
+    def __call__(self, *words, timeout: float = 30.0):
+        """Runs one command; its own time-out (ms), if any, is added to timeout."""
+        line = " ".join(str(w) for w in words)
+        self._log(f"  > {line}")
+        self.proc.stdin.write((line + "\n").encode("utf-8"))
+        self.proc.stdin.flush()
+        waits = [int(w) for w in words[1:] if isinstance(w, int) and w >= 100]
+        deadline = time.monotonic() + timeout + sum(waits) / 1000.0
+        while b"\n" not in self._buffer:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise HarnessError(f"the driver did not answer {line!r}")
+            if not self._selector.select(left):
+                continue
+            chunk = os.read(self.proc.stdout.fileno(), 65536)
+            if not chunk:
+                raise HarnessError(f"the driver ended while running {line!r}")
+            self._buffer += chunk
+        raw, self._buffer = self._buffer.split(b"\n", 1)
+        text = raw.decode("utf-8").rstrip("\r")
+        self._log(f"  < {text[:300]}")
+        return parse_reply(text)
+
+    def close(self) -> None:
+        if self.proc.poll() is None:
+            try:
+                self.proc.stdin.write(b"quit\n")
+                self.proc.stdin.flush()
+                self.proc.wait(timeout=5)
+            except (BrokenPipeError, subprocess.TimeoutExpired):
+                pass
+        stop_process(self.proc)
+        self._selector.close()
+
+
+class Session:
+    """Xvfb, the Wine prefix and one program folder; stop() undoes all of it."""
+
+    def __init__(self, name: str, *, work: Path, prefix: Path, driver_exe: Path,
+                 screenshots: Path | None, displays=range(88, 100), display: str | None = None,
+                 virtual_desktop: bool = True, log=print):
+        self.name = name
+        self.work = work
+        self.prefix = prefix
+        self.driver_exe = driver_exe
+        self.screenshots = screenshots
+        self.log = log
+        self.virtual_desktop = virtual_desktop
+        self.xvfb: subprocess.Popen | None = None
+        self.driver: Driver | None = None
+        self._folders = 0
+        if display is None:
+            number = free_display(displays)
+            self.display = f":{number}"
+            self._start_xvfb(number)
+        else:
+            self.display = display
+        self.env = dict(os.environ, WINEPREFIX=str(prefix), WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=self.display,
+                        LC_ALL="ja_JP.UTF-8")
+        self._prepare_prefix()
+
+    # the display and the prefix
+    def _start_xvfb(self, number: int) -> None:
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", f":{number}", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            start_new_session=True)
+        deadline = time.monotonic() + 10
+        while not os.path.exists(f"/tmp/.X11-unix/X{number}"):
+            if self.xvfb.poll() is not None or time.monotonic() > deadline:
+                raise HarnessError(f"Xvfb did not start on :{number}")
+            time.sleep(0.05)
+
+    def _wine(self, *args, timeout=120) -> None:
+        subprocess.run([WINE, *args], env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout)
+
+    def _prepare_prefix(self) -> None:
+        self.prefix.parent.mkdir(parents=True, exist_ok=True)
+        ready = self.prefix / ".zkq-e2e-ready"
+        with open(str(self.prefix) + ".lock", "w") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            if ready.exists():
+                return
+            self.log(f"creating the Wine prefix {self.prefix} (once)")
+            self._wine("wineboot", "-i")
+            if self.virtual_desktop:
+                reg = self.prefix / "zkq-desktop.reg"
+                reg.write_text(_DESKTOP_REG)
+                self._wine("regedit", "/S", win_path(reg))
+            subprocess.run([WINESERVER, "-w"], env=self.env, timeout=120)
+            ready.touch()
+
+    # program folders
+    def program_folder(self, exe: Path, ini: bytes | None, rules: bytes | None = None,
+                       rules_name: str = "rules.txt", extra: dict[str, bytes] | None = None) -> Path:
+        """A fresh folder with the program copied in, its settings and rules."""
+        self._folders += 1
+        folder = self.work / f"{self.name}-{self._folders}"
+        if folder.exists():
+            shutil.rmtree(folder)
+        folder.mkdir(parents=True)
+        shutil.copy2(exe, folder / exe.name)
+        if ini is not None:
+            (folder / "zkQuorvane.ini").write_bytes(ini)
+        if rules is not None:
+            (folder / rules_name).write_bytes(rules)
+        for rel, data in (extra or {}).items():
+            target = folder / rel
+            target.parent.mkdir(parents=True, exist_ok=True)
+            target.write_bytes(data)
+        return folder
+
+    def open_driver(self) -> Driver:
+        if self.driver is None:
+            self.driver = Driver(self.driver_exe, self.env, self.log)
+            if self.virtual_desktop:
+                self.driver("wait-taskbar", 20000)
+        return self.driver
+
+    def start(self, exe_in_folder: Path, arguments: str | None = None) -> Driver:
+        """Starts the program through the driver, which then watches that process."""
+        d = self.open_driver()
+        words = ["start", quote_word(win_path(exe_in_folder))]
+        if arguments is not None:
+            words.append(quote_word(arguments))
+        d(*words)
+        return d
+
+    # screenshots
+    def screenshot(self, label: str, rect: dict | None = None) -> Path | None:
+        """A PNG of the desktop, or of one window's rectangle on it."""
+        if self.screenshots is None:
+            return None
+        self.screenshots.mkdir(parents=True, exist_ok=True)
+        out = self.screenshots / f"{self.name}-{label}.png"
+        cmd = ["import", "-display", self.display, "-window", "root"]
+        if rect:
+            w, h = rect["right"] - rect["left"], rect["bottom"] - rect["top"]
+            if w > 0 and h > 0:
+                cmd += ["-crop", f"{w}x{h}+{max(rect['left'], 0)}+{max(rect['top'], 0)}", "+repage"]
+        cmd.append(str(out))
+        result = subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.PIPE, timeout=30)
+        if result.returncode != 0:
+            raise HarnessError(f"screenshot failed: {result.stderr.decode(errors='replace')}")
+        self.log(f"  screenshot {out}")
+        return out
+
+    def stop(self) -> None:
+        """Stops the program, the driver, the Wine server and Xvfb."""
+        if self.driver is not None:
+            try:
+                self.driver("kill", timeout=10)
+            except HarnessError:
+                pass
+            self.driver.close()
+            self.driver = None
+        subprocess.run([WINESERVER, "-k"], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=30)
+        subprocess.run([WINESERVER, "-w"], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=30)
+        stop_process(self.xvfb)
+        self.xvfb = None

@@ -1,0 +1,395 @@
+#!/usr/bin/python3
+"""End-to-end tests: the real zkQuorvane.exe under Wine, driven as a user would.
+
+    run_e2e.py --exe zkQuorvane.exe --driver zkq_e2e_driver.exe [--fixture F] TEST...
+
+Each test runs in its own Session (own X display, fresh program folder, the
+shared e2e prefix) and stops everything it started, whatever happens.
+"""
+from __future__ import annotations
+
+import argparse
+import datetime as dt
+import getpass
+import socket
+import sys
+import traceback
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from harness import (APP_TITLE, MAIN_CLASS, HarnessError, Session, ini_bytes,  # noqa: E402
+                     parse_stamp, read_ini, within)
+
+# Control and menu IDs of the main window (src/app/main_window_ids.h).
+IDC = dict(
+    CMDSTART=1001, CMDSTOP=1002, CMDEXIT=1003,
+    LSTSYSTEM=1020, LSTSECURITY=1021, LSTAPPLICATION=1022, LSTSERVICES=1023,
+    LSTLOG1=1024, LSTLOG2=1025,
+    CHKSETTING0=1030, CHKSETTING1=1031, CHKSETTING2=1032,
+    TXTINTERVAL=1034, TXTSTARTDATETIME=1037,
+    TXTSMTPTO=1041, TXTSMTPFROM=1043, TXTSMTPSUBJECT=1045, TXTSMTPSERVER=1046, TXTSMTPPORT=1047,
+    LBLCOMPUTERNAME=1051, LBLUSERNAME=1053)
+IDM_FILE2 = 2002
+WM_LBUTTONDBLCLK = 0x203
+
+EVENT_RULE_HEADERS = ["指定", "種類", "ソース", "分類", "イベント"]
+EVENT_ROW_HEADERS = ["種類", "日付", "時刻", "ソース", "分類", "イベント", "ユーザー", "コンピュータ"]
+SERVICE_HEADERS = ["サービス名", "状態"]
+LIST_HEADERS = {
+    "LSTSYSTEM": EVENT_RULE_HEADERS, "LSTSECURITY": EVENT_RULE_HEADERS,
+    "LSTAPPLICATION": EVENT_RULE_HEADERS, "LSTSERVICES": SERVICE_HEADERS,
+    "LSTLOG1": EVENT_ROW_HEADERS, "LSTLOG2": EVENT_ROW_HEADERS,
+}
+SETTINGS_LOAD_FAILED = "zkQuorvane.iniファイルの読み込みに失敗しました！"
+STARTUP_FAILED = "起動に失敗しました！"
+INVALID_OPTION = "Invalid command option"
+
+RULES = "\r\n".join([
+    "System;対象;エラー;*;*;*",
+    "Application;除外;情報;zkQuorvane;*;*",
+    "Service;Eventlog;開始;;;",
+]).encode("cp932") + b"\r\n"
+
+
+def settings(**changes) -> dict:
+    """A settings file that starts the program normally; None drops a key."""
+    values = {
+        "SmtpServer": "127.0.0.1", "SmtpPort": "2525", "From": "monitor@example.jp",
+        "To": "admin@example.jp;night@example.jp", "Subject": "監視警告",
+        "DateStamp": "2020/01/02", "TimeStamp": "03:04:05", "Rules": "rules.txt",
+        "Interval": "5", "AutoStart": "0", "IconStart": "0", "ServiceStart": "0",
+    }
+    values.update(changes)
+    return values
+
+
+def check(condition: bool, what: str) -> None:
+    if not condition:
+        raise HarnessError(what)
+
+
+def equal(actual, expected, what: str) -> None:
+    if actual != expected:
+        raise HarnessError(f"{what}: expected {expected!r}, got {actual!r}")
+
+
+class Tests:
+    def __init__(self, args, session: Session):
+        self.args = args
+        self.s = session
+
+    # helpers shared by the tests ------------------------------------------
+    def launch(self, ini: bytes | None, arguments: str | None = None, rules: bytes | None = RULES):
+        folder = self.s.program_folder(self.args.exe, ini, rules)
+        d = self.s.start(folder / self.args.exe.name, arguments)
+        return folder, d
+
+    def main_window(self, d, timeout=15000):
+        return d("wait-window", MAIN_CLASS, APP_TITLE, timeout)
+
+    def shot_main(self, d, label):
+        self.s.screenshot(label, d("rect"))
+
+    def expect_exit(self, d, what, timeout=10000):
+        try:
+            d("wait-exit", timeout)
+        except HarnessError as e:
+            raise HarnessError(f"{what}: the program did not end") from e
+
+    def no_main_window(self, d, what):
+        found = d("find-window", MAIN_CLASS, APP_TITLE)
+        check(not found["visible"], f"{what}: the main window is showing")
+
+    # the driver against a window with known contents ----------------------
+    def driver_reads_controls(self):
+        d = self.s.start(self.args.fixture)
+        d("wait-window", "zkqE2eFixture", '"E2E 試験窓"', 10000)
+        equal(d("caption"), "E2E 試験窓", "caption")
+        cases = [  # id, text, enabled, checked
+            (101, "件名：監視 テスト", True, None),
+            (102, "起動時に自動スタート", True, True),
+            (106, "起動時にアイコン化", True, False),
+            (103, "ｽﾀｰﾄ(&S)", False, None),
+        ]
+        for cid, text, enabled, checked in cases:
+            c = d("control", cid)
+            equal(c["text"], text, f"text of {cid}")
+            equal(c["enabled"], enabled, f"enabled state of {cid}")
+            equal(c.get("checked"), checked, f"check state of {cid}")
+        columns = d("list-columns", 104)
+        equal([c["text"] for c in columns], ["指定", "種類", "ソース"], "list headers")
+        equal([c["width"] for c in columns], [80, 120, 160], "list column widths")
+        equal({c["align"] for c in columns}, {"left"}, "list alignment")
+        rows = d("list-rows", 104)
+        equal(rows, [["対象", "エラー", "*"], ["除外", "", "監" * 300]], "list rows")
+        equal(d("status")["text"], "稼動開始。[2026/12/08 04:14:53]", "status line")
+        self.s.screenshot("fixture", d("rect"))
+
+    def driver_reads_message_boxes(self):
+        d = self.s.start(self.args.fixture)
+        d("wait-window", "zkqE2eFixture", '"E2E 試験窓"', 10000)
+        cases = [(201, "exclamation"), (202, "information"), (203, "none"), (204, "error")]
+        for n, (command, icon) in enumerate(cases, start=1):
+            d("menu", command)
+            box = d("wait-msgbox", 10000)
+            equal(box["caption"], APP_TITLE, f"caption of box {command}")
+            equal(box["text"], "試験の本文です。\r\n二行目", f"text of box {command}")
+            equal(box["icon"], icon, f"icon of box {command}")
+            equal([b["text"] for b in box["buttons"]], ["OK"], f"buttons of box {command}")
+            if n == 1:
+                self.s.screenshot("fixture-msgbox", box["rect"])
+            d("msgbox-press")
+            equal(d("status")["text"], f"閉じた数：{n}", "the box returned to its window")
+
+    def driver_tray_and_popup(self):
+        d = self.s.start(self.args.fixture)
+        d("wait-window", "zkqE2eFixture", '"E2E 試験窓"', 10000)
+        equal(self.tips(d), [], "tray before the icon is added")
+        d("menu", 205)
+        d("wait-hidden", 5000)
+        equal(self.tips(d), [APP_TITLE], "tray icons")
+        d("tray-dblclick", APP_TITLE)
+        d("wait-visible", 5000)
+        equal(d("status")["text"], "ダブルクリック", "what the window got")
+        equal(self.tips(d), [], "tray after the double-click")
+        d("menu", 205)
+        d("wait-hidden", 5000)
+        d("tray-rclick", APP_TITLE)
+        d("wait-popup", 5000)
+        d("popup-key", "x")
+        self.expect_exit(d, "choosing 終了(&X) from the pop-up")
+
+    @staticmethod
+    def tips(d):
+        return [i["tip"] for i in d("tray-icons")]
+
+    # the program -----------------------------------------------------------
+    def normal_start(self):
+        before = dt.datetime.now()
+        folder, d = self.launch(ini_bytes(settings()))
+        w = self.main_window(d)
+        d("wait-visible", 10000)
+        after = dt.datetime.now()
+        check(w["visible"] or d("visible"), "the main window shows")
+        equal(d("caption"), APP_TITLE, "caption")
+        fields = [
+            ("TXTSMTPSERVER", "127.0.0.1"), ("TXTSMTPPORT", "2525"),
+            ("TXTSMTPFROM", "monitor@example.jp"), ("TXTSMTPTO", "admin@example.jp;night@example.jp"),
+            ("TXTSMTPSUBJECT", "監視警告"), ("TXTINTERVAL", "5"),
+            ("LBLCOMPUTERNAME", socket.gethostname().split(".")[0].upper()[:15]),
+            ("LBLUSERNAME", getpass.getuser()),
+        ]
+        for name, text in fields:
+            equal(d("text", IDC[name]), text, name)
+        for name in ("CHKSETTING0", "CHKSETTING1", "CHKSETTING2"):
+            equal(d("control", IDC[name]).get("checked"), False, f"{name} with the flag 0")
+
+        shown = d("text", IDC["TXTSTARTDATETIME"])
+        moment = parse_stamp(shown)
+        check(within(moment, before, after),
+              f"txtStartDateTime {shown} is not the moment of start-up ({before:%H:%M:%S}..{after:%H:%M:%S})")
+        stored = read_ini((folder / "zkQuorvane.ini").read_bytes())
+        equal(f"{stored.get('datestamp')} {stored.get('timestamp')}", shown,
+              "the stamp in the settings file")
+
+        for name, headers in LIST_HEADERS.items():
+            columns = d("list-columns", IDC[name])
+            equal([c["text"] for c in columns], headers, f"columns of {name}")
+            check(all(c["width"] > 0 and c["align"] == "left" for c in columns),
+                  f"{name}: every column has a width and is left-aligned")
+        system_rows = d("list-rows", IDC["LSTSYSTEM"])
+        equal(len(system_rows), 1, "rules shown in lstSystem")
+        check("エラー" in system_rows[0], f"the System rule's type is shown: {system_rows[0]}")
+        equal(len(d("list-rows", IDC["LSTSERVICES"])), 1, "rules shown in lstServices")
+        self.shot_main(d, "main-window")
+
+    def command_lines(self):
+        # The emptiness test reads the untrimmed command line, the -install
+        # test the trimmed one, and -uninstall must stand alone.
+        rejected = ["   ", " -uninstall", "-Install", "-uninstall ", "/install", "install"]
+        for arguments in rejected:
+            what = f"command line {arguments!r}"
+            _, d = self.launch(ini_bytes(settings()), arguments)
+            box = d("wait-msgbox", 15000)
+            equal(box["text"], INVALID_OPTION, what)
+            equal(box["caption"], APP_TITLE, f"{what}: caption")
+            equal(box["icon"], "none", f"{what}: icon")
+            self.no_main_window(d, what)
+            if arguments == "   ":
+                self.s.screenshot("invalid-option", box["rect"])
+            d("msgbox-press")
+            self.expect_exit(d, what)
+        # Service registration and removal: the program reports the outcome
+        # (or, while the service machinery is missing, that it cannot) in a
+        # box about the service, and ends without showing the main window.
+        for arguments in [" -install ", "-install", "-uninstall"]:
+            what = f"command line {arguments!r}"
+            _, d = self.launch(ini_bytes(settings()), arguments)
+            boxes = self.answer_boxes(d, what)
+            check(any(b["text"].startswith(APP_TITLE + "はサービス") for b in boxes),
+                  f"{what}: the outcome of the service registration, got {[b['text'] for b in boxes]}")
+            check(all(b["icon"] in ("information", "exclamation") for b in boxes),
+                  f"{what}: icons {[b['icon'] for b in boxes]}")
+            check(INVALID_OPTION not in [b["text"] for b in boxes], f"{what}: rejected")
+
+    def answer_boxes(self, d, what, most=3):
+        """Presses OK on each message box until the program ends; the boxes seen."""
+        boxes = []
+        while True:
+            box = d("wait-msgbox", 15000)
+            boxes.append(box)
+            self.no_main_window(d, what)
+            d("msgbox-press")
+            if not d("running"):
+                return boxes
+            try:
+                d("wait-exit", 2000)
+                return boxes
+            except HarnessError:
+                if len(boxes) >= most:
+                    raise HarnessError(f"{what}: the program goes on after {most} message boxes")
+
+    def missing_settings_file(self):
+        _, d = self.launch(None)
+        box = d("wait-msgbox", 15000)
+        equal(box["caption"], APP_TITLE, "caption")
+        check(box["text"].startswith(SETTINGS_LOAD_FAILED + "\r\n"),
+              f"the settings-load message, got {box['text']!r}")
+        check(len(box["text"]) > len(SETTINGS_LOAD_FAILED) + 2, "a description follows the message")
+        equal(box["icon"], "exclamation", "icon")
+        self.s.screenshot("settings-load-failed", box["rect"])
+        equal(d("find-window", MAIN_CLASS, APP_TITLE)["exists"], False, "a main window exists")
+        d("msgbox-press")
+        self.expect_exit(d, "after the settings-load message")
+
+    def missing_icon_start(self):
+        _, d = self.launch(ini_bytes(settings(IconStart=None)))
+        box = d("wait-msgbox", 15000)
+        check(box["text"].startswith(STARTUP_FAILED + "\r\n"),
+              f"the start-up failure message, got {box['text']!r}")
+        equal(box["icon"], "exclamation", "icon")
+        self.s.screenshot("startup-failed", box["rect"])
+        d("msgbox-press")
+        self.main_window(d)
+        d("wait-visible", 10000)
+        # The failure came before the names, the lists and the rules.
+        equal(d("text", IDC["TXTSMTPSUBJECT"]), "監視警告", "the mail fields filled before it")
+        equal(d("text", IDC["LBLCOMPUTERNAME"]), "", "computer name")
+        equal(d("text", IDC["LBLUSERNAME"]), "", "user name")
+        for name in LIST_HEADERS:
+            equal(d("list-columns", IDC[name]), [], f"columns of {name}")
+        equal(d("list-rows", IDC["LSTSYSTEM"]), [], "rules in lstSystem")
+        self.shot_main(d, "main-window-startup-failed")
+        d("close")
+        self.expect_exit(d, "closing the window after the failed start")
+
+    def icon_start_tray(self):
+        _, d = self.launch(ini_bytes(settings(IconStart="1")))
+        self.main_window(d)
+        d("wait-tray", APP_TITLE, 10000)
+        equal(d("visible"), False, "window visible with IconStart = 1")
+        equal(self.tips(d), [APP_TITLE], "tray icons")
+        equal(d("control", IDC["CHKSETTING1"]).get("checked"), True, "chkSetting(1)")
+        self.s.screenshot("iconised")
+        d("tray-dblclick", APP_TITLE)
+        d("wait-visible", 10000)
+        equal(d("iconic"), False, "the window is restored, not minimised")
+        d("wait-no-tray", APP_TITLE, 5000)
+        self.shot_main(d, "restored-from-tray")
+
+    def tray_popup_exit(self):
+        _, d = self.launch(ini_bytes(settings(IconStart="1")))
+        self.main_window(d)
+        d("wait-tray", APP_TITLE, 10000)
+        d("tray-rclick", APP_TITLE)
+        popup = d("wait-popup", 10000)
+        self.s.screenshot("tray-popup", {
+            "left": popup["rect"]["left"] - 20, "top": popup["rect"]["top"] - 20,
+            "right": popup["rect"]["right"] + 20, "bottom": popup["rect"]["bottom"] + 20})
+        d("menu", IDM_FILE2)
+        self.expect_exit(d, "終了(&X) from the pop-up menu")
+
+    def exit_from_file_menu(self):
+        _, d = self.launch(ini_bytes(settings()))
+        self.main_window(d)
+        d("wait-visible", 10000)
+        d("menu", IDM_FILE2)
+        self.expect_exit(d, "ファイル > 終了(&X)")
+
+    def exit_from_close_box(self):
+        _, d = self.launch(ini_bytes(settings()))
+        self.main_window(d)
+        d("wait-visible", 10000)
+        d("close")
+        self.expect_exit(d, "the close box")
+
+    def exit_button(self):
+        _, d = self.launch(ini_bytes(settings()))
+        self.main_window(d)
+        d("wait-visible", 10000)
+        equal(d("text", IDC["CMDEXIT"]), "終了(&X)", "caption of cmdExit")
+        d("click", IDC["CMDEXIT"])
+        self.expect_exit(d, "the 終了(&X) button")
+
+
+TEST_NAMES = [n for n in vars(Tests) if not n.startswith("_") and n not in
+              ("launch", "main_window", "shot_main", "expect_exit", "no_main_window", "tips",
+               "answer_boxes")]
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--exe", type=Path)
+    parser.add_argument("--driver", type=Path, required=True)
+    parser.add_argument("--fixture", type=Path)
+    parser.add_argument("--work", type=Path, default=Path("build/e2e-work"))
+    parser.add_argument("--prefix", type=Path, default=Path("build/e2e-wineprefix"))
+    parser.add_argument("--screenshots", type=Path, default=Path("build/screenshots"))
+    parser.add_argument("--verbose", action="store_true")
+    parser.add_argument("tests", nargs="*", help="tests to run (default: all): " + ", ".join(TEST_NAMES))
+    args = parser.parse_args()
+    names = args.tests or TEST_NAMES
+    for n in names:
+        if n not in TEST_NAMES:
+            parser.error(f"unknown test {n}")
+    for a in ("exe", "driver", "fixture", "work", "prefix", "screenshots"):
+        if getattr(args, a) is not None:
+            setattr(args, a, getattr(args, a).resolve())
+
+    passed = failed = 0
+    for name in names:
+        needs = "fixture" if name.startswith("driver_") else "exe"
+        if getattr(args, needs) is None:
+            print(f"FAIL {name}: --{needs} not given")
+            failed += 1
+            continue
+        lines: list[str] = []
+        log = (print if args.verbose else lines.append)
+        session = None
+        try:
+            session = Session(name, work=args.work, prefix=args.prefix, driver_exe=args.driver,
+                              screenshots=args.screenshots, log=log)
+            getattr(Tests(args, session), name)()
+            print(f"PASS {name}")
+            passed += 1
+        except Exception as e:  # every failure is reported, then the next test runs
+            failed += 1
+            print(f"FAIL {name}: {e}")
+            if not args.verbose:
+                print("\n".join(lines[-40:]))
+            if not isinstance(e, HarnessError):
+                traceback.print_exc()
+            if session is not None:
+                try:
+                    session.screenshot("at-failure")
+                except Exception:
+                    pass
+        finally:
+            if session is not None:
+                session.stop()
+    print(f"e2e: {passed} passed, {failed} failed")
+    return 0 if failed == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
