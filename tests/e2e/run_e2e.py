@@ -197,10 +197,14 @@ class Tests:
             equal([c["text"] for c in columns], headers, f"columns of {name}")
             check(all(c["width"] > 0 and c["align"] == "left" for c in columns),
                   f"{name}: every column has a width and is left-aligned")
-        system_rows = d("list-rows", IDC["LSTSYSTEM"])
-        equal(len(system_rows), 1, "rules shown in lstSystem")
-        check("エラー" in system_rows[0], f"the System rule's type is shown: {system_rows[0]}")
-        equal(len(d("list-rows", IDC["LSTSERVICES"])), 1, "rules shown in lstServices")
+        shown_rules = [
+            ("LSTSYSTEM", [["対象", "エラー", "*", "*", "*"]]),
+            ("LSTSECURITY", []),
+            ("LSTAPPLICATION", [["除外", "情報", "zkQuorvane", "*", "*"]]),
+            ("LSTSERVICES", [["Eventlog", "開始"]]),
+        ]
+        for name, rows in shown_rules:
+            equal(d("list-rows", IDC[name]), rows, f"rules shown in {name}")
         self.shot_main(d, "main-window")
 
     def command_lines(self):
