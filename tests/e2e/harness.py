@@ -191,6 +191,9 @@ class Session:
         self.xvfb: subprocess.Popen | None = None
         self.driver: Driver | None = None
         self._folders = 0
+        if screenshots is not None and screenshots.is_dir():
+            for old in screenshots.glob(f"{name}-*.png"):  # a rerun leaves no stale pictures
+                old.unlink()
         if display is None:
             number = free_display(displays)
             self.display = f":{number}"

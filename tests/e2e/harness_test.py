@@ -2,13 +2,18 @@
 """The runner's pure helpers: what a test reads and writes must be exact, or an
 end-to-end test would pass or fail for the wrong reason."""
 import datetime as dt
+import re
+import shutil
+import subprocess
 import sys
+import tempfile
 import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from harness import (HarnessError, free_display, ini_bytes, parse_reply,  # noqa: E402
                      parse_stamp, quote_word, read_ini, win_path, within)
+import make_evt  # noqa: E402
 
 
 class WinPathTest(unittest.TestCase):
@@ -99,6 +104,30 @@ class DisplayTest(unittest.TestCase):
         self.assertEqual(free_display(range(88, 92), taken.__contains__), 90)
         with self.assertRaises(HarnessError):
             free_display([88, 89], taken.__contains__)
+
+
+@unittest.skipUnless(shutil.which("evtexport"), "libevt-utils is not installed")
+class GeneratedLogTest(unittest.TestCase):
+    """The demo's generated log, read back by an independent reader."""
+
+    def test_every_record_reads_back(self):
+        records = make_evt.demo_records(1_800_000_000, "DEMO-PC")
+        with tempfile.TemporaryDirectory() as tmp:
+            path = Path(tmp) / "System.evt"
+            path.write_bytes(make_evt.evt_file(records, oldest=1))
+            out = subprocess.run(["evtexport", str(path)], capture_output=True, text=True,
+                                 check=True).stdout
+        events = [e for e in out.split("Event number")[1:]]
+        self.assertEqual(len(events), 30)
+        first = dict(re.split(r"\t+: ", line, maxsplit=1) for line in events[0].splitlines()
+                     if "\t: " in line)
+        self.assertEqual(first["Event type"], "Error event (1)")
+        self.assertEqual(first["Source name"], "Service Control Manager")
+        self.assertEqual(first["Computer name"], "DEMO-PC")
+        self.assertEqual(first["Event identifier"], "0xc0001b58 (3221232472)")
+        self.assertEqual(first["String: 1"], "Demo Service")
+        self.assertIn("Warning event (2)", events[1])
+        self.assertIn("Information event (4)", events[2])
 
 
 if __name__ == "__main__":

@@ -1,0 +1,74 @@
+#!/usr/bin/python3
+"""Writes a small exported event log (.evt) whose records lie just after now,
+so that the first monitoring cycles of a demo find them.
+
+    make_evt.py OUT.evt [--computer NAME]
+"""
+from __future__ import annotations
+
+import argparse
+import struct
+import time
+
+SIGNATURE = 0x654C664C  # "LfLe"
+HEADER_SIZE = 0x30
+EOF_SIZE = 0x28
+ERROR, WARNING, INFORMATION = 1, 2, 4
+
+
+def utf16z(text: str) -> bytes:
+    return (text + "\0").encode("utf-16-le")
+
+
+def record(number: int, when: int, event_id: int, event_type: int, source: str,
+           computer: str, strings: list[str], category: int = 0) -> bytes:
+    """One EVENTLOGRECORD, without a user SID or data."""
+    names = utf16z(source) + utf16z(computer)
+    fixed = 56
+    body = names + b"\0" * (-(fixed + len(names)) % 4)
+    sid_offset = fixed + len(body)
+    string_offset = sid_offset
+    text = b"".join(utf16z(s) for s in strings)
+    data_offset = string_offset + len(text)
+    tail = text + b"\0" * (-(data_offset) % 4)
+    length = fixed + len(body) + len(tail) + 4
+    head = struct.pack("<IIIIIIHHHHIIIIII", length, SIGNATURE, number, when, when, event_id,
+                       event_type, len(strings), category, 0, 0, string_offset, 0, sid_offset,
+                       0, data_offset)
+    return head + body + tail + struct.pack("<I", length)
+
+
+def evt_file(records: list[bytes], oldest: int) -> bytes:
+    current = oldest + len(records)
+    end = HEADER_SIZE + sum(len(r) for r in records)
+    eof = struct.pack("<IIIIIIIIII", EOF_SIZE, 0x11111111, 0x22222222, 0x33333333, 0x44444444,
+                      HEADER_SIZE, end, current, oldest, EOF_SIZE)
+    size = end + EOF_SIZE
+    header = struct.pack("<IIIIIIIIIIII", HEADER_SIZE, SIGNATURE, 1, 1, HEADER_SIZE, end, current,
+                         oldest, size, 0, 0, HEADER_SIZE)
+    return header + b"".join(records) + eof
+
+
+def demo_records(now: int, computer: str) -> list[bytes]:
+    """Errors, warnings and information spread over the next ten minutes."""
+    kinds = [(ERROR, 0xC0001B58, "Service Control Manager", ["Demo Service", "%%1053"]),
+             (WARNING, 0x80000008, "W32Time", ["time.example.jp"]),
+             (INFORMATION, 0x40001B7C, "Service Control Manager", ["Demo Service", "running"])]
+    out = []
+    for i in range(30):
+        kind, event_id, source, strings = kinds[i % len(kinds)]
+        out.append(record(1 + i, now + 20 * (i + 1), event_id, kind, source, computer, strings))
+    return out
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("out")
+    parser.add_argument("--computer", default="DEMO-PC")
+    args = parser.parse_args()
+    with open(args.out, "wb") as f:
+        f.write(evt_file(demo_records(int(time.time()), args.computer), oldest=1))
+
+
+if __name__ == "__main__":
+    main()
