@@ -281,6 +281,8 @@ class Session:
         self.screenshots.mkdir(parents=True, exist_ok=True)
         out = self.screenshots / f"{self.name}-{label}.png"
         cmd = ["import", "-display", self.display, "-window", "root"]
+        if rect is None and self.virtual_desktop and self.xvfb is not None:
+            rect = {"left": 0, "top": 0, "right": 1024, "bottom": 768}  # the Wine desktop
         if rect:
             w, h = rect["right"] - rect["left"], rect["bottom"] - rect["top"]
             if w > 0 and h > 0:

@@ -171,6 +171,7 @@ class Tests:
         d("wait-visible", 10000)
         after = dt.datetime.now()
         check(w["visible"] or d("visible"), "the main window shows")
+        self.shot_main(d, "main-window")
         equal(d("caption"), APP_TITLE, "caption")
         fields = [
             ("TXTSMTPSERVER", "127.0.0.1"), ("TXTSMTPPORT", "2525"),
@@ -205,7 +206,6 @@ class Tests:
         ]
         for name, rows in shown_rules:
             equal(d("list-rows", IDC[name]), rows, f"rules shown in {name}")
-        self.shot_main(d, "main-window")
 
     def command_lines(self):
         # The emptiness test reads the untrimmed command line, the -install
