@@ -13,6 +13,7 @@ import datetime as dt
 import getpass
 import socket
 import sys
+import time
 import traceback
 from pathlib import Path
 
@@ -147,17 +148,31 @@ class Tests:
         equal(self.tips(d), [], "tray before the icon is added")
         d("menu", 205)
         d("wait-hidden", 5000)
+        d("wait-tray", APP_TITLE, 5000)
         equal(self.tips(d), [APP_TITLE], "tray icons")
         d("tray-dblclick", APP_TITLE)
         d("wait-visible", 5000)
         equal(d("status")["text"], "ダブルクリック", "what the window got")
+        d("wait-no-tray", APP_TITLE, 5000)
         equal(self.tips(d), [], "tray after the double-click")
         d("menu", 205)
-        d("wait-hidden", 5000)
+        d("wait-tray", APP_TITLE, 5000)
         d("tray-rclick", APP_TITLE)
         d("wait-popup", 5000)
         d("popup-key", "x")
         self.expect_exit(d, "choosing 終了(&X) from the pop-up")
+
+    @staticmethod
+    def settle_in_tray(d, timeout=10.0):
+        """Waits for the end of minimising: the icon added, the window
+        minimised (it may show for an instant as it is) and then hidden."""
+        d("wait-tray", APP_TITLE, int(timeout * 1000))
+        deadline = time.monotonic() + timeout
+        while not d("iconic"):
+            if time.monotonic() > deadline:
+                raise HarnessError("the window is not minimised")
+            time.sleep(0.05)
+        d("wait-hidden", int(timeout * 1000))
 
     @staticmethod
     def tips(d):
@@ -290,7 +305,7 @@ class Tests:
     def icon_start_tray(self):
         _, d = self.launch(ini_bytes(settings(IconStart="1")))
         self.main_window(d)
-        d("wait-tray", APP_TITLE, 10000)
+        self.settle_in_tray(d)
         equal(d("visible"), False, "window visible with IconStart = 1")
         equal(self.tips(d), [APP_TITLE], "tray icons")
         equal(d("control", IDC["CHKSETTING1"]).get("checked"), True, "chkSetting(1)")
@@ -304,7 +319,7 @@ class Tests:
     def tray_popup_exit(self):
         _, d = self.launch(ini_bytes(settings(IconStart="1")))
         self.main_window(d)
-        d("wait-tray", APP_TITLE, 10000)
+        self.settle_in_tray(d)
         d("tray-rclick", APP_TITLE)
         popup = d("wait-popup", 10000)
         self.s.screenshot("tray-popup", {
@@ -338,7 +353,7 @@ class Tests:
 
 TEST_NAMES = [n for n in vars(Tests) if not n.startswith("_") and n not in
               ("launch", "main_window", "shot_main", "expect_exit", "no_main_window", "tips",
-               "answer_boxes")]
+               "answer_boxes", "settle_in_tray")]
 
 
 def main() -> int:
