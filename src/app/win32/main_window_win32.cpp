@@ -19,6 +19,7 @@ namespace {
 
 // A keyword search wants a keyword; the empty one opens the search page.
 constexpr wchar_t kNoKeyword[] = L"";
+const std::u16string kEmptyText;
 
 enum class Kind { Frame, List, Check, Label, Edit, Button, IconButton };
 
@@ -560,7 +561,9 @@ void MainWindowWin32::SetListRows(int listId, const std::vector<ListRow>& rows) 
     LVITEMW item{};
     item.mask = LVIF_TEXT;
     item.iItem = static_cast<int>(i);
-    item.pszText = const_cast<wchar_t*>(Wide(row.empty() ? std::u16string() : row[0]));
+    // Both branches are lvalues, so the text outlives the message that copies it.
+    const std::u16string& text = row.empty() ? kEmptyText : row[0];
+    item.pszText = const_cast<wchar_t*>(Wide(text));
     const auto index = SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
     if (index < 0) continue;
     for (std::size_t sub = 1; sub < row.size(); ++sub) {
@@ -655,6 +658,16 @@ bool MainWindowWin32::IsControlEnabled(int id) {
 }
 
 void MainWindowWin32::OpenHelp(const std::u16string& helpFile, unsigned command) {
+  // The help engine answers a missing file with a question of its own while
+  // WinHelp waits for it, which would stop the timer and every monitoring cycle
+  // until somebody answers. Without a help file there is nothing to show or close.
+  if (GetFileAttributesW(Wide(helpFile)) == INVALID_FILE_ATTRIBUTES) {
+    if (command != HELP_QUIT) {
+      const std::u16string text = u"ヘルプファイルが見つかりません。\r\n" + helpFile;
+      MessageBoxW(window_, Wide(text), Wide(kAppTitle), MB_OK | MB_ICONEXCLAMATION);
+    }
+    return;
+  }
   const ULONG_PTR data = command == HELP_PARTIALKEY ? reinterpret_cast<ULONG_PTR>(kNoKeyword) : 0;
   WinHelpW(window_, Wide(helpFile), command, data);
 }
