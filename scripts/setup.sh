@@ -7,7 +7,7 @@ packages=(
   cmake make g++ clang libclang-rt-14-dev
   libgtest-dev googletest libbenchmark-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  wine64 xvfb x11-utils x11-apps imagemagick fonts-ipafont-gothic
+  wine64 fonts-wine xvfb x11-utils x11-apps imagemagick fonts-ipafont-gothic
   python3 python3-aiosmtpd libevt-utils locales
 )
 

@@ -11,6 +11,7 @@ from __future__ import annotations
 import argparse
 import datetime as dt
 import getpass
+import re
 import socket
 import sys
 import time
@@ -20,6 +21,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from harness import (APP_TITLE, MAIN_CLASS, HarnessError, Session, ini_bytes,  # noqa: E402
                      parse_stamp, read_ini, within)
+from make_evt import ERROR, INFORMATION, evt_file, record  # noqa: E402
 
 # Control and menu IDs of the main window (src/app/main_window_ids.h).
 IDC = dict(
@@ -43,6 +45,10 @@ LIST_HEADERS = {
 }
 SETTINGS_LOAD_FAILED = "zkQuorvane.iniファイルの読み込みに失敗しました！"
 STARTUP_FAILED = "起動に失敗しました！"
+NO_FINDINGS = "監視処理を実行しましたが異常はありません。["
+SEND_FAILED = "メール送信に失敗しました。["
+# The system's short date and long time under the Japanese locale ("2026/12/8 5:19:58").
+LOCALE_MOMENT = re.compile(r"^\d{4}/\d{1,2}/\d{1,2} \d{1,2}:\d{2}:\d{2}\]$")
 INVALID_OPTION = "Invalid command option"
 
 RULES = "\r\n".join([
@@ -221,6 +227,77 @@ class Tests:
         ]
         for name, rows in shown_rules:
             equal(d("list-rows", IDC[name]), rows, f"rules shown in {name}")
+
+    # the monitoring cycle -------------------------------------------------
+    def wait_status(self, d, prefix: str, timeout: float) -> str:
+        """Polls the status line until it starts with prefix (a cycle runs once a minute)."""
+        deadline = time.monotonic() + timeout
+        text = ""
+        while time.monotonic() < deadline:
+            text = d("status")["text"]
+            if text.startswith(prefix):
+                return text
+            time.sleep(0.5)
+        raise HarnessError(f"the status line never showed {prefix!r}; it shows {text!r}")
+
+    def start_cycling(self, rules: bytes, logs: dict[str, bytes]):
+        """Monitoring switched on at start-up, one cycle a minute, logs from .evt files."""
+        ini = ini_bytes(settings(Interval="1", AutoStart="1", EventLogDir="logs"))
+        folder = self.s.program_folder(self.args.exe, ini, rules,
+                                       extra={f"logs/{name}": data for name, data in logs.items()})
+        d = self.s.start(folder / self.args.exe.name)
+        self.main_window(d)
+        d("wait-visible", 10000)
+        stamp = read_ini((folder / "zkQuorvane.ini").read_bytes())
+        return folder, d, f"{stamp.get('datestamp')} {stamp.get('timestamp')}"
+
+    def cycle_without_findings(self):
+        # Records two days old lie before the stamp that start-up sets, in any time zone.
+        old = int(time.time()) - 2 * 86400
+        system = evt_file([
+            record(1, old, 0xC0001B58, ERROR, "Service Control Manager", "E2E-PC", ["x"]),
+            record(2, old + 60, 0x40001B7C, INFORMATION, "Service Control Manager", "E2E-PC", []),
+        ], oldest=1)
+        folder, d, start_stamp = self.start_cycling(RULES, {"System.evt": system})
+        equal(d("control", IDC["CMDSTART"]).get("enabled"), False, "start button while running")
+        status = self.wait_status(d, NO_FINDINGS, 100)
+        cycle_end = dt.datetime.now()
+        self.shot_main(d, "after-first-cycle")
+        check(LOCALE_MOMENT.match(status[len(NO_FINDINGS):]) is not None,
+              f"the no-findings message ends in the system's date and time: {status!r}")
+        stored = read_ini((folder / "zkQuorvane.ini").read_bytes())
+        new_stamp = f"{stored.get('datestamp')} {stored.get('timestamp')}"
+        moment = parse_stamp(new_stamp)
+        check(parse_stamp(start_stamp) < moment <= cycle_end,
+              f"the cycle moved the stamp on from {start_stamp}: the file holds {new_stamp}")
+        equal(d("text", IDC["TXTSTARTDATETIME"]), start_stamp, "txtStartDateTime is not changed by a cycle")
+        equal(d("list-rows", IDC["LSTSYSTEM"]), [["対象", "エラー", "*", "*", "*"]], "rules in lstSystem")
+        equal(d("list-rows", IDC["LSTSERVICES"]), [["Eventlog", "開始"]], "rules in lstServices")
+
+    def cycle_with_a_finding(self):
+        # An Application error written an hour after now is at or after the stamp in
+        # any time zone east of UTC-8; the rule covers it, so the cycle hands an alert
+        # to the send command.
+        soon = int(time.time()) + 3600
+        application = evt_file([
+            record(1, soon, 0x40001B7C, INFORMATION, "zkQuorvane", "E2E-PC", []),
+            record(2, soon + 1, 0xC0000BB8, ERROR, "Demo App", "E2E-PC", ["failed"]),
+        ], oldest=1)
+        rules = "\r\n".join([
+            "Application;対象;エラー;*;*;*",
+            "Application;対象;情報;*;*;*",
+            "Application;除外;情報;zkQuorvane;*;*",
+        ]).encode("cp932") + b"\r\n"
+        folder, d, _ = self.start_cycling(rules, {"Application.evt": application})
+        status = self.wait_status(d, SEND_FAILED, 100)
+        self.shot_main(d, "after-cycle-with-finding")
+        check(LOCALE_MOMENT.match(status[len(SEND_FAILED):]) is not None,
+              f"the send message ends in the system's date and time: {status!r}")
+        when = dt.datetime(1970, 1, 1, 9) + dt.timedelta(seconds=soon + 1)
+        equal(d("list-rows", IDC["LSTLOG2"]),
+              [["エラー", f"{when:%Y/%m/%d}", f"{when:%H:%M:%S}", "Demo App", "なし", "3000", "N/A",
+                "E2E-PC"]],
+              "the Application records that passed the rules (the excluded one is not there)")
 
     def command_lines(self):
         # The emptiness test reads the untrimmed command line, the -install
