@@ -6,6 +6,7 @@
 #include <random>
 
 #include "base/text.h"
+#include "base/testing/recording_boxes.h"
 
 namespace zkq {
 namespace {
@@ -60,13 +61,8 @@ TEST(ArgumentsOf, DropsTheProgramNameAndOneBlank) {
   }
 }
 
-class RecordingBoxes : public MessageBoxes {
- public:
-  void Show(const std::u16string& text, MessageIcon icon) override {
-    shown.push_back({text, icon});
-  }
-  std::vector<std::pair<std::u16string, MessageIcon>> shown;
-};
+using test_support::RecordingBoxes;
+using test_support::ShownBox;
 
 class FakeDirectory : public CurrentDirectory {
  public:
@@ -146,8 +142,8 @@ TEST(RunMain, FailuresEndWithoutAWindow) {
     cwd.result = c.cwdResult;
     EXPECT_FALSE(RunMain(dir.Exe(), u"", file, boxes, cwd).has_value());
     ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_EQ(boxes.shown[0].first, c.message);
-    EXPECT_EQ(boxes.shown[0].second, MessageIcon::Exclamation);
+    EXPECT_EQ(boxes.shown[0].text, c.message);
+    EXPECT_EQ(boxes.shown[0].icon, MessageIcon::Exclamation);
   }
 }
 

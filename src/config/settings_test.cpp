@@ -9,24 +9,15 @@
 
 #include "base/failure.h"
 #include "base/text.h"
+#include "base/testing/recording_boxes.h"
 
 namespace zkq {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Shown {
-  std::u16string text;
-  MessageIcon icon;
-};
-
-class RecordingBoxes : public MessageBoxes {
- public:
-  void Show(const std::u16string& text, MessageIcon icon) override {
-    shown.push_back({text, icon});
-  }
-  std::vector<Shown> shown;
-};
+using test_support::RecordingBoxes;
+using test_support::ShownBox;
 
 class SettingsTest : public testing::Test {
  protected:
@@ -205,7 +196,7 @@ TEST_F(SettingsTest, ReadOnlyFileWarnsOnceForEveryKeyWithTheFullPath) {
   const std::u16string expected =
       PathText(path_) + u" ファイルの書き込み時にエラーが発生しました。";
   ASSERT_EQ(boxes_.shown.size(), 3u);
-  for (const Shown& s : boxes_.shown) {
+  for (const ShownBox& s : boxes_.shown) {
     EXPECT_EQ(s.text, expected);
     EXPECT_EQ(s.icon, MessageIcon::Exclamation);
   }

@@ -9,6 +9,7 @@
 #include "eventlog/evt_builder.h"
 #include "eventlog/record.h"
 #include "eventlog/row_decoder.h"
+#include "base/testing/recording_boxes.h"
 
 namespace zkq {
 namespace {
@@ -82,11 +83,8 @@ class FakeTables : public MessageTables {
   }
 };
 
-class RecordingBoxes : public MessageBoxes {
- public:
-  std::vector<std::pair<std::u16string, MessageIcon>> shown;
-  void Show(const std::u16string& text, MessageIcon icon) override { shown.emplace_back(text, icon); }
-};
+using test_support::RecordingBoxes;
+using test_support::ShownBox;
 
 const EventRow kOldRow{u"old", u"", u"", u"", u"", u"", u"", u""};
 
@@ -203,8 +201,8 @@ TEST(ReadEventLogRows, ReadFailureKeepsRowsAndShowsTheCode) {
     EXPECT_EQ(r.Read(u"", u""), 0);
     EXPECT_EQ(r.Ids(), (std::vector<std::u16string>{u"1003", u"1002"}));
     ASSERT_EQ(r.boxes.shown.size(), 1u);
-    EXPECT_EQ(r.boxes.shown[0].first, c.message);
-    EXPECT_EQ(r.boxes.shown[0].second, MessageIcon::Exclamation);
+    EXPECT_EQ(r.boxes.shown[0].text, c.message);
+    EXPECT_EQ(r.boxes.shown[0].icon, MessageIcon::Exclamation);
   }
 }
 

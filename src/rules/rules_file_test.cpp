@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/testing/recording_boxes.h"
 #include "base/text.h"
 
 #ifdef __linux__
@@ -23,18 +24,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct ShownBox {
-  std::u16string text;
-  MessageIcon icon;
-};
-
-class RecordingBoxes : public MessageBoxes {
- public:
-  void Show(const std::u16string& text, MessageIcon icon) override {
-    shown.push_back({text, icon});
-  }
-  std::vector<ShownBox> shown;
-};
+using test_support::RecordingBoxes;
+using test_support::ShownBox;
 
 MonitoringRule EventRule(RuleLog log, std::u16string target, std::u16string type,
                          std::u16string source, std::u16string category, std::u16string id) {

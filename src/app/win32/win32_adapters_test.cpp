@@ -11,6 +11,7 @@
 
 #include "placeholder_service_control.h"
 #include "win_util.h"
+#include "base/testing/recording_boxes.h"
 
 namespace zkq::win32 {
 namespace {
@@ -161,17 +162,8 @@ TEST(Win32MessageBoxes, ShowsTheTextUnderTheApplicationTitleWithTheAskedIcon) {
   }
 }
 
-class RecordingBoxes : public MessageBoxes {
- public:
-  void Show(const std::u16string& text, MessageIcon icon) override {
-    shown.push_back({text, icon});
-  }
-  struct Shown {
-    std::u16string text;
-    MessageIcon icon;
-  };
-  std::vector<Shown> shown;
-};
+using test_support::RecordingBoxes;
+using test_support::ShownBox;
 
 TEST(PlaceholderServiceControl, RefusesRegistrationAndSaysWhy) {
   struct Case {
