@@ -48,14 +48,14 @@ if scripts/check-layers.sh; then passed=$((passed + 1)); else failed=$((failed +
 
 note "Linux: portable core and unit tests"
 if step linux-configure cmake --preset linux && step linux-build cmake --build --preset linux; then
-  ctest --preset linux 2>&1 | tee "$logs/linux-ctest.log" | grep -E 'tests passed|tests failed|\*\*\*|Failed|Timeout' || true
+  ctest --preset linux 2>&1 | tee "$logs/linux-ctest.log" | grep -E '% tests passed|\*\*\*|\((Failed|Timeout)\)|^FAIL' || true
   ctest_counts "$logs/linux-ctest.log" linux
 fi
 
 note "Windows: cross build, adapter and end-to-end tests under Wine"
 if step windows-configure cmake --preset windows-cross && step windows-build cmake --build --preset windows-cross; then
   scripts/wine-run.sh --prepare
-  ctest --preset windows-cross 2>&1 | tee "$logs/windows-ctest.log" | grep -E 'tests passed|tests failed|\*\*\*|Failed|Timeout' || true
+  ctest --preset windows-cross 2>&1 | tee "$logs/windows-ctest.log" | grep -E '% tests passed|\*\*\*|\((Failed|Timeout)\)|^FAIL' || true
   ctest_counts "$logs/windows-ctest.log" windows
   scripts/wine-run.sh --stop
 fi
@@ -73,7 +73,7 @@ if step fuzz-configure env CC=clang CXX=clang++ cmake -S . -B build/fuzz -DZKQ_F
     [ -d "$seeds" ] && args+=("$seeds")
     if "$target" -max_total_time="$fuzz_seconds" -max_len=65536 -timeout=10 -rss_limit_mb=2048 \
          -artifact_prefix="$logs/$name-" "${args[@]}" >"$logs/$name.log" 2>&1; then
-      echo "$name: $(grep -Eo '#[0-9]+ *DONE.*' "$logs/$name.log" | tail -n 1 || echo ok)"
+      echo "$name: $(grep -Eo 'Done [0-9]+ runs in [0-9]+ second' "$logs/$name.log" | tail -n 1 || echo ok)"
       passed=$((passed + 1))
     else
       tail -n 40 "$logs/$name.log"
