@@ -29,7 +29,11 @@ int Run(std::vector<std::u16string> args) {
   _setmode(_fileno(stderr), _O_BINARY);
 #endif
   FileOutput out(stdout), err(stderr);
+#ifdef _WIN32
+  const int status = zkq::RunZkqWithSystemLookups(args, out, err);
+#else
   const int status = zkq::RunZkq(args, out, err);
+#endif
   if (std::fflush(stdout) != 0) return 1;
   return status;
 }

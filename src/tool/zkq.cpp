@@ -109,7 +109,8 @@ void AppendColumn(std::string& out, std::u16string_view text, char end) {
   out += end;
 }
 
-int Rows(const Args& args, Output& out, Output& err) {
+int Rows(const Args& args, Output& out, Output& err, AccountNames& accounts,
+         MessageTables& tables) {
   if (args.positional.size() != 1 || args.rules || args.dir) {
     return Usage(err, u"rows takes one log file and --since");
   }
@@ -122,8 +123,6 @@ int Rows(const Args& args, Output& out, Output& err) {
     return 1;
   }
 
-  NoAccountNames accounts;
-  NoMessageTables tables;
   EventRowDecoder decoder(std::filesystem::path(file).stem().u16string(), accounts, tables);
   std::string buffer;
   buffer.reserve(kFlushAt + 4096);
@@ -172,7 +171,8 @@ class CheckedSource : public EventLogSource {
   bool failed_ = false;
 };
 
-int Check(const Args& args, Output& out, Output& err) {
+int Check(const Args& args, Output& out, Output& err, AccountNames& accounts,
+          MessageTables& tables) {
   if (!args.positional.empty() || !args.rules || !args.dir) {
     return Usage(err, u"check takes --rules RULES and --dir DIR");
   }
@@ -190,8 +190,6 @@ int Check(const Args& args, Output& out, Output& err) {
   if (!LoadRuleLists(std::filesystem::path(*args.rules), rules, boxes)) return 1;
 
   CheckedSource logs(dir, err);
-  NoAccountNames accounts;
-  NoMessageTables tables;
   EventLogContext context{logs, accounts, tables, boxes};
   std::u16string alertText;
   EventList rows, matches;
@@ -246,6 +244,13 @@ void AppendUtf8(std::string& out, std::u16string_view text) {
 }
 
 int RunZkq(const std::vector<std::u16string>& args, Output& out, Output& err) {
+  NoAccountNames accounts;
+  NoMessageTables tables;
+  return RunZkq(args, out, err, accounts, tables);
+}
+
+int RunZkq(const std::vector<std::u16string>& args, Output& out, Output& err,
+           AccountNames& accounts, MessageTables& tables) {
   if (args.empty()) return Usage(err, u"which command?");
   if (args[0] == u"-h" || args[0] == u"--help" || args[0] == u"help") {
     out.Write(kZkqUsage);
@@ -253,8 +258,8 @@ int RunZkq(const std::vector<std::u16string>& args, Output& out, Output& err) {
   }
   const std::optional<Args> parsed = Parse(args, 1, err);
   if (!parsed) return 2;
-  if (args[0] == u"rows") return Rows(*parsed, out, err);
-  if (args[0] == u"check") return Check(*parsed, out, err);
+  if (args[0] == u"rows") return Rows(*parsed, out, err, accounts, tables);
+  if (args[0] == u"check") return Check(*parsed, out, err, accounts, tables);
   return Usage(err, u"unknown command " + args[0]);
 }
 

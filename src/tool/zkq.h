@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "eventlog/ports.h"
+
 namespace zkq {
 
 // Where zkq writes; main hands it stdout and stderr.
@@ -27,12 +29,20 @@ inline constexpr char kZkqUsage[] =
     "--since  only records written at or after this moment (the examination\n"
     "       stamp); without it every record counts.\n"
     "\n"
-    "Accounts and categories that cannot be looked up show as the SID text\n"
-    "(S-1-5-...) and \"なし\". Exit status: 0 done, 1 a file could not be read\n"
+    "On Windows, accounts and categories are looked up on this computer, as the\n"
+    "monitor does; those that cannot be, and all of them elsewhere, show as the\n"
+    "SID text (S-1-5-...) and \"なし\". Exit status: 0 done, 1 a file could not be read\n"
     "or is no event log or rules file, 2 wrong arguments.\n";
 
 // Runs one command (args without the program name); returns the exit status.
+// Without lookups, accounts show as their SID text and categories as "なし".
 int RunZkq(const std::vector<std::u16string>& args, Output& out, Output& err);
+int RunZkq(const std::vector<std::u16string>& args, Output& out, Output& err,
+           AccountNames& accounts, MessageTables& tables);
+
+// On Windows: RunZkq with the machine's own account names and category texts,
+// as the monitor itself resolves them.
+int RunZkqWithSystemLookups(const std::vector<std::u16string>& args, Output& out, Output& err);
 
 // Appends text as UTF-8; unpaired surrogates become U+FFFD.
 void AppendUtf8(std::string& out, std::u16string_view text);

@@ -1,0 +1,12 @@
+#include "eventlog/win32/adapters.h"
+#include "tool/zkq.h"
+
+namespace zkq {
+
+int RunZkqWithSystemLookups(const std::vector<std::u16string>& args, Output& out, Output& err) {
+  WindowsAccountNames accounts;
+  WindowsMessageTables tables;
+  return RunZkq(args, out, err, accounts, tables);
+}
+
+}  // namespace zkq
