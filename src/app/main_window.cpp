@@ -166,34 +166,36 @@ void MainWindow::FormLoad() {
     }
 
     // Only the install option may carry blanks around it; the other tests
-    // read the command line as it came.
+    // read the command line as it came. The program counts as ended before
+    // its last message: while the box waits, the message loop still delivers
+    // timer ticks and tray clicks, and none of them may run anything.
     const std::u16string title(kAppTitle);
     if (commandLine_ == u"-install") {
       view.SetBusyCursor(false);
+      ended_ = true;
       if (ports_.service.Install()) {
         ports_.boxes.Show(title + kInstalled, MessageIcon::Information);
       } else {
         ports_.boxes.Show(title + kNotInstalled, MessageIcon::Exclamation);
       }
-      ended_ = true;
       view.EndProgram();
       return;
     }
     if (rawCommandLine_ == u"-uninstall") {
       view.SetBusyCursor(false);
+      ended_ = true;
       if (ports_.service.Uninstall()) {
         ports_.boxes.Show(title + kUninstalled, MessageIcon::Information);
       } else {
         ports_.boxes.Show(title + kNotUninstalled, MessageIcon::Exclamation);
       }
-      ended_ = true;
       view.EndProgram();
       return;
     }
     if (!rawCommandLine_.empty()) {
       view.SetBusyCursor(false);
-      ports_.boxes.Show(kInvalidOption, MessageIcon::None);
       ended_ = true;
+      ports_.boxes.Show(kInvalidOption, MessageIcon::None);
       view.EndProgram();
       return;
     }

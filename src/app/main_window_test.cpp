@@ -125,8 +125,11 @@ class RecordingBoxes : public MessageBoxes {
   void Show(const std::u16string& text, MessageIcon icon) override {
     shown.push_back({text, icon});
     journal_.push_back("box");
+    // What the message loop delivers while the box waits for its OK.
+    if (during) during();
   }
   std::vector<std::pair<std::u16string, MessageIcon>> shown;
+  std::function<void()> during;
 
  private:
   Journal& journal_;
@@ -575,6 +578,28 @@ TEST(MainWindowFormLoad, AutoStartThenInstallEndsBeforeAnyCycle) {
   EXPECT_EQ(h.Cycles(), 0);
   EXPECT_TRUE(h.sender.sent.empty());
   EXPECT_EQ(h.Count("connect"), 0u);
+}
+
+TEST(MainWindowFormLoad, NoCycleWhileTheEndingMessageWaits) {
+  // A message box keeps the message loop running, and the one-minute timer
+  // that the auto-start switched on goes on ticking while it waits for OK.
+  for (const char16_t* commandLine : {u"-install", u"-uninstall", u"-bogus"}) {
+    SCOPED_TRACE(ToUtf8(commandLine));
+    Harness h(With(With(BaseIni(), "AutoStart", "1"), "Interval", "1"), commandLine);
+    h.boxes.during = [&h] {
+      h.boxes.during = nullptr;
+      for (int i = 0; i < 3; ++i) h.Tick();
+      h.window->TrayRightClicked();
+      h.window->SendClicked();
+    };
+    h.window->FormLoad();
+    EXPECT_EQ(h.boxes.shown.size(), 1u);
+    EXPECT_EQ(h.Cycles(), 0);
+    EXPECT_TRUE(h.sender.sent.empty());
+    EXPECT_EQ(h.view.popups, 0);
+    EXPECT_TRUE(h.window->Ended());
+    EXPECT_EQ(h.view.ends, 1);
+  }
 }
 
 // Which of the first ticks after the start run a cycle.
