@@ -78,6 +78,21 @@ bool NumericTextIsOne(std::u16string_view text) {
 
 std::u16string DescriptionOf(const std::exception& error) { return FromUtf8(error.what()); }
 
+// The messages of the rules loader: the hourglass gives way to the normal
+// pointer before any of them shows.
+class NormalPointerBoxes : public MessageBoxes {
+ public:
+  NormalPointerBoxes(MainWindowView& view, MessageBoxes& boxes) : view_(view), boxes_(boxes) {}
+  void Show(const std::u16string& text, MessageIcon icon) override {
+    view_.SetBusyCursor(false);
+    boxes_.Show(text, icon);
+  }
+
+ private:
+  MainWindowView& view_;
+  MessageBoxes& boxes_;
+};
+
 }  // namespace
 
 std::vector<ListColumn> EventRuleColumns() {
@@ -466,8 +481,11 @@ void MainWindow::Send() {
 }
 
 void MainWindow::LoadRules() {
-  LoadRuleLists(InProgramDir(settings_.Rules), rules_, ports_.boxes);
+  ports_.view.SetBusyCursor(true);
+  NormalPointerBoxes boxes(ports_.view, ports_.boxes);
+  LoadRuleLists(InProgramDir(settings_.Rules), rules_, boxes);
   ShowRules();
+  ports_.view.SetBusyCursor(false);
 }
 
 void MainWindow::ShowRules() {

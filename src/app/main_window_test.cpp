@@ -377,10 +377,12 @@ TEST(MainWindowFormLoad, FillsTheWindowInOrderAndResetsTheStamp) {
                                        "columns " + std::to_string(IDC_LSTSERVICES),
                                        "columns " + std::to_string(IDC_LSTLOG1),
                                        "columns " + std::to_string(IDC_LSTLOG2),
+                                       "busy",
                                        "rows " + std::to_string(IDC_LSTSYSTEM),
                                        "rows " + std::to_string(IDC_LSTSECURITY),
                                        "rows " + std::to_string(IDC_LSTAPPLICATION),
                                        "rows " + std::to_string(IDC_LSTSERVICES),
+                                       "idle",
                                        "timer off",
                                        "normal",
                                        "connect",
@@ -992,6 +994,40 @@ TEST(MainWindowMenus, OptionsAndHelp) {
   EXPECT_EQ(h.view.help[0], std::make_pair(h.window->HelpPath(), 3u));
   EXPECT_EQ(h.view.help[1], std::make_pair(h.window->HelpPath(), 0x105u));
   EXPECT_TRUE(h.boxes.shown.empty());
+}
+
+TEST(MainWindowMenus, HourglassWhileTheRulesAreReloaded) {
+  const struct {
+    const char* name;
+    const char16_t* rules;  // nullptr: the file is gone
+    std::vector<std::string> journal;
+  } cases[] = {
+      {"good file", u"System;対象;エラー;*;*;*\r\n", {"busy", "rows", "idle"}},
+      {"faulty line", u"System;対象;エラー\r\n", {"busy", "idle", "box", "rows", "idle"}},
+      {"missing file", nullptr, {"busy", "idle", "box", "rows", "idle"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Harness h(BaseIni());
+    h.window->FormLoad();
+    h.dialogs.duringRules = [&] {
+      if (c.rules != nullptr) {
+        h.WriteRules(c.rules);
+      } else {
+        fs::remove(h.dir / "rules.txt");
+      }
+      h.journal.clear();
+    };
+    h.window->MenuCommand(IDM_SETTING0);
+    // The pointer is back to normal before the failure message, and after a success.
+    std::vector<std::string> seen;
+    for (const auto& entry : h.journal) {
+      const std::string kind = entry.substr(0, entry.find(' '));
+      if (seen.empty() || seen.back() != kind) seen.push_back(kind);
+    }
+    EXPECT_EQ(seen, c.journal);
+    EXPECT_FALSE(h.view.busy);
+  }
 }
 
 TEST(MainWindowMenus, FailingMenuActionShowsNothing) {
