@@ -111,6 +111,21 @@ def free_display(candidates, exists=os.path.exists) -> int:
     raise HarnessError("no free X display among " + ", ".join(map(str, candidates)))
 
 
+def display_numbers(spec: str | None, wine_display: str | None, default=range(88, 100)) -> list[int]:
+    """The X displays a run may use: "N" or "N-M" when given; otherwise the one
+    after the display the Wine helper script keeps (ZKQ_DISPLAY), so that two
+    engineers' runs with different ZKQ_DISPLAY never meet; else the default."""
+    if spec:
+        m = re.fullmatch(r"\s*(\d+)\s*(?:-\s*(\d+)\s*)?", spec)
+        if not m or (m.group(2) and int(m.group(2)) < int(m.group(1))):
+            raise HarnessError(f"not a display number or range N-M: {spec!r}")
+        first = int(m.group(1))
+        return list(range(first, int(m.group(2) or first) + 1))
+    if wine_display and wine_display.strip().isdigit():
+        return [int(wine_display) + 1]
+    return list(default)
+
+
 # --- processes ------------------------------------------------------------
 
 def stop_process(proc: subprocess.Popen | None, grace: float = 3.0) -> None:
@@ -195,9 +210,7 @@ class Session:
             for old in screenshots.glob(f"{name}-*.png"):  # a rerun leaves no stale pictures
                 old.unlink()
         if display is None:
-            number = free_display(displays)
-            self.display = f":{number}"
-            self._start_xvfb(number)
+            self.display = self._start_xvfb_on_free(list(displays))
         else:
             self.display = display
         self.env = dict(os.environ, WINEPREFIX=str(prefix), WINEDEBUG="-all",
@@ -206,6 +219,22 @@ class Session:
         self._prepare_prefix()
 
     # the display and the prefix
+    def _start_xvfb_on_free(self, candidates: list[int]) -> str:
+        """Xvfb on the first free display; one that another run takes between
+        the look and the start is passed over."""
+        left = list(candidates)
+        while True:
+            number = free_display(left)
+            try:
+                self._start_xvfb(number)
+                return f":{number}"
+            except HarnessError:
+                stop_process(self.xvfb)
+                self.xvfb = None
+                left = left[left.index(number) + 1:]
+                if not left:
+                    raise
+
     def _start_xvfb(self, number: int) -> None:
         self.xvfb = subprocess.Popen(
             ["Xvfb", f":{number}", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],

@@ -11,7 +11,7 @@ import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from harness import (HarnessError, free_display, ini_bytes, parse_reply,  # noqa: E402
+from harness import (HarnessError, display_numbers, free_display, ini_bytes, parse_reply,  # noqa: E402
                      parse_stamp, quote_word, read_ini, win_path, within)
 import make_evt  # noqa: E402
 
@@ -104,6 +104,22 @@ class DisplayTest(unittest.TestCase):
         self.assertEqual(free_display(range(88, 92), taken.__contains__), 90)
         with self.assertRaises(HarnessError):
             free_display([88, 89], taken.__contains__)
+
+    def test_the_displays_a_run_may_use(self):
+        cases = [  # given, ZKQ_DISPLAY, displays
+            ("79", None, [79]),
+            (" 78-80 ", "88", [78, 79, 80]),
+            (None, "78", [79]),
+            ("", "88", [89]),
+            (None, None, [60, 61]),
+            (None, "x", [60, 61]),
+        ]
+        for given, wine, expected in cases:
+            with self.subTest(given=given, wine=wine):
+                self.assertEqual(display_numbers(given, wine, default=range(60, 62)), expected)
+        for bad in ("80-78", "7a", "-3", "1-2-3"):
+            with self.subTest(bad=bad), self.assertRaises(HarnessError):
+                display_numbers(bad, None)
 
 
 @unittest.skipUnless(shutil.which("evtexport"), "libevt-utils is not installed")

@@ -11,6 +11,7 @@ from __future__ import annotations
 import argparse
 import datetime as dt
 import getpass
+import os
 import re
 import socket
 import sys
@@ -19,8 +20,8 @@ import traceback
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from harness import (APP_TITLE, MAIN_CLASS, HarnessError, Session, ini_bytes,  # noqa: E402
-                     parse_stamp, read_ini, within)
+from harness import (APP_TITLE, MAIN_CLASS, HarnessError, Session, display_numbers,  # noqa: E402
+                     ini_bytes, parse_stamp, read_ini, win_path, within)
 from make_evt import ERROR, INFORMATION, evt_file, record  # noqa: E402
 
 # Control and menu IDs of the main window (src/app/main_window_ids.h).
@@ -32,7 +33,8 @@ IDC = dict(
     TXTINTERVAL=1034, TXTSTARTDATETIME=1037,
     TXTSMTPTO=1041, TXTSMTPFROM=1043, TXTSMTPSUBJECT=1045, TXTSMTPSERVER=1046, TXTSMTPPORT=1047,
     LBLCOMPUTERNAME=1051, LBLUSERNAME=1053)
-IDM_FILE2 = 2002
+IDM_FILE0, IDM_FILE1, IDM_FILE2 = 2000, 2001, 2002
+IDM_HELP0 = 2020
 WM_LBUTTONDBLCLK = 0x203
 
 EVENT_RULE_HEADERS = ["指定", "種類", "ソース", "分類", "イベント"]
@@ -50,6 +52,10 @@ SEND_FAILED = "メール送信に失敗しました。["
 # The system's short date and long time under the Japanese locale ("2026/12/8 5:19:58").
 LOCALE_MOMENT = re.compile(r"^\d{4}/\d{1,2}/\d{1,2} \d{1,2}:\d{2}:\d{2}\]$")
 INVALID_OPTION = "Invalid command option"
+STARTED = "稼動開始。["
+STOPPED = "稼動停止。["
+NO_HELP_FILE = "ヘルプファイルが見つかりません。"
+FILE_MENU = [(IDM_FILE0, "スタート(&S)"), (IDM_FILE1, "ストップ(&E)"), (IDM_FILE2, "終了(&X)")]
 
 RULES = "\r\n".join([
     "System;対象;エラー;*;*;*",
@@ -405,6 +411,120 @@ class Tests:
         d("menu", IDM_FILE2)
         self.expect_exit(d, "終了(&X) from the pop-up menu")
 
+    # starting and stopping by hand ----------------------------------------
+    def status_moment(self, d, prefix: str, timeout: float = 10.0) -> dt.datetime:
+        """The moment in a status line "<prefix>yyyy/mm/dd hh:mm:ss]"."""
+        text = self.wait_status(d, prefix, timeout)
+        check(text.endswith("]"), f"the status line ends in ']': {text!r}")
+        return parse_stamp(text[len(prefix):-1])
+
+    def buttons(self, d) -> tuple[bool, bool]:
+        return d("enabled", IDC["CMDSTART"]), d("enabled", IDC["CMDSTOP"])
+
+    def shot_popup(self, d, popup, label):
+        r = popup["rect"]
+        self.s.screenshot(label, {"left": r["left"] - 20, "top": r["top"] - 20,
+                                  "right": r["right"] + 20, "bottom": r["bottom"] + 20})
+
+    def tray_menu(self, d, label):
+        """Right-clicks the tray icon; the File menu's items as the pop-up shows them."""
+        d("tray-rclick", APP_TITLE)
+        popup = d("wait-popup", 10000)
+        items = d("popup-items")
+        self.shot_popup(d, popup, label)
+        items = [i for i in items if not i["separator"]]
+        equal([(i["id"], i["text"]) for i in items], FILE_MENU, "the pop-up is the File menu")
+        for i in items:  # an unavailable item is drawn grayed, not just refused
+            equal(i["grayed"], not i["enabled"], f"grayed state of {i['text']}")
+        return [i["enabled"] for i in items]
+
+    def monitoring_popup_states(self):
+        _, d = self.launch(ini_bytes(settings(AutoStart="1")))
+        self.main_window(d)
+        d("wait-visible", 10000)
+        self.status_moment(d, STARTED)
+        equal(self.buttons(d), (False, True), "start/stop buttons while monitoring")
+        d("minimize")
+        self.settle_in_tray(d)
+        self.s.screenshot("monitoring-in-tray")
+        states = self.tray_menu(d, "popup-monitoring")
+        equal(states, [False, True, True],
+              "enabled items (スタート, ストップ, 終了) of the pop-up while monitoring")
+        d("popup-key", "escape")
+        d("wait-no-popup", 5000)
+        check(d("running"), "Escape on the pop-up ends the program")
+        equal(d("visible"), False, "Escape on the pop-up shows the window")
+
+        d("tray-dblclick", APP_TITLE)
+        d("wait-visible", 10000)
+        d("wait-no-tray", APP_TITLE, 5000)
+        d("click", IDC["CMDSTOP"])
+        self.status_moment(d, STOPPED)
+        equal(self.buttons(d), (True, False), "start/stop buttons after stopping")
+        self.shot_main(d, "stopped")
+        d("minimize")
+        self.settle_in_tray(d)
+        states = self.tray_menu(d, "popup-stopped")
+        equal(states, [True, False, True],
+              "enabled items (スタート, ストップ, 終了) of the pop-up after stopping")
+        d("popup-key", "escape")
+        d("wait-no-popup", 5000)
+        check(d("running"), "the program runs on after the second pop-up")
+
+    def start_stop_buttons(self):
+        folder, d = self.launch(ini_bytes(settings()))
+        self.main_window(d)
+        d("wait-visible", 10000)
+        equal(self.buttons(d), (True, False), "start/stop buttons after a normal start")
+        start_up = parse_stamp(d("text", IDC["TXTSTARTDATETIME"]))
+        self.shot_main(d, "before-start")
+
+        before = dt.datetime.now()
+        d("click", IDC["CMDSTART"])
+        started = self.status_moment(d, STARTED)
+        after = dt.datetime.now()
+        check(within(started, before, after),
+              f"稼動開始 at {started} is not the moment of clicking ({before:%H:%M:%S}..{after:%H:%M:%S})")
+        equal(self.buttons(d), (False, True), "start/stop buttons while monitoring")
+        self.shot_main(d, "started")
+
+        # Stopping in a later second than start-up tells the stop's stamp
+        # from the one start-up wrote.
+        while dt.datetime.now().replace(microsecond=0) <= start_up:
+            time.sleep(0.05)
+        before = dt.datetime.now()
+        d("click", IDC["CMDSTOP"])
+        stopped = self.status_moment(d, STOPPED)
+        after = dt.datetime.now()
+        check(within(stopped, before, after),
+              f"稼動停止 at {stopped} is not the moment of clicking ({before:%H:%M:%S}..{after:%H:%M:%S})")
+        equal(self.buttons(d), (True, False), "start/stop buttons after stopping")
+        self.shot_main(d, "stopped")
+        stamp = f"{stopped:%Y/%m/%d %H:%M:%S}"
+        equal(d("text", IDC["TXTSTARTDATETIME"]), stamp, "txtStartDateTime after stopping")
+        stored = read_ini((folder / "zkQuorvane.ini").read_bytes())
+        equal(f"{stored.get('datestamp')} {stored.get('timestamp')}", stamp,
+              "the stamp in the settings file after stopping")
+
+    def help_without_help_file(self):
+        folder, d = self.launch(ini_bytes(settings()))
+        w = self.main_window(d)
+        d("wait-visible", 10000)
+        check(not (folder / "zkQuorvane.hlp").exists(), "the program folder has no help file")
+        d("menu", IDM_HELP0)
+        box = d("wait-msgbox", 10000)
+        self.s.screenshot("no-help-file", box["rect"])
+        equal(box["pid"], w["pid"], "the message box belongs to the program")
+        equal(box["caption"], APP_TITLE, "caption")
+        equal(box["text"], NO_HELP_FILE + "\r\n" + win_path(folder) + "\\zkQuorvane.hlp", "text")
+        equal(box["icon"], "exclamation", "icon")
+        equal([b["text"] for b in box["buttons"]], ["OK"], "buttons")
+        d("msgbox-press")
+        d("click", IDC["CMDSTART"])
+        self.status_moment(d, STARTED)
+        equal(self.buttons(d), (False, True), "start/stop buttons after starting")
+        self.shot_main(d, "after-help")
+
     def exit_from_file_menu(self):
         _, d = self.launch(ini_bytes(settings()))
         self.main_window(d)
@@ -430,7 +550,8 @@ class Tests:
 
 TEST_NAMES = [n for n in vars(Tests) if not n.startswith("_") and n not in
               ("launch", "main_window", "shot_main", "expect_exit", "no_main_window", "tips",
-               "answer_boxes", "settle_in_tray")]
+               "answer_boxes", "settle_in_tray", "wait_status", "start_cycling",
+               "status_moment", "buttons", "shot_popup", "tray_menu")]
 
 
 def main() -> int:
@@ -441,10 +562,17 @@ def main() -> int:
     parser.add_argument("--work", type=Path, default=Path("build/e2e-work"))
     parser.add_argument("--prefix", type=Path, default=Path("build/e2e-wineprefix"))
     parser.add_argument("--screenshots", type=Path, default=Path("build/screenshots"))
+    parser.add_argument("--displays", default=os.environ.get("ZKQ_E2E_DISPLAYS"),
+                        help="X displays to use, N or N-M (default: ZKQ_E2E_DISPLAYS, else the "
+                             "one after ZKQ_DISPLAY, else 88-99)")
     parser.add_argument("--verbose", action="store_true")
     parser.add_argument("tests", nargs="*", help="tests to run (default: all): " + ", ".join(TEST_NAMES))
     args = parser.parse_args()
     names = args.tests or TEST_NAMES
+    try:
+        displays = display_numbers(args.displays, os.environ.get("ZKQ_DISPLAY"))
+    except HarnessError as e:
+        parser.error(str(e))
     for n in names:
         if n not in TEST_NAMES:
             parser.error(f"unknown test {n}")
@@ -464,7 +592,7 @@ def main() -> int:
         session = None
         try:
             session = Session(name, work=args.work, prefix=args.prefix, driver_exe=args.driver,
-                              screenshots=args.screenshots, log=log)
+                              screenshots=args.screenshots, displays=displays, log=log)
             getattr(Tests(args, session), name)()
             print(f"PASS {name}")
             passed += 1

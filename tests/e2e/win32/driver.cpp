@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "app/main_window_ids.h"
+#include "menu_reader.h"
 
 namespace {
 
@@ -505,6 +506,73 @@ HWND Driver::VisiblePopup() const {
   return nullptr;
 }
 
+// Has the hook DLL beside the driver read the pop-up's menu in the process
+// that owns it; the result comes back through a mapping named after the driver.
+zkq::e2e::MenuRecord ReadPopupMenu(HWND popup) {
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring dll(self);
+  dll = dll.substr(0, dll.find_last_of(L"\\/") + 1) + L"zkq_e2e_menu_reader.dll";
+  HMODULE module = LoadLibraryW(dll.c_str());
+  if (!module) Fail("cannot load " + Utf8(dll) + " (" + std::to_string(GetLastError()) + ")");
+  auto hook = reinterpret_cast<HOOKPROC>(
+      reinterpret_cast<void*>(GetProcAddress(module, zkq::e2e::kHookName)));
+  if (!hook) {
+    FreeLibrary(module);
+    Fail("the menu reader has no hook");
+  }
+  const std::wstring name = zkq::e2e::kMappingPrefix + std::to_wstring(GetCurrentProcessId());
+  HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                      sizeof(zkq::e2e::MenuRecord), name.c_str());
+  auto* shared = mapping ? static_cast<zkq::e2e::MenuRecord*>(MapViewOfFile(
+                               mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(zkq::e2e::MenuRecord)))
+                         : nullptr;
+  zkq::e2e::MenuRecord result{};
+  std::string failure;
+  if (!shared) {
+    failure = "cannot create the menu mapping";
+  } else {
+    ZeroMemory(shared, sizeof *shared);
+    HHOOK hooked = SetWindowsHookExW(WH_CALLWNDPROC, hook, module, GetWindowThreadProcessId(popup, nullptr));
+    if (!hooked) {
+      failure = "cannot hook the program's thread (" + std::to_string(GetLastError()) + ")";
+    } else {
+      DWORD_PTR ignored = 0;
+      SendMessageTimeoutW(popup, RegisterWindowMessageW(zkq::e2e::kReadMenuMessage),
+                          GetCurrentProcessId(), 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &ignored);
+      UnhookWindowsHookEx(hooked);
+      if (!InterlockedCompareExchange(&shared->done, 0, 0))
+        failure = "the pop-up menu was not read in the program's process";
+      else if (shared->error)
+        failure = "the program's process cannot read its pop-up menu (" + std::to_string(shared->error) + ")";
+      else
+        result = *shared;
+    }
+  }
+  if (shared) UnmapViewOfFile(shared);
+  if (mapping) CloseHandle(mapping);
+  FreeLibrary(module);
+  if (!failure.empty()) Fail(failure);
+  return result;
+}
+
+std::string MenuItemsJson(const zkq::e2e::MenuRecord& menu) {
+  std::string out = "[";
+  for (int i = 0; i < menu.count && i < zkq::e2e::kMaxItems; ++i) {
+    const zkq::e2e::MenuItemRecord& item = menu.items[i];
+    wchar_t text[std::size(item.text) + 1] = {};
+    std::wmemcpy(text, item.text, std::size(item.text));
+    out += std::string(i ? "," : "") + "{\"position\":" + std::to_string(i) +
+           ",\"text\":" + Quote(std::wstring(text)) + ",\"id\":" + std::to_string(item.id) +
+           ",\"separator\":" + Bool(item.type & MFT_SEPARATOR) +
+           ",\"grayed\":" + Bool(item.menuState & MF_GRAYED) +
+           ",\"disabled\":" + Bool(item.menuState & MF_DISABLED) +
+           ",\"enabled\":" + Bool(!(item.infoState & MFS_DISABLED)) + "}";
+  }
+  if (menu.count > zkq::e2e::kMaxItems) Fail("the pop-up menu has more items than the driver reads");
+  return out + "]";
+}
+
 DWORD PidOfImage(const std::wstring& name) {
   HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snap == INVALID_HANDLE_VALUE) return 0;
@@ -718,6 +786,12 @@ std::string Driver::Run(const std::vector<std::wstring>& a) {
     if (!popup) Fail("no pop-up menu");
     return "{\"rect\":" + RectJson(popup) + "}";
   }
+  if (cmd == L"wait-no-popup") {
+    Require(a, 1, "wait-no-popup TIMEOUT_MS");
+    if (!Poll(static_cast<DWORD>(Number(a[1])), [&] { return VisiblePopup() == nullptr; }))
+      Fail("the pop-up menu stays open");
+    return "true";
+  }
   if (cmd == L"popup-key") {  // a key pressed while the pop-up menu tracks
     Require(a, 1, "popup-key CHAR|escape");
     HWND popup = VisiblePopup();
@@ -727,6 +801,17 @@ std::string Driver::Run(const std::vector<std::wstring>& a) {
     } else {
       PostMessageW(popup, WM_CHAR, a[1].empty() ? 0 : a[1][0], 1);
     }
+    return "true";
+  }
+  if (cmd == L"popup-items") {
+    // The items of the showing pop-up menu, read by position in the program's
+    // own process (see menu_reader.h).
+    HWND popup = VisiblePopup();
+    if (!popup) Fail("no pop-up menu");
+    return MenuItemsJson(ReadPopupMenu(popup));
+  }
+  if (cmd == L"minimize") {  // what the minimise box does
+    PostMessageW(Target(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
     return "true";
   }
   if (cmd == L"wait-taskbar") {
