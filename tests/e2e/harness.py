@@ -111,14 +111,14 @@ def free_display(candidates, exists=os.path.exists) -> int:
     raise HarnessError("no free X display among " + ", ".join(map(str, candidates)))
 
 
-def display_numbers(spec: str | None, wine_display: str | None, default=range(88, 100)) -> list[int]:
+def display_numbers(given: str | None, wine_display: str | None, default=range(88, 100)) -> list[int]:
     """The X displays a run may use: "N" or "N-M" when given; otherwise the one
     after the display the Wine helper script keeps (ZKQ_DISPLAY), so that two
     engineers' runs with different ZKQ_DISPLAY never meet; else the default."""
-    if spec:
-        m = re.fullmatch(r"\s*(\d+)\s*(?:-\s*(\d+)\s*)?", spec)
+    if given:
+        m = re.fullmatch(r"\s*(\d+)\s*(?:-\s*(\d+)\s*)?", given)
         if not m or (m.group(2) and int(m.group(2)) < int(m.group(1))):
-            raise HarnessError(f"not a display number or range N-M: {spec!r}")
+            raise HarnessError(f"not a display number or range N-M: {given!r}")
         first = int(m.group(1))
         return list(range(first, int(m.group(2) or first) + 1))
     if wine_display and wine_display.strip().isdigit():
