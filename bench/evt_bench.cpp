@@ -38,13 +38,13 @@ const std::vector<std::u16string> kSources = {
 Bytes MakeLog(std::size_t count, bool exported = false) {
   const std::vector<Bytes> sids = {MakeSid(5, {18}), MakeSid(5, {19}), MakeSid(5, {20}),
                                    MakeSid(5, {21, 3000000000u, 2000000000u, 4000000000u, 1001})};
-  EvtSpec spec;
-  spec.records.reserve(count);
+  EvtRecipe recipe;
+  recipe.records.reserve(count);
   std::size_t total = 0;
   std::uint32_t seed = 12345;
   for (std::size_t i = 0; i < count; ++i) {
     seed = seed * 1103515245u + 12345u;
-    RecordSpec r;
+    RecordRecipe r;
     r.number = static_cast<std::uint32_t>(i + 1);
     r.timeGenerated = r.timeWritten = kFirstTime + static_cast<std::uint32_t>(i) * kSecondsApart;
     r.source = kSources[(seed >> 8) % kSources.size()];
@@ -54,15 +54,15 @@ Bytes MakeLog(std::size_t count, bool exported = false) {
     r.computer = u"SERVER01";
     if ((seed >> 20) % 4 != 0) r.sid = sids[(seed >> 22) % sids.size()];
     r.strings = {u"The service entered the running state."};
-    spec.records.push_back(BuildRecord(r));
-    total += spec.records.back().size();
+    recipe.records.push_back(BuildRecord(r));
+    total += recipe.records.back().size();
   }
   if (!exported) {
-    spec.fileSize = 48 + total + 40 + 4096;
-    spec.firstOffset = 48 + total / 2 + 40;
-    spec.dirty = true;
+    recipe.fileSize = 48 + total + 40 + 4096;
+    recipe.firstOffset = 48 + total / 2 + 40;
+    recipe.dirty = true;
   }
-  return BuildEvtFile(spec);
+  return BuildEvtFile(recipe);
 }
 
 std::vector<MonitoringRule> FiftyRules() {

@@ -275,14 +275,14 @@ const char16_t kDefaultRules[] =
 // A record written at a local time, as the reader shows it.
 Bytes RecordAt(const DateTime& local, std::uint16_t type, std::u16string source,
                std::uint32_t eventId) {
-  RecordSpec spec;
+  RecordRecipe recipe;
   const auto seconds = static_cast<std::uint32_t>(local.ToSeconds() - 9 * 3600);
-  spec.timeGenerated = spec.timeWritten = seconds;
-  spec.type = type;
-  spec.source = std::move(source);
-  spec.computer = u"HOST";
-  spec.eventId = eventId;
-  return BuildRecord(spec);
+  recipe.timeGenerated = recipe.timeWritten = seconds;
+  recipe.type = type;
+  recipe.source = std::move(source);
+  recipe.computer = u"HOST";
+  recipe.eventId = eventId;
+  return BuildRecord(recipe);
 }
 
 class Harness {
@@ -853,9 +853,9 @@ TEST(MainWindowCycle, EvtFilesReplaceTheLiveLogs) {
   h.window->FormLoad();
   h.window->StartClicked();
   fs::create_directories(h.dir / "logs");
-  EvtSpec spec;
-  spec.records = {RecordAt({2026, 12, 8, 10, 0, 20}, 1, u"Disk", 9)};
-  const Bytes evt = BuildEvtFile(spec);
+  EvtRecipe recipe;
+  recipe.records = {RecordAt({2026, 12, 8, 10, 0, 20}, 1, u"Disk", 9)};
+  const Bytes evt = BuildEvtFile(recipe);
   std::ofstream(h.dir / "logs" / "System.evt", std::ios::binary)
       .write(reinterpret_cast<const char*>(evt.data()), static_cast<std::streamsize>(evt.size()));
   h.logs.records[u"System"] = {RecordAt({2026, 12, 8, 10, 0, 30}, 1, u"Live", 1)};

@@ -11,7 +11,7 @@ namespace zkq {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct RecordSpec {
+struct RecordRecipe {
   std::uint32_t number = 1;
   std::uint32_t timeGenerated = 0, timeWritten = 0;
   std::uint32_t eventId = 0;
@@ -24,12 +24,12 @@ struct RecordSpec {
 
 // One EVENTLOGRECORD: header, source, computer, SID, strings, data, padding to
 // four bytes, the length again.
-Bytes BuildRecord(const RecordSpec& spec);
+Bytes BuildRecord(const RecordRecipe& recipe);
 
 // A binary SID with revision 1.
 Bytes MakeSid(std::uint64_t authority, const std::vector<std::uint32_t>& subAuthorities);
 
-struct EvtSpec {
+struct EvtRecipe {
   std::vector<Bytes> records;      // oldest first
   std::size_t fileSize = 0;        // 0: exactly large enough for everything
   std::size_t firstOffset = 48;    // where the oldest record begins
@@ -38,7 +38,7 @@ struct EvtSpec {
   bool staleEof = false;           // an older end-of-file record right after the live one
 };
 
-Bytes BuildEvtFile(const EvtSpec& spec);
+Bytes BuildEvtFile(const EvtRecipe& recipe);
 
 void PutU32(Bytes& bytes, std::size_t at, std::uint32_t value);
 

@@ -15,14 +15,14 @@ namespace zkq {
 namespace {
 
 Bytes Numbered(std::uint32_t number, std::size_t stringChars = 0) {
-  RecordSpec spec;
-  spec.number = number;
-  spec.timeWritten = 1300000000 + number;
-  spec.eventId = number;
-  spec.source = u"Source" + std::u16string(number % 5, u's');
-  spec.sid = MakeSid(5, {21, number});
-  if (stringChars != 0) spec.strings = {std::u16string(stringChars, u'x')};
-  return BuildRecord(spec);
+  RecordRecipe recipe;
+  recipe.number = number;
+  recipe.timeWritten = 1300000000 + number;
+  recipe.eventId = number;
+  recipe.source = u"Source" + std::u16string(number % 5, u's');
+  recipe.sid = MakeSid(5, {21, number});
+  if (stringChars != 0) recipe.strings = {std::u16string(stringChars, u'x')};
+  return BuildRecord(recipe);
 }
 
 std::vector<Bytes> Range(std::uint32_t first, std::uint32_t last, std::size_t stringChars = 0) {
@@ -57,11 +57,11 @@ TEST(EvtFile, ReadsTheLogNewestFirstWhateverItsLayout) {
 
   struct Case {
     const char* name;
-    EvtSpec spec;
+    EvtRecipe recipe;
     bool recordWraps;  // a record runs over the end of the file
   };
   auto layout = [&](std::size_t extra, std::size_t first, bool dirty, bool withStale, bool staleEof) {
-    EvtSpec s;
+    EvtRecipe s;
     s.records = live;
     s.fileSize = 48 + liveSize + 40 + extra;
     s.firstOffset = first;
@@ -88,7 +88,7 @@ TEST(EvtFile, ReadsTheLogNewestFirstWhateverItsLayout) {
       {"dirty without anything stale", layout(500, 48 + 1000, true, false, false), true},
   };
   for (const Case& c : cases) {
-    const Bytes file = BuildEvtFile(c.spec);
+    const Bytes file = BuildEvtFile(c.recipe);
     const bool wraps = (file[36] & kEvtFlagWrapped) != 0;
     EXPECT_EQ(wraps, c.recordWraps) << c.name << ": the layout is not what it says";
     std::unique_ptr<EventLog> log = OpenEvtBytes(file);
@@ -103,14 +103,14 @@ TEST(EvtFile, ReadsTheLogNewestFirstWhateverItsLayout) {
 }
 
 TEST(EvtFile, EmptyLogs) {
-  EvtSpec none;
+  EvtRecipe none;
   std::unique_ptr<EventLog> log = OpenEvtBytes(BuildEvtFile(none));
   ASSERT_NE(log, nullptr);
   EXPECT_EQ(ReadAll(*log).records.size(), 0u);
   EXPECT_EQ(ReadAll(*log).end, kErrorHandleEof);
 
   // Only the header, no room for anything.
-  EvtSpec any;
+  EvtRecipe any;
   any.records = Range(1, 1);
   Bytes headerOnly = BuildEvtFile(any);
   headerOnly.resize(48);
@@ -120,9 +120,9 @@ TEST(EvtFile, EmptyLogs) {
 }
 
 TEST(EvtFile, RejectsWhatIsNoEventLog) {
-  EvtSpec spec;
-  spec.records = Range(1, 3);
-  const Bytes good = BuildEvtFile(spec);
+  EvtRecipe recipe;
+  recipe.records = Range(1, 3);
+  const Bytes good = BuildEvtFile(recipe);
   std::vector<Bytes> bad = {{}, Bytes(47, 0), Bytes(good.begin(), good.begin() + 47)};
   Bytes wrongSignature = good;
   wrongSignature[4] = 'X';
@@ -136,12 +136,12 @@ TEST(EvtFile, RejectsWhatIsNoEventLog) {
 }
 
 TEST(EvtFile, BrokenChainEndsWithCorruptFileAfterTheGoodRecords) {
-  EvtSpec spec;
-  spec.records = Range(1, 5);
-  Bytes file = BuildEvtFile(spec);
+  EvtRecipe recipe;
+  recipe.records = Range(1, 5);
+  Bytes file = BuildEvtFile(recipe);
   // The length copy at the end of record 3 no longer matches its start.
   std::size_t at = 48;
-  for (int i = 0; i < 3; ++i) at += spec.records[i].size();
+  for (int i = 0; i < 3; ++i) at += recipe.records[i].size();
   PutU32(file, at - 4, 64);
   std::unique_ptr<EventLog> log = OpenEvtBytes(file);
   ASSERT_NE(log, nullptr);
@@ -152,15 +152,15 @@ TEST(EvtFile, BrokenChainEndsWithCorruptFileAfterTheGoodRecords) {
   EXPECT_EQ(got.end, kErrorEventlogFileCorrupt);
 
   // A record whose number breaks the sequence is no record of this log.
-  Bytes renumbered = BuildEvtFile(spec);
-  PutU32(renumbered, 48 + spec.records[0].size() + 8, 77);
+  Bytes renumbered = BuildEvtFile(recipe);
+  PutU32(renumbered, 48 + recipe.records[0].size() + 8, 77);
   log = OpenEvtBytes(renumbered);
   const ReadResult got2 = ReadAll(*log);
   EXPECT_EQ(got2.records.size(), 3u);
   EXPECT_EQ(got2.end, kErrorEventlogFileCorrupt);
 
   // A length copy larger than the whole file.
-  Bytes huge = BuildEvtFile(spec);
+  Bytes huge = BuildEvtFile(recipe);
   PutU32(huge, huge.size() - 40 - 4, 0xFFFFFFF0);
   log = OpenEvtBytes(huge);
   const ReadResult got3 = ReadAll(*log);
@@ -169,11 +169,11 @@ TEST(EvtFile, BrokenChainEndsWithCorruptFileAfterTheGoodRecords) {
 }
 
 TEST(EvtFile, RecordWhoseSidIsTheLastThingInIt) {
-  RecordSpec spec;
-  spec.number = 1;
-  spec.sid = MakeSid(5, {18});
-  EvtSpec file;
-  file.records = {BuildRecord(spec)};
+  RecordRecipe recipe;
+  recipe.number = 1;
+  recipe.sid = MakeSid(5, {18});
+  EvtRecipe file;
+  file.records = {BuildRecord(recipe)};
   std::unique_ptr<EventLog> log = OpenEvtBytes(BuildEvtFile(file));
   const ReadResult got = ReadAll(*log);
   ASSERT_EQ(got.records.size(), 1u);
@@ -200,10 +200,10 @@ class EvtFolder : public ::testing::Test {
 };
 
 TEST_F(EvtFolder, LogsByName) {
-  EvtSpec system;
+  EvtRecipe system;
   system.records = Range(1, 3);
   Write("System.evt", BuildEvtFile(system));
-  EvtSpec app;
+  EvtRecipe app;
   app.records = Range(10, 11);
   Write("APPLICATION.EVT", BuildEvtFile(app));
   Write("Security.evt", Bytes{'n', 'o', 't', ' ', 'a', ' ', 'l', 'o', 'g'});

@@ -146,49 +146,49 @@ TEST(Evtexport, BuiltLogs) {
   const std::vector<std::u16string> sources = {u"Service Control Manager", u"監視サービス", u"Tcpip",
                                                u"EventLog"};
   for (std::uint32_t n = 1; n <= 300; ++n) {
-    RecordSpec spec;
-    spec.number = n;
-    spec.timeGenerated = 1600000000 + n * 37;
-    spec.timeWritten = spec.timeGenerated + n % 3;
-    spec.eventId = (n % 4) << 30 | (n * 2654435761u & 0x0FFFFFFF);
-    spec.type = types[n % types.size()];
-    spec.category = static_cast<std::uint16_t>(n % 9);
-    spec.source = sources[n % sources.size()];
-    spec.computer = n % 2 ? u"SERVER01" : u"サーバー";
+    RecordRecipe recipe;
+    recipe.number = n;
+    recipe.timeGenerated = 1600000000 + n * 37;
+    recipe.timeWritten = recipe.timeGenerated + n % 3;
+    recipe.eventId = (n % 4) << 30 | (n * 2654435761u & 0x0FFFFFFF);
+    recipe.type = types[n % types.size()];
+    recipe.category = static_cast<std::uint16_t>(n % 9);
+    recipe.source = sources[n % sources.size()];
+    recipe.computer = n % 2 ? u"SERVER01" : u"サーバー";
     // The SID is always followed by an insertion string here: evtexport
     // refuses a record that ends with its SID (Windows writes those; the
     // adapter's own tests read them).
-    if (n % 3) spec.sid = MakeSid(5, {21, n, 4294967295u, 500});
-    spec.strings = {u"insertion " + std::u16string(n % 11, u'x')};
-    if (n % 5 == 0) spec.data = Bytes(n % 13, 0xAB);
-    records.push_back(BuildRecord(spec));
+    if (n % 3) recipe.sid = MakeSid(5, {21, n, 4294967295u, 500});
+    recipe.strings = {u"insertion " + std::u16string(n % 11, u'x')};
+    if (n % 5 == 0) recipe.data = Bytes(n % 13, 0xAB);
+    records.push_back(BuildRecord(recipe));
   }
   std::size_t total = 0;
   for (const Bytes& r : records) total += r.size();
 
   struct Case {
     const char* name;
-    EvtSpec spec;
+    EvtRecipe recipe;
   };
   std::vector<Case> cases(3);
   cases[0].name = "exported";
-  cases[0].spec.records = records;
+  cases[0].recipe.records = records;
   cases[1].name = "wrapped";
-  cases[1].spec.records = records;
-  cases[1].spec.fileSize = 48 + total + 40 + 1000;
-  cases[1].spec.firstOffset = 48 + total / 2 + 3 * 4;
+  cases[1].recipe.records = records;
+  cases[1].recipe.fileSize = 48 + total + 40 + 1000;
+  cases[1].recipe.firstOffset = 48 + total / 2 + 3 * 4;
   cases[2].name = "dirty with stale records";
-  cases[2].spec = cases[1].spec;
-  cases[2].spec.dirty = true;
-  cases[2].spec.stale = {records.begin() + 10, records.begin() + 14};
-  cases[2].spec.staleEof = true;
+  cases[2].recipe = cases[1].recipe;
+  cases[2].recipe.dirty = true;
+  cases[2].recipe.stale = {records.begin() + 10, records.begin() + 14};
+  cases[2].recipe.staleEof = true;
 
   const std::filesystem::path dir = std::filesystem::temp_directory_path() /
                                     ("zkq-evtexport-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   for (const Case& c : cases) {
     const std::filesystem::path file = dir / "System.evt";
-    const Bytes bytes = BuildEvtFile(c.spec);
+    const Bytes bytes = BuildEvtFile(c.recipe);
     std::ofstream(file, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     const std::vector<Event> ours = Ours(file);

@@ -93,15 +93,15 @@ constexpr std::uint32_t kBase = 1311748907;
 
 Bytes Record(std::uint32_t number, std::uint32_t timeWritten, std::u16string source = u"Disk",
              std::uint16_t category = 0, std::uint16_t type = 1) {
-  RecordSpec spec;
-  spec.number = number;
-  spec.timeWritten = timeWritten;
-  spec.source = std::move(source);
-  spec.category = category;
-  spec.type = type;
-  spec.eventId = 1000 + number;
-  spec.computer = u"PC1";
-  return BuildRecord(spec);
+  RecordRecipe recipe;
+  recipe.number = number;
+  recipe.timeWritten = timeWritten;
+  recipe.source = std::move(source);
+  recipe.category = category;
+  recipe.type = type;
+  recipe.eventId = 1000 + number;
+  recipe.computer = u"PC1";
+  return BuildRecord(recipe);
 }
 
 struct Reader {
@@ -239,10 +239,10 @@ TEST(ReadEventLogRows, UserTexts) {
   std::vector<Bytes> log;
   const std::vector<Bytes> sids = {system, deleted, {}, admin, system, deleted};
   for (std::size_t i = 0; i < sids.size(); ++i) {
-    RecordSpec spec;
-    spec.number = static_cast<std::uint32_t>(sids.size() - i);
-    spec.sid = sids[i];
-    log.push_back(BuildRecord(spec));
+    RecordRecipe recipe;
+    recipe.number = static_cast<std::uint32_t>(sids.size() - i);
+    recipe.sid = sids[i];
+    log.push_back(BuildRecord(recipe));
   }
   r.source.logs[u"System"] = log;
   r.Read(u"", u"");

@@ -30,19 +30,19 @@ EventRow RowOf(const Bytes& record) {
 }
 
 TEST(RecordDecoding, ReadsEveryFieldOfAWholeRecord) {
-  RecordSpec spec;
-  spec.number = 7454;
-  spec.timeGenerated = 1333774680;
-  spec.timeWritten = 1333774681;
-  spec.eventId = 0x40001B7C;
-  spec.type = 4;
-  spec.category = 3;
-  spec.source = u"Service Control Manager";
-  spec.computer = u"WKS-WINXP32BIT";
-  spec.sid = MakeSid(5, {18});
-  spec.strings = {u"Google Update Service (gupdate)", u"stopped"};
-  spec.data = {1, 2, 3};
-  const Bytes record = BuildRecord(spec);
+  RecordRecipe recipe;
+  recipe.number = 7454;
+  recipe.timeGenerated = 1333774680;
+  recipe.timeWritten = 1333774681;
+  recipe.eventId = 0x40001B7C;
+  recipe.type = 4;
+  recipe.category = 3;
+  recipe.source = u"Service Control Manager";
+  recipe.computer = u"WKS-WINXP32BIT";
+  recipe.sid = MakeSid(5, {18});
+  recipe.strings = {u"Google Update Service (gupdate)", u"stopped"};
+  recipe.data = {1, 2, 3};
+  const Bytes record = BuildRecord(recipe);
 
   const RecordFields f = DecodeRecordFields(record);
   EXPECT_EQ(f.length, record.size());
@@ -57,17 +57,17 @@ TEST(RecordDecoding, ReadsEveryFieldOfAWholeRecord) {
   EXPECT_EQ(Text(f.source), u"Service Control Manager");
   EXPECT_EQ(Text(f.computer), u"WKS-WINXP32BIT");
   ASSERT_EQ(f.sidState, SidState::Readable);
-  EXPECT_EQ(Bytes(f.sid.begin(), f.sid.end()), spec.sid);
+  EXPECT_EQ(Bytes(f.sid.begin(), f.sid.end()), recipe.sid);
 }
 
 TEST(RecordDecoding, RowColumns) {
   struct Case {
     const char* name;
-    RecordSpec spec;
+    RecordRecipe recipe;
     EventRow want;
   };
-  auto spec = [](auto change) {
-    RecordSpec s;
+  auto recipe = [](auto change) {
+    RecordRecipe s;
     s.timeWritten = 1088208000;  // 2004-06-26 00:00:00 UTC
     s.source = u"Disk";
     s.computer = u"PC1";
@@ -75,46 +75,46 @@ TEST(RecordDecoding, RowColumns) {
     return s;
   };
   const std::vector<Case> cases = {
-      {"no SID", spec([](RecordSpec&) {}),
+      {"no SID", recipe([](RecordRecipe&) {}),
        {u"情報", u"2004/06/26", u"09:00:00", u"Disk", u"なし", u"0", u"N/A", u"PC1"}},
-      {"unknown domain SID, sub-authorities of 2^31 and more", spec([](RecordSpec& s) {
+      {"unknown domain SID, sub-authorities of 2^31 and more", recipe([](RecordRecipe& s) {
          s.sid = MakeSid(5, {21, 2147483648u, 4294967295u, 3000000000u, 1001});
        }),
        {u"情報", u"2004/06/26", u"09:00:00", u"Disk", u"なし", u"0",
         u"S-1-5-21-2147483648-4294967295-3000000000-1001", u"PC1"}},
-      {"the prefix stays S-1-5 for another authority", spec([](RecordSpec& s) {
+      {"the prefix stays S-1-5 for another authority", recipe([](RecordRecipe& s) {
          s.sid = MakeSid(16, {12288});
        }),
        {u"情報", u"2004/06/26", u"09:00:00", u"Disk", u"なし", u"0", u"S-1-5-12288", u"PC1"}},
-      {"SID without sub-authorities", spec([](RecordSpec& s) { s.sid = MakeSid(5, {}); }),
+      {"SID without sub-authorities", recipe([](RecordRecipe& s) { s.sid = MakeSid(5, {}); }),
        {u"情報", u"2004/06/26", u"09:00:00", u"Disk", u"なし", u"0", u"S-1-5", u"PC1"}},
-      {"identifier 25 with the informational severity bit", spec([](RecordSpec& s) {
+      {"identifier 25 with the informational severity bit", recipe([](RecordRecipe& s) {
          s.eventId = 0x40000019;
        }),
        {u"情報", u"2004/06/26", u"09:00:00", u"Disk", u"なし", u"25", u"N/A", u"PC1"}},
-      {"identifier with every high bit", spec([](RecordSpec& s) { s.eventId = 0xFFFFFFFF; }),
+      {"identifier with every high bit", recipe([](RecordRecipe& s) { s.eventId = 0xFFFFFFFF; }),
        {u"情報", u"2004/06/26", u"09:00:00", u"Disk", u"なし", u"65535", u"N/A", u"PC1"}},
-      {"blanks around source and computer", spec([](RecordSpec& s) {
+      {"blanks around source and computer", recipe([](RecordRecipe& s) {
          s.source = u"  Disk ";
          s.computer = u" PC1  ";
        }),
        {u"情報", u"2004/06/26", u"09:00:00", u"Disk", u"なし", u"0", u"N/A", u"PC1"}},
-      {"Japanese names", spec([](RecordSpec& s) {
+      {"Japanese names", recipe([](RecordRecipe& s) {
          s.source = u"監視サービス";
          s.computer = u"サーバー";
        }),
        {u"情報", u"2004/06/26", u"09:00:00", u"監視サービス", u"なし", u"0", u"N/A", u"サーバー"}},
-      {"last second before 1970 in UTC", spec([](RecordSpec& s) { s.timeWritten = 0xFFFFFFFF; }),
+      {"last second before 1970 in UTC", recipe([](RecordRecipe& s) { s.timeWritten = 0xFFFFFFFF; }),
        {u"情報", u"1970/01/01", u"08:59:59", u"Disk", u"なし", u"0", u"N/A", u"PC1"}},
-      {"earliest signed time", spec([](RecordSpec& s) { s.timeWritten = 0x80000000; }),
+      {"earliest signed time", recipe([](RecordRecipe& s) { s.timeWritten = 0x80000000; }),
        {u"情報", u"1901/12/14", u"05:45:52", u"Disk", u"なし", u"0", u"N/A", u"PC1"}},
-      {"latest signed time", spec([](RecordSpec& s) { s.timeWritten = 0x7FFFFFFF; }),
+      {"latest signed time", recipe([](RecordRecipe& s) { s.timeWritten = 0x7FFFFFFF; }),
        {u"情報", u"2038/01/19", u"12:14:07", u"Disk", u"なし", u"0", u"N/A", u"PC1"}},
-      {"the day turns at 15:00 UTC", spec([](RecordSpec& s) { s.timeWritten = 1088262000; }),
+      {"the day turns at 15:00 UTC", recipe([](RecordRecipe& s) { s.timeWritten = 1088262000; }),
        {u"情報", u"2004/06/27", u"00:00:00", u"Disk", u"なし", u"0", u"N/A", u"PC1"}},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(RowOf(BuildRecord(c.spec)), c.want) << c.name;
+    EXPECT_EQ(RowOf(BuildRecord(c.recipe)), c.want) << c.name;
   }
 }
 
@@ -123,20 +123,20 @@ TEST(RecordDecoding, TypeTexts) {
       {1, u"エラー"}, {2, u"警告"}, {4, u"情報"}, {8, u"成功"}, {16, u"失敗"},
       {0, u""},       {3, u""},     {32, u""},    {0xFFFF, u""}};
   for (const auto& [type, want] : cases) {
-    RecordSpec spec;
-    spec.type = type;
-    EXPECT_EQ(RowOf(BuildRecord(spec)).type, want) << "type " << type;
+    RecordRecipe recipe;
+    recipe.type = type;
+    EXPECT_EQ(RowOf(BuildRecord(recipe)).type, want) << "type " << type;
   }
 }
 
 TEST(RecordDecoding, TruncatedRecordsYieldWhatTheyHold) {
-  RecordSpec spec;
-  spec.number = 42;
-  spec.eventId = 7036;
-  spec.source = u"Src";
-  spec.computer = u"HOST";
-  spec.sid = MakeSid(5, {18});
-  const Bytes whole = BuildRecord(spec);
+  RecordRecipe recipe;
+  recipe.number = 42;
+  recipe.eventId = 7036;
+  recipe.source = u"Src";
+  recipe.computer = u"HOST";
+  recipe.sid = MakeSid(5, {18});
+  const Bytes whole = BuildRecord(recipe);
   // Header 56, "Src\0" to 64, "HOST\0" to 74, padding to 76, SID to 88, length to 92.
   struct Case {
     std::size_t keep;
@@ -168,11 +168,11 @@ TEST(RecordDecoding, TruncatedRecordsYieldWhatTheyHold) {
 }
 
 TEST(RecordDecoding, LyingRecordsNeverReachOutside) {
-  RecordSpec spec;
-  spec.source = u"Src";
-  spec.computer = u"HOST";
-  spec.sid = MakeSid(5, {21, 1, 2, 3, 500});
-  const Bytes base = BuildRecord(spec);
+  RecordRecipe recipe;
+  recipe.source = u"Src";
+  recipe.computer = u"HOST";
+  recipe.sid = MakeSid(5, {21, 1, 2, 3, 500});
+  const Bytes base = BuildRecord(recipe);
   struct Case {
     const char* name;
     std::size_t at;
@@ -210,10 +210,10 @@ TEST(RecordDecoding, LyingRecordsNeverReachOutside) {
 }
 
 TEST(RecordDecoding, UnterminatedNamesEndAtTheRecord) {
-  RecordSpec spec;
-  spec.source = u"Src";
-  spec.computer = u"HOST";
-  Bytes record = BuildRecord(spec);
+  RecordRecipe recipe;
+  recipe.source = u"Src";
+  recipe.computer = u"HOST";
+  Bytes record = BuildRecord(recipe);
   // Overwrite every NUL after the header with 'x' (except the length copy).
   for (std::size_t i = 56; i + 4 < record.size(); i += 2) {
     if (record[i] == 0 && record[i + 1] == 0) record[i] = 'x';
@@ -224,12 +224,12 @@ TEST(RecordDecoding, UnterminatedNamesEndAtTheRecord) {
 }
 
 TEST(RecordDecoding, NamesLongerThan255Characters) {
-  RecordSpec spec;
-  spec.source = std::u16string(300, u'S');
-  spec.computer = std::u16string(260, u'C');
-  const EventRow row = RowOf(BuildRecord(spec));
-  EXPECT_EQ(row.source, spec.source);
-  EXPECT_EQ(row.computer, spec.computer);
+  RecordRecipe recipe;
+  recipe.source = std::u16string(300, u'S');
+  recipe.computer = std::u16string(260, u'C');
+  const EventRow row = RowOf(BuildRecord(recipe));
+  EXPECT_EQ(row.source, recipe.source);
+  EXPECT_EQ(row.computer, recipe.computer);
 }
 
 }  // namespace

@@ -38,16 +38,16 @@ constexpr std::uint32_t kBase = 1311748907;
 
 Bytes Record(std::uint32_t number, std::uint32_t time, std::uint16_t type, std::u16string source,
              std::uint32_t eventId, Bytes sid = {}) {
-  RecordSpec spec;
-  spec.number = number;
-  spec.timeGenerated = spec.timeWritten = time;
-  spec.type = type;
-  spec.source = std::move(source);
-  spec.eventId = eventId;
-  spec.computer = u"サーバー01";
-  spec.sid = std::move(sid);
-  spec.strings = {u"text"};
-  return BuildRecord(spec);
+  RecordRecipe recipe;
+  recipe.number = number;
+  recipe.timeGenerated = recipe.timeWritten = time;
+  recipe.type = type;
+  recipe.source = std::move(source);
+  recipe.eventId = eventId;
+  recipe.computer = u"サーバー01";
+  recipe.sid = std::move(sid);
+  recipe.strings = {u"text"};
+  return BuildRecord(recipe);
 }
 
 class ZkqFiles : public ::testing::Test {
@@ -57,7 +57,7 @@ class ZkqFiles : public ::testing::Test {
            (std::string("zkq-tool-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
-    EvtSpec system;
+    EvtRecipe system;
     system.records = {Record(1, kBase, 1, u"Disk", 0xC0000007),
                       Record(2, kBase + 60, 4, u"Service Control Manager", 0x40001B7C,
                              MakeSid(5, {18})),
@@ -67,7 +67,7 @@ class ZkqFiles : public ::testing::Test {
     system.firstOffset = 48 + 300;  // wraps
     system.dirty = true;
     Write("System.evt", BuildEvtFile(system));
-    EvtSpec application;
+    EvtRecipe application;
     application.records = {Record(10, kBase + 5, 1, u"App", 1000), Record(11, kBase + 70, 4, u"App", 1001)};
     Write("Application.evt", BuildEvtFile(application));
   }
@@ -181,11 +181,11 @@ TEST_F(ZkqFiles, Failures) {
 }
 
 TEST_F(ZkqFiles, DamagedLogPrintsWhatItReadAndFails) {
-  EvtSpec spec;
-  spec.records = {Record(1, kBase, 1, u"Disk", 1), Record(2, kBase, 1, u"Disk", 2),
+  EvtRecipe recipe;
+  recipe.records = {Record(1, kBase, 1, u"Disk", 1), Record(2, kBase, 1, u"Disk", 2),
                   Record(3, kBase, 1, u"Disk", 3)};
-  Bytes bytes = BuildEvtFile(spec);
-  PutU32(bytes, 48 + spec.records[0].size() - 4, 12345);  // record 1's length copy
+  Bytes bytes = BuildEvtFile(recipe);
+  PutU32(bytes, 48 + recipe.records[0].size() - 4, 12345);  // record 1's length copy
   Write("Damaged.evt", bytes);
   const Result r = Zkq({"rows", Path("Damaged.evt")});
   EXPECT_EQ(r.status, 1);

@@ -35,12 +35,12 @@ class Recipe {
 };
 
 std::vector<std::uint8_t> Build(Recipe& r) {
-  zkq::EvtSpec spec;
+  zkq::EvtRecipe recipe;
   const std::uint32_t first = 1 + r.U32() % 100000;
   const int count = r.Byte() % 24;
   std::size_t total = 0;
   for (int i = 0; i < count; ++i) {
-    zkq::RecordSpec rec;
+    zkq::RecordRecipe rec;
     rec.number = first + static_cast<std::uint32_t>(i);
     rec.timeWritten = r.U32();
     rec.eventId = r.U32();
@@ -49,15 +49,15 @@ std::vector<std::uint8_t> Build(Recipe& r) {
     rec.source = std::u16string(r.Byte() % 9, static_cast<char16_t>(0x30 + r.Byte()));
     if (r.Byte() & 1) rec.sid = zkq::MakeSid(5, {21, r.U32(), r.U32()});
     if (r.Byte() & 1) rec.strings = {u"s"};
-    spec.records.push_back(zkq::BuildRecord(rec));
-    total += spec.records.back().size();
+    recipe.records.push_back(zkq::BuildRecord(rec));
+    total += recipe.records.back().size();
   }
   const std::size_t slack = r.Byte() * 4u;
-  spec.fileSize = 48 + total + 80 + slack;
-  spec.firstOffset = 48 + (r.U32() % (total + 80 + slack));
-  spec.dirty = r.Byte() & 1;
-  spec.staleEof = r.Byte() & 1;
-  std::vector<std::uint8_t> file = zkq::BuildEvtFile(spec);
+  recipe.fileSize = 48 + total + 80 + slack;
+  recipe.firstOffset = 48 + (r.U32() % (total + 80 + slack));
+  recipe.dirty = r.Byte() & 1;
+  recipe.staleEof = r.Byte() & 1;
+  std::vector<std::uint8_t> file = zkq::BuildEvtFile(recipe);
   // Damage: each (position, byte) pair overwrites one byte.
   while (!r.Done()) {
     const std::uint32_t pos = r.U32();

@@ -23,7 +23,7 @@ const std::u16string kEmptyText;
 
 enum class Kind { Frame, List, Check, Label, Edit, Button, IconButton };
 
-struct ControlSpec {
+struct ControlRecipe {
   int id;
   Kind kind;
   const char16_t* caption;
@@ -31,7 +31,7 @@ struct ControlSpec {
 
 // In creation order, which is also the tab order: each frame before what it
 // holds, the buttons last.
-constexpr ControlSpec kControls[] = {
+constexpr ControlRecipe kControls[] = {
     {IDC_FRAMEMONITOR, Kind::Frame, u"監視ルール"},
     {IDC_FRAMESYSTEM, Kind::Frame, u"システムログ"},
     {IDC_LSTSYSTEM, Kind::List, u""},
@@ -200,7 +200,7 @@ HWND MainWindowWin32::CreateChild(const wchar_t* className, const std::u16string
 }
 
 void MainWindowWin32::CreateControls() {
-  for (const ControlSpec& control : kControls) {
+  for (const ControlRecipe& control : kControls) {
     const std::u16string caption = control.caption;
     switch (control.kind) {
       case Kind::Frame:
