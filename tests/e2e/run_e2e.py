@@ -101,6 +101,8 @@ class Tests:
         return d("wait-window", MAIN_CLASS, APP_TITLE, timeout)
 
     def shot_main(self, d, label):
+        if d("visible"):
+            d("repaint")
         self.s.screenshot(label, d("rect"))
 
     def expect_exit(self, d, what, timeout=10000):

@@ -810,6 +810,16 @@ std::string Driver::Run(const std::vector<std::wstring>& a) {
     if (!popup) Fail("no pop-up menu");
     return MenuItemsJson(ReadPopupMenu(popup));
   }
+  if (cmd == L"repaint") {
+    // Paints the window and every child now, so that a screenshot taken next
+    // shows it whole; the round trip afterwards lets the program finish drawing.
+    HWND w = Target();
+    RedrawWindow(w, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(w, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+    return "true";
+  }
   if (cmd == L"minimize") {  // what the minimise box does
     PostMessageW(Target(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
     return "true";
