@@ -1,4 +1,5 @@
 #include "config/profile.h"
+#include "base/testing/scratch_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -166,17 +167,6 @@ TEST(UpdateContentTest, RefusesWhatTheFormatCannotHold) {
 // Files in a folder of their own, removed afterwards.
 class ProfileFileTest : public testing::Test {
  protected:
-  void SetUp() override {
-    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::temp_directory_path() / (std::string("zkq-profile-") + info->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::permissions(dir_ / "a.ini", fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(dir_, ec);
-  }
   static std::string Slurp(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
@@ -184,7 +174,8 @@ class ProfileFileTest : public testing::Test {
   static void Put(const fs::path& p, const std::string& bytes) {
     std::ofstream(p, std::ios::binary) << bytes;
   }
-  fs::path dir_;
+  test_support::ScratchFolder folder_{"zkq-profile-"};
+  fs::path dir_ = folder_.Path();
 };
 
 TEST_F(ProfileFileTest, WriteCreatesTheFileAndReadFindsIt) {

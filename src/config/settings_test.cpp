@@ -10,6 +10,7 @@
 #include "base/failure.h"
 #include "base/text.h"
 #include "base/testing/recording_boxes.h"
+#include "base/testing/scratch_folder.h"
 
 namespace zkq {
 namespace {
@@ -21,18 +22,6 @@ using test_support::ShownBox;
 
 class SettingsTest : public testing::Test {
  protected:
-  void SetUp() override {
-    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::temp_directory_path() / (std::string("zkq-settings-") + info->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    path_ = SettingsPath(dir_);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(dir_, ec);
-  }
   // The file as a hand-edited one in code page 932, given here in UTF-8.
   void PutIni(const std::string& utf8) {
     std::ofstream(path_, std::ios::binary) << EncodeCp932(FromUtf8(utf8));
@@ -41,7 +30,9 @@ class SettingsTest : public testing::Test {
     std::ifstream in(path_, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
-  fs::path dir_, path_;
+  test_support::ScratchFolder folder_{"zkq-settings-"};
+  fs::path dir_ = folder_.Path();
+  fs::path path_ = SettingsPath(dir_);
   RecordingBoxes boxes_;
 };
 

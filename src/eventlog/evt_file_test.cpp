@@ -10,6 +10,7 @@
 
 #include "eventlog/evt_builder.h"
 #include "eventlog/record.h"
+#include "base/testing/scratch_folder.h"
 
 namespace zkq {
 namespace {
@@ -184,19 +185,12 @@ TEST(EvtFile, RecordWhoseSidIsTheLastThingInIt) {
 
 class EvtFolder : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("zkq-evt-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
   void Write(const std::string& name, const Bytes& bytes) {
     std::ofstream(dir_ / name, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   }
-  std::filesystem::path dir_;
+  test_support::ScratchFolder folder_{"zkq-evt-"};
+  std::filesystem::path dir_ = folder_.Path();
 };
 
 TEST_F(EvtFolder, LogsByName) {

@@ -19,6 +19,7 @@
 #include "eventlog/no_lookups.h"
 #include "eventlog/record.h"
 #include "eventlog/row_decoder.h"
+#include "base/testing/scratch_folder.h"
 
 namespace zkq {
 namespace {
@@ -183,9 +184,8 @@ TEST(Evtexport, BuiltLogs) {
   cases[2].recipe.stale = {records.begin() + 10, records.begin() + 14};
   cases[2].recipe.staleEof = true;
 
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                    ("zkq-evtexport-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
+  const test_support::ScratchFolder folder("zkq-evtexport-");
+  const std::filesystem::path& dir = folder.Path();
   for (const Case& c : cases) {
     const std::filesystem::path file = dir / "System.evt";
     const Bytes bytes = BuildEvtFile(c.recipe);
@@ -196,7 +196,6 @@ TEST(Evtexport, BuiltLogs) {
     ASSERT_EQ(ours.size(), records.size()) << c.name;
     EXPECT_EQ(ours, theirs) << c.name;
   }
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

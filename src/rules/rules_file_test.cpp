@@ -12,6 +12,8 @@
 
 #include "base/testing/recording_boxes.h"
 #include "base/text.h"
+#include "base/testing/scratch_folder.h"
+#include "base/testing/scratch_folder.h"
 
 #ifdef __linux__
 #include <sys/resource.h>
@@ -233,17 +235,6 @@ TEST(RulesFile, ListLengthLimit) {
 
 class RulesFileOnDisk : public testing::Test {
  protected:
-  void SetUp() override {
-    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::temp_directory_path() / (std::string("zkq-rules-") + info->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
-
   static void WriteBytes(const fs::path& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary);
     out << bytes;
@@ -258,7 +249,8 @@ class RulesFileOnDisk : public testing::Test {
     return names;
   }
 
-  fs::path dir_;
+  test_support::ScratchFolder folder_{"zkq-rules-"};
+  fs::path dir_ = folder_.Path();
   RecordingBoxes boxes_;
 };
 

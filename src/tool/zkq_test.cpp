@@ -10,6 +10,7 @@
 
 #include "base/text.h"
 #include "eventlog/evt_builder.h"
+#include "base/testing/scratch_folder.h"
 
 namespace zkq {
 namespace {
@@ -53,10 +54,6 @@ Bytes Record(std::uint32_t number, std::uint32_t time, std::uint16_t type, std::
 class ZkqFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           (std::string("zkq-tool-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
     EvtRecipe system;
     system.records = {Record(1, kBase, 1, u"Disk", 0xC0000007),
                       Record(2, kBase + 60, 4, u"Service Control Manager", 0x40001B7C,
@@ -71,7 +68,6 @@ class ZkqFiles : public ::testing::Test {
     application.records = {Record(10, kBase + 5, 1, u"App", 1000), Record(11, kBase + 70, 4, u"App", 1001)};
     Write("Application.evt", BuildEvtFile(application));
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
   void Write(const std::string& name, const Bytes& bytes) {
     std::ofstream(dir_ / name, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
@@ -81,7 +77,8 @@ class ZkqFiles : public ::testing::Test {
     Write(name, Bytes(bytes.begin(), bytes.end()));
   }
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-  std::filesystem::path dir_;
+  test_support::ScratchFolder folder_{"zkq-tool-"};
+  std::filesystem::path dir_ = folder_.Path();
 };
 
 const char kRow3[] = "警告\t2011/07/27\t15:42:48\t監視サービス\tなし\t25\tS-1-5-21-2147483648-4294967295-1001\tサーバー01\n";
