@@ -277,10 +277,10 @@ void MainWindow::DoStop() {
   if (failure) throw *failure;
 }
 
-void MainWindow::StartClicked() {
-  if (ended_) return;
+template <class Action>
+void MainWindow::ShowingApplicationErrors(Action&& action) {
   try {
-    DoStart();
+    action();
   } catch (const Failure& failure) {
     ShowApplicationError(failure.Description());
   } catch (const std::exception& error) {
@@ -288,15 +288,14 @@ void MainWindow::StartClicked() {
   }
 }
 
+void MainWindow::StartClicked() {
+  if (ended_) return;
+  ShowingApplicationErrors([&] { DoStart(); });
+}
+
 void MainWindow::StopClicked() {
   if (ended_) return;
-  try {
-    DoStop();
-  } catch (const Failure& failure) {
-    ShowApplicationError(failure.Description());
-  } catch (const std::exception& error) {
-    ShowApplicationError(DescriptionOf(error));
-  }
+  ShowingApplicationErrors([&] { DoStop(); });
 }
 
 void MainWindow::ExitClicked() { Unload(); }
@@ -310,24 +309,14 @@ void MainWindow::Unload() {
 
 void MainWindow::SendClicked() {
   if (ended_ || cycleInProgress_ || mailOpen_) return;
-  try {
-    Send();
-  } catch (const Failure& failure) {
-    ShowApplicationError(failure.Description());
-  } catch (const std::exception& error) {
-    ShowApplicationError(DescriptionOf(error));
-  }
+  ShowingApplicationErrors([&] { Send(); });
 }
 
 void MainWindow::SettingsClicked() {
   if (ended_) return;
-  try {
+  ShowingApplicationErrors([&] {
     if (ports_.dialogs.OpenSettingsDialog(settings_)) ShowSettingsValues();
-  } catch (const Failure& failure) {
-    ShowApplicationError(failure.Description());
-  } catch (const std::exception& error) {
-    ShowApplicationError(DescriptionOf(error));
-  }
+  });
 }
 
 void MainWindow::ShowSettingsValues() {

@@ -134,6 +134,9 @@ class MainWindow {
   void MinimiseToTray();
   void ShowRunState(bool running);
   void ShowApplicationError(const std::u16string& description);
+  // Runs a button's action; a failure is shown as the application error.
+  template <class Action>
+  void ShowingApplicationErrors(Action&& action);
   std::u16string StampNowFixed();
   std::u16string StampNowLocale();
   std::filesystem::path InProgramDir(const std::u16string& name) const;
