@@ -1,0 +1,32 @@
+#pragma once
+// The outcome of one mail send, as the mail entry hands it back: 0 sent, every
+// other value a reason why the mail did not go out.
+#include <cstdint>
+
+namespace zkq {
+
+enum class SendResult : std::int32_t {
+  Sent = 0,
+  // Nothing else was recorded: time-out, the window closed by the user, or the
+  // socket library did not start.
+  NoOutcome = 1,
+  ReceiveFailed = 2,
+  ServerClosed = 3,
+  // A command, a message line or the end-of-data marker could not be sent.
+  SendFailed = 4,
+  GreetingRefused = 5,
+  HeloRefused = 6,
+  // MAIL FROM, or a RCPT TO other than the last one.
+  SenderOrRecipientRefused = 7,
+  LastRecipientRefused = 8,
+  DataRefused = 9,
+  // The socket could not be created, the server name did not resolve, or the
+  // connection could not be made.
+  ConnectFailed = 10,
+  // The server refused the mail after the end-of-data marker (no 2xx reply).
+  MailRefused = 11,
+};
+
+constexpr int ToInt(SendResult result) { return static_cast<int>(result); }
+
+}  // namespace zkq
