@@ -1,0 +1,461 @@
+#include "mail/smtp_session.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <utility>
+
+#include "base/text.h"
+#include "mail/socket_errors.h"
+
+namespace zkq {
+namespace {
+
+constexpr char16_t kInitialising[] = u"ソケットを初期化しています･･･";
+constexpr char16_t kInitialised[] = u"ソケットの初期化が完了しました！";
+constexpr char16_t kSocketFailed[] = u"ソケットを生成できませんでした！";
+constexpr char16_t kSocketCreated[] = u"ソケットが生成されました！";
+constexpr char16_t kConnecting[] = u"に接続しています･･･";
+constexpr char16_t kConnected[] = u"に接続しました！";
+constexpr char16_t kNotConnected[] = u"接続できませんでした！";
+constexpr char16_t kConnectFailedAfter[] = u"に接続できませんでした！";
+constexpr char16_t kReceiveError[] = u"データ受信エラーが発生しました！";
+constexpr char16_t kConnectionCut[] = u"接続が切れました！";
+constexpr char16_t kDisconnected[] = u"切断されています！";
+constexpr char16_t kSmtpError[] = u"SMTPエラー: ";
+constexpr char16_t kMessageSent[] = u"メッセージが送信されました！";
+constexpr char kEndOfData[] = "\r\n.\r\n";
+// Windows gives this for a connect to port 0; an unusable port text says the same.
+constexpr std::int32_t kWsaAddressNotAvailable = 10049;
+// One receive call takes at most this much.
+constexpr std::size_t kReceiveRoom = 4096;
+// Of a reply too long to take, the status shows this much.
+constexpr std::size_t kShownOfLongReply = 256;
+
+std::string CodeOf(const std::string& reply) {
+  std::string code = reply.substr(0, 3);
+  for (char& c : code) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return code;
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool IsSuccessCode(const std::string& code) {
+  return code.size() == 3 && code[0] == '2' && IsDigit(code[1]) && IsDigit(code[2]);
+}
+
+}  // namespace
+
+std::optional<std::uint16_t> ParsePortText(std::u16string_view text) {
+  const std::u16string_view digits = TrimView(text);
+  if (digits.empty() || digits.size() > 5) return std::nullopt;
+  std::uint32_t value = 0;
+  for (const char16_t c : digits) {
+    if (c < u'0' || c > u'9') return std::nullopt;
+    value = value * 10 + (c - u'0');
+  }
+  if (value == 0 || value > 65535) return std::nullopt;
+  return static_cast<std::uint16_t>(value);
+}
+
+SmtpSession::SmtpSession(SmtpRequest request, SocketPort& socket, SessionTimer& timer,
+                         SendObserver& observer, MessageBoxes& boxes)
+    : request_(std::move(request)),
+      socket_(socket),
+      timer_(timer),
+      observer_(observer),
+      boxes_(boxes) {}
+
+bool SmtpSession::StartSockets() {
+  SetStatus(kInitialising);
+  const std::u16string message = socket_.Start();
+  if (!message.empty()) {
+    SetStatus(message);
+    running_ = true;
+    End(Box::AppError, message);
+    return false;
+  }
+  SetStatus(kInitialised);
+  SetStatus(request_.port);
+  return true;
+}
+
+void SmtpSession::Send() {
+  if (running_) return;
+  running_ = true;
+  ended_ = false;
+  state_ = SendState::Idle;
+  step_ = SmtpStep::Greeting;
+  progress_ = 0;
+  remaining_ = request_.toList;
+  nextLine_ = 0;
+  out_.clear();
+  outSent_ = 0;
+  in_.clear();
+  lineStart_ = searchedTo_ = 0;
+
+  if (const std::int32_t error = socket_.Open(); error != 0) {
+    const std::u16string status = kSocketFailed;
+    Fail(SendState::Failed, SendResult::ConnectFailed, &status, Box::AppError,
+         SocketErrorText(error));
+    return;
+  }
+  SetStatus(kSocketCreated);
+  state_ = SendState::Connecting;
+  const std::optional<std::uint16_t> port = ParsePortText(request_.port);
+  const std::int32_t error =
+      port ? socket_.Connect(request_.server, *port) : kWsaAddressNotAvailable;
+  if (error != 0) {
+    // Known at once (no such host, a refused connect): no notification follows,
+    // so waiting for one would only end in the time-out.
+    const std::u16string failed = request_.server + kConnectFailedAfter + SocketErrorText(error);
+    Fail(SendState::Failed, SendResult::ConnectFailed, &failed, Box::Info, failed);
+    return;
+  }
+  SetStatus(request_.server + kConnecting);
+  StartTimer();
+}
+
+void SmtpSession::Cancel() {
+  if (running_) End(Box::None, u"");
+}
+
+void SmtpSession::OnTimeout() {
+  if (running_) End(Box::Warning, kTimeoutText, true);
+}
+
+void SmtpSession::OnSocketEvent(SocketEvent event, std::int32_t error) {
+  if (!running_) return;
+  switch (event) {
+    case SocketEvent::Connect:
+      OnConnect(error);
+      break;
+    case SocketEvent::Read:
+      OnRead(error);
+      break;
+    case SocketEvent::Write:
+      OnWrite();
+      break;
+  }
+}
+
+void SmtpSession::OnConnect(std::int32_t error) {
+  if (state_ != SendState::Connecting) return;
+  timer_.Stop();
+  if (error != 0) {
+    const std::u16string status = kNotConnected;
+    Fail(SendState::Failed, SendResult::ConnectFailed, &status, Box::Info, kNotConnected);
+    return;
+  }
+  state_ = SendState::Idle;
+  SetStatus(request_.server + kConnected);
+  step_ = SmtpStep::Greeting;
+  state_ = SendState::AwaitingReply;
+  StartTimer();
+  if (const std::int32_t armError = socket_.Arm(SocketEvent::Read); armError != 0) {
+    const std::u16string text = SocketErrorText(armError);
+    Fail(SendState::Failed, SendResult::ReceiveFailed, &text, Box::AppError, text);
+  }
+}
+
+void SmtpSession::OnRead(std::int32_t error) {
+  if (state_ != SendState::AwaitingReply && state_ != SendState::AwaitingWrite) return;
+  if (error != 0) {
+    Fail(SendState::Failed, SendResult::ReceiveFailed, nullptr, Box::AppError, kReceiveError);
+    return;
+  }
+  // The server spoke while a message line was on its way: that line is done.
+  if (state_ == SendState::AwaitingWrite) {
+    OnWrite();
+    return;
+  }
+  // A command still going out: its reply cannot have come yet.
+  if (!out_.empty()) return;
+
+  std::array<char, kReceiveRoom> buffer;
+  const Transfer got = socket_.Receive(buffer);
+  if (got.error == kWsaWouldBlock) return;
+  if (got.error == kWsaConnectionReset || (got.error == 0 && got.bytes == 0)) {
+    const std::u16string text = got.error != 0 ? kConnectionCut : kDisconnected;
+    Fail(SendState::Closed, SendResult::ServerClosed, &text, Box::Info, text);
+    return;
+  }
+  if (got.error != 0) {
+    const std::u16string text = SocketErrorText(got.error);
+    Fail(SendState::Failed, SendResult::ReceiveFailed, &text, Box::AppError, text);
+    return;
+  }
+  in_.append(buffer.data(), std::min(got.bytes, buffer.size()));
+  ProcessReplies();
+}
+
+void SmtpSession::OnWrite() {
+  if (!out_.empty()) {
+    if (const std::int32_t error = Flush(); error != 0) {
+      const std::u16string text = SocketErrorText(error);
+      Fail(SendState::Failed, SendResult::SendFailed, &text, Box::AppError, text);
+      return;
+    }
+    if (!out_.empty()) return;
+    if (state_ == SendState::AwaitingReply) {
+      // The command is out whole: now its reply is awaited.
+      if (const std::int32_t error = socket_.Arm(SocketEvent::Read); error != 0) {
+        const std::u16string text = SocketErrorText(error);
+        Fail(SendState::Failed, SendResult::SendFailed, &text, Box::AppError, text);
+        return;
+      }
+      ProcessReplies();
+      return;
+    }
+  }
+  if (state_ != SendState::AwaitingWrite) return;
+  state_ = SendState::AwaitingReply;
+  step_ = SmtpStep::Data;
+  SendNextLine();
+  // After the end-of-data marker: a reply that came early is already here.
+  ProcessReplies();
+}
+
+// A reply is read whole: its lines up to the one that does not go on (no "-"
+// after the code), however many receive calls that takes. Bytes after it stay
+// for the next reply.
+std::optional<std::size_t> SmtpSession::CompleteReplyEnd() {
+  for (;;) {
+    const std::size_t lineEnd = in_.find('\n', std::max(searchedTo_, lineStart_));
+    if (lineEnd == std::string::npos) {
+      searchedTo_ = in_.size();
+      return std::nullopt;
+    }
+    const bool goesOn = lineEnd - lineStart_ >= 4 && in_[lineStart_ + 3] == '-';
+    lineStart_ = searchedTo_ = lineEnd + 1;
+    if (!goesOn) {
+      const std::size_t end = lineStart_;
+      lineStart_ = searchedTo_ = 0;
+      return end;
+    }
+  }
+}
+
+void SmtpSession::ProcessReplies() {
+  while (running_ && state_ == SendState::AwaitingReply && out_.empty()) {
+    const std::optional<std::size_t> end = CompleteReplyEnd();
+    if (!end) {
+      if (in_.size() > kMaxReplyBytes) {
+        // No server sends this much in one reply: answer it as a refusal of the step.
+        timer_.Stop();
+        const std::string shown = in_.substr(0, kShownOfLongReply);
+        in_.clear();
+        lineStart_ = searchedTo_ = 0;
+        Evaluate(shown, true);
+      }
+      return;
+    }
+    const std::string reply = in_.substr(0, *end);
+    in_.erase(0, *end);
+    timer_.Stop();
+    Evaluate(reply, false);
+  }
+}
+
+void SmtpSession::Evaluate(const std::string& reply, bool tooLong) {
+  struct Expectation {
+    SmtpStep step;
+    const char* code;
+    SendResult failure;
+  };
+  static constexpr Expectation kExpected[] = {
+      {SmtpStep::Greeting, "220", SendResult::GreetingRefused},
+      {SmtpStep::Helo, "250", SendResult::HeloRefused},
+      {SmtpStep::Recipients, "250", SendResult::SenderOrRecipientRefused},
+      {SmtpStep::LastRecipient, "250", SendResult::LastRecipientRefused},
+      {SmtpStep::Data, "354", SendResult::DataRefused},
+      {SmtpStep::EndOfData, "2", SendResult::MailRefused},
+  };
+  const auto* expected = std::find_if(std::begin(kExpected), std::end(kExpected),
+                                      [&](const Expectation& e) { return e.step == step_; });
+  const std::string code = CodeOf(reply);
+  // After the data any 2xx is an acceptance; elsewhere the code must be the one.
+  const bool matched =
+      !tooLong && (step_ == SmtpStep::EndOfData ? IsSuccessCode(code) : code == expected->code);
+  std::u16string text = DecodeCp932(reply);
+  if (!matched) {
+    text = kSmtpError + text;
+    Fail(SendState::Failed, expected->failure, &text, Box::Warning, text);
+    return;
+  }
+  SetStatus(text);
+  switch (step_) {
+    case SmtpStep::Greeting:
+      SendCommand(u"HELO " + request_.heloName, SmtpStep::Helo, true);
+      break;
+    case SmtpStep::Helo:
+      SendCommand(u"MAIL FROM:<" + request_.fromAddress + u">", SmtpStep::Recipients, true);
+      break;
+    case SmtpStep::Recipients:
+      NextRecipient();
+      break;
+    case SmtpStep::LastRecipient:
+      SendCommand(u"DATA", SmtpStep::Data, true);
+      break;
+    case SmtpStep::Data:
+      dataReply_ = text;
+      SendNextLine();
+      break;
+    case SmtpStep::EndOfData:
+      Succeed();
+      break;
+  }
+}
+
+void SmtpSession::NextRecipient() {
+  std::u16string recipient;
+  SmtpStep next = SmtpStep::Recipients;
+  if (const std::size_t semicolon = remaining_.find(u';'); semicolon != std::u16string::npos) {
+    recipient = remaining_.substr(0, semicolon);
+    remaining_.erase(0, semicolon + 1);
+  } else {
+    recipient = std::exchange(remaining_, u"");
+    next = SmtpStep::LastRecipient;
+  }
+  SendCommand(u"RCPT TO:<" + Trim(recipient) + u">", next, next == SmtpStep::LastRecipient);
+}
+
+void SmtpSession::SendCommand(const std::u16string& command, SmtpStep next, bool advance) {
+  state_ = SendState::AwaitingReply;
+  step_ = next;
+  std::int32_t error = socket_.Arm(SocketEvent::Read);
+  const std::u16string line = command + u"\r\n";
+  if (error == 0) error = Push(EncodeCp932(line));
+  SetStatus(line);
+  if (advance) AddProgress(10);
+  StartTimer();
+  if (error != 0) {
+    const std::u16string text = SocketErrorText(error);
+    Fail(SendState::Failed, SendResult::SendFailed, &text, Box::AppError, text);
+  }
+}
+
+void SmtpSession::SendNextLine() {
+  timer_.Stop();
+  const std::string& message = request_.messageText;
+  if (nextLine_ >= message.size()) {
+    SetStatus(dataReply_);
+    state_ = SendState::AwaitingReply;
+    step_ = SmtpStep::EndOfData;
+    std::int32_t error = socket_.Arm(SocketEvent::Read);
+    if (error == 0) error = Push(kEndOfData);
+    SetStatus(FromUtf8(kEndOfData));
+    StartTimer();
+    if (error != 0) {
+      const std::u16string text = SocketErrorText(error);
+      Fail(SendState::Failed, SendResult::SendFailed, &text, Box::AppError, text);
+    }
+    return;
+  }
+  std::size_t end = message.find("\r\n", nextLine_);
+  if (end == std::string::npos) end = message.size();
+  std::string line = message.substr(nextLine_, end - nextLine_);
+  nextLine_ = std::min(end + 2, message.size());
+  if (line.starts_with('.')) line.insert(line.begin(), '.');
+  line += "\r\n";
+
+  SetStatus(dataReply_);
+  state_ = SendState::AwaitingWrite;
+  step_ = SmtpStep::Data;
+  std::int32_t error = Push(line);
+  // Written whole: the next line goes when the socket says it can take more.
+  if (error == 0 && out_.empty()) error = socket_.Arm(SocketEvent::Write);
+  SetStatus(DecodeCp932(line));
+  StartTimer();
+  if (error != 0) {
+    const std::u16string text = SocketErrorText(error);
+    Fail(SendState::Failed, SendResult::SendFailed, &text, Box::AppError, text);
+  }
+}
+
+void SmtpSession::Succeed() {
+  state_ = SendState::Idle;
+  result_ = SendResult::Sent;
+  step_ = SmtpStep::Greeting;
+  AddProgress(10);
+  progress_ = 100;
+  observer_.Progress(progress_);
+  observer_.Title(kSentTitle);
+  SetStatus(kMessageSent);
+  End(Box::Info, kMessageSent);
+}
+
+std::int32_t SmtpSession::Push(std::string bytes) {
+  out_ = std::move(bytes);
+  outSent_ = 0;
+  return Flush();
+}
+
+// Sends what the socket takes; the rest waits for the write event.
+std::int32_t SmtpSession::Flush() {
+  while (outSent_ < out_.size()) {
+    const std::span<const char> rest(out_.data() + outSent_, out_.size() - outSent_);
+    const Transfer sent = socket_.Send(rest);
+    if (sent.error == kWsaWouldBlock || (sent.error == 0 && sent.bytes == 0)) break;
+    if (sent.error != 0) return sent.error;
+    outSent_ += std::min(sent.bytes, rest.size());
+  }
+  if (outSent_ < out_.size()) return socket_.Arm(SocketEvent::Write);
+  out_.clear();
+  outSent_ = 0;
+  return 0;
+}
+
+void SmtpSession::StartTimer() {
+  if (request_.timeoutSeconds <= 0) return;
+  const std::int32_t seconds = std::min(request_.timeoutSeconds, INT32_MAX / 1000);
+  timer_.Start(seconds * 1000);
+}
+
+void SmtpSession::SetStatus(const std::u16string& text) { observer_.Status(text); }
+
+void SmtpSession::AddProgress(int amount) {
+  progress_ = std::min(progress_ + amount, 100);
+  observer_.Progress(progress_);
+}
+
+void SmtpSession::Fail(SendState state, SendResult result, const std::u16string* status, Box box,
+                       const std::u16string& boxText) {
+  state_ = state;
+  result_ = result;
+  step_ = SmtpStep::Greeting;
+  if (status != nullptr) SetStatus(*status);
+  End(box, boxText);
+}
+
+// Whichever way the send ends. The socket is closed and the timer stopped before
+// any message box, so that nothing of this send runs while the box waits.
+void SmtpSession::End(Box box, const std::u16string& boxText, bool timedOut) {
+  if (!running_) return;
+  running_ = false;
+  ended_ = true;
+  state_ = SendState::Idle;
+  timer_.Stop();
+  socket_.Close();
+  socket_.Stop();
+  if (request_.showMessages) {
+    switch (box) {
+      case Box::None:
+        break;
+      case Box::Warning:
+        ShowWarning(boxes_, boxText);
+        break;
+      case Box::AppError:
+        ShowAppError(boxes_, boxText);
+        break;
+      case Box::Info:
+        ShowInfo(boxes_, boxText);
+        break;
+    }
+  }
+  observer_.Ended(result_, timedOut);
+}
+
+}  // namespace zkq

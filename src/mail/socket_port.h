@@ -1,0 +1,73 @@
+#pragma once
+// The one TCP connection that a mail send speaks SMTP over, as the session
+// needs it: start and stop the socket library, open, connect, send, receive and
+// arm one notification. Every error is a Windows Sockets code (socket_errors.h),
+// whatever the system, so that the user reads the same texts everywhere.
+//
+// Nothing here waits. The connect, read and write readiness arrive later as
+// events on the thread that runs the session (SocketEvents), delivered by the
+// adapter's own loop: the Winsock adapter's hidden window, or posix::PollLoop.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace zkq {
+
+enum class SocketEvent { Connect, Read, Write };
+
+// What the adapter tells: connect finished, data can be read, or the socket can
+// take more. error is 0, or the code of the failure that the event reports.
+class SocketEvents {
+ public:
+  virtual ~SocketEvents() = default;
+  virtual void OnSocketEvent(SocketEvent event, std::int32_t error) = 0;
+};
+
+// The outcome of one send or receive call. A receive of 0 bytes without error
+// means the server closed the connection; kWsaWouldBlock means nothing could be
+// moved yet (wait for the next event).
+struct Transfer {
+  std::size_t bytes = 0;
+  std::int32_t error = 0;
+};
+
+class SocketPort {
+ public:
+  virtual ~SocketPort() = default;
+
+  // Starts the socket library: "" when it can be used, else the message that
+  // says why not.
+  virtual std::u16string Start() = 0;
+  // Releases what Start took; a second call does nothing.
+  virtual void Stop() = 0;
+
+  // Creates the stream socket of one send: 0 or an error code.
+  virtual std::int32_t Open() = 0;
+  // Resolves the host (dotted address or name; the first IPv4 address only) and
+  // starts connecting; the Connect event is armed by this call. 0 while the
+  // connect is under way, or the code of a failure known at once: a host that
+  // does not resolve (kWsaHostNotFound and its kin), a refused connect.
+  virtual std::int32_t Connect(std::u16string_view host, std::uint16_t port) = 0;
+  // Hands bytes to the connection; it may take fewer than offered.
+  virtual Transfer Send(std::span<const char> bytes) = 0;
+  // One receive call into buffer.
+  virtual Transfer Receive(std::span<char> buffer) = 0;
+  // Arms one kind of event; it replaces the one armed before. 0 or an error code.
+  virtual std::int32_t Arm(SocketEvent event) = 0;
+  // Closes the socket; closing a closed socket does nothing.
+  virtual void Close() = 0;
+};
+
+// The inactivity time-out of one send, started and stopped by the session; the
+// driver that owns it calls SmtpSession::OnTimeout when it runs out.
+class SessionTimer {
+ public:
+  virtual ~SessionTimer() = default;
+  // (Re)starts the period, whether or not it was running.
+  virtual void Start(std::int32_t milliseconds) = 0;
+  virtual void Stop() = 0;
+};
+
+}  // namespace zkq
