@@ -1,0 +1,424 @@
+#include "mail/smtp_session.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+
+#include <algorithm>
+
+#include "base/testing/recording_boxes.h"
+#include "base/text.h"
+#include "mail/posix/posix_socket.h"
+#include "mail/socket_errors.h"
+#include "mail/testing/scripted_server.h"
+
+namespace zkq {
+namespace {
+
+using test_support::kCloseConnection;
+using test_support::kResetConnection;
+using test_support::RecordingBoxes;
+using test_support::ScriptedServer;
+
+class Recorder : public SendObserver {
+ public:
+  void Status(const std::u16string& text) override {
+    statuses.push_back(text);
+    if (text == fireAfter) fire = true;
+  }
+  void Progress(int value) override { progress.push_back(value); }
+  void Title(const std::u16string& text) override { title = text; }
+  void Ended(SendResult, bool timedOut) override {
+    ++ended;
+    endedByTimeout = timedOut;
+  }
+
+  std::vector<std::u16string> statuses;
+  std::vector<int> progress;
+  std::u16string title;
+  int ended = 0;
+  bool endedByTimeout = false;
+  // The time-out runs out as soon as this status has been shown.
+  std::u16string fireAfter;
+  bool fire = false;
+};
+
+class FakeTimer : public SessionTimer {
+ public:
+  void Start(std::int32_t milliseconds) override {
+    running = true;
+    period = milliseconds;
+  }
+  void Stop() override { running = false; }
+  bool running = false;
+  std::int32_t period = 0;
+};
+
+// Failures that a loopback server cannot cause, put in front of real sockets.
+struct Faults {
+  std::u16string startMessage = u"";
+  std::int32_t openError = 0;
+  std::size_t receiveCap = 0;  // most bytes one receive call may give
+  int failReceiveAt = 0;       // that receive call fails
+  int failSendAt = 0;          // that send call fails
+};
+
+class FaultySocket : public SocketPort {
+ public:
+  explicit FaultySocket(Faults faults) : faults_(std::move(faults)) {}
+  std::u16string Start() override { return faults_.startMessage; }
+  void Stop() override {}
+  std::int32_t Open() override { return faults_.openError != 0 ? faults_.openError : inner.Open(); }
+  std::int32_t Connect(std::u16string_view host, std::uint16_t port) override {
+    return inner.Connect(host, port);
+  }
+  Transfer Send(std::span<const char> bytes) override {
+    if (++sends_ == faults_.failSendAt) return {0, 10053};
+    return inner.Send(bytes);
+  }
+  Transfer Receive(std::span<char> buffer) override {
+    if (++receives_ == faults_.failReceiveAt) return {0, 10053};
+    if (faults_.receiveCap != 0) buffer = buffer.first(std::min(faults_.receiveCap, buffer.size()));
+    return inner.Receive(buffer);
+  }
+  std::int32_t Arm(SocketEvent event) override { return inner.Arm(event); }
+  void Close() override { inner.Close(); }
+
+  posix::PosixSocket inner;
+
+ private:
+  Faults faults_;
+  int sends_ = 0;
+  int receives_ = 0;
+};
+
+// Like the sending window: start, send, then hand over every event until the
+// send has ended. No wait here lasts longer than the server's own bound.
+void Drive(SmtpSession& session, FaultySocket& socket, FakeTimer& timer, Recorder& recorder) {
+  if (!session.StartSockets()) return;
+  session.Send();
+  while (session.Running()) {
+    if (recorder.fire) {
+      recorder.fire = false;
+      ASSERT_TRUE(timer.running) << "no time-out was running after the status";
+      session.OnTimeout();
+      continue;
+    }
+    const std::optional<SocketEvent> armed = socket.inner.Armed();
+    ASSERT_TRUE(armed) << "the session waits for nothing";
+    pollfd entry{socket.inner.Descriptor(),
+                 static_cast<short>(*armed == SocketEvent::Read ? POLLIN : POLLOUT), 0};
+    ASSERT_GT(::poll(&entry, 1, 8000), 0) << "no event came";
+    session.OnSocketEvent(*armed, *armed == SocketEvent::Connect ? socket.inner.ConnectError() : 0);
+  }
+}
+
+// A port that nothing listens on: bound once, then given back.
+std::uint16_t ClosedPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+const std::vector<std::string> kAccepting = {"220 mx ready\r\n",  "250 hello\r\n",
+                                             "250 sender ok\r\n", "250 rcpt ok\r\n",
+                                             "354 go ahead\r\n",  "250 queued\r\n"};
+
+// The accepting script up to the reply at index at, which is replaced.
+std::vector<std::string> Until(std::size_t at, std::string reply) {
+  std::vector<std::string> script(kAccepting.begin(), kAccepting.begin() + at);
+  script.push_back(std::move(reply));
+  return script;
+}
+
+SmtpRequest Request(std::uint16_t port, std::u16string toList) {
+  SmtpRequest request;
+  request.server = u"127.0.0.1";
+  request.port = u" " + FromUtf8(std::to_string(port)) + u" ";
+  request.heloName = u"PC01";
+  request.fromAddress = u"zkq@example.jp";
+  request.toList = std::move(toList);
+  request.messageText = "Subject:test\r\n\r\nline one\r\nline two\r\n";
+  request.timeoutSeconds = 60;
+  request.showMessages = true;
+  return request;
+}
+
+TEST(SmtpSessionTest, SendsTheMailAsTheServerReceivesIt) {
+  std::vector<std::string> script = kAccepting;
+  script.insert(script.begin() + 3, "250 first rcpt ok\r\n");
+  ScriptedServer server(script);
+  SmtpRequest request = Request(server.Port(), u" a@x ;b@y");
+  request.heloName = u"PC-端末";
+  request.messageText = "Subject:test\r\n\r\n.hidden\r\n.\r\nlast";
+  FaultySocket socket({});
+  FakeTimer timer;
+  Recorder recorder;
+  RecordingBoxes boxes;
+  SmtpSession session(request, socket, timer, recorder, boxes);
+  Drive(session, socket, timer, recorder);
+
+  EXPECT_EQ(session.Result(), SendResult::Sent);
+  EXPECT_EQ(server.Received(), "HELO PC-" + EncodeCp932(u"端末") +
+                                   "\r\nMAIL FROM:<zkq@example.jp>\r\nRCPT TO:<a@x>\r\n"
+                                   "RCPT TO:<b@y>\r\nDATA\r\n"
+                                   "Subject:test\r\n\r\n..hidden\r\n..\r\nlast\r\n\r\n.\r\n");
+  EXPECT_EQ(recorder.progress, (std::vector<int>{10, 20, 30, 40, 50, 100}));
+  EXPECT_EQ(recorder.title, kSentTitle);
+  EXPECT_EQ(recorder.statuses.back(), u"メッセージが送信されました！");
+  EXPECT_EQ(recorder.ended, 1);
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].icon, MessageIcon::Information);
+  EXPECT_EQ(timer.period, 60000);
+  EXPECT_EQ(session.State(), SendState::Idle);
+}
+
+struct Case {
+  const char* name;
+  std::vector<std::string> script = kAccepting;
+  std::u16string toList = u"admin@example.jp";
+  Faults faults = {};
+  std::u16string fireAfter = u"";
+  SendResult result = SendResult::Sent;
+  // Each is found, in this order, in the statuses shown.
+  std::vector<std::u16string> statuses = {};
+  std::u16string box = u"メッセージが送信されました！";
+  std::u16string server = u"127.0.0.1";
+  bool closedPort = false;
+};
+
+const Case kCases[] = {
+    {.name = "MultiLineGreeting",
+     .script =
+         [] {
+           std::vector<std::string> script = kAccepting;
+           script[0] = "220-mx ready\r\n220-more\r\n220 at last\r\n";
+           return script;
+         }(),
+     .statuses = {u"220-mx ready\r\n220-more\r\n220 at last\r\n", u"HELO PC01\r\n"}},
+    {.name = "RepliesSplitOverReceives",
+     .faults = {.receiveCap = 3},
+     .statuses = {u"250 queued\r\n"}},
+    {.name = "TrailingSemicolonNamesAnEmptyRecipient",
+     .script = {"220 a\r\n", "250 b\r\n", "250 c\r\n", "250 d\r\n", "250 e\r\n", "354 f\r\n",
+                "250 g\r\n"},
+     .toList = u"a@x;",
+     .statuses = {u"RCPT TO:<a@x>\r\n", u"RCPT TO:<>\r\n", u"DATA\r\n"}},
+    {.name = "RefusedAfterTheData",
+     .script = Until(5, "554 no thanks\r\n"),
+     .result = SendResult::MailRefused,
+     .statuses = {u"\r\n.\r\n", u"SMTPエラー: 554 no thanks\r\n"},
+     .box = u"SMTPエラー: 554 no thanks\r\n"},
+    {.name = "GreetingRefused",
+     .script = Until(0, "421 busy\r\n"),
+     .result = SendResult::GreetingRefused,
+     .box = u"SMTPエラー: 421 busy\r\n"},
+    {.name = "HeloRefused",
+     .script = Until(1, "501 who\r\n"),
+     .result = SendResult::HeloRefused,
+     .box = u"SMTPエラー: 501 who\r\n"},
+    {.name = "SenderRefused",
+     .script = Until(2, "550 sender\r\n"),
+     .result = SendResult::SenderOrRecipientRefused,
+     .box = u"SMTPエラー: 550 sender\r\n"},
+    {.name = "FirstOfTwoRecipientsRefused",
+     .script = Until(3, "550 no a\r\n"),
+     .toList = u"a@x;b@y",
+     .result = SendResult::SenderOrRecipientRefused,
+     .box = u"SMTPエラー: 550 no a\r\n"},
+    {.name = "SecondOfTwoRecipientsRefused",
+     .script = {"220 a\r\n", "250 b\r\n", "250 c\r\n", "250 d\r\n", "550 no b\r\n"},
+     .toList = u"a@x;b@y",
+     .result = SendResult::LastRecipientRefused,
+     .statuses = {u"RCPT TO:<b@y>\r\n"},
+     .box = u"SMTPエラー: 550 no b\r\n"},
+    {.name = "DataRefused",
+     .script = Until(4, "503 bad sequence\r\n"),
+     .result = SendResult::DataRefused,
+     .box = u"SMTPエラー: 503 bad sequence\r\n"},
+    {.name = "EndlessReply",
+     .script = Until(0,
+                     [] {
+                       std::string flood;
+                       while (flood.size() <= kMaxReplyBytes) flood += "220-and more\r\n";
+                       return flood;
+                     }()),
+     .result = SendResult::GreetingRefused,
+     .box = u"SMTPエラー: 220-and more\r\n220-and more"},
+    {.name = "ServerHangsUp",
+     .script = Until(1, kCloseConnection),
+     .result = SendResult::ServerClosed,
+     .statuses = {u"HELO PC01\r\n", u"切断されています！"},
+     .box = u"切断されています！"},
+    {.name = "ServerResets",
+     .script = Until(1, kResetConnection),
+     .result = SendResult::ServerClosed,
+     .statuses = {u"接続が切れました！"},
+     .box = u"接続が切れました！"},
+    {.name = "ReceiveFails",
+     .faults = {.failReceiveAt = 2},
+     .result = SendResult::ReceiveFailed,
+     .statuses = {u"HELO PC01\r\n", u"ネットワーク不良で接続が中止された。"},
+     .box = u"アプリケーションエラー！\r\nネットワーク不良で接続が中止された。"},
+    {.name = "CommandCannotBeSent",
+     .faults = {.failSendAt = 2},
+     .result = SendResult::SendFailed,
+     .statuses = {u"MAIL FROM:<zkq@example.jp>\r\n", u"ネットワーク不良で接続が中止された。"},
+     .box = u"アプリケーションエラー！\r\nネットワーク不良で接続が中止された。"},
+    {.name = "MessageLineCannotBeSent",
+     .faults = {.failSendAt = 6},
+     .result = SendResult::SendFailed,
+     .statuses = {u"\r\n", u"ネットワーク不良で接続が中止された。"},
+     .box = u"アプリケーションエラー！\r\nネットワーク不良で接続が中止された。"},
+    {.name = "SocketCannotBeCreated",
+     .faults = {.openError = 10024},
+     .result = SendResult::ConnectFailed,
+     .statuses = {u"ソケットを生成できませんでした！"},
+     .box = u"アプリケーションエラー！\r\n利用可能なファイル番号が存在しない。"},
+    {.name = "ServerNameDoesNotResolve",
+     .result = SendResult::ConnectFailed,
+     .statuses = {u"に接続できませんでした！ホストが見つからない。"},
+     .box = u"に接続できませんでした！ホストが見つからない。",
+     .server = u""},
+    {.name = "ConnectionRefused",
+     .result = SendResult::ConnectFailed,
+     .statuses = {u"接続できませんでした！"},
+     .box = u"接続できませんでした！",
+     .closedPort = true},
+    {.name = "SocketLibraryDoesNotStart",
+     .faults = {.startMessage = u"Windows Sockets version 1.0 is not supported by winsock.dll"},
+     .result = SendResult::NoOutcome,
+     .statuses = {u"ソケットを初期化しています･･･", u"Windows Sockets version 1.0"},
+     .box = u"アプリケーションエラー！\r\nWindows Sockets version 1.0"},
+    // A time-out in each phase: nothing of the send runs after it.
+    {.name = "TimeoutWhileConnecting",
+     .fireAfter = u"127.0.0.1に接続しています･･･",
+     .result = SendResult::NoOutcome,
+     .box = kTimeoutText},
+    {.name = "TimeoutAwaitingTheGreeting",
+     .fireAfter = u"127.0.0.1に接続しました！",
+     .result = SendResult::NoOutcome,
+     .box = kTimeoutText},
+    {.name = "TimeoutAfterHelo",
+     .fireAfter = u"HELO PC01\r\n",
+     .result = SendResult::NoOutcome,
+     .box = kTimeoutText},
+    {.name = "TimeoutAfterMailFrom",
+     .fireAfter = u"MAIL FROM:<zkq@example.jp>\r\n",
+     .result = SendResult::NoOutcome,
+     .box = kTimeoutText},
+    {.name = "TimeoutAfterRcptTo",
+     .fireAfter = u"RCPT TO:<admin@example.jp>\r\n",
+     .result = SendResult::NoOutcome,
+     .box = kTimeoutText},
+    {.name = "TimeoutAfterData",
+     .fireAfter = u"DATA\r\n",
+     .result = SendResult::NoOutcome,
+     .box = kTimeoutText},
+    {.name = "TimeoutAfterAMessageLine",
+     .fireAfter = u"line one\r\n",
+     .result = SendResult::NoOutcome,
+     .box = kTimeoutText},
+    {.name = "TimeoutAfterTheEndOfData",
+     .fireAfter = u"\r\n.\r\n",
+     .result = SendResult::NoOutcome,
+     .box = kTimeoutText},
+};
+
+class SmtpSessionCases : public testing::TestWithParam<Case> {};
+
+TEST_P(SmtpSessionCases, EndsWithItsResult) {
+  const Case& c = GetParam();
+  ScriptedServer server(c.script);
+  SmtpRequest request = Request(c.closedPort ? ClosedPort() : server.Port(), c.toList);
+  request.server = c.server;
+  FaultySocket socket(c.faults);
+  FakeTimer timer;
+  Recorder recorder;
+  recorder.fireAfter = c.fireAfter;
+  RecordingBoxes boxes;
+  SmtpSession session(request, socket, timer, recorder, boxes);
+  Drive(session, socket, timer, recorder);
+
+  EXPECT_EQ(session.Result(), c.result);
+  EXPECT_TRUE(session.Ended());
+  EXPECT_EQ(recorder.ended, 1);
+  EXPECT_EQ(recorder.endedByTimeout, !c.fireAfter.empty());
+  EXPECT_FALSE(timer.running);
+  auto at = recorder.statuses.begin();
+  for (const std::u16string& wanted : c.statuses) {
+    at = std::find_if(at, recorder.statuses.end(), [&](const std::u16string& s) {
+      return s.find(wanted) != std::u16string::npos;
+    });
+    EXPECT_NE(at, recorder.statuses.end()) << "status " << ToUtf8(wanted);
+    if (at == recorder.statuses.end()) break;
+    ++at;
+  }
+  if (!c.fireAfter.empty()) {
+    EXPECT_EQ(recorder.statuses.back(), c.fireAfter) << "the send went on after its time-out";
+  }
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_NE(boxes.shown[0].text.find(c.box), std::u16string::npos) << ToUtf8(boxes.shown[0].text);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scripts, SmtpSessionCases, testing::ValuesIn(kCases),
+                         [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
+
+TEST(SmtpSessionTest, TimeoutZeroNeverStartsTheTimer) {
+  ScriptedServer server(kAccepting);
+  SmtpRequest request = Request(server.Port(), u"a@x");
+  request.timeoutSeconds = 0;
+  request.showMessages = false;
+  FaultySocket socket({});
+  FakeTimer timer;
+  Recorder recorder;
+  RecordingBoxes boxes;
+  SmtpSession session(request, socket, timer, recorder, boxes);
+  Drive(session, socket, timer, recorder);
+  EXPECT_EQ(session.Result(), SendResult::Sent);
+  EXPECT_EQ(timer.period, 0);
+  EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST(SocketErrorsTest, TextsAndStartMessages) {
+  EXPECT_EQ(SocketErrorText(10059), u"(10059)");
+  EXPECT_EQ(SocketErrorText(0), u"(0)");
+  EXPECT_EQ(SocketErrorText(10061), u"接続が拒否された。");
+  EXPECT_EQ(SocketErrorText(11004), u"データレコードの型が要求されていない。");
+
+  const std::u16string version10 = u"Windows Sockets version 1.0 is not supported by winsock.dll";
+  const std::u16string tooFew = u"This application requires a minimum of 1 supported sockets.";
+  struct {
+    std::int32_t result;
+    std::uint16_t version;
+    std::int32_t maxSockets;
+    std::u16string message;
+  } const starts[] = {
+      {0, 0x0101, 32767, u""},
+      {0, 0x0202, 1, u""},
+      {0, 0x0001, 32767, version10},
+      {10091, 0x0101, 32767, SocketErrorText(10091)},
+      // The later checks run on the record a failed start left, and win.
+      {10091, 0x0001, 32767, version10},
+      {0, 0x0001, 0, tooFew},
+  };
+  for (const auto& s : starts) {
+    EXPECT_EQ(SocketStartMessage(s.result, s.version, s.maxSockets), s.message) << s.version;
+  }
+}
+
+TEST(SocketErrorsTest, PortText) {
+  EXPECT_EQ(ParsePortText(u" 25 "), 25);
+  EXPECT_EQ(ParsePortText(u"65535"), 65535);
+  for (const char16_t* bad : {u"", u"0", u"65536", u"2 5", u"x", u"-25", u"025000"}) {
+    EXPECT_FALSE(ParsePortText(bad)) << ToUtf8(bad);
+  }
+}
+
+}  // namespace
+}  // namespace zkq
