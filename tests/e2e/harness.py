@@ -195,7 +195,7 @@ class Session:
 
     def __init__(self, name: str, *, work: Path, prefix: Path, driver_exe: Path,
                  screenshots: Path | None, displays=range(88, 100), display: str | None = None,
-                 virtual_desktop: bool = True, log=print):
+                 virtual_desktop: bool = True, tz: str | None = None, log=print):
         self.name = name
         self.work = work
         self.prefix = prefix
@@ -216,6 +216,14 @@ class Session:
         self.env = dict(os.environ, WINEPREFIX=str(prefix), WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=self.display,
                         LC_ALL="ja_JP.UTF-8")
+        # Wine takes local time and the time-zone information of a process
+        # from the TZ of its Linux process, and a program started by another
+        # one inherits that process's Linux TZ: a TZ set in the Windows
+        # environment of CreateProcess is ignored, and the wineserver's TZ
+        # plays no part. So the zone is set for the driver, which starts the
+        # program.
+        if tz is not None:
+            self.env["TZ"] = tz
         self._prepare_prefix()
 
     # the display and the prefix

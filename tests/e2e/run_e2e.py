@@ -11,6 +11,7 @@ from __future__ import annotations
 import argparse
 import datetime as dt
 import getpass
+import math
 import os
 import re
 import socket
@@ -18,11 +19,12 @@ import sys
 import time
 import traceback
 from pathlib import Path
+from zoneinfo import ZoneInfo
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from harness import (APP_TITLE, MAIN_CLASS, HarnessError, Session, display_numbers,  # noqa: E402
                      ini_bytes, parse_stamp, read_ini, win_path, within)
-from make_evt import ERROR, INFORMATION, evt_file, record  # noqa: E402
+from make_evt import EOF_SIZE, ERROR, INFORMATION, evt_file, record  # noqa: E402
 
 # Control and menu IDs of the main window (src/app/main_window_ids.h).
 IDC = dict(
@@ -49,6 +51,7 @@ SETTINGS_LOAD_FAILED = "zkQuorvane.iniファイルの読み込みに失敗しま
 STARTUP_FAILED = "起動に失敗しました！"
 NO_FINDINGS = "監視処理を実行しましたが異常はありません。["
 SEND_FAILED = "メール送信に失敗しました。["
+READ_FAILED_CORRUPT = "ReadEventLog function fails.\r\nErrNumber = 0x000005DC\r\n"
 # The system's short date and long time under the Japanese locale ("2026/12/8 5:19:58").
 LOCALE_MOMENT = re.compile(r"^\d{4}/\d{1,2}/\d{1,2} \d{1,2}:\d{2}:\d{2}\]$")
 INVALID_OPTION = "Invalid command option"
@@ -248,64 +251,149 @@ class Tests:
             time.sleep(0.5)
         raise HarnessError(f"the status line never showed {prefix!r}; it shows {text!r}")
 
-    def start_cycling(self, rules: bytes, logs: dict[str, bytes]):
-        """Monitoring switched on at start-up, one cycle a minute, logs from .evt files."""
+    def local_now(self) -> dt.datetime:
+        """The present moment on the program's clock (its zone, --tz)."""
+        zone = ZoneInfo(self.args.tz) if self.args.tz else None
+        return dt.datetime.now(zone).replace(tzinfo=None)
+
+    @staticmethod
+    def next_second(after: float) -> None:
+        """Waits until the clock has left the second of `after`: stamps and
+        record times count whole seconds."""
+        time.sleep(max(0.0, math.floor(after) + 1 - time.time()))
+
+    @staticmethod
+    def stamp(folder: Path) -> str:
+        stored = read_ini((folder / "zkQuorvane.ini").read_bytes())
+        return f"{stored.get('datestamp')} {stored.get('timestamp')}"
+
+    def start_cycling(self, rules: bytes, logs: dict[str, bytes] | None = None):
+        """Monitoring switched on at start-up, a cycle on every tick, the logs
+        read from logs/ (an absent file is an empty log)."""
         ini = ini_bytes(settings(Interval="1", AutoStart="1", EventLogDir="logs"))
         folder = self.s.program_folder(self.args.exe, ini, rules,
-                                       extra={f"logs/{name}": data for name, data in logs.items()})
+                                       extra={f"logs/{name}": data for name, data in (logs or {}).items()})
+        (folder / "logs").mkdir(exist_ok=True)
         d = self.s.start(folder / self.args.exe.name)
         self.main_window(d)
         d("wait-visible", 10000)
-        stamp = read_ini((folder / "zkQuorvane.ini").read_bytes())
-        return folder, d, f"{stamp.get('datestamp')} {stamp.get('timestamp')}"
+        self.wait_status(d, STARTED, 10)
+        return folder, d, self.stamp(folder)
 
-    def cycle_without_findings(self):
-        # Records two days old lie before the stamp that start-up sets, in any time zone.
-        old = int(time.time()) - 2 * 86400
+    @staticmethod
+    def tick(d) -> tuple[str, list[str]]:
+        """One tick of tmrCheck, handled: the status line after it, and the
+        texts of the message boxes it showed, each answered with OK."""
+        d("tick", 20000)
+        boxes = []
+        while len(boxes) < 5:
+            try:
+                box = d("wait-msgbox", 0)
+            except HarnessError:
+                break
+            boxes.append(box["text"])
+            d("msgbox-press")
+            d("wait-idle", 20000)
+        return d("status")["text"], boxes
+
+    def cycle_without_findings(self, real_timer: bool = False):
+        # An hour and eight hours old: before the start-up stamp in every zone,
+        # unless record times (UTC) and the stamp (local time) were compared on
+        # two clocks, which lets them through west of Japan.
+        now = int(time.time())
         system = evt_file([
-            record(1, old, 0xC0001B58, ERROR, "Service Control Manager", "E2E-PC", ["x"]),
-            record(2, old + 60, 0x40001B7C, INFORMATION, "Service Control Manager", "E2E-PC", []),
+            record(1, now - 8 * 3600, 0xC0001B58, ERROR, "Service Control Manager", "E2E-PC", ["x"]),
+            record(2, now - 3600, 0xC0001B58, ERROR, "Service Control Manager", "E2E-PC", ["y"]),
         ], oldest=1)
         folder, d, start_stamp = self.start_cycling(RULES, {"System.evt": system})
-        equal(d("control", IDC["CMDSTART"]).get("enabled"), False, "start button while running")
-        status = self.wait_status(d, NO_FINDINGS, 100)
-        cycle_end = dt.datetime.now()
+        equal(self.buttons(d), (False, True), "start/stop buttons while running")
+        if real_timer:
+            started = time.monotonic()
+            status = self.wait_status_change(d, STARTED, 100)
+            waited = time.monotonic() - started
+            check(waited > 50, f"the first cycle came {waited:.0f} s after the start, not a minute")
+            boxes = []
+        else:
+            self.next_second(time.time())
+            status, boxes = self.tick(d)
+        cycle_end = self.local_now()
         self.shot_main(d, "after-first-cycle")
-        check(LOCALE_MOMENT.match(status[len(NO_FINDINGS):]) is not None,
-              f"the no-findings message ends in the system's date and time: {status!r}")
-        stored = read_ini((folder / "zkQuorvane.ini").read_bytes())
-        new_stamp = f"{stored.get('datestamp')} {stored.get('timestamp')}"
-        moment = parse_stamp(new_stamp)
-        check(parse_stamp(start_stamp) < moment <= cycle_end,
-              f"the cycle moved the stamp on from {start_stamp}: the file holds {new_stamp}")
+        equal(boxes, [], "message boxes of the cycle")
+        check(status.startswith(NO_FINDINGS) and LOCALE_MOMENT.match(status[len(NO_FINDINGS):]),
+              f"the no-findings message with the system's date and time, got {status!r}")
+        new_stamp = self.stamp(folder)
+        check(parse_stamp(start_stamp) < parse_stamp(new_stamp) <= cycle_end,
+              f"the cycle moved the stamp on from {start_stamp} to now ({cycle_end:%H:%M:%S}): "
+              f"the file holds {new_stamp}")
         equal(d("text", IDC["TXTSTARTDATETIME"]), start_stamp, "txtStartDateTime is not changed by a cycle")
         equal(d("list-rows", IDC["LSTSYSTEM"]), [["対象", "エラー", "*", "*", "*"]], "rules in lstSystem")
         equal(d("list-rows", IDC["LSTSERVICES"]), [["Eventlog", "開始"]], "rules in lstServices")
 
+    def cycle_on_the_minute_timer(self):
+        self.cycle_without_findings(real_timer=True)
+
+    def wait_status_change(self, d, leaving: str, timeout: float) -> str:
+        deadline = time.monotonic() + timeout
+        while (text := d("status")["text"]).startswith(leaving):
+            if time.monotonic() > deadline:
+                raise HarnessError(f"the status line still shows {text!r}")
+            time.sleep(0.5)
+        return text
+
     def cycle_with_a_finding(self):
-        # An Application error written an hour after now is at or after the stamp in
-        # any time zone east of UTC-8; the rule covers it, so the cycle hands an alert
-        # to the send command.
-        soon = int(time.time()) + 3600
-        application = evt_file([
-            record(1, soon, 0x40001B7C, INFORMATION, "zkQuorvane", "E2E-PC", []),
-            record(2, soon + 1, 0xC0000BB8, ERROR, "Demo App", "E2E-PC", ["failed"]),
-        ], oldest=1)
+        # Records written just after the start: the first cycle alerts the one
+        # its rules keep; the next cycle, whose bound is the first cycle's
+        # stamp, has nothing new and does not alert it again.
         rules = "\r\n".join([
             "Application;対象;エラー;*;*;*",
             "Application;対象;情報;*;*;*",
             "Application;除外;情報;zkQuorvane;*;*",
         ]).encode("cp932") + b"\r\n"
-        folder, d, _ = self.start_cycling(rules, {"Application.evt": application})
-        status = self.wait_status(d, SEND_FAILED, 100)
+        folder, d, _ = self.start_cycling(rules)
+        written = int(time.time())
+        (folder / "logs" / "Application.evt").write_bytes(evt_file([
+            record(1, written, 0x40001B7C, INFORMATION, "zkQuorvane", "E2E-PC", []),
+            record(2, written, 0xC0000BB8, ERROR, "Demo App", "E2E-PC", ["failed"]),
+        ], oldest=1))
+        self.next_second(written)
+        status, boxes = self.tick(d)
         self.shot_main(d, "after-cycle-with-finding")
-        check(LOCALE_MOMENT.match(status[len(SEND_FAILED):]) is not None,
-              f"the send message ends in the system's date and time: {status!r}")
-        when = dt.datetime(1970, 1, 1, 9) + dt.timedelta(seconds=soon + 1)
+        equal(boxes, [], "message boxes of the first cycle")
+        check(status.startswith(SEND_FAILED) and LOCALE_MOMENT.match(status[len(SEND_FAILED):]),
+              f"the first cycle hands the record to the send command, status {status!r}")
+        when = dt.datetime(1970, 1, 1, 9) + dt.timedelta(seconds=written)  # shown in Japan time
         equal(d("list-rows", IDC["LSTLOG2"]),
               [["エラー", f"{when:%Y/%m/%d}", f"{when:%H:%M:%S}", "Demo App", "なし", "3000", "N/A",
                 "E2E-PC"]],
               "the Application records that passed the rules (the excluded one is not there)")
+        status, boxes = self.tick(d)
+        equal(boxes, [], "message boxes of the second cycle")
+        check(status.startswith(NO_FINDINGS), f"the second cycle alerts the record again, status {status!r}")
+        equal(d("list-rows", IDC["LSTLOG2"]), [], "records that passed the rules in the second cycle")
+
+    def cycle_with_a_corrupt_log(self):
+        # A log cut short (copied while written, a full disk) is corrupt: the
+        # cycle still alerts its complete records, reports the read failure,
+        # and never claims a clean run.
+        soon = int(time.time()) + 60  # at or after the start-up stamp in any zone
+        whole = evt_file([
+            record(1, soon, 0xC0001B58, ERROR, "Service Control Manager", "E2E-PC", ["Demo Service"]),
+            record(2, soon + 1, 0x40001B7C, INFORMATION, "Service Control Manager", "E2E-PC", []),
+        ], oldest=1)
+        records_end = len(whole) - EOF_SIZE
+        cuts = [("cut inside the newest record", records_end - 20),
+                ("without its end-of-file record", records_end),
+                ("cut inside its end-of-file record", records_end + 12)]
+        for what, size in cuts:
+            _, d, _ = self.start_cycling(RULES, {"System.evt": whole[:size]})
+            status, boxes = self.tick(d)
+            failures = [b for b in boxes if b.startswith(READ_FAILED_CORRUPT)]
+            check(len(failures) == 1 and len(failures[0]) > len(READ_FAILED_CORRUPT),
+                  f"a log {what}: one read failure with the system's text, got boxes {boxes!r}, "
+                  f"status {status!r}")
+            check(status.startswith(SEND_FAILED),
+                  f"a log {what}: the complete error record is alerted, status {status!r}")
+            d("kill")
 
     def command_lines(self):
         # The emptiness test reads the untrimmed command line, the -install
@@ -552,7 +640,8 @@ class Tests:
 
 TEST_NAMES = [n for n in vars(Tests) if not n.startswith("_") and n not in
               ("launch", "main_window", "shot_main", "expect_exit", "no_main_window", "tips",
-               "answer_boxes", "settle_in_tray", "wait_status", "start_cycling",
+               "answer_boxes", "settle_in_tray", "wait_status", "start_cycling", "local_now",
+               "next_second", "stamp", "tick", "wait_status_change",
                "status_moment", "buttons", "shot_popup", "tray_menu")]
 
 
@@ -567,6 +656,8 @@ def main() -> int:
     parser.add_argument("--displays", default=os.environ.get("ZKQ_E2E_DISPLAYS"),
                         help="X displays to use, N or N-M (default: ZKQ_E2E_DISPLAYS, else the "
                              "one after ZKQ_DISPLAY, else 88-99)")
+    parser.add_argument("--tz", help="the time zone the program runs in (a TZ name such as UTC "
+                                     "or Asia/Tokyo; default: the machine's)")
     parser.add_argument("--verbose", action="store_true")
     parser.add_argument("tests", nargs="*", help="tests to run (default: all): " + ", ".join(TEST_NAMES))
     args = parser.parse_args()
@@ -594,7 +685,7 @@ def main() -> int:
         session = None
         try:
             session = Session(name, work=args.work, prefix=args.prefix, driver_exe=args.driver,
-                              screenshots=args.screenshots, displays=displays, log=log)
+                              screenshots=args.screenshots, displays=displays, tz=args.tz, log=log)
             getattr(Tests(args, session), name)()
             print(f"PASS {name}")
             passed += 1

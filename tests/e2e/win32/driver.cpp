@@ -27,6 +27,9 @@
 namespace {
 
 constexpr UINT kSendTimeoutMs = 5000;
+// The id of tmrCheck (kCheckTimerId in src/app/win32/main_window_win32.h, a
+// header that brings the whole window and its adapters with it).
+constexpr UINT_PTR kCheckTimerId = 1;
 constexpr DWORD kPollMs = 50;
 
 // --- output -------------------------------------------------------------
@@ -231,10 +234,12 @@ class Driver {
   std::string WindowsJson() const;
   HWND VisiblePopup() const;
   bool Ours(DWORD pid) const { return programPid_ == 0 || pid == programPid_; }
+  void WaitIdle(DWORD timeout);
 
   HWND target_ = nullptr;
   DWORD programPid_ = 0;  // 0: any process (before wait-window / wait-process)
   HANDLE program_ = nullptr;  // the process that "start" launched
+  LPARAM idleMark_ = 0;
 };
 
 int Number(const std::wstring& text) {
@@ -274,6 +279,24 @@ std::string Driver::WaitWindow(const std::wstring& cls, const std::wstring& titl
   return "{\"hwnd\":" + std::to_string(reinterpret_cast<std::uintptr_t>(found)) +
          ",\"pid\":" + std::to_string(programPid_) +
          ",\"visible\":" + Bool(IsWindowVisible(found)) + ",\"rect\":" + RectJson(found) + "}";
+}
+
+// Waits until the program's thread has taken every message posted to it before
+// this call: its handlers have returned, or one of them runs a modal loop (a
+// message box). Posted messages are taken in order, so a mark posted last is
+// taken last; the mark is a hover time for lstLog1, which means nothing to a
+// list without hot tracking and is never shown, since that list is hidden.
+void Driver::WaitIdle(DWORD timeout) {
+  HWND list = Control(std::to_wstring(IDC_LSTLOG1));
+  LPARAM mark = 40000 + (++idleMark_ % 1000);
+  if (!PostMessageW(list, LVM_SETHOVERTIME, 0, mark)) Fail("cannot post to lstLog1");
+  bool taken = Poll(timeout, [&] {
+    DWORD_PTR now = 0;
+    // A short wait: the thread answers only between messages, and a cycle may be running.
+    return SendMessageTimeoutW(list, LVM_GETHOVERTIME, 0, 0, SMTO_NORMAL, 200, &now) &&
+           static_cast<LPARAM>(now) == mark;
+  });
+  if (!taken) Fail("the program is still busy after " + std::to_string(timeout) + " ms");
 }
 
 std::string Driver::ControlJson(HWND c) const {
@@ -703,6 +726,19 @@ std::string Driver::Run(const std::vector<std::wstring>& a) {
   if (cmd == L"menu") {
     Require(a, 1, "menu ID");
     PostMessageW(Target(), WM_COMMAND, MAKEWPARAM(Number(a[1]), 0), 0);
+    return "true";
+  }
+  if (cmd == L"tick") {
+    // One tick of tmrCheck now, as its timer would give it; answers once the
+    // tick has been handled (or a message box it opened is up).
+    Require(a, 1, "tick TIMEOUT_MS");
+    if (!PostMessageW(Target(), WM_TIMER, kCheckTimerId, 0)) Fail("cannot post the tick");
+    WaitIdle(static_cast<DWORD>(Number(a[1])));
+    return "true";
+  }
+  if (cmd == L"wait-idle") {
+    Require(a, 1, "wait-idle TIMEOUT_MS");
+    WaitIdle(static_cast<DWORD>(Number(a[1])));
     return "true";
   }
   if (cmd == L"close") {  // what the close box does
