@@ -29,6 +29,8 @@ constexpr char kEndOfData[] = "\r\n.\r\n";
 constexpr std::int32_t kWsaAddressNotAvailable = 10049;
 // One receive call takes at most this much.
 constexpr std::size_t kReceiveRoom = 4096;
+// Message lines are written in batches of about this size.
+constexpr std::size_t kLineBatchBytes = 256 * 1024;
 // Of a reply too long to take, the status shows this much.
 constexpr std::size_t kShownOfLongReply = 256;
 
@@ -354,20 +356,26 @@ void SmtpSession::SendNextLine() {
     }
     return;
   }
-  std::size_t end = message.find("\r\n", nextLine_);
-  if (end == std::string::npos) end = message.size();
-  std::string line = message.substr(nextLine_, end - nextLine_);
-  nextLine_ = std::min(end + 2, message.size());
-  if (line.starts_with('.')) line.insert(line.begin(), '.');
-  line += "\r\n";
+  // Lines go out in batches: a server takes one large write far faster than
+  // thousands of small ones. Each line still shows its statuses, in order.
+  std::string batch;
+  do {
+    std::size_t end = message.find("\r\n", nextLine_);
+    if (end == std::string::npos) end = message.size();
+    std::string line = message.substr(nextLine_, end - nextLine_);
+    nextLine_ = std::min(end + 2, message.size());
+    if (line.starts_with('.')) line.insert(line.begin(), '.');
+    line += "\r\n";
+    SetStatus(dataReply_);
+    SetStatus(DecodeCp932(line));
+    batch += line;
+  } while (nextLine_ < message.size() && batch.size() < kLineBatchBytes);
 
-  SetStatus(dataReply_);
   state_ = SendState::AwaitingWrite;
   step_ = SmtpStep::Data;
-  std::int32_t error = Push(line);
-  // Written whole: the next line goes when the socket says it can take more.
+  std::int32_t error = Push(std::move(batch));
+  // Written whole: the next lines go when the socket says it can take more.
   if (error == 0 && out_.empty()) error = socket_.Arm(SocketEvent::Write);
-  SetStatus(DecodeCp932(line));
   StartTimer();
   if (error != 0) {
     const std::u16string text = SocketErrorText(error);

@@ -271,9 +271,9 @@ const Case kCases[] = {
      .statuses = {u"MAIL FROM:<zkq@example.jp>\r\n", u"ネットワーク不良で接続が中止された。"},
      .box = u"アプリケーションエラー！\r\nネットワーク不良で接続が中止された。"},
     {.name = "MessageLineCannotBeSent",
-     .faults = {.failSendAt = 6},
+     .faults = {.failSendAt = 5},
      .result = SendResult::SendFailed,
-     .statuses = {u"\r\n", u"ネットワーク不良で接続が中止された。"},
+     .statuses = {u"line two\r\n", u"ネットワーク不良で接続が中止された。"},
      .box = u"アプリケーションエラー！\r\nネットワーク不良で接続が中止された。"},
     {.name = "SocketCannotBeCreated",
      .faults = {.openError = 10024},
@@ -321,7 +321,7 @@ const Case kCases[] = {
      .result = SendResult::NoOutcome,
      .box = kTimeoutText},
     {.name = "TimeoutAfterAMessageLine",
-     .fireAfter = u"line one\r\n",
+     .fireAfter = u"line two\r\n",
      .result = SendResult::NoOutcome,
      .box = kTimeoutText},
     {.name = "TimeoutAfterTheEndOfData",
@@ -329,6 +329,8 @@ const Case kCases[] = {
      .result = SendResult::NoOutcome,
      .box = kTimeoutText},
 };
+
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
 class SmtpSessionCases : public testing::TestWithParam<Case> {};
 

@@ -1,0 +1,55 @@
+// Sends one composed message with the SMTP session over this system's sockets,
+// several times, and prints the seconds of each send, one a line. Driven by
+// smtp_bench.py, which times Python's smtplib against the same server.
+//
+//   smtp_bench PORT MESSAGE_FILE [RUNS]
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "mail/smtp_session.h"
+
+namespace {
+
+class Quiet : public zkq::SendObserver, public zkq::MessageBoxes {
+ public:
+  void Status(const std::u16string&) override {}
+  void Progress(int) override {}
+  void Title(const std::u16string&) override {}
+  void Ended(zkq::SendResult, bool) override {}
+  void Show(const std::u16string&, zkq::MessageIcon) override {}
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: smtp_bench PORT MESSAGE_FILE [RUNS]\n");
+    return 2;
+  }
+  std::ifstream file(argv[2], std::ios::binary);
+  zkq::SmtpRequest request;
+  request.messageText.assign(std::istreambuf_iterator<char>(file), {});
+  request.server = u"127.0.0.1";
+  const std::string port = argv[1];
+  request.port.assign(port.begin(), port.end());
+  request.heloName = u"BENCH";
+  request.fromAddress = u"zkq@example.jp";
+  request.toList = u"admin@example.jp";
+  const int runs = argc > 3 ? std::atoi(argv[3]) : 5;
+  Quiet quiet;
+  for (int i = 0; i < runs; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    const zkq::SendResult result = zkq::SendOverSystemSockets(request, quiet, quiet);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    if (result != zkq::SendResult::Sent) {
+      std::fprintf(stderr, "send failed with %d\n", zkq::ToInt(result));
+      return 1;
+    }
+    std::printf("%.6f\n", took.count());
+  }
+  return 0;
+}
