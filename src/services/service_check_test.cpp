@@ -61,6 +61,7 @@ const std::vector<ServiceStatusEntry> kWineServices = {
     {u"Spooler", u"Print Spooler", kStopped},
     {u"LanmanServer", u"Server", kStopped},
     {u"MSIServer", u"MSIServer", kPaused},
+    {u"Svc1234\U0001F600x", u"Emoji", kStopped},
 };
 
 std::u16string RunCheck(FakeServiceManager& manager, const std::vector<ServiceRow>& rows,
@@ -79,6 +80,7 @@ TEST(ListServiceRows, WritesWrongStateAndNotFoundLines) {
     std::vector<ServiceRow> rows;
     std::u16string section;  // what follows the earlier text
     std::function<void(FakeServiceManager&)> beforeEnumerate = nullptr;
+    std::vector<ServiceStatusEntry> services = kWineServices;
   } cases[] = {
       {"right state", {{u"Spooler", u"停止"}, {u" PlugPlay ", u"開始"}}, u""},
       {"wrong state padded to eight",
@@ -105,11 +107,19 @@ TEST(ListServiceRows, WritesWrongStateAndNotFoundLines) {
        {{u"NewSvc", u"開始"}},
        u"［サービス］\r\nNewSvc   停止 新しいサービス\r\n",
        adds},
+      {"a cut never splits a surrogate pair",
+       {{u"Svc1234\U0001F600x", u"開始"}},
+       u"［サービス］\r\nSvc1234  停止 Emoji\r\n"},
+      {"no services at all: the probe succeeds, every rule is not found",
+       {{u"Spooler", u"開始"}},
+       u"［サービス］\r\nSpooler <--- Not found!\r\n",
+       nullptr,
+       {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     FakeServiceManager manager;
-    manager.services = kWineServices;
+    manager.services = c.services;
     manager.beforeEnumerate = c.beforeEnumerate;
     RecordingBoxes boxes;
     EXPECT_EQ(RunCheck(manager, c.rows, boxes), u"[earlier]\r\n" + c.section);
@@ -151,22 +161,6 @@ TEST(ListServiceRows, FailuresAppendNothingAndSpeakOnlyWhenAsked) {
       EXPECT_LE(manager.calls, 6);
     }
   }
-}
-
-TEST(ListServiceRows, AComputerWithoutServicesReportsEveryRuleNotFound) {
-  FakeServiceManager manager;  // the probe then succeeds with nothing to list
-  RecordingBoxes boxes;
-  EXPECT_EQ(RunCheck(manager, {{u"Spooler", u"開始"}}, boxes),
-            u"[earlier]\r\n［サービス］\r\nSpooler <--- Not found!\r\n");
-  EXPECT_TRUE(boxes.shown.empty());
-}
-
-TEST(ListServiceRows, CutsBeforeASurrogatePairRatherThanThroughIt) {
-  FakeServiceManager manager;
-  manager.services = {{u"Svc1234\U0001F600x", u"Emoji", kStopped}};
-  RecordingBoxes boxes;
-  EXPECT_EQ(RunCheck(manager, {{u"Svc1234\U0001F600x", u"開始"}}, boxes),
-            u"[earlier]\r\n［サービス］\r\nSvc1234  停止 Emoji\r\n");
 }
 
 TEST(ServiceStatusCheck, ChecksTheServiceRulesOnTheWatchedComputer) {
