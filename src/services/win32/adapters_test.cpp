@@ -265,7 +265,8 @@ TEST_F(DispatchTest, PauseContinueCustomCodeAndStopReachTheUserInterfaceThread) 
   const auto stopAsked = std::chrono::steady_clock::now();
   EXPECT_EQ(WaitFor(service, SERVICE_STOPPED), DWORD{SERVICE_STOPPED});
   EXPECT_LT(std::chrono::steady_clock::now() - stopAsked, std::chrono::seconds(5));
-  EXPECT_EQ(FinalLog(), "start\npause entry written\npause\ncontinue\ncontrol 200\nstop\nended\n");
+  EXPECT_EQ(FinalLog(),
+            "as service\nstart\npause entry written\npause\ncontinue\ncontrol 200\nstop\nended\n");
 }
 
 TEST_F(DispatchTest, ARefusedPauseLeavesTheServiceRunning) {
@@ -274,7 +275,7 @@ TEST_F(DispatchTest, ARefusedPauseLeavesTheServiceRunning) {
   EXPECT_EQ(Send(service, SERVICE_CONTROL_PAUSE), DWORD{SERVICE_RUNNING});
   Send(service, SERVICE_CONTROL_STOP);
   EXPECT_EQ(WaitFor(service, SERVICE_STOPPED), DWORD{SERVICE_STOPPED});
-  EXPECT_EQ(FinalLog(), "start\npause entry written\npause\nstop\nended\n");
+  EXPECT_EQ(FinalLog(), "as service\nstart\npause entry written\npause\nstop\nended\n");
 }
 
 TEST(ServiceDispatcher, OutsideTheControllerStartsAtOnceAndNeverClaimsToBeAService) {
@@ -288,6 +289,7 @@ TEST(ServiceDispatcher, OutsideTheControllerStartsAtOnceAndNeverClaimsToBeAServi
     ServiceDispatcher second(L"zkqTestDesktop", handler);
     EXPECT_FALSE(second.Start()) << "one dispatcher per process";
     EXPECT_FALSE(dispatcher.StartedByController());
+    EXPECT_FALSE(StartedAsService(L"PlugPlay"));
   }
   EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
 }

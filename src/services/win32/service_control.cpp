@@ -55,6 +55,19 @@ std::wstring ExecutablePath() {
   }
 }
 
+bool StartedAsService(const std::wstring& serviceName) {
+  const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) return false;
+  const UniqueServiceHandle service(
+      OpenServiceW(manager.Get(), serviceName.c_str(), SERVICE_QUERY_STATUS));
+  SERVICE_STATUS_PROCESS status = {};
+  DWORD needed = 0;
+  return service &&
+         QueryServiceStatusEx(service.Get(), SC_STATUS_PROCESS_INFO,
+                              reinterpret_cast<BYTE*>(&status), sizeof(status), &needed) &&
+         status.dwCurrentState != SERVICE_STOPPED && status.dwProcessId == GetCurrentProcessId();
+}
+
 bool WindowsServiceRegistration::Install() {
   const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
   if (!manager) return false;

@@ -18,6 +18,11 @@ namespace zkq::win32 {
 // The full path of the running executable.
 std::wstring ExecutablePath();
 
+// True when the service controller started this process as the service
+// serviceName. Known at once, before the dispatch has begun, so that start-up
+// can choose where its messages go.
+bool StartedAsService(const std::wstring& serviceName = L"zkQuorvane");
+
 // The service as its own process that may use the desktop, started
 // automatically, running the executable (its path in quotes) under the
 // registration's default account; and the event source of the same name in

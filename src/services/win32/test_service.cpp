@@ -70,6 +70,7 @@ int wmain(int argc, wchar_t** argv) {
   logPath = logPath.substr(0, logPath.find_last_of(L'\\') + 1) + L"zkq_test_service.log";
   AnsweringHandler handler(refuse, logPath);
   gHandler = &handler;
+  handler.Note(zkq::win32::StartedAsService(L"zkqTestDispatch") ? "as service" : "as program");
 
   WNDCLASSW windowClass = {};
   windowClass.lpfnWndProc = WindowProc;
