@@ -25,6 +25,10 @@ enum class SendResult : std::int32_t {
   ConnectFailed = 10,
   // The server refused the mail after the end-of-data marker (no 2xx reply).
   MailRefused = 11,
+  // The message could not be composed, before any connection: an attachment is
+  // missing or unreadable, the attachment list has an empty item or more than
+  // 256 files (ComposeMessage's status text says which).
+  ComposeFailed = 12,
 };
 
 constexpr int ToInt(SendResult result) { return static_cast<int>(result); }

@@ -1,0 +1,96 @@
+#pragma once
+// Message composition: the MailRequest of one send turned into the
+// MessageText that goes out after DATA, with the working copies the SMTP
+// dialogue consumes. Both layouts: a plain text message, and multipart/mixed
+// with Base64 attachments.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "base/datetime.h"
+#include "mail/send_result.h"
+
+namespace zkq {
+
+// The twelve texts of one send, in the order SendEmail receives them.
+// Flags are "1" for yes.
+struct MailRequest {
+  std::u16string server;
+  std::u16string port;
+  std::u16string fromAddress;
+  std::u16string fromName;
+  // Addresses separated by ";".
+  std::u16string toList;
+  std::u16string subjectText;
+  // Lines separated by CR LF.
+  std::u16string body;
+  // File paths separated by ","; "" for none.
+  std::u16string attachmentList;
+  std::u16string showMessages;
+  std::u16string autoSend;
+  std::u16string autoClose;
+  std::u16string timeoutSeconds;
+};
+
+// What the Date and Message-ID lines are made of, taken from outside so that a
+// test can fix them.
+struct MessageStamp {
+  // Local date and time of the composition.
+  DateTime localTime;
+  // Local time minus UTC, in minutes (+540 in Japan).
+  int utcOffsetMinutes = 0;
+  // ComputerNameText; it names the host in the Message-ID.
+  std::u16string computerName;
+  // Differs from one message to the next on this computer.
+  std::uint64_t uniqueNumber = 0;
+};
+
+// The present moment of this computer's clock and time zone, with a number that
+// no other message of this process, or of another started at another time, has.
+MessageStamp CurrentMessageStamp(std::u16string_view computerName);
+
+struct ComposedMessage {
+  // Sent when the message was composed; ComposeFailed otherwise, with
+  // statusText saying why (then the other fields are empty).
+  SendResult result = SendResult::Sent;
+  std::u16string statusText;
+  // The text after DATA: lines separated by CR LF, the last one ending with CR
+  // LF. Every byte is 7-bit but those of attachment file names, which stand in
+  // code page 932 as the original sends them.
+  std::string messageText;
+  // The working copies: the sender address for MAIL FROM and the recipients
+  // (";"-separated) for RCPT TO.
+  std::u16string senderAddress;
+  std::u16string recipients;
+};
+
+// The boundary of the multipart layout; "--" + it opens a part, "--" + it + "--"
+// closes the message.
+inline constexpr char16_t kAttachmentBoundary[] = u"zkSendMail Attachment Boundary";
+inline constexpr std::size_t kMaxAttachments = 256;
+// Attachment Base64 lines are this long (RFC 2045), within SMTP's line limit.
+inline constexpr std::size_t kBase64LineLength = 76;
+
+// Status texts of a message that cannot be composed; the file's path follows
+// the first two.
+inline constexpr char16_t kAttachmentMissing[] = u"添付ファイルが見つかりません！: ";
+inline constexpr char16_t kAttachmentUnreadable[] = u"添付ファイルを読み込めません！: ";
+inline constexpr char16_t kAttachmentEmptyItem[] = u"添付ファイルの指定に空の項目があります！";
+inline constexpr char16_t kTooManyAttachments[] = u"添付ファイルは256個までです！";
+inline constexpr char16_t kComposeOutOfMemory[] = u"メッセージを作成できませんでした！";
+
+// Subject, From, To, then Date, Message-ID and MIME-Version (which servers and
+// clients expect) and the content type. Control characters but CR LF become "?"
+// in the body (ESC would break its ISO-2022-JP) and in the header fields (a line
+// break would start a header of its own); attachment Base64 is wrapped at 76
+// characters; a bad attachment list fails with ComposeFailed. Never throws.
+ComposedMessage ComposeMessage(const MailRequest& request, const MessageStamp& stamp) noexcept;
+
+// What follows the last "\" of an attachment path (all of it without one; "/"
+// is no separator).
+std::u16string AttachmentFileName(std::u16string_view path);
+
+// "Tue, 08 Dec 2026 13:42:30 +0900" (RFC 5322).
+std::u16string Rfc5322Date(const DateTime& localTime, int utcOffsetMinutes);
+
+}  // namespace zkq
