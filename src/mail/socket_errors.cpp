@@ -69,7 +69,10 @@ std::u16string SocketErrorText(std::int32_t code) {
       std::lower_bound(std::begin(kErrorTexts), std::end(kErrorTexts), code,
                        [](const ErrorText& row, std::int32_t c) { return row.code < c; });
   if (found != std::end(kErrorTexts) && found->code == code) return found->text;
-  return u"(" + Decimal(code) + u")";
+  std::u16string text(1, u'(');
+  text += Decimal(code);
+  text += u')';
+  return text;
 }
 
 std::u16string SocketStartMessage(std::int32_t startResult, std::uint16_t version,
