@@ -212,34 +212,40 @@ std::u16string EncodeHeaderText(std::u16string_view text) {
   out.reserve(text.size() * 2);
   std::u16string run;
   bool open = false;
-  for (const char16_t c : text) {
-    const int value = CodePageValue(c);
-    if (JisOfValue(value) != 0) {
+  const auto encodable = [](char16_t c) { return JisOfValue(CodePageValue(c)) != 0; };
+  const auto closeWord = [&] {
+    out += EncodeWord(run);
+    out += u' ';
+    run.clear();
+  };
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    // Blanks between two encoded stretches go inside the word: decoders drop
+    // the white space between encoded words, and the blank with it.
+    bool inRun = encodable(c);
+    if (!inRun && open && c == u' ') {
+      const std::size_t next = text.find_first_not_of(u' ', i);
+      inRun = next != std::u16string_view::npos && encodable(text[next]);
+    }
+    if (inRun) {
       if (!open) {
         out += u' ';
         open = true;
       }
-      const std::size_t l = 2 * run.size() + 8;
-      if (4 * ((l + 2) / 3) + 16 + 2 > kMaxEncodedWordLength) {
-        out += EncodeWord(run);
-        out += u' ';
-        run.clear();
-      }
+      // The word this character would make; for kana and kanji alone its
+      // ISO-2022-JP is 2 bytes a character and 6 of escapes (18 fit).
+      const std::size_t l = ToIso2022Jp(run + c).size();
+      if (4 * ((l + 2) / 3) + 16 + 2 > kMaxEncodedWordLength) closeWord();
       run += c;
       continue;
     }
     if (open) {
-      out += EncodeWord(run);
-      out += u' ';
-      run.clear();
+      closeWord();
       open = false;
     }
-    out += AsciiOf(value);
+    out += AsciiOf(CodePageValue(c));
   }
-  if (open) {
-    out += EncodeWord(run);
-    out += u' ';
-  }
+  if (open) closeWord();
   return out;
 }
 

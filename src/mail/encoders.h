@@ -61,9 +61,10 @@ std::u16string EncodeWord(std::u16string_view run);
 
 // Replaces every non-ASCII stretch of the header block by encoded words of at
 // most 18 characters each: one blank before the first word, one after every
-// word. ASCII-valued characters go out as their code page byte. A character
-// with no JIS X 0208 form counts as the ASCII "?" it becomes, so an encoded word
-// never exceeds kMaxEncodedWordLength.
+// word. Blanks between two stretches are encoded with them, so that they are
+// not lost. ASCII-valued characters go out as their code page byte. A character
+// with no JIS X 0208 form counts as the ASCII "?" it becomes. No encoded word
+// exceeds kMaxEncodedWordLength.
 std::u16string EncodeHeaderText(std::u16string_view text);
 
 // Breaks each CR LF line at blanks so that no segment passes 75 characters; a

@@ -106,6 +106,9 @@ TEST(EncodersTest, EncodeHeaderText) {
             u"Subject: " + EncodeWord(u"監視です") + u" \r\n");
   EXPECT_EQ(EncodeWord(u"あ"), u"=?ISO-2022-JP?B?GyRCJCIbKEI=?=");
   EXPECT_EQ(EncodeHeaderText(u"a 日本 b"), u"a  " + EncodeWord(u"日本") + u"  b");
+  EXPECT_EQ(EncodeHeaderText(u"監視  警告 -"), u" " + EncodeWord(u"監視  警告") + u"  -");
+  EXPECT_EQ(EncodeHeaderText(std::u16string(17, u'あ') + u" い"),
+            u" " + EncodeWord(std::u16string(17, u'あ') + u" ") + u" " + EncodeWord(u"い") + u" ");
   // What becomes "?" counts as ASCII: it ends the run.
   EXPECT_EQ(EncodeHeaderText(u"日\uE000本é"),
             u" " + EncodeWord(u"日") + u" ? " + EncodeWord(u"本") + u" e");

@@ -6,6 +6,7 @@
 
 #include "base/text.h"
 #include "tool/zkq.h"
+#include "tool/zkq_mail.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -29,10 +30,13 @@ int Run(std::vector<std::u16string> args) {
   _setmode(_fileno(stderr), _O_BINARY);
 #endif
   FileOutput out(stdout), err(stderr);
+  const bool mail = !args.empty() && zkq::IsZkqMailCommand(args[0]);
 #ifdef _WIN32
-  const int status = zkq::RunZkqWithSystemLookups(args, out, err);
+  const int status = mail ? zkq::RunZkqMail(args, out, err, zkq::StandardInput())
+                          : zkq::RunZkqWithSystemLookups(args, out, err);
 #else
-  const int status = zkq::RunZkq(args, out, err);
+  const int status =
+      mail ? zkq::RunZkqMail(args, out, err, zkq::StandardInput()) : zkq::RunZkq(args, out, err);
 #endif
   if (std::fflush(stdout) != 0) return 1;
   return status;

@@ -1,0 +1,172 @@
+#include "tool/zkq_mail.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "base/text.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace zkq {
+namespace {
+
+void Say(Output& err, std::u16string_view text) { err.Write("zkq: " + ToUtf8(text) + "\n"); }
+
+int Usage(Output& err, std::u16string_view problem) {
+  Say(err, problem);
+  err.Write(kZkqMailUsage);
+  return 2;
+}
+
+class FileInput : public Input {
+ public:
+  std::optional<std::string> ReadAll() override {
+#ifdef _WIN32
+    _setmode(_fileno(stdin), _O_BINARY);
+#endif
+    std::string bytes;
+    char buffer[1 << 16];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;)
+      bytes.append(buffer, n);
+    if (std::ferror(stdin)) return std::nullopt;
+    return bytes;
+  }
+};
+
+// A body file written on Linux ends its lines with LF alone; the mail's lines
+// end with CR LF.
+std::u16string CrLfLines(std::u16string_view text) {
+  std::u16string out;
+  out.reserve(text.size() + text.size() / 16);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == u'\r' || text[i] == u'\n') {
+      out += u"\r\n";
+      if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') ++i;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+int Compose(const MailOptions& options, Output& out, Output& err, Input& in) {
+  if (options.server || options.port || options.timeout) {
+    return Usage(err, u"compose takes no server, port or time-out");
+  }
+  if (!options.from || !options.to || !options.subject) {
+    return Usage(err, u"compose needs --from, --to and --subject");
+  }
+  const std::optional<MailRequest> request = MailRequestOf(options, err, in);
+  if (!request) return 1;
+  const ComposedMessage message = ComposeMessage(*request, CurrentMessageStamp(ThisComputerName()));
+  if (message.result != SendResult::Sent) {
+    Say(err, message.statusText);
+    return ToInt(message.result);
+  }
+  // The message is 7-bit but for attachment names, which are code page 932.
+  out.Write(ToUtf8(DecodeCp932(message.messageText)));
+  return 0;
+}
+
+}  // namespace
+
+Input& StandardInput() {
+  static FileInput input;
+  return input;
+}
+
+bool IsZkqMailCommand(std::u16string_view command) { return command == u"compose"; }
+
+std::optional<MailOptions> ParseMailOptions(const std::vector<std::u16string>& args, Output& err) {
+  MailOptions options;
+  const std::pair<std::u16string_view, std::optional<std::u16string>*> names[] = {
+      {u"--server", &options.server},   {u"--port", &options.port},
+      {u"--from", &options.from},       {u"--to", &options.to},
+      {u"--subject", &options.subject}, {u"--body-file", &options.bodyFile},
+      {u"--attach", &options.attach},   {u"--timeout", &options.timeout},
+  };
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    std::optional<std::u16string>* option = nullptr;
+    for (const auto& [name, field] : names) {
+      if (args[i] == name) option = field;
+    }
+    if (option == nullptr) {
+      Usage(err,
+            (args[i].starts_with(u"--") ? u"unknown option " : u"unexpected argument ") + args[i]);
+      return std::nullopt;
+    }
+    if (i + 1 >= args.size()) {
+      Usage(err, args[i] + u" needs a value");
+      return std::nullopt;
+    }
+    if (*option) {
+      Usage(err, args[i] + u" is given twice");
+      return std::nullopt;
+    }
+    *option = args[++i];
+  }
+  return options;
+}
+
+std::optional<MailRequest> MailRequestOf(const MailOptions& options, Output& err, Input& in) {
+  std::optional<std::string> bytes;
+  if (options.bodyFile) {
+    std::ifstream file(std::filesystem::path(*options.bodyFile), std::ios::binary);
+    if (file) {
+      std::ostringstream read;
+      read << file.rdbuf();
+      if (!file.bad()) bytes = std::move(read).str();
+    }
+    if (!bytes) Say(err, *options.bodyFile + u": cannot be read");
+  } else {
+    bytes = in.ReadAll();
+    if (!bytes) Say(err, u"standard input cannot be read");
+  }
+  if (!bytes) return std::nullopt;
+  std::u16string body = FromUtf8(*bytes);
+  if (body.starts_with(u'\uFEFF')) body.erase(0, 1);
+
+  MailRequest request;
+  request.server = options.server.value_or(u"");
+  request.port = options.port.value_or(u"25");
+  request.fromAddress = options.from.value_or(u"");
+  request.toList = options.to.value_or(u"");
+  request.subjectText = options.subject.value_or(u"");
+  request.body = CrLfLines(body);
+  request.attachmentList = options.attach.value_or(u"");
+  request.showMessages = u"0";
+  request.autoSend = u"1";
+  request.autoClose = u"1";
+  request.timeoutSeconds = options.timeout.value_or(u"60");
+  return request;
+}
+
+int RunZkqMail(const std::vector<std::u16string>& args, Output& out, Output& err, Input& in) {
+  const std::optional<MailOptions> options = ParseMailOptions(args, err);
+  if (!options) return 2;
+  return Compose(*options, out, err, in);
+}
+
+std::u16string ThisComputerName() {
+#ifdef _WIN32
+  // The name Windows gives every process; GetComputerName reads the same.
+  const wchar_t* name = _wgetenv(L"COMPUTERNAME");
+  std::u16string text;
+  for (; name != nullptr && *name != 0; ++name) text += static_cast<char16_t>(*name);
+  return text;
+#else
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0) return u"";
+  return FromUtf8(name);
+#endif
+}
+
+}  // namespace zkq

@@ -1,0 +1,65 @@
+#pragma once
+// zkq's mail commands: the message the monitor would send, built by the
+// program's own composition from command-line options.
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mail/composition.h"
+#include "tool/zkq.h"
+
+namespace zkq {
+
+// Where a body without --body-file comes from; main hands it standard input.
+class Input {
+ public:
+  virtual ~Input() = default;
+  // All of it, or nothing when it cannot be read.
+  virtual std::optional<std::string> ReadAll() = 0;
+};
+Input& StandardInput();
+
+inline constexpr char kZkqMailUsage[] =
+    "usage: zkq compose --from ADDR --to LIST --subject TEXT [--body-file FILE]\n"
+    "                   [--attach FILES]\n"
+    "\n"
+    "compose  prints the message text that the monitor sends after DATA for this\n"
+    "       mail: header lines (the subject and sender as ISO-2022-JP encoded\n"
+    "       words), a blank line and the body in ISO-2022-JP, with CR LF line ends.\n"
+    "--to     recipient addresses separated by \";\".\n"
+    "--body-file  the body as UTF-8; without it the body is read from standard\n"
+    "       input. Its line ends become CR LF.\n"
+    "--attach  files separated by \",\", sent as Base64 parts of a multipart\n"
+    "       message.\n"
+    "\n"
+    "Exit status: 0 done, 1 the body could not be read, 2 wrong arguments, 12 the\n"
+    "message could not be composed (an attachment missing or unreadable, an empty\n"
+    "item in --attach, more than 256 files).\n";
+
+// The options of the mail commands, each given at most once.
+struct MailOptions {
+  std::optional<std::u16string> server, port, from, to, subject, bodyFile, attach, timeout;
+};
+
+// True for the commands RunZkqMail runs.
+bool IsZkqMailCommand(std::u16string_view command);
+
+// Runs one mail command (args without the program name, args[0] the command);
+// returns the exit status.
+int RunZkqMail(const std::vector<std::u16string>& args, Output& out, Output& err, Input& in);
+
+// Reads the options after the command; nothing (with the usage on err) for an
+// unknown option, one without its value or one given twice.
+std::optional<MailOptions> ParseMailOptions(const std::vector<std::u16string>& args, Output& err);
+
+// The request that the options describe, with the body from --body-file or in
+// (UTF-8, a leading byte order mark dropped, every line end made CR LF) and the
+// values the monitor passes for the rest. Nothing, with the reason on err, when
+// the body cannot be read.
+std::optional<MailRequest> MailRequestOf(const MailOptions& options, Output& err, Input& in);
+
+// This computer's name, for HELO and the Message-ID; "" when it cannot be had.
+std::u16string ThisComputerName();
+
+}  // namespace zkq
