@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "base/text.h"
+#include "mail/smtp_session.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -76,6 +77,74 @@ int Compose(const MailOptions& options, Output& out, Output& err, Input& in) {
   return 0;
 }
 
+// Each status text on a line of its own; a reply's own line breaks stay.
+class StatusLines : public SendObserver {
+ public:
+  explicit StatusLines(Output& out) : out_(out) {}
+  void Status(const std::u16string& text) override {
+    std::u16string_view line = text;
+    while (line.ends_with(u'\n') || line.ends_with(u'\r')) line.remove_suffix(1);
+    out_.Write(ToUtf8(ReplaceAll(line, u"\r\n", u"\n")) + "\n");
+  }
+  void Progress(int) override {}
+  void Title(const std::u16string&) override {}
+  void Ended(SendResult, bool) override {}
+
+ private:
+  Output& out_;
+};
+
+// The message boxes of the sending window become lines on standard error.
+class BoxLines : public MessageBoxes {
+ public:
+  explicit BoxLines(Output& err) : err_(err) {}
+  void Show(const std::u16string& text, MessageIcon) override {
+    Say(err_, ReplaceAll(text, u"\r\n", u" "));
+  }
+
+ private:
+  Output& err_;
+};
+
+std::optional<std::int32_t> Seconds(std::u16string_view text) {
+  const std::u16string_view digits = TrimView(text);
+  if (digits.empty() || digits.size() > 7) return std::nullopt;
+  std::int32_t value = 0;
+  for (const char16_t c : digits) {
+    if (c < u'0' || c > u'9') return std::nullopt;
+    value = value * 10 + (c - u'0');
+  }
+  return value;
+}
+
+int Send(const MailOptions& options, Output& out, Output& err, Input& in) {
+  if (!options.server || !options.port || !options.from || !options.to || !options.subject) {
+    return Usage(err, u"send needs --server, --port, --from, --to and --subject");
+  }
+  const std::optional<std::int32_t> timeout = Seconds(options.timeout.value_or(u"60"));
+  if (!timeout) return Usage(err, u"--timeout takes whole seconds (0 to 9999999)");
+  const std::optional<MailRequest> request = MailRequestOf(options, err, in);
+  if (!request) return ToInt(SendResult::NoOutcome);
+  const std::u16string computerName = ThisComputerName();
+  ComposedMessage message = ComposeMessage(*request, CurrentMessageStamp(computerName));
+  if (message.result != SendResult::Sent) {
+    Say(err, message.statusText);
+    return ToInt(message.result);
+  }
+  SmtpRequest smtp;
+  smtp.server = request->server;
+  smtp.port = request->port;
+  smtp.heloName = computerName;
+  smtp.fromAddress = std::move(message.senderAddress);
+  smtp.toList = std::move(message.recipients);
+  smtp.messageText = std::move(message.messageText);
+  smtp.timeoutSeconds = *timeout;
+  smtp.showMessages = true;
+  StatusLines statuses(out);
+  BoxLines boxes(err);
+  return ToInt(SendOverSystemSockets(smtp, statuses, boxes));
+}
+
 }  // namespace
 
 Input& StandardInput() {
@@ -83,7 +152,9 @@ Input& StandardInput() {
   return input;
 }
 
-bool IsZkqMailCommand(std::u16string_view command) { return command == u"compose"; }
+bool IsZkqMailCommand(std::u16string_view command) {
+  return command == u"compose" || command == u"send";
+}
 
 std::optional<MailOptions> ParseMailOptions(const std::vector<std::u16string>& args, Output& err) {
   MailOptions options;
@@ -152,6 +223,7 @@ std::optional<MailRequest> MailRequestOf(const MailOptions& options, Output& err
 int RunZkqMail(const std::vector<std::u16string>& args, Output& out, Output& err, Input& in) {
   const std::optional<MailOptions> options = ParseMailOptions(args, err);
   if (!options) return 2;
+  if (args[0] == u"send") return Send(*options, out, err, in);
   return Compose(*options, out, err, in);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // zkq's mail commands: the message the monitor would send, built by the
-// program's own composition from command-line options.
+// program's own composition from command-line options, and its sending with
+// the program's own SMTP session.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,19 +24,33 @@ Input& StandardInput();
 inline constexpr char kZkqMailUsage[] =
     "usage: zkq compose --from ADDR --to LIST --subject TEXT [--body-file FILE]\n"
     "                   [--attach FILES]\n"
+    "       zkq send --server HOST --port N --from ADDR --to LIST --subject TEXT\n"
+    "                [--body-file FILE] [--attach FILES] [--timeout SECONDS]\n"
     "\n"
     "compose  prints the message text that the monitor sends after DATA for this\n"
     "       mail: header lines (the subject and sender as ISO-2022-JP encoded\n"
     "       words), a blank line and the body in ISO-2022-JP, with CR LF line ends.\n"
+    "send   sends that message to the SMTP server HOST:N as the monitor does and\n"
+    "       prints each status text as it happens; what the monitor would show in\n"
+    "       a message box goes to standard error.\n"
     "--to     recipient addresses separated by \";\".\n"
     "--body-file  the body as UTF-8; without it the body is read from standard\n"
     "       input. Its line ends become CR LF.\n"
     "--attach  files separated by \",\", sent as Base64 parts of a multipart\n"
     "       message.\n"
+    "--timeout  seconds the server may keep each step waiting (default 60, 0 for\n"
+    "       none).\n"
     "\n"
-    "Exit status: 0 done, 1 the body could not be read, 2 wrong arguments, 12 the\n"
-    "message could not be composed (an attachment missing or unreadable, an empty\n"
-    "item in --attach, more than 256 files).\n";
+    "Exit status of compose: 0 done, 1 the body could not be read, 2 wrong\n"
+    "arguments, 12 the message could not be composed (an attachment missing or\n"
+    "unreadable, an empty item in --attach, more than 256 files).\n"
+    "Exit status of send: the send result, 0 sent; 1 time-out (or the body could\n"
+    "not be read), 2 receive error (or wrong arguments), 3 the server closed the\n"
+    "connection, 4 a command or the data could not be sent, 5 greeting not 220,\n"
+    "6 HELO refused, 7 MAIL FROM or a RCPT TO before the last refused, 8 the last\n"
+    "RCPT TO refused, 9 DATA refused, 10 no socket, the server name did not\n"
+    "resolve or the connection failed, 11 the server refused the mail after the\n"
+    "data, 12 the message could not be composed.\n";
 
 // The options of the mail commands, each given at most once.
 struct MailOptions {
