@@ -50,16 +50,22 @@ bool IsSuccessCode(const std::string& code) {
 
 }  // namespace
 
-std::optional<std::uint16_t> ParsePortText(std::u16string_view text) {
+std::optional<std::uint32_t> ParseWholeNumber(std::u16string_view text, std::uint32_t most) {
   const std::u16string_view digits = TrimView(text);
-  if (digits.empty() || digits.size() > 5) return std::nullopt;
-  std::uint32_t value = 0;
+  if (digits.empty()) return std::nullopt;
+  std::uint64_t value = 0;
   for (const char16_t c : digits) {
     if (c < u'0' || c > u'9') return std::nullopt;
     value = value * 10 + (c - u'0');
+    if (value > most) return std::nullopt;
   }
-  if (value == 0 || value > 65535) return std::nullopt;
-  return static_cast<std::uint16_t>(value);
+  return static_cast<std::uint32_t>(value);
+}
+
+std::optional<std::uint16_t> ParsePortText(std::u16string_view text) {
+  const std::optional<std::uint32_t> port = ParseWholeNumber(text, 65535);
+  if (!port || *port == 0) return std::nullopt;
+  return static_cast<std::uint16_t>(*port);
 }
 
 SmtpSession::SmtpSession(SmtpRequest request, SocketPort& socket, SessionTimer& timer,

@@ -148,6 +148,8 @@ class SmtpSession : public SocketEvents {
 // ending its reply is answered as a refusal.
 inline constexpr std::size_t kMaxReplyBytes = 64 * 1024;
 
+// Decimal digits with blanks around them, at most most; nothing for other text.
+std::optional<std::uint32_t> ParseWholeNumber(std::u16string_view text, std::uint32_t most);
 // "25" -> 25; blanks around the digits are allowed. Nothing for text that is no
 // port number (1..65535).
 std::optional<std::uint16_t> ParsePortText(std::u16string_view text);

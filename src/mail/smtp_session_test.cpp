@@ -417,7 +417,7 @@ TEST(SocketErrorsTest, TextsAndStartMessages) {
 TEST(SocketErrorsTest, PortText) {
   EXPECT_EQ(ParsePortText(u" 25 "), 25);
   EXPECT_EQ(ParsePortText(u"65535"), 65535);
-  for (const char16_t* bad : {u"", u"0", u"65536", u"2 5", u"x", u"-25", u"025000"}) {
+  for (const char16_t* bad : {u"", u"0", u"65536", u"2 5", u"x", u"-25", u"99999999999"}) {
     EXPECT_FALSE(ParsePortText(bad)) << ToUtf8(bad);
   }
 }

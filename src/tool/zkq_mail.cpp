@@ -106,22 +106,12 @@ class BoxLines : public MessageBoxes {
   Output& err_;
 };
 
-std::optional<std::int32_t> Seconds(std::u16string_view text) {
-  const std::u16string_view digits = TrimView(text);
-  if (digits.empty() || digits.size() > 7) return std::nullopt;
-  std::int32_t value = 0;
-  for (const char16_t c : digits) {
-    if (c < u'0' || c > u'9') return std::nullopt;
-    value = value * 10 + (c - u'0');
-  }
-  return value;
-}
-
 int Send(const MailOptions& options, Output& out, Output& err, Input& in) {
   if (!options.server || !options.port || !options.from || !options.to || !options.subject) {
     return Usage(err, u"send needs --server, --port, --from, --to and --subject");
   }
-  const std::optional<std::int32_t> timeout = Seconds(options.timeout.value_or(u"60"));
+  const std::optional<std::uint32_t> timeout =
+      ParseWholeNumber(options.timeout.value_or(u"60"), 9999999);
   if (!timeout) return Usage(err, u"--timeout takes whole seconds (0 to 9999999)");
   const std::optional<MailRequest> request = MailRequestOf(options, err, in);
   if (!request) return ToInt(SendResult::NoOutcome);
@@ -138,7 +128,7 @@ int Send(const MailOptions& options, Output& out, Output& err, Input& in) {
   smtp.fromAddress = std::move(message.senderAddress);
   smtp.toList = std::move(message.recipients);
   smtp.messageText = std::move(message.messageText);
-  smtp.timeoutSeconds = *timeout;
+  smtp.timeoutSeconds = static_cast<std::int32_t>(*timeout);
   smtp.showMessages = true;
   StatusLines statuses(out);
   BoxLines boxes(err);
