@@ -11,6 +11,8 @@
 namespace zkq {
 namespace {
 
+using namespace std::string_literals;
+
 const MessageStamp kStamp{{2026, 12, 8, 13, 42, 30}, 540, u"WKS-01", 0x1234};
 constexpr char kStampLines[] =
     "Date: Tue, 08 Dec 2026 13:42:30 +0900\r\n"
@@ -61,7 +63,7 @@ TEST(CompositionTest, CharsetBodyAndHeader) {
     const std::string text = ComposeMessage(Request(c.subject, c.body), kStamp).messageText;
     const std::size_t end = text.find("\r\n\r\n");
     ASSERT_NE(end, std::string::npos);
-    EXPECT_NE(text.find("Content-Type: text/plain; charset=" + c.charset + "\r\n\r\n"),
+    EXPECT_NE(text.find("Content-Type: text/plain; charset="s + c.charset + "\r\n\r\n"),
               std::string::npos)
         << ToUtf8(c.subject + c.body);
     EXPECT_EQ(text.substr(end + 4), c.text) << ToUtf8(c.body);
@@ -69,7 +71,7 @@ TEST(CompositionTest, CharsetBodyAndHeader) {
   // The header's half-width katakana are widened one by one (CheckCharacters).
   const std::string header = ComposeMessage(Request(u"ｶﾞ\x1B", u""), kStamp).messageText;
   EXPECT_EQ(header.substr(0, header.find("\r\n")),
-            "Subject: " + ToUtf8(EncodeWord(u"カ゛")) + " ?");
+            "Subject: "s + ToUtf8(EncodeWord(u"カ゛")) + " ?");
 }
 
 TEST(CompositionTest, Rfc5322Date) {
@@ -92,21 +94,21 @@ TEST(CompositionTest, MultiPart) {
   std::ofstream(folder.Path() / "b.txt", std::ios::binary);
   const std::u16string a = (folder.Path() / "a.bin").u16string();
   const std::u16string b = (folder.Path() / "b.txt").u16string();
-  const ComposedMessage m = ComposeMessage(Request(u"ﾃｽﾄ", u"本文", a + u"," + b), kStamp);
+  const ComposedMessage m = ComposeMessage(Request(u"ﾃｽﾄ", u"本文", a + u","s + b), kStamp);
   ASSERT_EQ(m.result, SendResult::Sent) << ToUtf8(m.statusText);
   const std::string b64 = Base64Encode(bytes);
   const std::string part = "--zkSendMail Attachment Boundary\r\n";
   EXPECT_EQ(
       m.messageText,
-      "Subject: " + ToUtf8(EncodeWord(u"テスト")) + " \r\n" +
-          "From:\"\" <monitor@example.com>\r\nTo:admin@example.com;ops@example.com\r\n" +
+      "Subject: "s + ToUtf8(EncodeWord(u"テスト")) + " \r\n"s +
+          "From:\"\" <monitor@example.com>\r\nTo:admin@example.com;ops@example.com\r\n"s +
           kStampLines +
-          "Content-type: multipart/mixed; boundary=\"zkSendMail Attachment Boundary\"\r\n\r\n" +
-          part + "Content-Type: text/plain; charset=iso-2022-jp\r\n\r\n" + ToIso2022Jp(u"本文") +
-          "\r\n" + part + "Content-Type: application/octet-stream; name=\"" + ToUtf8(a) +
-          "\"\r\nContent-Transfer-Encoding: base64\r\n\r\n" + b64.substr(0, 76) + "\r\n" +
-          b64.substr(76) + "\r\n\r\n" + part + "Content-Type: application/octet-stream; name=\"" +
-          ToUtf8(b) +
+          "Content-type: multipart/mixed; boundary=\"zkSendMail Attachment Boundary\"\r\n\r\n"s +
+          part + "Content-Type: text/plain; charset=iso-2022-jp\r\n\r\n"s + ToIso2022Jp(u"本文") +
+          "\r\n"s + part + "Content-Type: application/octet-stream; name=\""s +
+          ToUtf8(AttachmentFileName(a)) + "\"\r\nContent-Transfer-Encoding: base64\r\n\r\n"s +
+          b64.substr(0, 76) + "\r\n"s + b64.substr(76) + "\r\n\r\n"s + part +
+          "Content-Type: application/octet-stream; name=\""s + ToUtf8(AttachmentFileName(b)) +
           "\"\r\nContent-Transfer-Encoding: base64\r\n\r\n\r\n\r\n"
           "--zkSendMail Attachment Boundary--\r\n");
 
@@ -122,13 +124,13 @@ TEST(CompositionTest, AttachmentFailures) {
   const std::u16string file = (folder.Path() / "f").u16string();
   std::ofstream(folder.Path() / "f") << "x";
   std::u16string many = file;
-  for (int i = 0; i < 256; ++i) many += u"," + file;
+  for (int i = 0; i < 256; ++i) many += u","s + file;
   const std::u16string missing = (folder.Path() / "missing").u16string();
   const std::pair<std::u16string, std::u16string> cases[] = {
-      {file + u",," + file, kAttachmentEmptyItem},
+      {file + u",,"s + file, kAttachmentEmptyItem},
       {file + u",", kAttachmentEmptyItem},
       {many, kTooManyAttachments},
-      {file + u"," + missing, kAttachmentMissing + missing},
+      {file + u","s + missing, kAttachmentMissing + missing},
       {folder.Path().u16string(), kAttachmentUnreadable + folder.Path().u16string()},
   };
   for (const auto& [list, status] : cases) {

@@ -11,6 +11,8 @@
 namespace zkq {
 namespace {
 
+using namespace std::string_literals;
+
 std::string Jis(std::string_view pairs) { return kToJis + std::string(pairs) + kToAscii; }
 
 TEST(EncodersTest, SjisToJis) {
@@ -62,11 +64,11 @@ TEST(EncodersTest, ToIso2022Jp) {
       {u"", ""},
       {u"abc", "abc"},
       {u"あ", Jis("$\"")},
-      {u"a亜b漢", "a" + Jis("0!") + "b" + Jis("4A")},
+      {u"a亜b漢", "a"s + Jis("0!") + "b"s + Jis("4A")},
       {u"監視\r\nok", Jis("4F;k") + "\r\nok"},
       {u"ｱ", Jis("%\"")},  // a half-width katakana that reached it alone
       {u"\uE000x", "?x"},  // user-defined character: "?", never NULs
-      {u"あ\uE000い", Jis("$\"") + "?" + Jis("$$")},
+      {u"あ\uE000い", Jis("$\"") + "?"s + Jis("$$")},
       {u"\u0080\uF8F0\uF8F3", "???"},  // stray single bytes
       {u"é😀", "e??"},                  // best fit, and what code page 932 cannot write
   };
@@ -100,18 +102,19 @@ TEST(EncodersTest, EncodeHeaderText) {
   const std::u16string kana18(18, u'あ');
   const std::u16string word18 = EncodeWord(kana18);
   EXPECT_EQ(word18.size(), kMaxEncodedWordLength);
-  EXPECT_EQ(EncodeHeaderText(kana18), u" " + word18 + u" ");
-  EXPECT_EQ(EncodeHeaderText(kana18 + u"あ"), u" " + word18 + u" " + EncodeWord(u"あ") + u" ");
+  EXPECT_EQ(EncodeHeaderText(kana18), u" "s + word18 + u" ");
+  EXPECT_EQ(EncodeHeaderText(kana18 + u"あ"), u" "s + word18 + u" "s + EncodeWord(u"あ") + u" ");
   EXPECT_EQ(EncodeHeaderText(u"Subject:監視です\r\n"),
-            u"Subject: " + EncodeWord(u"監視です") + u" \r\n");
+            u"Subject: "s + EncodeWord(u"監視です") + u" \r\n");
   EXPECT_EQ(EncodeWord(u"あ"), u"=?ISO-2022-JP?B?GyRCJCIbKEI=?=");
-  EXPECT_EQ(EncodeHeaderText(u"a 日本 b"), u"a  " + EncodeWord(u"日本") + u"  b");
-  EXPECT_EQ(EncodeHeaderText(u"監視  警告 -"), u" " + EncodeWord(u"監視  警告") + u"  -");
-  EXPECT_EQ(EncodeHeaderText(std::u16string(17, u'あ') + u" い"),
-            u" " + EncodeWord(std::u16string(17, u'あ') + u" ") + u" " + EncodeWord(u"い") + u" ");
+  EXPECT_EQ(EncodeHeaderText(u"a 日本 b"), u"a  "s + EncodeWord(u"日本") + u"  b");
+  EXPECT_EQ(EncodeHeaderText(u"監視  警告 -"), u" "s + EncodeWord(u"監視  警告") + u"  -");
+  EXPECT_EQ(
+      EncodeHeaderText(std::u16string(17, u'あ') + u" い"),
+      u" "s + EncodeWord(std::u16string(17, u'あ') + u" ") + u" "s + EncodeWord(u"い") + u" ");
   // What becomes "?" counts as ASCII: it ends the run.
   EXPECT_EQ(EncodeHeaderText(u"日\uE000本é"),
-            u" " + EncodeWord(u"日") + u" ? " + EncodeWord(u"本") + u" e");
+            u" "s + EncodeWord(u"日") + u" ? "s + EncodeWord(u"本") + u" e");
   EXPECT_EQ(EncodeHeaderText(u"plain"), u"plain");
 }
 
@@ -120,9 +123,9 @@ TEST(EncodersTest, FoldHeaderLines) {
   const std::pair<std::u16string, std::u16string> cases[] = {
       {u"", u""},
       {u"\r\n", u"\r\n"},
-      {u"To:" + a70 + u" b\r\n", u"To:" + a70 + u" b\r\n"},  // 75 characters
-      {u"To:" + a70 + u" bc\r\n", u"To:" + a70 + u"\r\n bc\r\n"},
-      {u"To: " + a80 + u" x\r\nA: b\r\n", u"To:\r\n " + a80 + u"\r\n x\r\nA: b\r\n"},
+      {u"To:"s + a70 + u" b\r\n", u"To:"s + a70 + u" b\r\n"},  // 75 characters
+      {u"To:"s + a70 + u" bc\r\n", u"To:"s + a70 + u"\r\n bc\r\n"},
+      {u"To: "s + a80 + u" x\r\nA: b\r\n", u"To:\r\n "s + a80 + u"\r\n x\r\nA: b\r\n"},
       {u"a  b\r\n", u"a  b\r\n"},  // two blanks: an empty word
       {u"no end", u"no end\r\n"},
   };
@@ -144,7 +147,7 @@ TEST(EncodersTest, EncodeFileBase64) {
   for (const std::size_t size : {0u, 1u, 32766u, 32767u, 100000u}) {
     std::string bytes(size, '\0');
     for (char& b : bytes) b = static_cast<char>(random());
-    const auto path = folder.Path() / ("f" + std::to_string(size));
+    const auto path = folder.Path() / ("f"s + std::to_string(size));
     std::ofstream(path, std::ios::binary) << bytes;
     EXPECT_EQ(EncodeFileBase64(path), Base64Encode(bytes)) << size;
     const std::optional<std::string> wrapped = EncodeFileBase64(path, 76);
