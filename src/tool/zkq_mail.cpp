@@ -195,19 +195,21 @@ std::optional<MailRequest> MailRequestOf(const MailOptions& options, Output& err
   std::u16string body = FromUtf8(*bytes);
   if (body.starts_with(u'\uFEFF')) body.erase(0, 1);
 
-  MailRequest request;
-  request.server = options.server.value_or(u"");
-  request.port = options.port.value_or(u"25");
-  request.fromAddress = options.from.value_or(u"");
-  request.toList = options.to.value_or(u"");
-  request.subjectText = options.subject.value_or(u"");
-  request.body = CrLfLines(body);
-  request.attachmentList = options.attach.value_or(u"");
-  request.showMessages = u"0";
-  request.autoSend = u"1";
-  request.autoClose = u"1";
-  request.timeoutSeconds = options.timeout.value_or(u"60");
-  return request;
+  // Built whole: GCC 12 misreads assigning a literal to each field as an overlap.
+  return MailRequest{
+      .server = options.server.value_or(u""),
+      .port = options.port.value_or(u"25"),
+      .fromAddress = options.from.value_or(u""),
+      .fromName = u"",
+      .toList = options.to.value_or(u""),
+      .subjectText = options.subject.value_or(u""),
+      .body = CrLfLines(body),
+      .attachmentList = options.attach.value_or(u""),
+      .showMessages = u"0",
+      .autoSend = u"1",
+      .autoClose = u"1",
+      .timeoutSeconds = options.timeout.value_or(u"60"),
+  };
 }
 
 int RunZkqMail(const std::vector<std::u16string>& args, Output& out, Output& err, Input& in) {
