@@ -27,6 +27,7 @@ constexpr char16_t kNotUninstalled[] = u"はサービスから削除されませ
 constexpr char16_t kStarted[] = u"稼動開始。[";
 constexpr char16_t kStopped[] = u"稼動停止。[";
 constexpr char16_t kNoFindings[] = u"監視処理を実行しましたが異常はありません。[";
+constexpr char16_t kLogsUnreadable[] = u"監視処理でイベントログを読み込めませんでした。[";
 constexpr char16_t kMailSent[] = u"メール送信を完了しました。[";
 constexpr char16_t kMailFailed[] = u"メール送信に失敗しました。[";
 
@@ -76,7 +77,38 @@ bool NumericTextIsOne(std::u16string_view text) {
   }
 }
 
-std::u16string DescriptionOf(const std::exception& error) { return FromUtf8(error.what()); }
+// Sets a busy flag for as long as it lives, so that no way out of a handler
+// (an exception of any kind included) can leave the flag set for good.
+class BusyFlag {
+ public:
+  explicit BusyFlag(bool& flag) : flag_(flag) { flag_ = true; }
+  BusyFlag(const BusyFlag&) = delete;
+  BusyFlag& operator=(const BusyFlag&) = delete;
+  ~BusyFlag() { flag_ = false; }
+
+ private:
+  bool& flag_;
+};
+
+// The reader's read-failure messages of one cycle, each shown once: the same
+// fault would come back every minute. A log that reads again clears its fault.
+class ReadFailureBoxes : public MessageBoxes {
+ public:
+  ReadFailureBoxes(MessageBoxes& boxes, std::u16string& shownBefore)
+      : boxes_(boxes), shownBefore_(shownBefore) {}
+  void Show(const std::u16string& text, MessageIcon icon) override {
+    failed_ = true;
+    if (text == shownBefore_) return;
+    shownBefore_ = text;
+    boxes_.Show(text, icon);
+  }
+  bool Failed() const { return failed_; }
+
+ private:
+  MessageBoxes& boxes_;
+  std::u16string& shownBefore_;
+  bool failed_ = false;
+};
 
 // The messages of the rules loader: the hourglass gives way to the normal
 // pointer before any of them shows.
@@ -144,8 +176,10 @@ void MainWindow::FormLoad() {
     settings_.DateStamp = FormatDate(now);
     settings_.TimeStamp = FormatTime(now);
     view.SetControlText(IDC_TXTSTARTDATETIME, settings_.DateStamp + u" " + settings_.TimeStamp);
-    ports_.settingsFile.WriteIniString(kSettingsSection, u"DateStamp", settings_.DateStamp);
-    ports_.settingsFile.WriteIniString(kSettingsSection, u"TimeStamp", settings_.TimeStamp);
+    StampWritten(now, ports_.settingsFile.WriteIniString(kSettingsSection, u"DateStamp",
+                                                         settings_.DateStamp) &
+                          ports_.settingsFile.WriteIniString(kSettingsSection, u"TimeStamp",
+                                                             settings_.TimeStamp));
 
     view.SetControlText(IDC_TXTINTERVAL, settings_.Interval);
     const bool autoStart = IsFlagSet(settings_.AutoStart);
@@ -221,13 +255,9 @@ void MainWindow::FormLoad() {
       DoStart();
     }
     view.SetBusyCursor(false);
-  } catch (const Failure& failure) {
+  } catch (...) {
     view.SetBusyCursor(false);
-    ports_.boxes.Show(std::u16string(kStartFailed) + kCrLf + failure.Description(),
-                      MessageIcon::Exclamation);
-  } catch (const std::exception& error) {
-    view.SetBusyCursor(false);
-    ports_.boxes.Show(std::u16string(kStartFailed) + kCrLf + DescriptionOf(error),
+    ports_.boxes.Show(std::u16string(kStartFailed) + kCrLf + CurrentFailureDescription(),
                       MessageIcon::Exclamation);
   }
 }
@@ -272,8 +302,10 @@ void MainWindow::DoStop() {
   settings_.DateStamp = FormatDate(now);
   settings_.TimeStamp = FormatTime(now);
   view.SetControlText(IDC_TXTSTARTDATETIME, settings_.DateStamp + u" " + settings_.TimeStamp);
-  ports_.settingsFile.WriteIniString(kSettingsSection, u"DateStamp", settings_.DateStamp);
-  ports_.settingsFile.WriteIniString(kSettingsSection, u"TimeStamp", settings_.TimeStamp);
+  StampWritten(
+      now,
+      ports_.settingsFile.WriteIniString(kSettingsSection, u"DateStamp", settings_.DateStamp) &
+          ports_.settingsFile.WriteIniString(kSettingsSection, u"TimeStamp", settings_.TimeStamp));
   if (failure) throw *failure;
 }
 
@@ -281,10 +313,8 @@ template <class Action>
 void MainWindow::ShowingApplicationErrors(Action&& action) {
   try {
     action();
-  } catch (const Failure& failure) {
-    ShowApplicationError(failure.Description());
-  } catch (const std::exception& error) {
-    ShowApplicationError(DescriptionOf(error));
+  } catch (...) {
+    ShowApplicationError(CurrentFailureDescription());
   }
 }
 
@@ -355,7 +385,11 @@ void MainWindow::MenuCommand(int id) {
         if (!ended_) LoadRules();
         break;
       case IDM_SETTING1:
-        if (ports_.dialogs.OpenSettingsDialog(settings_) && !ended_) ShowSettingsValues();
+        if (ports_.dialogs.OpenSettingsDialog(settings_) && !ended_) {
+          // A stamp the user set in the dialog is the bound from now on, even an earlier one.
+          unwrittenStamp_.reset();
+          ShowSettingsValues();
+        }
         break;
       case IDM_HELP0:
         ports_.view.OpenHelp(helpPath_, kHelpContents);
@@ -366,7 +400,7 @@ void MainWindow::MenuCommand(int id) {
       default:
         break;
     }
-  } catch (const std::exception&) {
+  } catch (...) {
   }
 }
 
@@ -378,27 +412,20 @@ void MainWindow::OnCheckTimer() {
   }
   // A mail sent by hand is still open: the cycle runs at the next tick.
   if (mailOpen_) return;
-  cycleInProgress_ = true;
+  const BusyFlag busy(cycleInProgress_);
   try {
     RunCycle();
     cycleFailureShown_ = false;
-  } catch (const Failure& failure) {
+  } catch (...) {
     alertText_.clear();
     // Shown as the application error, like any failure at the window's
     // boundary. The same fault would come back every minute: one message is
     // enough until a cycle succeeds again. Monitoring stays as it was.
     if (!cycleFailureShown_ && !ended_) {
       cycleFailureShown_ = true;
-      ShowApplicationError(failure.Description());
-    }
-  } catch (const std::exception& error) {
-    alertText_.clear();
-    if (!cycleFailureShown_ && !ended_) {
-      cycleFailureShown_ = true;
-      ShowApplicationError(DescriptionOf(error));
+      ShowApplicationError(CurrentFailureDescription());
     }
   }
-  cycleInProgress_ = false;
 }
 
 void MainWindow::RunCycle() {
@@ -408,9 +435,22 @@ void MainWindow::RunCycle() {
   // dialog since the last cycle takes effect now.
   settings_.DateStamp = file.ReadIniString(kSettingsSection, u"DateStamp");
   settings_.TimeStamp = file.ReadIniString(kSettingsSection, u"TimeStamp");
+  // A file that did not take the last stamp (read-only, say) gives back an
+  // older one: the bound then never goes back before the stamp this program
+  // set, or the same records would be alerted every minute. A stamp set back
+  // in a file that took ours was set back on purpose and counts.
+  const std::optional<DateTime> bound = ParseStamp(settings_.DateStamp, settings_.TimeStamp);
+  if (unwrittenStamp_ && (!bound || bound->ToSeconds() < unwrittenStamp_->ToSeconds())) {
+    settings_.DateStamp = FormatDate(*unwrittenStamp_);
+    settings_.TimeStamp = FormatTime(*unwrittenStamp_);
+  }
   const DateTime now = ports_.clock.Now();
-  file.WriteIniString(kSettingsSection, u"DateStamp", FormatDate(now));
-  file.WriteIniString(kSettingsSection, u"TimeStamp", FormatTime(now));
+  // The write warning once, until a write succeeds again.
+  const bool written = file.WriteIniString(kSettingsSection, u"DateStamp", FormatDate(now), false) &
+                       file.WriteIniString(kSettingsSection, u"TimeStamp", FormatTime(now), false);
+  if (!written && !stampWarningShown_) file.ShowWriteFailure();
+  stampWarningShown_ = !written;
+  StampWritten(now, written);
   if (ended_) return;
 
   std::optional<EvtFileSource> evtFiles;
@@ -419,12 +459,19 @@ void MainWindow::RunCycle() {
     evtFiles.emplace(InProgramDir(settings_.EventLogDir));
     logs = &*evtFiles;
   }
-  EventLogContext context{*logs, ports_.accounts, ports_.tables, ports_.boxes};
-
+  bool readFailed = false;
   for (const AlertLog& log : kAlertLogs) {
+    std::u16string& shownBefore = readFailureShown_[static_cast<int>(log.rules)];
+    ReadFailureBoxes boxes(ports_.boxes, shownBefore);
+    EventLogContext context{*logs, ports_.accounts, ports_.tables, boxes, ports_.zone};
     ReadEventLogRows(log1_, log.logName, computerName_, settings_.DateStamp, settings_.TimeStamp,
                      context);
     if (ended_) return;
+    if (boxes.Failed()) {
+      readFailed = true;
+    } else {
+      shownBefore.clear();
+    }
     view.SetListRows(IDC_LSTLOG1, RowsOf(log1_));
     MatchEvents(rules_[log.rules], log1_, log2_);
     view.SetListRows(IDC_LSTLOG2, RowsOf(log2_));
@@ -438,10 +485,19 @@ void MainWindow::RunCycle() {
     Send();
     if (ended_) return;
   } else {
-    view.SetStatus(kNoFindings + StampNowLocale() + u"]");
+    // A log that could not be read is no clean cycle.
+    view.SetStatus((readFailed ? kLogsUnreadable : kNoFindings) + StampNowLocale() + u"]");
   }
   alertText_.clear();
   countdown_ = CountdownFor(settings_);
+}
+
+void MainWindow::StampWritten(const DateTime& stamp, bool written) {
+  if (written) {
+    unwrittenStamp_.reset();
+  } else {
+    unwrittenStamp_ = stamp;
+  }
 }
 
 void MainWindow::Send() {
@@ -455,14 +511,9 @@ void MainWindow::Send() {
   mail.subject = Trim(view.ControlText(IDC_TXTSMTPSUBJECT)) + u" - " + computerName_;
   mail.body = alertText_;
 
-  struct MailOpen {
-    bool& flag;
-    explicit MailOpen(bool& f) : flag(f) { flag = true; }
-    ~MailOpen() { flag = false; }
-  };
   bool sent = false;
   {
-    MailOpen open(mailOpen_);
+    const BusyFlag open(mailOpen_);
     sent = ports_.sender.Send(mail);
   }
   if (ended_) return;

@@ -5,6 +5,7 @@
 // these handlers and implements MainWindowView; tests drive it with fakes.
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -70,6 +71,7 @@ struct MainWindowPorts {
   ServiceControl& service;
   EventLogSource& liveLogs;  // used when Settings.EventLogDir is empty
   AccountNames& accounts;
+  TimeZone& zone;
   MessageTables& tables;
   AlertSender& sender;
   ServiceCheck& serviceCheck;
@@ -134,6 +136,7 @@ class MainWindow {
   void MinimiseToTray();
   void ShowRunState(bool running);
   void ShowApplicationError(const std::u16string& description);
+  void StampWritten(const DateTime& stamp, bool written);
   // Runs a button's action; a failure is shown as the application error.
   template <class Action>
   void ShowingApplicationErrors(Action&& action);
@@ -156,6 +159,12 @@ class MainWindow {
   bool iconised_ = false;
   bool ended_ = false;
   bool cycleFailureShown_ = false;
+  // The stamp this program last set (start-up, stop, each cycle) when the
+  // settings file did not take it.
+  std::optional<DateTime> unwrittenStamp_;
+  bool stampWarningShown_ = false;
+  // The read-failure message last shown for System, Security and Application.
+  std::u16string readFailureShown_[3];
 };
 
 // The column headers and width samples of the rule lists, the services list

@@ -303,8 +303,8 @@ class Harness {
     auto values = RunMain((dir / "zkQuorvane.exe").u16string(), commandLine, file, boxes, cwd);
     if (!values) throw std::runtime_error("start procedure failed");
     window = std::make_unique<MainWindow>(
-        MainWindowPorts{view, clock, boxes, file, system, service, logs, accounts, tables, sender,
-                        serviceCheck, dialogs},
+        MainWindowPorts{view, clock, boxes, file, system, service, logs, accounts, zone, tables,
+                        sender, serviceCheck, dialogs},
         std::move(*values));
   }
   ~Harness() {
@@ -339,6 +339,7 @@ class Harness {
   FakeService service;
   FakeLogs logs;
   NoAccountNames accounts;
+  FixedOffsetZone zone{9 * 3600};  // Japan time, as the record times are shown
   NoMessageTables tables;
   FakeSender sender;
   FakeServiceCheck serviceCheck;
@@ -864,6 +865,53 @@ TEST(MainWindowCycle, EvtFilesReplaceTheLiveLogs) {
   ASSERT_EQ(h.sender.sent.size(), 1u);
   EXPECT_EQ(h.sender.sent[0].body,
             u"［システム］\r\nエラー    2026/12/08 10:00:20 Disk なし 9 N/A HOST\r\n");
+}
+
+// What can go wrong in a cycle never goes unnoticed, never floods the user with
+// the same message every minute and never stops monitoring: a damaged log, a
+// settings file that does not take the stamp, a failure of any kind.
+TEST(MainWindowCycle, FaultsAreToldOnceAndMonitoringGoesOn) {
+  Harness h(With(With(BaseIni(), "Interval", "1"), "EventLogDir", "logs"));
+  h.clock.now = {2026, 12, 8, 10, 0, 0};
+  h.window->FormLoad();
+  h.window->StartClicked();
+  fs::create_directories(h.dir / "logs");
+  EvtRecipe recipe;
+  recipe.records = {RecordAt({2026, 12, 8, 10, 0, 20}, 1, u"Disk", 9),
+                    RecordAt({2026, 12, 8, 10, 0, 30}, 1, u"Disk", 10)};
+  Bytes cut = BuildEvtFile(recipe);
+  cut.resize(cut.size() - 40 - 8);  // a copy cut inside its newest record
+  std::ofstream(h.dir / "logs" / "System.evt", std::ios::binary)
+      .write(reinterpret_cast<const char*>(cut.data()), static_cast<std::streamsize>(cut.size()));
+  fs::permissions(h.dir / "zkQuorvane.ini", fs::perms::owner_read);
+
+  h.Tick();
+  ASSERT_EQ(h.sender.sent.size(), 1u) << "the complete record is still alerted";
+  EXPECT_EQ(h.sender.sent[0].body,
+            u"［システム］\r\nエラー    2026/12/08 10:00:20 Disk なし 9 N/A HOST\r\n");
+  ASSERT_EQ(h.boxes.shown.size(), 2u);
+  EXPECT_TRUE(h.boxes.shown[0].first.ends_with(u" ファイルの書き込み時にエラーが発生しました。"));
+  EXPECT_TRUE(h.boxes.shown[1].first.starts_with(
+      u"ReadEventLog function fails.\r\nErrNumber = 0x000005DC"));
+
+  h.Tick();  // the stamp did not reach the file, yet the record is not alerted again
+  EXPECT_EQ(h.sender.sent.size(), 1u);
+  EXPECT_EQ(h.boxes.shown.size(), 2u) << "the same faults are not told again";
+  EXPECT_TRUE(h.LastStatus().starts_with(u"監視処理でイベントログを読み込めませんでした。["));
+
+  h.serviceCheck.during = [] { throw 42; };  // no std::exception at all
+  h.Tick();
+  ASSERT_EQ(h.boxes.shown.size(), 3u);
+  EXPECT_EQ(h.boxes.shown[2].first,
+            u"アプリケーションエラー！\r\n予期しないエラーが発生しました。");
+  EXPECT_FALSE(h.window->CycleInProgress());
+  h.serviceCheck.during = nullptr;
+  fs::permissions(h.dir / "zkQuorvane.ini", fs::perms::owner_read | fs::perms::owner_write);
+  fs::remove(h.dir / "logs" / "System.evt");
+  h.Tick();
+  EXPECT_EQ(h.serviceCheck.calls, 4) << "monitoring went on";
+  EXPECT_TRUE(h.LastStatus().starts_with(u"監視処理を実行しましたが異常はありません。["));
+  EXPECT_EQ(h.FileValue(u"TimeStamp"), u"10:04:00");
 }
 
 struct StateCase {

@@ -15,8 +15,14 @@ class Failure : public std::runtime_error {
   std::u16string description_;
 };
 
+// The description of the exception being handled, for a catch (...) at a
+// boundary: a Failure's own, another exception's what(), or a fixed text for
+// anything else. Never throws; "" when even that text cannot be made.
+std::u16string CurrentFailureDescription() noexcept;
+
 // The descriptions the runtime gives for the failures the program can meet.
 inline constexpr char16_t kTypeMismatch[] = u"型が一致しません。";
 inline constexpr char16_t kOverflow[] = u"オーバーフローしました。";
+inline constexpr char16_t kUnknownFailure[] = u"予期しないエラーが発生しました。";
 
 }  // namespace zkq

@@ -1,6 +1,8 @@
 #pragma once
 // Ports that every window presenter needs: the clock with the system's own date
 // and time forms, and message boxes.
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "base/datetime.h"
@@ -14,6 +16,28 @@ class Clock {
   // The system's default short-date and long-time forms ("2026/12/08", "4:14:53").
   virtual std::u16string ShortDate(const DateTime& t) = 0;
   virtual std::u16string LongTime(const DateTime& t) = 0;
+};
+
+// The machine's time zone, daylight saving included. The settings stamp is
+// written in local time while event records carry UTC; both are compared as UTC.
+class TimeZone {
+ public:
+  virtual ~TimeZone() = default;
+  // Seconds since 1970-01-01 00:00:00 UTC of a local wall-clock time; nothing
+  // when the zone cannot convert it.
+  virtual std::optional<std::int64_t> LocalToUtc(const DateTime& local) = 0;
+};
+
+// A zone a fixed number of seconds east of UTC (Japan: 9 hours).
+class FixedOffsetZone : public TimeZone {
+ public:
+  explicit FixedOffsetZone(std::int64_t offsetSeconds) : offset_(offsetSeconds) {}
+  std::optional<std::int64_t> LocalToUtc(const DateTime& local) override {
+    return local.ToSeconds() - offset_;
+  }
+
+ private:
+  std::int64_t offset_;
 };
 
 enum class MessageIcon { None, Exclamation, Information, Question, Critical };

@@ -146,4 +146,83 @@ std::u16string ReplaceAll(std::u16string_view text, std::u16string_view what,
   return out;
 }
 
+bool IsControlCharacter(char16_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
+
+void ReplaceControls(std::u16string& text) {
+  for (char16_t& c : text) {
+    if (IsControlCharacter(c)) c = u'?';
+  }
+}
+
+namespace {
+
+// Whether bytes are well-formed UTF-8 (no overlong forms, no surrogates), and
+// whether any character took more than one byte.
+bool IsUtf8(std::string_view bytes, bool& multiByte) {
+  multiByte = false;
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto b = static_cast<std::uint8_t>(bytes[i]);
+    if (b < 0x80) {
+      ++i;
+      continue;
+    }
+    int extra = 0;
+    std::uint32_t min = 0, c = 0;
+    if ((b & 0xE0) == 0xC0) {
+      extra = 1;
+      min = 0x80;
+      c = b & 0x1Fu;
+    } else if ((b & 0xF0) == 0xE0) {
+      extra = 2;
+      min = 0x800;
+      c = b & 0x0Fu;
+    } else if ((b & 0xF8) == 0xF0) {
+      extra = 3;
+      min = 0x10000;
+      c = b & 0x07u;
+    } else
+      return false;
+    if (i + static_cast<std::size_t>(extra) >= bytes.size()) return false;  // cut short
+    for (int k = 1; k <= extra; ++k) {
+      const auto t = static_cast<std::uint8_t>(bytes[i + static_cast<std::size_t>(k)]);
+      if ((t & 0xC0) != 0x80) return false;
+      c = c << 6 | (t & 0x3Fu);
+    }
+    if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+    multiByte = true;
+    i += static_cast<std::size_t>(extra) + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+TextEncoding DetectTextEncoding(std::string_view bytes) {
+  if (bytes.starts_with(kUtf8Bom)) return TextEncoding::Utf8Bom;
+  bool multiByte = false;
+  return IsUtf8(bytes, multiByte) && multiByte ? TextEncoding::Utf8 : TextEncoding::Cp932;
+}
+
+std::string_view WithoutBom(std::string_view bytes) {
+  if (bytes.starts_with(kUtf8Bom)) bytes.remove_prefix(kUtf8Bom.size());
+  return bytes;
+}
+
+std::u16string DecodeText(std::string_view bytes, TextEncoding encoding) {
+  if (encoding == TextEncoding::Cp932) return DecodeCp932(bytes);
+  return FromUtf8(WithoutBom(bytes));
+}
+
+std::string EncodeText(std::u16string_view text, TextEncoding encoding) {
+  switch (encoding) {
+    case TextEncoding::Cp932:
+      return EncodeCp932(text);
+    case TextEncoding::Utf8:
+      return ToUtf8(text);
+    case TextEncoding::Utf8Bom:
+      return std::string(kUtf8Bom) + ToUtf8(text);
+  }
+  return EncodeCp932(text);
+}
+
 }  // namespace zkq

@@ -37,4 +37,24 @@ std::u16string HalfToFullKatakanaEach(std::u16string_view text);
 std::u16string ReplaceAll(std::u16string_view text, std::u16string_view what,
                           std::u16string_view with);
 
+// How a settings or rules file is written. Notepad on today's Windows saves
+// UTF-8 (with or without a byte order mark); older files are code page 932.
+enum class TextEncoding { Cp932, Utf8, Utf8Bom };
+inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+// UTF-8 when the bytes start with the byte order mark, or when they are valid
+// UTF-8 and hold at least one multi-byte sequence (plain ASCII stays code page
+// 932, which reads it the same).
+TextEncoding DetectTextEncoding(std::string_view bytes);
+// The bytes without a byte order mark, for a byte-level parser.
+std::string_view WithoutBom(std::string_view bytes);
+std::u16string DecodeText(std::string_view bytes, TextEncoding encoding);
+// The text in that encoding (Utf8Bom writes the mark first).
+std::string EncodeText(std::u16string_view text, TextEncoding encoding);
+
+// Control characters (U+0000..U+001F, U+007F, U+0080..U+009F) become "?", so
+// that a text taken from outside (an event's source name, say) stays on one
+// line and carries no terminal escapes.
+bool IsControlCharacter(char16_t c);
+void ReplaceControls(std::u16string& text);
+
 }  // namespace zkq

@@ -6,11 +6,8 @@
 #include <system_error>
 #include <vector>
 
-#if defined(_WIN32)
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
+#include "base/files.h"
+#include "base/text.h"
 
 namespace zkq::profile {
 namespace {
@@ -211,24 +208,6 @@ bool Storable(std::string_view section, std::string_view key, std::string_view v
   return true;
 }
 
-std::optional<std::string> ReadFile(const fs::path& file) {
-  std::FILE* f = nullptr;
-#if defined(_WIN32)
-  f = _wfopen(file.c_str(), L"rb");
-#else
-  f = std::fopen(file.c_str(), "rb");
-#endif
-  if (f == nullptr) return std::nullopt;
-  std::string content;
-  char buffer[8192];
-  std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) content.append(buffer, got);
-  const bool failed = std::ferror(f) != 0;
-  std::fclose(f);
-  if (failed) return std::nullopt;
-  return content;
-}
-
 // Whether the existing file may be replaced. A file without write permission
 // (the read-only attribute on Windows) is refused even when the rename could
 // replace it, and so is one that cannot be opened for writing right now.
@@ -247,24 +226,10 @@ bool Writable(const fs::path& file) {
   return true;
 }
 
-// Writes the whole content and makes sure it reached the disk before the
-// rename makes it the settings file.
-bool WriteWhole(const fs::path& file, std::string_view content) {
-#if defined(_WIN32)
-  std::FILE* f = _wfopen(file.c_str(), L"wb");
-#else
-  std::FILE* f = std::fopen(file.c_str(), "wb");
-#endif
-  if (f == nullptr) return false;
-  bool ok = std::fwrite(content.data(), 1, content.size(), f) == content.size();
-  ok = std::fflush(f) == 0 && ok;
-#if defined(_WIN32)
-  ok = _commit(_fileno(f)) == 0 && ok;
-#else
-  ok = fsync(fileno(f)) == 0 && ok;
-#endif
-  ok = std::fclose(f) == 0 && ok;
-  return ok;
+// The names and value, given in code page 932, in the encoding of a file that
+// is UTF-8 (a settings file saved by today's Notepad).
+std::string InFileEncoding(std::string_view cp932, TextEncoding encoding) {
+  return encoding == TextEncoding::Cp932 ? std::string(cp932) : ToUtf8(DecodeCp932(cp932));
 }
 
 }  // namespace
@@ -330,8 +295,15 @@ bool UpdateContent(std::string& content, std::string_view section, std::string_v
 
 std::string Read(const fs::path& file, std::string_view section, std::string_view key,
                  std::size_t size) {
-  const auto content = ReadFile(file);
-  return content ? ReadFrom(*content, section, key, size) : std::string();
+  const auto content = ReadWholeFile(file);
+  if (!content) return {};
+  const TextEncoding encoding = DetectTextEncoding(*content);
+  if (encoding == TextEncoding::Cp932) return ReadFrom(*content, section, key, size);
+  // The value is handed on in code page 932 like that of any other file, cut
+  // to the same size.
+  const std::string value = ReadFrom(WithoutBom(*content), InFileEncoding(section, encoding),
+                                     InFileEncoding(key, encoding), std::string::npos);
+  return std::string(Cut(EncodeCp932(FromUtf8(value)), size - 1));
 }
 
 bool Write(const fs::path& file, std::string_view section, std::string_view key,
@@ -340,36 +312,24 @@ bool Write(const fs::path& file, std::string_view section, std::string_view key,
   const bool exists = fs::exists(file, ec);
   if (ec) return false;
   std::string content;
-  fs::perms perms = fs::perms::none;
   if (exists) {
     if (!Writable(file)) return false;
-    auto old = ReadFile(file);
+    auto old = ReadWholeFile(file);
     if (!old) return false;
     content = std::move(*old);
-    perms = fs::status(file, ec).permissions();
-    if (ec) return false;
   } else {
     const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
     if (!fs::is_directory(folder, ec)) return false;
   }
-  if (!UpdateContent(content, section, key, value)) return false;
-
-  fs::path temporary = file;
-  temporary += ".tmp";
-  if (!WriteWhole(temporary, content)) {
-    fs::remove(temporary, ec);
+  // A file is written back in the encoding it was read in.
+  const TextEncoding encoding = DetectTextEncoding(content);
+  std::string body(WithoutBom(content));
+  if (!UpdateContent(body, InFileEncoding(section, encoding), InFileEncoding(key, encoding),
+                     InFileEncoding(value, encoding))) {
     return false;
   }
-  if (exists) {
-    fs::permissions(temporary, perms, ec);  // keep the file's own permissions across the rename
-  }
-  fs::rename(temporary, file, ec);
-  if (ec) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    return false;
-  }
-  return true;
+  if (encoding == TextEncoding::Utf8Bom) body.insert(0, kUtf8Bom);
+  return ReplaceFileAtomically(file, body);
 }
 
 }  // namespace zkq::profile

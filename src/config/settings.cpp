@@ -18,12 +18,16 @@ std::u16string SettingsFile::ReadIniString(std::u16string_view section,
 }
 
 bool SettingsFile::WriteIniString(std::u16string_view section, std::u16string_view key,
-                                  std::u16string_view value) const {
+                                  std::u16string_view value, bool showFailure) const {
   if (profile::Write(path_, EncodeCp932(section), EncodeCp932(key), EncodeCp932(value))) {
     return true;
   }
-  boxes_.Show(PathText(path_) + kSettingsWriteFailed, MessageIcon::Exclamation);
+  if (showFailure) ShowWriteFailure();
   return false;
+}
+
+void SettingsFile::ShowWriteFailure() const {
+  boxes_.Show(PathText(path_) + kSettingsWriteFailed, MessageIcon::Exclamation);
 }
 
 std::filesystem::path SettingsPath(const std::filesystem::path& programDir) {

@@ -42,9 +42,12 @@ class SettingsFile {
   // key and for a missing file or section.
   std::u16string ReadIniString(std::u16string_view section, std::u16string_view key) const;
   // On failure shows "<full path> ファイルの書き込み時にエラーが発生しました。"
-  // and returns false; callers go on as if it had worked.
+  // (unless showFailure is false) and returns false; callers go on as if it
+  // had worked.
   bool WriteIniString(std::u16string_view section, std::u16string_view key,
-                      std::u16string_view value) const;
+                      std::u16string_view value, bool showFailure = true) const;
+  // The write warning, for a caller that wrote without showing it.
+  void ShowWriteFailure() const;
 
  private:
   std::filesystem::path path_;

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "base/failure.h"
-#include "base/text.h"
 #include "base/testing/recording_boxes.h"
 #include "base/testing/scratch_folder.h"
+#include "base/text.h"
 
 namespace zkq {
 namespace {
@@ -219,6 +219,32 @@ TEST_F(SettingsTest, PathsOfTheFile) {
   EXPECT_EQ(SettingsPath(dir_), dir_ / "zkQuorvane.ini");
   const std::u16string relative = PathText("a/../zkQuorvane.ini");
   EXPECT_EQ(relative, (fs::current_path() / "zkQuorvane.ini").u16string());
+}
+
+// Today's Notepad saves UTF-8, with or without a byte order mark: such a file
+// reads as it looks, and a write keeps the encoding and every other line.
+TEST_F(SettingsTest, FilesInEveryEncodingNotepadWrites) {
+  const std::u16string text =
+      u"; 監視の設定\r\n[zkQuorvane]\r\nSubject=障害通知 ① ｶﾞ\r\nDateStamp=2026/12/01\r\n";
+  const struct {
+    const char* name;
+    TextEncoding encoding;
+  } cases[] = {{"code page 932", TextEncoding::Cp932},
+               {"UTF-8", TextEncoding::Utf8},
+               {"UTF-8 with a byte order mark", TextEncoding::Utf8Bom}};
+  for (const auto& c : cases) {
+    std::ofstream(path_, std::ios::binary) << EncodeText(text, c.encoding);
+    const SettingsFile file(path_, boxes_);
+    EXPECT_EQ(file.ReadIniString(kSettingsSection, u"Subject"), u"障害通知 ① ｶﾞ") << c.name;
+    EXPECT_EQ(file.ReadIniString(kSettingsSection, u"DateStamp"), u"2026/12/01") << c.name;
+    ASSERT_TRUE(file.WriteIniString(kSettingsSection, u"TimeStamp", u"12:34:56")) << c.name;
+    ASSERT_TRUE(file.WriteIniString(kSettingsSection, u"Subject", u"警告")) << c.name;
+    EXPECT_EQ(Bytes(), EncodeText(u"; 監視の設定\r\n[zkQuorvane]\r\nSubject=警告\r\n"
+                                  u"DateStamp=2026/12/01\r\nTimeStamp=12:34:56\r\n",
+                                  c.encoding))
+        << c.name;
+  }
+  EXPECT_TRUE(boxes_.shown.empty());
 }
 
 }  // namespace

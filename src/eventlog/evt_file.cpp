@@ -1,8 +1,10 @@
 #include "eventlog/evt_file.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <functional>
+#include <utility>
 
 #include "eventlog/record.h"
 
@@ -53,8 +55,7 @@ struct EofRecord {
 
 bool ReadEof(const Ring& ring, std::size_t pos, EofRecord& eof) {
   if (ring.Size() < kEvtEofRecordSize || !ring.Contains(pos)) return false;
-  if (ring.U32(pos) != kEvtEofRecordSize ||
-      ring.U32(ring.Forward(pos, 36)) != kEvtEofRecordSize) {
+  if (ring.U32(pos) != kEvtEofRecordSize || ring.U32(ring.Forward(pos, 36)) != kEvtEofRecordSize) {
     return false;
   }
   for (std::size_t i = 0; i < 4; ++i) {
@@ -79,9 +80,9 @@ bool FindEof(const std::vector<std::uint8_t>& bytes, const Ring& ring, EofRecord
       found = true;
     }
   };
-  static constexpr std::uint8_t kPattern[20] = {0x28, 0, 0, 0, 0x11, 0x11, 0x11, 0x11, 0x22, 0x22,
-                                                0x22, 0x22, 0x33, 0x33, 0x33, 0x33, 0x44, 0x44,
-                                                0x44, 0x44};
+  static constexpr std::uint8_t kPattern[20] = {0x28, 0,    0,    0,    0x11, 0x11, 0x11,
+                                                0x11, 0x22, 0x22, 0x22, 0x22, 0x33, 0x33,
+                                                0x33, 0x33, 0x44, 0x44, 0x44, 0x44};
   const std::boyer_moore_horspool_searcher searcher(std::begin(kPattern), std::end(kPattern));
   auto from = bytes.begin() + kEvtHeaderSize;
   for (;;) {
@@ -92,7 +93,8 @@ bool FindEof(const std::vector<std::uint8_t>& bytes, const Ring& ring, EofRecord
   }
   // A record that itself wraps around the end of the file.
   const std::size_t size = bytes.size();
-  for (std::size_t pos = size > kEvtHeaderSize + 20 ? size - 19 : kEvtHeaderSize; pos < size; ++pos) {
+  for (std::size_t pos = size > kEvtHeaderSize + 20 ? size - 19 : kEvtHeaderSize; pos < size;
+       ++pos) {
     consider(pos);
   }
   return found;
@@ -104,6 +106,53 @@ class EmptyLog : public EventLog {
     record = {};
     return kErrorHandleEof;
   }
+};
+
+class FailedLog : public EventLog {
+ public:
+  explicit FailedLog(std::uint32_t code) : code_(code) {}
+  std::uint32_t ReadNext(std::span<const std::uint8_t>& record) override {
+    record = {};
+    return std::exchange(code_, kErrorHandleEof);
+  }
+
+ private:
+  std::uint32_t code_;
+};
+
+// A log cut short (a truncated copy, or one whose end-of-file record is gone):
+// the complete records from the header's oldest record on, without wrapping,
+// given newest first; then the log is reported as corrupt, because what came
+// after the cut is lost.
+class TruncatedLog : public EventLog {
+ public:
+  TruncatedLog(std::vector<std::uint8_t> bytes, std::size_t begin) : bytes_(std::move(bytes)) {
+    std::size_t pos = begin;
+    while (pos + kRecordHeaderSize + 4 <= bytes_.size()) {
+      const std::uint32_t length = Le32(bytes_.data() + pos);
+      if (length < kRecordHeaderSize + 4 || length > bytes_.size() - pos ||
+          Le32(bytes_.data() + pos + 4) != kRecordSignature ||
+          Le32(bytes_.data() + pos + length - 4) != length) {
+        break;
+      }
+      starts_.push_back(pos);
+      pos += length;
+    }
+  }
+
+  std::uint32_t ReadNext(std::span<const std::uint8_t>& record) override {
+    record = {};
+    if (starts_.empty()) return std::exchange(code_, kErrorHandleEof);
+    const std::size_t start = starts_.back();
+    starts_.pop_back();
+    record = std::span<const std::uint8_t>(bytes_.data() + start, Le32(bytes_.data() + start));
+    return 0;
+  }
+
+ private:
+  std::vector<std::uint8_t> bytes_;
+  std::vector<std::size_t> starts_;
+  std::uint32_t code_ = kErrorEventlogFileCorrupt;
 };
 
 class EvtFileLog : public EventLog {
@@ -118,7 +167,8 @@ class EvtFileLog : public EventLog {
     // equal record numbers, mean the log has no records.
     done_ = eof.pos == eof.beginRecord || eof.currentRecordNumber <= eof.oldestRecordNumber ||
             eof.currentRecordNumber <= 1;
-    budget_ = Ring(bytes_).Size() >= kEvtEofRecordSize ? Ring(bytes_).Size() - kEvtEofRecordSize : 0;
+    budget_ =
+        Ring(bytes_).Size() >= kEvtEofRecordSize ? Ring(bytes_).Size() - kEvtEofRecordSize : 0;
   }
 
   std::uint32_t ReadNext(std::span<const std::uint8_t>& record) override {
@@ -166,7 +216,9 @@ bool IsEvtHeader(const std::vector<std::uint8_t>& bytes) {
          Le32(bytes.data() + 4) == kRecordSignature;
 }
 
-char16_t LowerAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; }
+char16_t LowerAscii(char16_t c) {
+  return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
+}
 
 bool SameNameIgnoringCase(std::u16string_view a, std::u16string_view b) {
   return a.size() == b.size() &&
@@ -178,10 +230,17 @@ bool SameNameIgnoringCase(std::u16string_view a, std::u16string_view b) {
 
 std::unique_ptr<EventLog> EmptyEventLog() { return std::make_unique<EmptyLog>(); }
 
+std::unique_ptr<EventLog> FailedEventLog(std::uint32_t code) {
+  return std::make_unique<FailedLog>(code);
+}
+
 std::unique_ptr<EventLog> OpenEvtBytes(std::vector<std::uint8_t> bytes) {
   if (!IsEvtHeader(bytes)) return nullptr;
   const Ring ring(bytes);
-  if (ring.Size() < kEvtEofRecordSize) return EmptyEventLog();
+  // Every log ends in its end-of-file record, even an empty one; a file too
+  // short to hold one was cut short.
+  if (ring.Size() < kEvtEofRecordSize)
+    return std::make_unique<TruncatedLog>(std::move(bytes), kEvtHeaderSize);
 
   EofRecord eof;
   const std::uint32_t endOffset = Le32(bytes.data() + 20);
@@ -189,46 +248,71 @@ std::unique_ptr<EventLog> OpenEvtBytes(std::vector<std::uint8_t> bytes) {
   // A clean header names its end-of-file record; a dirty one may point anywhere.
   const bool trustHeader = (flags & kEvtFlagDirty) == 0 && ReadEof(ring, endOffset, eof);
   if (!trustHeader && !FindEof(bytes, ring, eof)) {
-    // No end-of-file record at all: follow the header, and the record chain
-    // check ends the reading where it is broken.
-    if (!ring.Contains(endOffset)) return EmptyEventLog();
-    eof.pos = endOffset;
-    eof.beginRecord = Le32(bytes.data() + 16);
-    eof.currentRecordNumber = Le32(bytes.data() + 24);
-    eof.oldestRecordNumber = Le32(bytes.data() + 28);
+    // No end-of-file record at all: the copy was cut short. Its complete
+    // records start at the header's oldest record.
+    const std::uint32_t begin = Le32(bytes.data() + 16);
+    return std::make_unique<TruncatedLog>(std::move(bytes),
+                                          ring.Contains(begin) ? begin : kEvtHeaderSize);
   }
   return std::make_unique<EvtFileLog>(std::move(bytes), eof);
 }
 
 EvtOpenResult OpenEvtFile(const std::filesystem::path& path) {
   EvtOpenResult result;
+  auto fail = [&result](EvtOpenError error, std::uint32_t code) {
+    result.error = error;
+    result.code = code;
+    return std::move(result);
+  };
   std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) {
-    result.error = EvtOpenError::Missing;
-    return result;
+  const std::filesystem::file_status status = std::filesystem::status(path, ec);
+  if (status.type() == std::filesystem::file_type::not_found) {
+    return fail(EvtOpenError::Missing, kErrorFileNotFound);
   }
-  std::vector<std::uint8_t> bytes;
-  std::FILE* file = nullptr;
+  if (ec) return fail(EvtOpenError::Unreadable, kErrorAccessDenied);
+  // Opening a pipe would wait for a writer, and a device never ends.
+  if (status.type() != std::filesystem::file_type::regular) {
+    return fail(EvtOpenError::NotRegularFile, status.type() == std::filesystem::file_type::directory
+                                                  ? kErrorAccessDenied
+                                                  : kErrorEventlogFileCorrupt);
+  }
+  const std::uintmax_t size = std::filesystem::file_size(path, ec);
+  if (ec) return fail(EvtOpenError::Unreadable, kErrorReadFault);
+
+  struct Closer {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
 #ifdef _WIN32
-  file = _wfopen(path.c_str(), L"rb");
+  std::unique_ptr<std::FILE, Closer> file(_wfopen(path.c_str(), L"rb"));
 #else
-  file = std::fopen(path.c_str(), "rb");
+  std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "rb"));
 #endif
-  bool ok = file != nullptr;
-  if (ok) {
-    bytes.reserve(static_cast<std::size_t>(std::filesystem::file_size(path, ec)));
-    std::uint8_t chunk[1 << 16];
-    std::size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
-    ok = std::ferror(file) == 0;
-    std::fclose(file);
+  if (!file) {
+    return fail(EvtOpenError::Unreadable,
+                errno == EACCES || errno == EPERM ? kErrorAccessDenied : kErrorReadFault);
   }
-  if (!ok) {
-    result.error = EvtOpenError::Unreadable;
-    return result;
+  std::vector<std::uint8_t> bytes(kEvtHeaderSize);
+  const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file.get());
+  if (std::ferror(file.get())) return fail(EvtOpenError::Unreadable, kErrorReadFault);
+  bytes.resize(got);
+  if (!IsEvtHeader(bytes)) return fail(EvtOpenError::NotEventLog, kErrorEventlogFileCorrupt);
+
+  // The log holds at most its maximum size; a header whose offsets lie beyond
+  // it (the size was lowered while the file was in use) is followed instead.
+  // Offsets are 32-bit, so nothing past 4 GiB can belong to the log.
+  std::uint64_t holds = Le32(bytes.data() + 32);
+  for (std::size_t at : {16, 20})
+    holds = std::max<std::uint64_t>(holds, Le32(bytes.data() + at) + kEvtEofRecordSize);
+  const std::uint64_t toRead = std::min<std::uint64_t>(size, holds);
+  if (toRead > kEvtHeaderSize) {
+    bytes.resize(static_cast<std::size_t>(toRead));
+    const std::size_t rest =
+        std::fread(bytes.data() + kEvtHeaderSize, 1, bytes.size() - kEvtHeaderSize, file.get());
+    if (std::ferror(file.get())) return fail(EvtOpenError::Unreadable, kErrorReadFault);
+    bytes.resize(kEvtHeaderSize + rest);
   }
   result.log = OpenEvtBytes(std::move(bytes));
-  if (!result.log) result.error = EvtOpenError::NotEventLog;
+  if (!result.log) return fail(EvtOpenError::NotEventLog, kErrorEventlogFileCorrupt);
   return result;
 }
 
@@ -248,6 +332,7 @@ std::filesystem::path EvtFileSource::PathOf(std::u16string_view logName) const {
 std::unique_ptr<EventLog> EvtFileSource::Open(std::u16string_view, std::u16string_view logName) {
   EvtOpenResult opened = OpenEvtFile(PathOf(logName));
   if (opened.error == EvtOpenError::Missing) return EmptyEventLog();
+  if (opened.error != EvtOpenError::None) return FailedEventLog(opened.code);
   return std::move(opened.log);
 }
 

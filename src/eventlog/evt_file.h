@@ -27,26 +27,41 @@ inline constexpr std::uint32_t kEvtFlagWrapped = 0x2;
 // What the event log service answers for a log whose record chain is broken.
 inline constexpr std::uint32_t kErrorEventlogFileCorrupt = 1500;
 
-enum class EvtOpenError { None, Missing, Unreadable, NotEventLog };
+// Windows error codes the file reader reports, as the event log service would.
+inline constexpr std::uint32_t kErrorFileNotFound = 2;
+inline constexpr std::uint32_t kErrorAccessDenied = 5;
+inline constexpr std::uint32_t kErrorReadFault = 30;
+
+enum class EvtOpenError { None, Missing, NotRegularFile, Unreadable, NotEventLog };
 
 struct EvtOpenResult {
   std::unique_ptr<EventLog> log;  // set when error is None
   EvtOpenError error = EvtOpenError::None;
+  // The Windows error code for the failure (0 when opened): the file error,
+  // or kErrorEventlogFileCorrupt for a file that is no event log.
+  std::uint32_t code = 0;
 };
 
 // Takes the file's bytes; nullptr when they are no event log (no valid header).
 std::unique_ptr<EventLog> OpenEvtBytes(std::vector<std::uint8_t> bytes);
 
-// Reads the whole file into memory and opens it.
+// Reads the file into memory and opens it. Only a regular file is read (a
+// folder, a pipe or a device is refused before it is opened); the 48-byte
+// header is checked before the rest is read, and no more is read than the
+// header says the log holds.
 EvtOpenResult OpenEvtFile(const std::filesystem::path& path);
 
 // A log that has no records (an absent file is an empty log).
 std::unique_ptr<EventLog> EmptyEventLog();
+// A log whose first read fails with code, so that the reader reports it as a
+// read failure rather than as an empty log.
+std::unique_ptr<EventLog> FailedEventLog(std::uint32_t code);
 
 // The three logs as System.evt, Security.evt and Application.evt of a folder.
 // The file name is matched without regard to letter case, so a copied
 // "SYSTEM.EVT" serves as well. An absent file reads as an empty log; a file
-// that cannot be read or is no event log cannot be opened (nullptr).
+// that cannot be read or is no event log gives a log whose first read fails
+// with the file's error code, so the monitor says so instead of finding nothing.
 class EvtFileSource : public EventLogSource {
  public:
   explicit EvtFileSource(std::filesystem::path dir);

@@ -5,12 +5,17 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "base/testing/scratch_folder.h"
 #include "eventlog/evt_builder.h"
 #include "eventlog/record.h"
-#include "base/testing/scratch_folder.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace zkq {
 namespace {
@@ -61,7 +66,8 @@ TEST(EvtFile, ReadsTheLogNewestFirstWhateverItsLayout) {
     EvtRecipe recipe;
     bool recordWraps;  // a record runs over the end of the file
   };
-  auto layout = [&](std::size_t extra, std::size_t first, bool dirty, bool withStale, bool staleEof) {
+  auto layout = [&](std::size_t extra, std::size_t first, bool dirty, bool withStale,
+                    bool staleEof) {
     EvtRecipe s;
     s.records = live;
     s.fileSize = 48 + liveSize + 40 + extra;
@@ -77,9 +83,12 @@ TEST(EvtFile, ReadsTheLogNewestFirstWhateverItsLayout) {
   const std::vector<Case> cases = {
       {"exported, exact size", layout(0, 48, false, false, false), false},
       {"free space after the end", layout(4096, 48, false, false, false), false},
-      {"oldest record in the middle, records wrap", layout(staleSize + 40, 48 + ring / 2, false, true, true), true},
+      {"oldest record in the middle, records wrap",
+       layout(staleSize + 40, 48 + ring / 2, false, true, true), true},
       {"a record split by the end of the file",
-       layout(staleSize + 40, 48 + staleSize + 40 + live.front().size() + live[1].size() + 30, false, true, true), true},
+       layout(staleSize + 40, 48 + staleSize + 40 + live.front().size() + live[1].size() + 30,
+              false, true, true),
+       true},
       {"a length copy split by the end of the file",
        layout(staleSize + 40, 48 + ring - live.front().size() - 2, false, true, true), true},
       {"the end-of-file record split by the end of the file",
@@ -108,15 +117,6 @@ TEST(EvtFile, EmptyLogs) {
   std::unique_ptr<EventLog> log = OpenEvtBytes(BuildEvtFile(none));
   ASSERT_NE(log, nullptr);
   EXPECT_EQ(ReadAll(*log).records.size(), 0u);
-  EXPECT_EQ(ReadAll(*log).end, kErrorHandleEof);
-
-  // Only the header, no room for anything.
-  EvtRecipe any;
-  any.records = Range(1, 1);
-  Bytes headerOnly = BuildEvtFile(any);
-  headerOnly.resize(48);
-  log = OpenEvtBytes(headerOnly);
-  ASSERT_NE(log, nullptr);
   EXPECT_EQ(ReadAll(*log).end, kErrorHandleEof);
 }
 
@@ -187,7 +187,8 @@ class EvtFolder : public ::testing::Test {
  protected:
   void Write(const std::string& name, const Bytes& bytes) {
     std::ofstream(dir_ / name, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
   }
   test_support::ScratchFolder folder_{"zkq-evt-"};
   std::filesystem::path dir_ = folder_.Path();
@@ -209,7 +210,9 @@ TEST_F(EvtFolder, LogsByName) {
   log = source.Open(u"PC", u"Application");
   ASSERT_NE(log, nullptr);
   EXPECT_EQ(ReadAll(*log).records.size(), 2u);
-  EXPECT_EQ(source.Open(u"PC", u"Security"), nullptr);
+  log = source.Open(u"PC", u"Security");
+  ASSERT_NE(log, nullptr);
+  EXPECT_EQ(ReadAll(*log).end, kErrorEventlogFileCorrupt) << "no event log is no empty log";
 
   std::filesystem::remove(dir_ / "System.evt");
   log = source.Open(u"PC", u"System");
@@ -221,6 +224,72 @@ TEST_F(EvtFolder, LogsByName) {
   EXPECT_EQ(OpenEvtFile(dir_ / "Security.evt").error, EvtOpenError::NotEventLog);
   EXPECT_EQ(OpenEvtFile(dir_ / "Nothing.evt").error, EvtOpenError::Missing);
   EXPECT_EQ(OpenEvtFile(dir_ / "APPLICATION.EVT").error, EvtOpenError::None);
+}
+
+// Whatever lies at a log's path, the reader lists the complete records it can
+// trust, newest first, and then says why it stopped; it never hangs, reads a
+// non-file or reports a damaged log as a clean one.
+TEST_F(EvtFolder, HostileFiles) {
+  EvtRecipe recipe;
+  recipe.records = Range(1, 4);
+  const Bytes good = BuildEvtFile(recipe);
+  const std::size_t eofAt = good.size() - 40;
+  std::size_t recordEnd[5] = {48};
+  for (int i = 0; i < 4; ++i) recordEnd[i + 1] = recordEnd[i] + recipe.records[i].size();
+  auto cut = [&](std::size_t size) {
+    return Bytes(good.begin(), good.begin() + static_cast<long>(size));
+  };
+  Bytes noEof = good;
+  std::fill(noEof.begin() + static_cast<long>(eofAt), noEof.end(), 0);
+
+  struct Case {
+    const char* name;
+    std::function<void(const std::filesystem::path&)> make;
+    EvtOpenError error;
+    std::size_t records;  // read before the reader stops, newest first from record `newest`
+    std::uint32_t end;
+    std::uint32_t newest = 4;
+  };
+  auto file = [](Bytes bytes) {
+    return [bytes](const std::filesystem::path& p) {
+      std::ofstream(p, std::ios::binary)
+          .write(reinterpret_cast<const char*>(bytes.data()),
+                 static_cast<std::streamsize>(bytes.size()));
+    };
+  };
+  const std::vector<Case> cases = {
+      {"complete", file(good), EvtOpenError::None, 4, kErrorHandleEof},
+      {"a folder", [](const std::filesystem::path& p) { std::filesystem::create_directory(p); },
+       EvtOpenError::NotRegularFile, 0, kErrorAccessDenied},
+#ifndef _WIN32
+      {"a pipe", [](const std::filesystem::path& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); },
+       EvtOpenError::NotRegularFile, 0, kErrorEventlogFileCorrupt},
+#endif
+      {"zeros", file(Bytes(1 << 16, 0)), EvtOpenError::NotEventLog, 0, kErrorEventlogFileCorrupt},
+      {"only the header", file(cut(48)), EvtOpenError::None, 0, kErrorEventlogFileCorrupt},
+      {"cut inside the second record", file(cut(recordEnd[1] + 30)), EvtOpenError::None, 1,
+       kErrorEventlogFileCorrupt, 1},
+      {"cut after the last record", file(cut(recordEnd[4])), EvtOpenError::None, 4,
+       kErrorEventlogFileCorrupt},
+      {"cut inside the end-of-file record", file(cut(eofAt + 20)), EvtOpenError::None, 4,
+       kErrorEventlogFileCorrupt},
+      {"end-of-file record missing", file(noEof), EvtOpenError::None, 4, kErrorEventlogFileCorrupt},
+  };
+  for (const Case& c : cases) {
+    const std::filesystem::path dir = dir_ / c.name;
+    std::filesystem::create_directory(dir);
+    c.make(dir / "System.evt");
+    const EvtOpenResult opened = OpenEvtFile(dir / "System.evt");
+    EXPECT_EQ(opened.error, c.error) << c.name;
+    std::unique_ptr<EventLog> log = EvtFileSource(dir).Open(u"PC", u"System");
+    ASSERT_NE(log, nullptr) << c.name;
+    const ReadResult got = ReadAll(*log);
+    EXPECT_EQ(got.end, c.end) << c.name;
+    ASSERT_EQ(got.records.size(), c.records) << c.name;
+    for (std::size_t i = 0; i < c.records; ++i) {
+      EXPECT_EQ(DecodeRecordFields(got.records[i]).recordNumber, c.newest - i) << c.name;
+    }
+  }
 }
 
 }  // namespace

@@ -14,9 +14,14 @@ std::u16string ReadFailureText(std::uint32_t code, MessageTables& tables) {
   return text;
 }
 
-std::optional<std::int64_t> StampSeconds(std::u16string_view dateStamp,
-                                         std::u16string_view timeStamp) {
-  if (std::optional<DateTime> stamp = ParseStamp(dateStamp, timeStamp)) return stamp->ToSeconds();
+std::optional<std::int64_t> StampUtcSeconds(std::u16string_view dateStamp,
+                                            std::u16string_view timeStamp, TimeZone& zone) {
+  if (std::optional<DateTime> stamp = ParseStamp(dateStamp, timeStamp)) {
+    // A local time the zone cannot place (a year far out of range) is still a
+    // stamp: read as Japan time, it lets through the same records as before.
+    if (std::optional<std::int64_t> utc = zone.LocalToUtc(*stamp)) return utc;
+    return stamp->ToSeconds() - 9 * 3600;
+  }
   return std::nullopt;
 }
 
@@ -29,11 +34,12 @@ std::int32_t ReadEventLogRows(EventList& list, std::u16string_view logName,
   std::unique_ptr<EventLog> log = context.logs.Open(computerName, logName);
   if (!log) return 0;
 
-  const std::optional<std::int64_t> stamp = StampSeconds(dateStamp, timeStamp);
+  const std::optional<std::int64_t> stamp = StampUtcSeconds(dateStamp, timeStamp, context.zone);
   EventRowDecoder decoder(logName, context.accounts, context.tables);
   const std::uint32_t code = ForEachEventRow(
       *log, decoder, stamp, [&list](const EventRowView& row) { list.push_back(row.ToRow()); });
-  if (code != 0) context.boxes.Show(ReadFailureText(code, context.tables), MessageIcon::Exclamation);
+  if (code != 0)
+    context.boxes.Show(ReadFailureText(code, context.tables), MessageIcon::Exclamation);
   return 0;
 }
 

@@ -16,6 +16,7 @@ struct EventLogContext {
   AccountNames& accounts;
   MessageTables& tables;
   MessageBoxes& boxes;
+  TimeZone& zone;  // the stamp is local time, the records UTC
 };
 
 // Clears list and appends a row for every record of logName written at or
@@ -25,10 +26,11 @@ std::int32_t ReadEventLogRows(EventList& list, std::u16string_view logName,
                               std::u16string_view computerName, std::u16string_view dateStamp,
                               std::u16string_view timeStamp, EventLogContext& context);
 
-// The stamp "dateStamp timeStamp" as seconds on the records' clock; nothing when
-// it is no date and time (then every record is listed).
-std::optional<std::int64_t> StampSeconds(std::u16string_view dateStamp,
-                                         std::u16string_view timeStamp);
+// The stamp "dateStamp timeStamp", a local time of the machine, as UTC seconds
+// to compare with the records; nothing when it is no date and time (then every
+// record is listed).
+std::optional<std::int64_t> StampUtcSeconds(std::u16string_view dateStamp,
+                                            std::u16string_view timeStamp, TimeZone& zone);
 
 // "ReadEventLog function fails." CR LF "ErrNumber = 0x0000001F" CR LF and the
 // system's text for the code.

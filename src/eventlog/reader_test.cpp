@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "base/testing/recording_boxes.h"
 #include "eventlog/evt_builder.h"
 #include "eventlog/record.h"
 #include "eventlog/row_decoder.h"
-#include "base/testing/recording_boxes.h"
 
 namespace zkq {
 namespace {
@@ -52,7 +52,9 @@ class FakeAccounts : public AccountNames {
   // Keyed by the SID's bytes as a string (GCC's -O2 warns wrongly about maps
   // keyed by byte vectors).
   std::map<std::string, std::u16string> names;
-  void Add(const Bytes& sid, std::u16string name) { names[std::string(sid.begin(), sid.end())] = name; }
+  void Add(const Bytes& sid, std::u16string name) {
+    names[std::string(sid.begin(), sid.end())] = name;
+  }
   std::optional<std::u16string> AccountName(std::span<const std::uint8_t> sid) override {
     auto it = names.find(std::string(sid.begin(), sid.end()));
     if (it == names.end()) return std::nullopt;
@@ -109,7 +111,8 @@ struct Reader {
   FakeAccounts accounts;
   FakeTables tables;
   RecordingBoxes boxes;
-  EventLogContext context{source, accounts, tables, boxes};
+  FixedOffsetZone zone{9 * 3600};  // a machine set to Japan time
+  EventLogContext context{source, accounts, tables, boxes, zone};
   EventList list;
   std::int32_t Read(std::u16string_view date, std::u16string_view time,
                     std::u16string_view log = u"System") {
@@ -124,25 +127,33 @@ struct Reader {
 
 TEST(ReadEventLogRows, StampSelectsRecordsButTheWholeLogIsScanned) {
   // Newest first, with one record out of time order behind older ones.
-  const std::vector<Bytes> log = {Record(6, kBase + 61), Record(5, kBase + 60), Record(4, kBase + 59),
-                                  Record(3, kBase - 3600), Record(2, kBase + 120),
-                                  Record(1, kBase - 7200)};
+  const std::vector<Bytes> log = {Record(6, kBase + 61),  Record(5, kBase + 60),
+                                  Record(4, kBase + 59),  Record(3, kBase - 3600),
+                                  Record(2, kBase + 120), Record(1, kBase - 7200)};
   struct Case {
     const char* name;
     std::u16string date, time;
     std::vector<std::u16string> ids;
   };
   const std::vector<Case> cases = {
-      {"stamp in the same second as a record", u"2011/07/27", u"15:42:47",
+      {"stamp in the same second as a record",
+       u"2011/07/27",
+       u"15:42:47",
        {u"1006", u"1005", u"1002"}},
       {"one second later", u"2011/07/27", u"15:42:48", {u"1006", u"1002"}},
       {"after every record", u"2011/07/27", u"16:00:00", {}},
-      {"before every record", u"2011/07/27", u"00:00:00",
+      {"before every record",
+       u"2011/07/27",
+       u"00:00:00",
        {u"1006", u"1005", u"1004", u"1003", u"1002", u"1001"}},
       {"empty stamp", u"", u"", {u"1006", u"1005", u"1004", u"1003", u"1002", u"1001"}},
-      {"no real date", u"2011/02/30", u"15:42:47",
+      {"no real date",
+       u"2011/02/30",
+       u"15:42:47",
        {u"1006", u"1005", u"1004", u"1003", u"1002", u"1001"}},
-      {"malformed time", u"2011/07/27", u"25:00:00",
+      {"malformed time",
+       u"2011/07/27",
+       u"25:00:00",
        {u"1006", u"1005", u"1004", u"1003", u"1002", u"1001"}},
   };
   for (const Case& c : cases) {
@@ -187,10 +198,10 @@ TEST(ReadEventLogRows, ReadFailureKeepsRowsAndShowsTheCode) {
   const std::vector<Case> cases = {
       {5, u"アクセスが拒否されました。",
        u"ReadEventLog function fails.\r\nErrNumber = 0x00000005\r\nアクセスが拒否されました。"},
-      {0xC000013A, u"",
-       u"ReadEventLog function fails.\r\nErrNumber = 0xC000013A\r\n"},
+      {0xC000013A, u"", u"ReadEventLog function fails.\r\nErrNumber = 0xC000013A\r\n"},
       {1500, u"イベント ログ ファイルが壊れています。",
-       u"ReadEventLog function fails.\r\nErrNumber = 0x000005DC\r\nイベント ログ ファイルが壊れています。"},
+       u"ReadEventLog function fails.\r\nErrNumber = 0x000005DC\r\nイベント ログ "
+       u"ファイルが壊れています。"},
   };
   for (const Case& c : cases) {
     Reader r;
@@ -217,11 +228,10 @@ TEST(ReadEventLogRows, CategoryTexts) {
   r.tables.messages[{u"disk.dll", 4}] = u"\r\n";
   r.tables.messages[{u"net.dll", 1}] = u"ネット";
   // Sources and categories interleave, so remembered texts must not mix.
-  r.source.logs[u"System"] = {Record(9, kBase, u"Disk", 1), Record(8, kBase, u"Net", 1),
-                              Record(7, kBase, u"Disk", 2), Record(6, kBase, u"Disk", 1),
-                              Record(5, kBase, u"Disk", 3), Record(4, kBase, u"Disk", 4),
-                              Record(3, kBase, u"Disk", 5), Record(2, kBase, u"Nothing", 1),
-                              Record(1, kBase, u"Other", 1)};
+  r.source.logs[u"System"] = {
+      Record(9, kBase, u"Disk", 1), Record(8, kBase, u"Net", 1),     Record(7, kBase, u"Disk", 2),
+      Record(6, kBase, u"Disk", 1), Record(5, kBase, u"Disk", 3),    Record(4, kBase, u"Disk", 4),
+      Record(3, kBase, u"Disk", 5), Record(2, kBase, u"Nothing", 1), Record(1, kBase, u"Other", 1)};
   r.Read(u"", u"");
   std::vector<std::u16string> categories;
   for (const EventRow& row : r.list) categories.push_back(row.category);
@@ -253,14 +263,33 @@ TEST(ReadEventLogRows, UserTexts) {
                                                 u"S-1-5-21-4294967295-2147483648-7-1107"}));
 }
 
-TEST(StampSeconds, MatchesTheRecordClock) {
-  // The stamp 2004/06/26 09:00:00 is the moment a record written at
-  // 2004-06-26 00:00:00 UTC carries.
-  const std::optional<std::int64_t> stamp = StampSeconds(u"2004/06/26", u"09:00:00");
-  ASSERT_TRUE(stamp.has_value());
-  EXPECT_EQ(*stamp, RecordSeconds(1088208000));
-  EXPECT_FALSE(StampSeconds(u"", u"09:00:00").has_value());
-  EXPECT_FALSE(StampSeconds(u"2004/06/26", u"").has_value());
+// The stamp is the machine's local time, the records UTC: a record is listed
+// when it was written at or after the stamp's moment, in any zone, and is
+// still shown in Japan time.
+TEST(ReadEventLogRows, StampAndRecordsMeetOnOneClock) {
+  constexpr std::uint32_t kNoonUtc = 1088251200;  // 2004-06-26 12:00:00 UTC
+  const std::vector<Bytes> log = {Record(3, kNoonUtc + 1), Record(2, kNoonUtc),
+                                  Record(1, kNoonUtc - 1)};
+  struct Case {
+    const char* zone;
+    std::int64_t offset;
+    const char16_t* stampTime;  // local time of noon UTC on 2004/06/26
+  } cases[] = {
+      {"Japan", 9 * 3600, u"21:00:00"},
+      {"UTC", 0, u"12:00:00"},
+      {"New York (summer)", -4 * 3600, u"08:00:00"},
+      {"Kathmandu", 5 * 3600 + 45 * 60, u"17:45:00"},
+  };
+  for (const Case& c : cases) {
+    Reader r;
+    r.source.logs[u"System"] = log;
+    FixedOffsetZone zone(c.offset);
+    EventLogContext context{r.source, r.accounts, r.tables, r.boxes, zone};
+    ReadEventLogRows(r.list, u"System", u"MYPC", u"2004/06/26", c.stampTime, context);
+    EXPECT_EQ(r.Ids(), (std::vector<std::u16string>{u"1003", u"1002"})) << c.zone;
+    ASSERT_FALSE(r.list.empty());
+    EXPECT_EQ(r.list.back().date + u" " + r.list.back().time, u"2004/06/26 21:00:00") << c.zone;
+  }
 }
 
 }  // namespace

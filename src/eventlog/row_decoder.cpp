@@ -8,9 +8,9 @@
 namespace zkq {
 
 EventRow EventRowView::ToRow() const {
-  return EventRow{std::u16string(type),     std::u16string(date),    std::u16string(time),
-                  std::u16string(source),   std::u16string(category), std::u16string(eventId),
-                  std::u16string(user),     std::u16string(computer)};
+  return EventRow{std::u16string(type),   std::u16string(date),     std::u16string(time),
+                  std::u16string(source), std::u16string(category), std::u16string(eventId),
+                  std::u16string(user),   std::u16string(computer)};
 }
 
 EventRowDecoder::EventRowDecoder(std::u16string_view logName, AccountNames& accounts,
@@ -18,10 +18,10 @@ EventRowDecoder::EventRowDecoder(std::u16string_view logName, AccountNames& acco
     : logName_(logName), accounts_(accounts), tables_(tables) {}
 
 bool EventRowDecoder::Decode(std::span<const std::uint8_t> record,
-                             const std::optional<std::int64_t>& stampSeconds, EventRowView& row) {
+                             const std::optional<std::int64_t>& stampUtc, EventRowView& row) {
   const RecordFields f = DecodeRecordFields(record);
+  if (stampUtc && *stampUtc > RecordUtcSeconds(f.timeWritten)) return false;
   const std::int64_t seconds = RecordSeconds(f.timeWritten);
-  if (stampSeconds && *stampSeconds > seconds) return false;
 
   // Records come in time order, so the calendar work is done once a day.
   std::int64_t day = seconds / 86400;
@@ -41,18 +41,22 @@ bool EventRowDecoder::Decode(std::span<const std::uint8_t> record,
   row.type = EventTypeText(f.eventType);
   row.date = std::u16string_view(date_, 10);
   row.time = std::u16string_view(time_, 8);
-  source_.clear();
-  AppendUtf16Le(source_, f.source);
-  row.source = TrimView(source_);
+  row.source = NameField(source_, f.source);
   row.category = Category(f.source, f.category);
   eventId_.clear();
   AppendDecimal(eventId_, f.eventId & 0xFFFFu);
   row.eventId = eventId_;
   row.user = User(f);
-  computer_.clear();
-  AppendUtf16Le(computer_, f.computer);
-  row.computer = TrimView(computer_);
+  row.computer = NameField(computer_, f.computer);
   return true;
+}
+
+std::u16string_view EventRowDecoder::NameField(std::u16string& scratch,
+                                               std::span<const std::uint8_t> utf16) {
+  scratch.clear();
+  AppendUtf16Le(scratch, utf16);
+  ReplaceControls(scratch);
+  return TrimView(scratch);
 }
 
 std::u16string_view EventRowDecoder::Category(std::span<const std::uint8_t> source,
@@ -65,8 +69,12 @@ std::u16string_view EventRowDecoder::Category(std::span<const std::uint8_t> sour
     // The registry key is named by the source exactly as the record holds it.
     const std::u16string_view rawSource(key_.data(), key_.size() - 1);
     const std::u16string text = ResolveCategoryText(tables_, logName_, rawSource, category);
-    std::u16string shown =
-        text.empty() ? std::u16string(u"なし") : Trim(ReplaceAll(text, u"\r\n", u""));
+    std::u16string shown = u"なし";
+    if (!text.empty()) {
+      shown = ReplaceAll(text, u"\r\n", u"");
+      ReplaceControls(shown);
+      shown = Trim(shown);
+    }
     it = categories_.emplace(key_, std::move(shown)).first;
   }
   return it->second;
@@ -74,15 +82,19 @@ std::u16string_view EventRowDecoder::Category(std::span<const std::uint8_t> sour
 
 std::u16string_view EventRowDecoder::User(const RecordFields& f) {
   switch (f.sidState) {
-    case SidState::None: return u"N/A";
-    case SidState::Unreadable: return u"";
-    case SidState::Readable: break;
+    case SidState::None:
+      return u"N/A";
+    case SidState::Unreadable:
+      return u"";
+    case SidState::Readable:
+      break;
   }
   sidKey_.assign(reinterpret_cast<const char*>(f.sid.data()), f.sid.size());
   auto it = users_.find(sidKey_);
   if (it == users_.end()) {
     std::u16string text;
     if (std::optional<std::u16string> name = accounts_.AccountName(f.sid)) {
+      ReplaceControls(*name);
       text = Trim(*name);
     } else {
       AppendSidText(text, f.sid);

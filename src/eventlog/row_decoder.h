@@ -21,10 +21,17 @@ struct EventRowView {
   EventRow ToRow() const;
 };
 
-// The record time as seconds from 1970-01-01 00:00:00 of the local clock the
-// stamp is written in: 09:00:00 on that day plus the signed 32-bit TimeWritten.
+// The record's moment as seconds since 1970-01-01 00:00:00 UTC: TimeWritten
+// taken as a signed 32-bit number. The stamp is compared with this, after it
+// has been converted from the machine's local time to UTC.
+constexpr std::int64_t RecordUtcSeconds(std::uint32_t timeWritten) {
+  return std::int64_t{static_cast<std::int32_t>(timeWritten)};
+}
+
+// The record time as it is shown: Japan time, UTC plus nine hours, whatever
+// zone the machine is set to.
 constexpr std::int64_t RecordSeconds(std::uint32_t timeWritten) {
-  return std::int64_t{static_cast<std::int32_t>(timeWritten)} + 9 * 3600;
+  return RecordUtcSeconds(timeWritten) + 9 * 3600;
 }
 
 // Decodes records of one log. Within its lifetime (one reading of one log) it
@@ -34,13 +41,15 @@ class EventRowDecoder {
  public:
   EventRowDecoder(std::u16string_view logName, AccountNames& accounts, MessageTables& tables);
 
-  // Fills row for a record written at or after stampSeconds (every record when
-  // there is no stamp); false when the record is older and is skipped.
-  bool Decode(std::span<const std::uint8_t> record, const std::optional<std::int64_t>& stampSeconds,
+  // Fills row for a record written at or after stampUtc (UTC seconds; every
+  // record when there is no stamp); false when the record is older and is skipped.
+  bool Decode(std::span<const std::uint8_t> record, const std::optional<std::int64_t>& stampUtc,
               EventRowView& row);
 
  private:
   std::u16string_view Category(std::span<const std::uint8_t> source, std::uint16_t category);
+  // The record's name field as one line: blanks trimmed, controls shown as "?".
+  std::u16string_view NameField(std::u16string& scratch, std::span<const std::uint8_t> utf16);
   std::u16string_view User(const RecordFields& fields);
 
   std::u16string logName_;
@@ -61,14 +70,14 @@ class EventRowDecoder {
 // first. Returns 0 when the log was read to its end, else the failing read's code.
 template <class OnRow>
 std::uint32_t ForEachEventRow(EventLog& log, EventRowDecoder& decoder,
-                              const std::optional<std::int64_t>& stampSeconds, OnRow&& onRow) {
+                              const std::optional<std::int64_t>& stampUtc, OnRow&& onRow) {
   std::span<const std::uint8_t> record;
   EventRowView row;
   for (;;) {
     const std::uint32_t code = log.ReadNext(record);
     if (code == kErrorHandleEof) return 0;
     if (code != 0) return code;
-    if (decoder.Decode(record, stampSeconds, row)) onRow(static_cast<const EventRowView&>(row));
+    if (decoder.Decode(record, stampUtc, row)) onRow(static_cast<const EventRowView&>(row));
   }
 }
 

@@ -1,14 +1,12 @@
 #include "rules/rules_file.h"
 
-#include <fstream>
-#include <system_error>
+#include <algorithm>
 
+#include "base/files.h"
 #include "base/text.h"
 
 namespace zkq {
 namespace {
-
-namespace fs = std::filesystem;
 
 // A line is its kind and five fields: five splits at the first ";" of what
 // remains, the last field keeping everything after the fifth ";".
@@ -33,12 +31,14 @@ bool SplitLine(std::u16string_view line, std::array<std::u16string_view, kSplits
   return true;
 }
 
-// Parses one decoded line into rules; false when it has fewer than five ";".
-bool AddRuleLine(std::u16string_view line, RuleSet& rules) {
+enum class LineResult { Rule, UnknownKind, Malformed };
+
+// Parses one decoded line into rules; Malformed when it has fewer than five ";".
+LineResult AddRuleLine(std::u16string_view line, RuleSet& rules) {
   std::array<std::u16string_view, kSplits + 1> parts;
-  if (!SplitLine(line, parts)) return false;
+  if (!SplitLine(line, parts)) return LineResult::Malformed;
   const auto kind = KindOf(parts[0]);
-  if (!kind) return true;  // a kind this program does not know is skipped quietly
+  if (!kind) return LineResult::UnknownKind;  // the monitor skips it quietly
   MonitoringRule rule;
   rule.log = *kind;
   if (*kind == RuleLog::Service) {
@@ -52,7 +52,7 @@ bool AddRuleLine(std::u16string_view line, RuleSet& rules) {
     rule.eventId = Trim(parts[5]);
   }
   rules[*kind].push_back(std::move(rule));
-  return true;
+  return LineResult::Rule;
 }
 
 // The list decides the kind and the layout of the line, whatever the rule's own
@@ -76,53 +76,38 @@ void AppendRuleLine(std::u16string& text, RuleLog list, std::u16string_view kind
   text += u"\r\n";
 }
 
-bool ReadWholeFile(const fs::path& path, std::string& bytes) {
-  if (path.empty()) return false;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  char buffer[65536];
-  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-    bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
-  }
-  // A directory opens but cannot be read; that shows as bad, not as an end of file.
-  return !in.bad();
-}
-
-// Writes bytes to a temporary file beside path and renames it over path, so a
-// write that fails half-way (full disk, size limit) never costs the old rules.
-bool ReplaceFile(const fs::path& path, std::string_view bytes) {
-  if (path.empty() || !path.has_filename()) return false;
-  fs::path temp = path;
-  temp += u".zkqtmp";
-  std::error_code ignored;
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) {
-      fs::remove(temp, ignored);
-      return false;
-    }
-  }
-  std::error_code renamed;
-  fs::rename(temp, path, renamed);
-  if (renamed) {
-    fs::remove(temp, ignored);
-    return false;
+// The file format cannot hold a line break in any field, nor a ";" in a field
+// that another one follows (the last field of an event rule keeps everything
+// after the fifth ";"): written as it stands, such a field would shift the
+// fields of its line or start a new rule.
+bool Storable(const MonitoringRule& rule, RuleLog list) {
+  const bool service = list == RuleLog::Service;
+  const std::u16string* fields[] = {&rule.target,  &rule.eventType,   &rule.source, &rule.category,
+                                    &rule.eventId, &rule.serviceName, &rule.state};
+  for (const std::u16string* field : fields) {
+    const bool written = service ? (field == &rule.serviceName || field == &rule.state)
+                                 : (field != &rule.serviceName && field != &rule.state);
+    if (!written) continue;
+    if (field->find_first_of(u"\r\n") != std::u16string::npos) return false;
+    if (field != &rule.eventId && field->find(u';') != std::u16string::npos) return false;
   }
   return true;
 }
 
 }  // namespace
 
-bool ParseRuleLists(std::string_view fileBytes, RuleSet& rules) {
+bool ParseRuleLists(std::string_view fileBytes, RuleSet& rules,
+                    std::vector<SkippedRuleLine>* skipped) {
   rules.Clear();
+  const TextEncoding encoding = DetectTextEncoding(fileBytes);
+  fileBytes = WithoutBom(fileBytes);
   // The writer ends every line with CR LF. A bare LF (what editors on other
   // systems write) and a bare CR also end a line, so a hand-edited file never
   // leaves an invisible CR inside the last field. Line ends are found in the
-  // bytes: CR and LF are never the second byte of a double-byte character.
+  // bytes: CR and LF are never part of a multi-byte character in code page 932
+  // or in UTF-8.
   std::size_t pos = 0;
+  int number = 0;
   while (pos < fileBytes.size()) {
     const auto end = fileBytes.find_first_of("\r\n", pos);
     std::size_t next = fileBytes.size();
@@ -132,13 +117,35 @@ bool ParseRuleLists(std::string_view fileBytes, RuleSet& rules) {
       next = end + 1;
       if (fileBytes[end] == '\r' && next < fileBytes.size() && fileBytes[next] == '\n') ++next;
     }
-    if (!AddRuleLine(DecodeCp932(line), rules)) return false;
+    ++number;
+    const std::u16string text = DecodeText(line, encoding);
+    const LineResult result = AddRuleLine(text, rules);
+    if (result == LineResult::Malformed) return false;
+    if (result == LineResult::UnknownKind && skipped != nullptr) {
+      skipped->push_back({number, text.substr(0, text.find(u';'))});
+    }
     pos = next;
   }
   return true;
 }
 
-std::optional<std::string> FormatRuleLists(const RuleSet& rules) {
+std::u16string SkippedRuleLine::Reason() const {
+  const std::u16string trimmed = Trim(kind);
+  if (trimmed != kind && KindOf(trimmed)) return u"blanks around the kind \"" + trimmed + u"\"";
+  auto lower = [](char16_t c) {
+    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
+  };
+  for (const char16_t* known : {kSystemKind, kSecurityKind, kApplicationKind, kServiceKind}) {
+    const std::u16string_view k(known);
+    if (std::equal(k.begin(), k.end(), kind.begin(), kind.end(),
+                   [&](char16_t a, char16_t b) { return lower(a) == lower(b); })) {
+      return u"wrong letter case: \"" + kind + u"\" is not \"" + std::u16string(k) + u"\"";
+    }
+  }
+  return u"unknown kind \"" + kind + u"\"";
+}
+
+std::optional<std::string> FormatRuleLists(const RuleSet& rules, TextEncoding encoding) {
   static constexpr std::pair<RuleLog, const char16_t*> kOrder[] = {
       {RuleLog::System, kSystemKind},
       {RuleLog::Security, kSecurityKind},
@@ -149,17 +156,20 @@ std::optional<std::string> FormatRuleLists(const RuleSet& rules) {
   for (const auto& [log, kind] : kOrder) {
     const auto& list = rules[log];
     if (list.size() > kMaxRulesPerList) return std::nullopt;
-    for (const auto& rule : list) AppendRuleLine(text, log, kind, rule);
+    for (const auto& rule : list) {
+      if (!Storable(rule, log)) return std::nullopt;
+      AppendRuleLine(text, log, kind, rule);
+    }
   }
-  return EncodeCp932(text);
+  return EncodeText(text, encoding);
 }
 
 bool LoadRuleLists(const std::filesystem::path& path, RuleSet& rules, MessageBoxes& boxes) {
   bool loaded = false;
   try {
     rules.Clear();
-    std::string bytes;
-    loaded = ReadWholeFile(path, bytes) && ParseRuleLists(bytes, rules);
+    const std::optional<std::string> bytes = ReadWholeFile(path);
+    loaded = bytes && ParseRuleLists(*bytes, rules);
   } catch (const std::exception&) {
     loaded = false;  // out of memory on a huge file: same outcome as a bad one
   }
@@ -170,8 +180,10 @@ bool LoadRuleLists(const std::filesystem::path& path, RuleSet& rules, MessageBox
 bool SaveRuleLists(const std::filesystem::path& path, const RuleSet& rules, MessageBoxes& boxes) {
   bool saved = false;
   try {
-    const auto bytes = FormatRuleLists(rules);
-    saved = bytes && ReplaceFile(path, *bytes);
+    // A file is written back in the encoding it was written in.
+    const std::optional<std::string> old = ReadWholeFile(path);
+    const auto bytes = FormatRuleLists(rules, old ? DetectTextEncoding(*old) : TextEncoding::Cp932);
+    saved = bytes && ReplaceFileAtomically(path, *bytes);
   } catch (const std::exception&) {
     saved = false;
   }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/ports.h"
+#include "base/text.h"
 
 namespace zkq {
 
@@ -51,20 +52,35 @@ inline constexpr char16_t kRulesLoadFailedMessage[] =
 inline constexpr char16_t kRulesSavedMessage[] = u"設定ファイルが更新されました！";
 inline constexpr char16_t kRulesSaveFailedMessage[] = u"監視ルールの保存に失敗しました。！";
 
-// Empties rules, then fills it from the bytes of a rules file (code page 932).
-// Returns false at the first malformed line; the rules of the lines before it stay.
-bool ParseRuleLists(std::string_view fileBytes, RuleSet& rules);
+// A line that held no rule although it was well-formed: its kind is not one
+// of the four (the monitor skips it quietly; zkq check tells).
+struct SkippedRuleLine {
+  int number = 0;                 // from 1
+  std::u16string kind;            // the text before the first ";"
+  std::u16string Reason() const;  // unknown kind, blanks around it, wrong letter case
+};
 
-// The bytes SaveRuleLists writes for rules (code page 932, CR LF line ends);
-// nothing when a list holds more than kMaxRulesPerList rules.
-std::optional<std::string> FormatRuleLists(const RuleSet& rules);
+// Empties rules, then fills it from the bytes of a rules file (code page 932,
+// or UTF-8 with or without a byte order mark). Returns false at the first
+// malformed line; the rules of the lines before it stay. Lines of an unknown
+// kind are added to skipped when it is given.
+bool ParseRuleLists(std::string_view fileBytes, RuleSet& rules,
+                    std::vector<SkippedRuleLine>* skipped = nullptr);
+
+// The bytes SaveRuleLists writes for rules (CR LF line ends); nothing when a
+// list holds more than kMaxRulesPerList rules or a field holds a ";", CR or LF,
+// which the format cannot hold.
+std::optional<std::string> FormatRuleLists(const RuleSet& rules,
+                                           TextEncoding encoding = TextEncoding::Cp932);
 
 // Empties rules, then fills it from the file. On failure shows the load-failure
 // message, keeps the rules read before the faulty line and returns false.
 bool LoadRuleLists(const std::filesystem::path& path, RuleSet& rules, MessageBoxes& boxes);
 
 // Replaces the file with rules (through a temporary file and a rename, so a
-// failed save leaves the old file whole) and shows the update or the failure message.
+// failed save leaves the old file whole), in the encoding the old file has,
+// and shows the update or the failure message. Nothing is written when a rule
+// cannot be stored.
 bool SaveRuleLists(const std::filesystem::path& path, const RuleSet& rules, MessageBoxes& boxes);
 
 }  // namespace zkq

@@ -11,9 +11,8 @@
 #include <vector>
 
 #include "base/testing/recording_boxes.h"
+#include "base/testing/scratch_folder.h"
 #include "base/text.h"
-#include "base/testing/scratch_folder.h"
-#include "base/testing/scratch_folder.h"
 
 #ifdef __linux__
 #include <sys/resource.h>
@@ -182,21 +181,33 @@ TEST(RulesFile, FieldsAreTakenAsTheyStand) {
   }
 }
 
-TEST(RulesFile, ASeparatorInsideAFieldShiftsTheFieldsOnReading) {
-  RuleSet rules;
-  rules[RuleLog::System].push_back(
-      EventRule(RuleLog::System, u"対象", u"エラー", u"my;source", u"cat", u"1"));
-  rules[RuleLog::Service].push_back(ServiceRule(u"a;b", u"開始"));
-  const auto bytes = FormatRuleLists(rules);
-  ASSERT_TRUE(bytes.has_value());
-  EXPECT_EQ(*bytes, Cp932(u"System;対象;エラー;my;source;cat;1\r\nService;a;b;開始;;;\r\n"));
+// A field the format cannot hold is refused before anything is written: the
+// old file stays as it was and the user hears that the save failed.
+TEST(RulesFile, AFieldTheFormatCannotHoldIsNeverWritten) {
+  const struct {
+    const char* name;
+    MonitoringRule rule;
+  } cases[] = {
+      {"; in a source", EventRule(RuleLog::System, u"対象", u"エラー", u"my;source", u"cat", u"1")},
+      {"; in a service name", ServiceRule(u"a;b", u"開始")},
+      {"; in a state", ServiceRule(u"ab", u"開;始")},
+      {"CR LF in a category",
+       EventRule(RuleLog::System, u"対象", u"エラー", u"s", u"c\r\nService", u"1")},
+      {"LF in the event ID", EventRule(RuleLog::Application, u"対象", u"*", u"s", u"c", u"1\n2")},
+  };
+  for (const auto& c : cases) {
+    RuleSet rules;
+    rules[c.rule.log].push_back(c.rule);
+    EXPECT_FALSE(FormatRuleLists(rules).has_value()) << c.name;
+  }
+  // The last field keeps everything after the fifth ";", so there it is safe.
+  RuleSet lastField;
+  lastField[RuleLog::System].push_back(
+      EventRule(RuleLog::System, u"対象", u"*", u"s", u"c", u"1;2"));
+  ASSERT_TRUE(FormatRuleLists(lastField).has_value());
   RuleSet back;
-  ASSERT_TRUE(ParseRuleLists(*bytes, back));
-  RuleSet expected;
-  expected[RuleLog::System] = {
-      EventRule(RuleLog::System, u"対象", u"エラー", u"my", u"source", u"cat;1")};
-  expected[RuleLog::Service] = {ServiceRule(u"a", u"b")};
-  EXPECT_EQ(back, expected);
+  ASSERT_TRUE(ParseRuleLists(*FormatRuleLists(lastField), back));
+  EXPECT_EQ(back, lastField);
 }
 
 TEST(RulesFile, WritesListsInFixedOrderWhateverTheRulesSay) {
@@ -329,6 +340,8 @@ TEST_F(RulesFileOnDisk, FailedSavesKeepTheOldFileWhole) {
   RuleSet tooLong;
   tooLong[RuleLog::Security].assign(
       kMaxRulesPerList + 1, EventRule(RuleLog::Security, u"対象", u"失敗", u"*", u"*", u"*"));
+  RuleSet unstorable = WorkedExampleRules();
+  unstorable[RuleLog::Service].push_back(ServiceRule(u"a;b", u"開始"));
   fs::create_directory(dir_ / "taken");
   WriteBytes(dir_ / "taken" / "inside.txt", "keep");
   struct Case {
@@ -338,6 +351,7 @@ TEST_F(RulesFileOnDisk, FailedSavesKeepTheOldFileWhole) {
   };
   const Case cases[] = {
       {"list too long", path, tooLong},
+      {"a field with a separator", path, unstorable},
       {"empty path", fs::path(), WorkedExampleRules()},
       {"folder that does not exist", dir_ / "nowhere" / "rules.txt", WorkedExampleRules()},
       {"a folder in the way", dir_ / "taken", WorkedExampleRules()},
@@ -392,6 +406,25 @@ TEST_F(RulesFileOnDisk, FailedLoadDoesNotBlockASaveOfTheSameFile) {
   EXPECT_FALSE(LoadRuleLists(path, rules, boxes_));
   EXPECT_TRUE(SaveRuleLists(path, WorkedExampleRules(), boxes_));
   EXPECT_EQ(ReadBytes(path), kWorkedExampleBytes);
+}
+
+// A rules file saved by today's Notepad (UTF-8, with or without the mark)
+// loads as it reads, and a save writes it back in the same encoding.
+TEST_F(RulesFileOnDisk, FilesInEveryEncodingNotepadWrites) {
+  const auto path = dir_ / "rules.txt";
+  const std::u16string text = u"System;対象;エラー;ﾃｽﾄ;*;*\r\nService;スプーラ;開始;;;\r\n";
+  for (const TextEncoding encoding :
+       {TextEncoding::Cp932, TextEncoding::Utf8, TextEncoding::Utf8Bom}) {
+    WriteBytes(path, EncodeText(text, encoding));
+    RuleSet rules;
+    ASSERT_TRUE(LoadRuleLists(path, rules, boxes_));
+    ASSERT_EQ(rules[RuleLog::System].size(), 1u);
+    EXPECT_EQ(rules[RuleLog::System][0].source, u"ﾃｽﾄ");
+    ASSERT_EQ(rules[RuleLog::Service].size(), 1u);
+    EXPECT_EQ(rules[RuleLog::Service][0].serviceName, u"スプーラ");
+    ASSERT_TRUE(SaveRuleLists(path, rules, boxes_));
+    EXPECT_EQ(ReadBytes(path), EncodeText(text, encoding));
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/ports.h"
 #include "eventlog/ports.h"
 
 namespace zkq {
@@ -27,18 +28,21 @@ inline constexpr char kZkqUsage[] =
     "       Security.evt and Application.evt of DIR makes with the rules file\n"
     "       RULES (an absent log file is an empty log), with CR LF line ends.\n"
     "--since  only records written at or after this moment (the examination\n"
-    "       stamp); without it every record counts.\n"
+    "       stamp), in this machine's local time like the stamp in the settings\n"
+    "       file; without it every record counts. Dates and times shown are Japan\n"
+    "       time (UTC+9), as the monitor shows them.\n"
     "\n"
     "On Windows, accounts and categories are looked up on this computer, as the\n"
     "monitor does; those that cannot be, and all of them elsewhere, show as the\n"
     "SID text (S-1-5-...) and \"なし\". Exit status: 0 done, 1 a file could not be read\n"
-    "or is no event log or rules file, 2 wrong arguments.\n";
+    "or is no event log or rules file, 2 wrong arguments. check tells on stderr\n"
+    "which rules lines it skipped and why.\n";
 
 // Runs one command (args without the program name); returns the exit status.
 // Without lookups, accounts show as their SID text and categories as "なし".
 int RunZkq(const std::vector<std::u16string>& args, Output& out, Output& err);
 int RunZkq(const std::vector<std::u16string>& args, Output& out, Output& err,
-           AccountNames& accounts, MessageTables& tables);
+           AccountNames& accounts, MessageTables& tables, TimeZone& zone);
 
 // On Windows: RunZkq with the machine's own account names and category texts,
 // as the monitor itself resolves them.

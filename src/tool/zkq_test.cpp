@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "base/testing/scratch_folder.h"
 #include "base/text.h"
 #include "eventlog/evt_builder.h"
-#include "base/testing/scratch_folder.h"
+#include "eventlog/no_lookups.h"
 
 namespace zkq {
 namespace {
@@ -30,7 +31,11 @@ Result Zkq(const std::vector<std::string>& args) {
   std::vector<std::u16string> wide;
   for (const std::string& a : args) wide.push_back(FromUtf8(a));
   StringOutput out, err;
-  const int status = RunZkq(wide, out, err);
+  // The stamps below are Japan time, whatever zone this machine is set to.
+  NoAccountNames accounts;
+  NoMessageTables tables;
+  FixedOffsetZone japan(9 * 3600);
+  const int status = RunZkq(wide, out, err, accounts, tables, japan);
   return {status, out.text, err.text};
 }
 
@@ -55,22 +60,24 @@ class ZkqFiles : public ::testing::Test {
  protected:
   void SetUp() override {
     EvtRecipe system;
-    system.records = {Record(1, kBase, 1, u"Disk", 0xC0000007),
-                      Record(2, kBase + 60, 4, u"Service Control Manager", 0x40001B7C,
-                             MakeSid(5, {18})),
-                      Record(3, kBase + 61, 2, u"監視サービス", 25,
-                             MakeSid(5, {21, 2147483648u, 4294967295u, 1001}))};
+    system.records = {
+        Record(1, kBase, 1, u"Disk", 0xC0000007),
+        Record(2, kBase + 60, 4, u"Service Control Manager", 0x40001B7C, MakeSid(5, {18})),
+        Record(3, kBase + 61, 2, u"監視サービス", 25,
+               MakeSid(5, {21, 2147483648u, 4294967295u, 1001}))};
     system.fileSize = 48 + 40 + 600;
     system.firstOffset = 48 + 300;  // wraps
     system.dirty = true;
     Write("System.evt", BuildEvtFile(system));
     EvtRecipe application;
-    application.records = {Record(10, kBase + 5, 1, u"App", 1000), Record(11, kBase + 70, 4, u"App", 1001)};
+    application.records = {Record(10, kBase + 5, 1, u"App", 1000),
+                           Record(11, kBase + 70, 4, u"App", 1001)};
     Write("Application.evt", BuildEvtFile(application));
   }
   void Write(const std::string& name, const Bytes& bytes) {
     std::ofstream(dir_ / name, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
   }
   void WriteText(const std::string& name, const std::string& utf8) {
     const std::string bytes = EncodeCp932(FromUtf8(utf8));
@@ -81,8 +88,11 @@ class ZkqFiles : public ::testing::Test {
   std::filesystem::path dir_ = folder_.Path();
 };
 
-const char kRow3[] = "警告\t2011/07/27\t15:42:48\t監視サービス\tなし\t25\tS-1-5-21-2147483648-4294967295-1001\tサーバー01\n";
-const char kRow2[] = "情報\t2011/07/27\t15:42:47\tService Control Manager\tなし\t7036\tS-1-5-18\tサーバー01\n";
+const char kRow3[] =
+    "警告\t2011/07/"
+    "27\t15:42:48\t監視サービス\tなし\t25\tS-1-5-21-2147483648-4294967295-1001\tサーバー01\n";
+const char kRow2[] =
+    "情報\t2011/07/27\t15:42:47\tService Control Manager\tなし\t7036\tS-1-5-18\tサーバー01\n";
 const char kRow1[] = "エラー\t2011/07/27\t15:41:47\tDisk\tなし\t7\tN/A\tサーバー01\n";
 
 TEST_F(ZkqFiles, RowsNewestFirstFromTheStampOn) {
@@ -120,14 +130,16 @@ TEST_F(ZkqFiles, CheckPrintsTheAlertText) {
     std::string out;
   };
   const std::string system3 =
-      "警告     2011/07/27 15:42:48 監視サービス なし 25 S-1-5-21-2147483648-4294967295-1001 サーバー01\r\n";
+      "警告     2011/07/27 15:42:48 監視サービス なし 25 S-1-5-21-2147483648-4294967295-1001 "
+      "サーバー01\r\n";
   const std::string system2 =
       "情報     2011/07/27 15:42:47 Service Control Manager なし 7036 S-1-5-18 サーバー01\r\n";
   const std::string system1 = "エラー    2011/07/27 15:41:47 Disk なし 7 N/A サーバー01\r\n";
   const std::string app11 = "情報     2011/07/27 15:42:57 App なし 1001 N/A サーバー01\r\n";
   const std::vector<Case> cases = {
       {{}, "［システム］\r\n" + system3 + system2 + system1 + "［アプリケーション］\r\n" + app11},
-      {{"--since", "2011/07/27 15:42:48"}, "［システム］\r\n" + system3 + "［アプリケーション］\r\n" + app11},
+      {{"--since", "2011/07/27 15:42:48"},
+       "［システム］\r\n" + system3 + "［アプリケーション］\r\n" + app11},
       {{"--since", "2011/07/27 15:42:58"}, ""},
   };
   for (const Case& c : cases) {
@@ -180,7 +192,7 @@ TEST_F(ZkqFiles, Failures) {
 TEST_F(ZkqFiles, DamagedLogPrintsWhatItReadAndFails) {
   EvtRecipe recipe;
   recipe.records = {Record(1, kBase, 1, u"Disk", 1), Record(2, kBase, 1, u"Disk", 2),
-                  Record(3, kBase, 1, u"Disk", 3)};
+                    Record(3, kBase, 1, u"Disk", 3)};
   Bytes bytes = BuildEvtFile(recipe);
   PutU32(bytes, 48 + recipe.records[0].size() - 4, 12345);  // record 1's length copy
   Write("Damaged.evt", bytes);
@@ -190,10 +202,47 @@ TEST_F(ZkqFiles, DamagedLogPrintsWhatItReadAndFails) {
   EXPECT_NE(r.err.find("ErrNumber = 0x000005DC"), std::string::npos) << r.err;
 }
 
+// Hostile input reaches an administrator's terminal as plain, one-line text,
+// and nothing about a rules file or a log goes unsaid.
+TEST_F(ZkqFiles, HostileInputIsToldPlainly) {
+  EvtRecipe recipe;
+  recipe.records = {Record(1, kBase, 1, u"Evil\tSource\r\n.\r\n\x1b[2J", 7)};
+  std::filesystem::create_directory(dir_ / "logs");
+  std::filesystem::create_directory(dir_ / "logs" / "System.evt");  // a folder, not a log
+  Write("logs/Application.evt", BuildEvtFile(recipe));
+  WriteText("rules.txt",
+            "Application;対象;エラー;*;*;*\r\nsystem;対象;*;*;*;*\r\n Service "
+            ";x;開始;;;\r\nMail;a;b;c;d;e\r\n");
+
+  const Result rows = Zkq({"rows", Path("logs/Application.evt")});
+  EXPECT_EQ(rows.status, 0);
+  EXPECT_EQ(rows.out,
+            "エラー\t2011/07/27\t15:41:47\tEvil?Source??.???[2J\tなし\t7\tN/A\tサーバー01\n");
+
+  const Result folder = Zkq({"rows", Path("logs/System.evt")});
+  EXPECT_EQ(folder.status, 1);
+  EXPECT_NE(folder.err.find("not a regular file"), std::string::npos) << folder.err;
+
+  const Result check = Zkq({"check", "--rules", Path("rules.txt"), "--dir", Path("logs")});
+  EXPECT_EQ(check.status, 1);
+  EXPECT_NE(check.out.find("Evil?Source??.???[2J"), std::string::npos) << check.out;
+  for (const char* told :
+       {"rules.txt:2: skipped, wrong letter case: \"system\" is not \"System\"",
+        "rules.txt:3: skipped, blanks around the kind \"Service\"",
+        "rules.txt:4: skipped, unknown kind \"Mail\"", "System.evt: not a regular file"}) {
+    EXPECT_NE(check.err.find(told), std::string::npos) << told << "\n" << check.err;
+  }
+}
+
 TEST(AppendUtf8, MatchesTheProjectCodec) {
-  const std::vector<std::u16string> cases = {u"", u"ASCII only", u"情報\tなし", u"é ß ¥",
-                                             u"\U0001F600 after", std::u16string(1, u'\xD800') + u"x",
-                                             u"x" + std::u16string(1, u'\xDC00'), u"end\xD83D"};
+  const std::vector<std::u16string> cases = {u"",
+                                             u"ASCII only",
+                                             u"情報\tなし",
+                                             u"é ß ¥",
+                                             u"\U0001F600 after",
+                                             std::u16string(1, u'\xD800') + u"x",
+                                             u"x" + std::u16string(1, u'\xDC00'),
+                                             u"end\xD83D"};
   for (const std::u16string& text : cases) {
     std::string out = "prefix:";
     AppendUtf8(out, text);

@@ -22,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // An exact copy, so the sanitizer sees the end of the record.
   const std::vector<std::uint8_t> record(data, data + size);
   const zkq::RecordFields f = zkq::DecodeRecordFields(record);
-  if (!Inside(f.source, record) || !Inside(f.computer, record) || !Inside(f.sid, record)) std::abort();
+  if (!Inside(f.source, record) || !Inside(f.computer, record) || !Inside(f.sid, record))
+    std::abort();
   if (f.source.size() % 2 != 0 || f.computer.size() % 2 != 0) std::abort();
   if (f.sidState == zkq::SidState::Readable && f.sid.size() != 8 + 4 * std::size_t{f.sid[1]}) {
     std::abort();
@@ -35,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!decoder.Decode(record, std::nullopt, row)) std::abort();  // no stamp: always listed
   if (row.date.size() != 10 || row.time.size() != 8) std::abort();
   if (row.category != u"なし") std::abort();
-  const std::optional<std::int64_t> stamp = zkq::RecordSeconds(f.timeWritten);
+  const std::optional<std::int64_t> stamp = zkq::RecordUtcSeconds(f.timeWritten);
   if (!decoder.Decode(record, stamp, row)) std::abort();  // same second as the stamp
   if (decoder.Decode(record, *stamp + 1, row)) std::abort();
   return 0;

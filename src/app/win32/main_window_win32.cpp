@@ -357,12 +357,8 @@ LRESULT CALLBACK MainWindowWin32::WindowProc(HWND window, UINT message, WPARAM w
 
   try {
     return self->HandleMessage(message, wParam, lParam);
-  } catch (const Failure& failure) {
-    self->ShowApplicationError(failure.Description());
-  } catch (const std::exception& error) {
-    self->ShowApplicationError(FromUtf8(error.what()));
   } catch (...) {
-    self->ShowApplicationError(u"");
+    self->ShowApplicationError(CurrentFailureDescription());
   }
   return 0;
 }

@@ -5,21 +5,11 @@
 
 #include <vector>
 
+#include "base/win32/time_zone.h"
 #include "win_util.h"
 
 namespace zkq::win32 {
 namespace {
-
-SYSTEMTIME ToSystemTime(const DateTime& t) {
-  SYSTEMTIME st{};
-  st.wYear = static_cast<WORD>(t.year);
-  st.wMonth = static_cast<WORD>(t.month);
-  st.wDay = static_cast<WORD>(t.day);
-  st.wHour = static_cast<WORD>(t.hour);
-  st.wMinute = static_cast<WORD>(t.minute);
-  st.wSecond = static_cast<WORD>(t.second);
-  return st;
-}
 
 // Both locale formatters answer the needed size first when given no buffer.
 template <typename Format>
@@ -37,7 +27,7 @@ std::u16string FormatWithLocale(Format format) {
 DateTime Win32Clock::Now() {
   SYSTEMTIME st{};
   GetLocalTime(&st);
-  return DateTime{st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond};
+  return FromSystemTime(st);
 }
 
 std::u16string Win32Clock::ShortDate(const DateTime& t) {

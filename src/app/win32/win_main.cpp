@@ -15,6 +15,7 @@
 
 #include "base/failure.h"
 #include "base/text.h"
+#include "base/win32/time_zone.h"
 #include "config/settings.h"
 #include "main_window_win32.h"
 #include "placeholder_service_control.h"
@@ -65,13 +66,15 @@ int RunProgram(HINSTANCE instance, zkq::MessageBoxes& boxes) {
   PlaceholderServiceControl service(boxes);
   WindowsEventLogSource liveLogs;
   WindowsAccountNames accounts;
+  WindowsTimeZone zone;
   WindowsMessageTables tables;
   UnavailableAlertSender sender;
   UnavailableServiceCheck serviceCheck;
   UnavailableDialogs dialogs(boxes);
-  MainWindow presenter(MainWindowPorts{window, clock, boxes, settingsFile, system, service,
-                                       liveLogs, accounts, tables, sender, serviceCheck, dialogs},
-                       std::move(*values));
+  MainWindow presenter(
+      MainWindowPorts{window, clock, boxes, settingsFile, system, service, liveLogs, accounts, zone,
+                      tables, sender, serviceCheck, dialogs},
+      std::move(*values));
   PresenterEvents events(presenter);
   window.SetEvents(&events);
 

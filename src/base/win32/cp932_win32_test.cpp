@@ -1,8 +1,7 @@
 // The portable code page 932 codec and katakana widening, compared with what
 // Windows itself converts, for every input they can meet.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <map>
 #include <string>
@@ -72,7 +71,8 @@ TEST(Cp932Windows, DecodesPairsInsideLongerText) {
   const std::string bytes(text.data(), text.size());
   EXPECT_EQ(DecodeCp932(bytes), [&] {
     wchar_t out[64] = {};
-    const int n = MultiByteToWideChar(932, 0, bytes.data(), static_cast<int>(bytes.size()), out, 64);
+    const int n =
+        MultiByteToWideChar(932, 0, bytes.data(), static_cast<int>(bytes.size()), out, 64);
     return std::u16string(reinterpret_cast<const char16_t*>(out), n);
   }());
 }
@@ -120,7 +120,8 @@ TEST(KatakanaWindows, WidensTheHalfWidthBlockAlike) {
   for (char16_t c = 0xFF61; c <= 0xFF9F; ++c) {
     const std::u16string one(1, c);
     const auto own = kOwnWidening.find(one);
-    EXPECT_EQ(HalfToFullKatakana(one), own != kOwnWidening.end() ? own->second : WindowsWidenKept(one))
+    EXPECT_EQ(HalfToFullKatakana(one),
+              own != kOwnWidening.end() ? own->second : WindowsWidenKept(one))
         << std::hex << int(c);
     for (char16_t mark : {char16_t{0xFF9E}, char16_t{0xFF9F}}) {
       const std::u16string pair = {c, mark};

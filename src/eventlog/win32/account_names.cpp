@@ -3,10 +3,13 @@
 #include <cstring>
 #include <vector>
 
+#include "base/win32/wide.h"
 #include "eventlog/win32/adapters.h"
-#include "eventlog/win32/wide.h"
 
 namespace zkq {
+
+using win32::FromWide;
+using win32::ToWide;
 
 namespace {
 
@@ -25,8 +28,7 @@ bool IsWholeSid(std::span<const std::uint8_t> sid) {
 
 }  // namespace
 
-std::optional<std::u16string> WindowsAccountNames::AccountName(
-    std::span<const std::uint8_t> sid) {
+std::optional<std::u16string> WindowsAccountNames::AccountName(std::span<const std::uint8_t> sid) {
   if (!IsWholeSid(sid)) return std::nullopt;
   // A copy, so that the SID is aligned as the API expects.
   std::vector<DWORD> aligned((sid.size() + 3) / 4);

@@ -8,10 +8,13 @@
 #include <vector>
 
 #include "base/text.h"
+#include "base/win32/wide.h"
 #include "eventlog/category.h"
-#include "eventlog/win32/wide.h"
 
 namespace zkq {
+
+using win32::FromWide;
+using win32::ToWide;
 namespace {
 
 constexpr wchar_t kModuleName[] = L"zkq_test_categories.dll";
@@ -80,6 +83,7 @@ TEST_F(CategoryModuleTest, ResolvesCategoriesOfRegisteredSources) {
   } cases[] = {
       {u"Application", u"zkqTestSource", 1, u"ディスク\r\n"},
       {u"Application", u"zkqTestSource", 2, u"ネットワーク接続の監視\r\n"},
+      {u"Application", u"zkqTestSource", 3, u"%1 のディスク %2 が一杯です\r\n"},
       {u"Application", u"zkqTestSource", 99, u""},
       {u"Application", u"zkqTestSource", 0, u""},
       {u"Application", u"zkqTestSourceNoValue", 1, u""},
@@ -114,7 +118,8 @@ TEST_F(CategoryModuleTest, FormatsMessagesOfAModule) {
   } cases[] = {
       {built, 1, u"ディスク\r\n"},
       {U16(installed_), 2, u"ネットワーク接続の監視\r\n"},
-      {built, 3, u""},
+      {built, 3, u"%1 のディスク %2 が一杯です\r\n"},  // inserts stay as written: no arguments
+      {built, 99, u""},
       {built + u";" + built, 1, u""},  // a list of modules is no module
       {U16(ExeFolder()) + u"zkq_no_such_module.dll", 1, u""},
       {u"", 1, u""},

@@ -2,10 +2,14 @@
 
 #include <vector>
 
+#include "base/win32/handles.h"
+#include "base/win32/wide.h"
 #include "eventlog/win32/adapters.h"
-#include "eventlog/win32/wide.h"
 
 namespace zkq {
+
+using win32::FromWide;
+using win32::ToWide;
 
 namespace {
 
@@ -20,9 +24,6 @@ constexpr int kMaxProbes = 8;
 class WindowsEventLog : public EventLog {
  public:
   explicit WindowsEventLog(HANDLE handle) : handle_(handle) {}
-  ~WindowsEventLog() override { CloseEventLog(handle_); }
-  WindowsEventLog(const WindowsEventLog&) = delete;
-  WindowsEventLog& operator=(const WindowsEventLog&) = delete;
 
   std::uint32_t ReadNext(std::span<const std::uint8_t>& record) override {
     record = {};
@@ -34,14 +35,14 @@ class WindowsEventLog : public EventLog {
       DWORD read = 0;
       needed = 0;
       BYTE none = 0;
-      probed = !ReadEventLogW(handle_, kReadFlags, 0, &none, 0, &read, &needed);
+      probed = !ReadEventLogW(handle_.Get(), kReadFlags, 0, &none, 0, &read, &needed);
     }
     if (!probed) return ERROR_INVALID_DATA;
     if (needed > kMaxRecordBytes) return ERROR_NOT_ENOUGH_MEMORY;
     buffer_.assign(needed == 0 ? 1 : needed, 0);
     DWORD read = 0;
     DWORD more = 0;
-    if (!ReadEventLogW(handle_, kReadFlags, 0, buffer_.data(), needed, &read, &more)) {
+    if (!ReadEventLogW(handle_.Get(), kReadFlags, 0, buffer_.data(), needed, &read, &more)) {
       const DWORD error = GetLastError();
       return error == ERROR_SUCCESS ? ERROR_INVALID_DATA : error;
     }
@@ -51,7 +52,7 @@ class WindowsEventLog : public EventLog {
   }
 
  private:
-  HANDLE handle_;
+  win32::UniqueEventLog handle_;
   std::vector<std::uint8_t> buffer_;
 };
 

@@ -4,10 +4,14 @@
 
 #include "eventlog/win32/adapters.h"
 // After the adapters' header, which keeps the port's method names intact.
+#include "base/win32/handles.h"
+#include "base/win32/wide.h"
 #include "eventlog/category.h"
-#include "eventlog/win32/wide.h"
 
 namespace zkq {
+
+using win32::FromWide;
+using win32::ToWide;
 
 namespace {
 
@@ -17,18 +21,6 @@ constexpr wchar_t kCategoryValue[] = L"CategoryMessageFile";
 constexpr DWORD kMaxValueBytes = 64u * 1024;
 constexpr DWORD kMessageChars = 255;
 constexpr DWORD kUserDefaultLanguage = MakeLanguageId(LANG_NEUTRAL, SUBLANG_DEFAULT);
-
-class Key {
- public:
-  explicit Key(HKEY key) : key_(key) {}
-  ~Key() { RegCloseKey(key_); }
-  Key(const Key&) = delete;
-  Key& operator=(const Key&) = delete;
-  HKEY get() const { return key_; }
-
- private:
-  HKEY key_;
-};
 
 std::u16string UpToNul(const wchar_t* text, std::size_t maxChars) {
   std::size_t length = 0;
@@ -83,8 +75,8 @@ std::optional<std::u16string> WindowsMessageTables::CategoryMessageFile(
       ERROR_SUCCESS) {
     return std::nullopt;
   }
-  const Key key(handle);
-  return ReadStringValue(key.get(), kCategoryValue);
+  const win32::UniqueKey key(handle);
+  return ReadStringValue(key.Get(), kCategoryValue);
 }
 
 std::u16string WindowsMessageTables::Environment(std::u16string_view name) {
@@ -104,17 +96,19 @@ std::u16string WindowsMessageTables::FormatModuleMessage(std::u16string_view pat
                                                          std::uint32_t messageId) {
   if (path.empty()) return {};
   const std::wstring file = ToWide(path);
-  HMODULE module = nullptr;
+  win32::UniqueModule module;
   {
     const QuietErrors quiet;
     // As a data file: the module's code never runs, its message table is all we read.
-    module = LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    module.Reset(LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
   }
-  if (module == nullptr) return {};
+  if (!module) return {};
   wchar_t text[kMessageChars + 1] = {};
-  const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE, module, messageId,
-                                      kUserDefaultLanguage, text, kMessageChars, nullptr);
-  FreeLibrary(module);
+  // Category files often hold event messages with inserts ("%1") too; no
+  // arguments are passed, so the inserts must stay as they are written.
+  const DWORD length =
+      FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS, module.Get(),
+                     messageId, kUserDefaultLanguage, text, kMessageChars, nullptr);
   return FromWide(text, length > kMessageChars ? kMessageChars : length);
 }
 
