@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/matching.h"
+#include "rules/matching.h"
 #include "eventlog/evt_builder.h"
 #include "eventlog/evt_file.h"
 #include "eventlog/no_lookups.h"

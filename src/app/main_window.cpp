@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "app/main_window_ids.h"
-#include "app/matching.h"
+#include "rules/matching.h"
 #include "app/startup.h"
 #include "base/convert.h"
 #include "base/failure.h"

@@ -6,24 +6,6 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
-
 void AppendUtf16(std::u16string& out, char32_t c) {
   if (c < 0x10000) {
     out.push_back(static_cast<char16_t>(c));
@@ -41,18 +23,43 @@ bool IsBlank(char16_t c) { return c == u' '; }
 std::string ToUtf8(std::u16string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t c = text[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c < 0xE000) {
-      c = kReplacement;  // a surrogate without its partner
-    }
-    AppendUtf8(out, c);
-  }
+  AppendUtf8(out, text);
   return out;
+}
+
+void AppendUtf8(std::string& out, std::u16string_view text) {
+  const std::size_t n = text.size();
+  std::size_t i = 0;
+  while (i < n) {
+    // Most names and every fixed column are ASCII: copy runs of it at once.
+    std::size_t run = i;
+    while (run < n && text[run] < 0x80) ++run;
+    if (run > i) {
+      const std::size_t old = out.size();
+      out.resize(old + (run - i));
+      char* dst = out.data() + old;
+      for (std::size_t k = i; k < run; ++k) *dst++ = static_cast<char>(text[k]);
+      i = run;
+      if (i == n) break;
+    }
+    std::uint32_t c = text[i++];
+    if (c >= 0xD800 && c <= 0xDBFF && i < n && text[i] >= 0xDC00 && text[i] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i++] - 0xDC00);
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    if (c < 0x800) {
+      out += static_cast<char>(0xC0 | c >> 6);
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | c >> 12);
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | c >> 18);
+      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    }
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
 }
 
 std::u16string FromUtf8(std::string_view bytes) {

@@ -10,6 +10,9 @@ namespace zkq {
 // UTF-8 <-> UTF-16. Ill-formed input becomes U+FFFD; never throws.
 std::string ToUtf8(std::u16string_view text);
 std::u16string FromUtf8(std::string_view bytes);
+// Appends text as UTF-8 (unpaired surrogates become U+FFFD), without a
+// temporary: the fast path of zkq's output and the mail.
+void AppendUtf8(std::string& out, std::u16string_view text);
 
 // Code page 932 with Windows' own table. Decoding: a byte that starts no valid
 // character, or a lead byte followed by an invalid trail byte, becomes U+30FB

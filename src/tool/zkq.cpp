@@ -3,7 +3,6 @@
 #include <filesystem>
 #include <optional>
 
-#include "app/matching.h"
 #include "base/files.h"
 #include "base/system_time_zone.h"
 #include "base/text.h"
@@ -12,6 +11,7 @@
 #include "eventlog/reader.h"
 #include "eventlog/record.h"
 #include "eventlog/row_decoder.h"
+#include "rules/matching.h"
 #include "rules/rules_file.h"
 
 namespace zkq {
@@ -229,41 +229,6 @@ int Check(const Args& args, Output& out, Output& err, AccountNames& accounts, Me
 }
 
 }  // namespace
-
-void AppendUtf8(std::string& out, std::u16string_view text) {
-  const std::size_t n = text.size();
-  std::size_t i = 0;
-  while (i < n) {
-    // Most names and every fixed column are ASCII: copy runs of it at once.
-    std::size_t run = i;
-    while (run < n && text[run] < 0x80) ++run;
-    if (run > i) {
-      const std::size_t old = out.size();
-      out.resize(old + (run - i));
-      char* dst = out.data() + old;
-      for (std::size_t k = i; k < run; ++k) *dst++ = static_cast<char>(text[k]);
-      i = run;
-      if (i == n) break;
-    }
-    std::uint32_t c = text[i++];
-    if (c >= 0xD800 && c <= 0xDBFF && i < n && text[i] >= 0xDC00 && text[i] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i++] - 0xDC00);
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    if (c < 0x800) {
-      out += static_cast<char>(0xC0 | c >> 6);
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | c >> 12);
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | c >> 18);
-      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-    }
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
 
 int RunZkq(const std::vector<std::u16string>& args, Output& out, Output& err) {
   NoAccountNames accounts;

@@ -48,7 +48,4 @@ int RunZkq(const std::vector<std::u16string>& args, Output& out, Output& err,
 // as the monitor itself resolves them.
 int RunZkqWithSystemLookups(const std::vector<std::u16string>& args, Output& out, Output& err);
 
-// Appends text as UTF-8; unpaired surrogates become U+FFFD.
-void AppendUtf8(std::string& out, std::u16string_view text);
-
 }  // namespace zkq

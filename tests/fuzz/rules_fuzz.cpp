@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/matching.h"
+#include "rules/matching.h"
 #include "base/text.h"
 #include "rules/rules_file.h"
 

@@ -97,56 +97,6 @@ bool IsRuleList(int id) {
 
 // The per-monitor functions exist from Windows 10 1607 on; older systems (and
 // Wine) get the system DPI.
-template <typename Function>
-Function User32Function(const char* name) {
-  return reinterpret_cast<Function>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
-}
-
-unsigned SystemDpi() {
-  HDC screen = GetDC(nullptr);
-  const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-  if (screen != nullptr) ReleaseDC(nullptr, screen);
-  return dpi > 0 ? static_cast<unsigned>(dpi) : 96;
-}
-
-unsigned WindowDpi(HWND window) {
-  using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-  static_assert(sizeof(GetDpiForWindowFn) == sizeof(void*));
-  if (auto getDpi = User32Function<GetDpiForWindowFn>("GetDpiForWindow")) {
-    const UINT dpi = getDpi(window);
-    if (dpi != 0) return dpi;
-  }
-  return SystemDpi();
-}
-
-// The system's message font at this DPI.
-HFONT CreateMessageFont(unsigned dpi) {
-  NONCLIENTMETRICSW metrics{};
-  metrics.cbSize = sizeof(metrics);
-  using ParametersForDpiFn = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT, UINT);
-  bool scaled = false;
-  if (auto forDpi = User32Function<ParametersForDpiFn>("SystemParametersInfoForDpi")) {
-    scaled = forDpi(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0, dpi) != FALSE;
-  }
-  if (!scaled) {
-    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
-      metrics.lfMessageFont = LOGFONTW{};
-      metrics.lfMessageFont.lfHeight = -12;
-      metrics.lfMessageFont.lfCharSet = DEFAULT_CHARSET;
-      wcscpy_s(metrics.lfMessageFont.lfFaceName, L"MS UI Gothic");
-    }
-    metrics.lfMessageFont.lfHeight = MulDiv(metrics.lfMessageFont.lfHeight, static_cast<int>(dpi),
-                                            static_cast<int>(SystemDpi()));
-  }
-  return CreateFontIndirectW(&metrics.lfMessageFont);
-}
-
-HICON LoadIconSized(HINSTANCE instance, int id, int size) {
-  return static_cast<HICON>(
-      LoadImageW(instance, MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
-}
-
 }  // namespace
 
 MainWindowWin32::MainWindowWin32(HINSTANCE instance, MessageBoxes& errorBoxes)
@@ -166,7 +116,7 @@ bool MainWindowWin32::Create() {
 
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof(windowClass);
-  windowClass.lpfnWndProc = &MainWindowWin32::WindowProc;
+  windowClass.lpfnWndProc = &WindowBase<MainWindowWin32>::WindowProc;
   windowClass.hInstance = instance_;
   windowClass.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(IDI_APP));
   windowClass.hIconSm = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_APP),
@@ -260,15 +210,7 @@ void MainWindowWin32::AddTooltip(int id, const char16_t* text) {
 }
 
 void MainWindowWin32::ApplyDpi(unsigned dpi) {
-  dpi_ = dpi;
-  font_.Reset(CreateMessageFont(dpi));
-  EnumChildWindows(
-      window_,
-      [](HWND child, LPARAM font) -> BOOL {
-        SendMessageW(child, WM_SETFONT, static_cast<WPARAM>(font), TRUE);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(font_.Get()));
+  ApplyFont(dpi);
   if (tooltip_ != nullptr) {
     SendMessageW(tooltip_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), TRUE);
   }
@@ -343,27 +285,7 @@ bool MainWindowWin32::TranslateDialogKeys(MSG& msg) {
   return window_ != nullptr && !ended_ && IsDialogMessageW(window_, &msg);
 }
 
-LRESULT CALLBACK MainWindowWin32::WindowProc(HWND window, UINT message, WPARAM wParam,
-                                             LPARAM lParam) noexcept {
-  MainWindowWin32* self = nullptr;
-  if (message == WM_NCCREATE) {
-    self = static_cast<MainWindowWin32*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-    self->window_ = window;
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  } else {
-    self = reinterpret_cast<MainWindowWin32*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  }
-  if (self == nullptr) return DefWindowProcW(window, message, wParam, lParam);
-
-  try {
-    return self->HandleMessage(message, wParam, lParam);
-  } catch (...) {
-    self->ShowApplicationError(CurrentFailureDescription());
-  }
-  return 0;
-}
-
-void MainWindowWin32::ShowApplicationError(const std::u16string& description) noexcept {
+void MainWindowWin32::ShowFailure(const std::u16string& description) noexcept {
   try {
     SetBusyCursor(false);
     errorBoxes_.Show(std::u16string(kApplicationErrorText) + u"\r\n" + description,
@@ -443,8 +365,7 @@ LRESULT MainWindowWin32::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
       PostQuitMessage(0);
       return 0;
     case WM_NCDESTROY:
-      SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
-      window_ = nullptr;
+      // The base unbinds the window once this returns.
       statusBar_ = tooltip_ = nullptr;
       menu_ = nullptr;
       ended_ = true;

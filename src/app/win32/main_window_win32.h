@@ -10,6 +10,7 @@
 
 #include "app/main_window_view.h"
 #include "base/ports.h"
+#include "base/win32/window_base.h"
 #include "win_util.h"
 
 namespace zkq::win32 {
@@ -30,7 +31,7 @@ class MainWindowEvents {
   virtual void CloseRequested() = 0;  // the close box, Alt+F4, the system menu
 };
 
-class MainWindowWin32 final : public MainWindowView {
+class MainWindowWin32 final : public MainWindowView, public WindowBase<MainWindowWin32> {
  public:
   // errorBoxes shows the application error when a handler fails.
   MainWindowWin32(HINSTANCE instance, MessageBoxes& errorBoxes);
@@ -46,11 +47,9 @@ class MainWindowWin32 final : public MainWindowView {
   // For the message loop: keyboard navigation between the controls.
   bool TranslateDialogKeys(MSG& msg);
 
-  HWND Handle() const { return window_; }
   HWND Control(int id) const { return GetDlgItem(window_, id); }
   bool Ended() const { return ended_; }
   bool Iconised() const { return iconised_; }
-  unsigned Dpi() const { return dpi_; }
 
   // MainWindowView
   void SetCaption(const std::u16string& text) override;
@@ -74,12 +73,11 @@ class MainWindowWin32 final : public MainWindowView {
   void OpenHelp(const std::u16string& helpFile, unsigned command) override;
   void EndProgram() override;
 
- private:
-  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam,
-                                     LPARAM lParam) noexcept;
+  // For the window base: every message, and the failure of a handler.
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
-  void ShowApplicationError(const std::u16string& description) noexcept;
+  void ShowFailure(const std::u16string& description) noexcept;
 
+ private:
   void CreateControls();
   HWND CreateChild(const wchar_t* className, const std::u16string& text, DWORD style, int id,
                    DWORD exStyle = 0);
@@ -95,14 +93,11 @@ class MainWindowWin32 final : public MainWindowView {
   HINSTANCE instance_;
   MessageBoxes& errorBoxes_;
   MainWindowEvents* events_ = nullptr;
-  HWND window_ = nullptr;
   HWND statusBar_ = nullptr;
   HWND tooltip_ = nullptr;
   HWND lastFocus_ = nullptr;
   HMENU menu_ = nullptr;  // owned by the window once it exists
-  UniqueFont font_;
   UniqueIcon bigIcon_, smallIcon_, sendIcon_, settingsIcon_;
-  unsigned dpi_ = 96;
   UINT taskbarCreated_ = 0;
   WindowState pendingState_ = WindowState::Normal;
   bool shown_ = false;

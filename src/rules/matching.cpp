@@ -1,4 +1,4 @@
-#include "app/matching.h"
+#include "rules/matching.h"
 
 #include <new>
 
