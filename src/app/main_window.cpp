@@ -52,31 +52,6 @@ std::vector<ListRow> RowsOf(const EventList& events) {
   return rows;
 }
 
-// Tells, for a text that IsNumeric accepted, whether its value is exactly 1.
-bool NumericTextIsOne(std::u16string_view text) {
-  std::u16string_view t = text;
-  while (!t.empty() && (t.front() == u' ' || t.front() == u'\t')) t.remove_prefix(1);
-  while (!t.empty() && (t.back() == u' ' || t.back() == u'\t')) t.remove_suffix(1);
-  if (!t.empty() && t.front() == u'+') t.remove_prefix(1);
-  std::string ascii;
-  for (char16_t c : t) {
-    if (c > 0x7F) break;
-    ascii.push_back(static_cast<char>(c));
-  }
-  if (ascii.size() == t.size() && !ascii.empty() && ascii.front() != '&') {
-    double value = 0;
-    const auto [end, error] = std::from_chars(ascii.data(), ascii.data() + ascii.size(), value);
-    if (error == std::errc() && end == ascii.data() + ascii.size()) return value == 1.0;
-  }
-  // Hexadecimal and octal forms: a value beyond 16 bits is certainly not 1.
-  try {
-    return ToInt16(text) == 1;
-  } catch (const Failure& failure) {
-    if (failure.Description() == kOverflow) return false;
-    throw;
-  }
-}
-
 // Sets a busy flag for as long as it lives, so that no way out of a handler
 // (an exception of any kind included) can leave the flag set for good.
 class BusyFlag {
@@ -144,7 +119,7 @@ std::vector<ListColumn> EventRowColumns() {
 
 bool IsFlagSet(std::u16string_view text) {
   if (!IsNumeric(text)) throw Failure(kTypeMismatch);
-  return NumericTextIsOne(text);
+  return NumericValueIsOne(text);
 }
 
 MainWindow::MainWindow(MainWindowPorts ports, StartupValues values)

@@ -19,6 +19,11 @@ std::int16_t ToInt16(std::u16string_view text);
 // too large for a double ("1e400") or for more than 32 bits of hexadecimal.
 bool IsNumeric(std::u16string_view text);
 
+// For a text that IsNumeric accepted: whether its value is exactly 1 (how the
+// settings' flags are read). Throws Failure(kTypeMismatch) for a hexadecimal
+// or octal form that is no number.
+bool NumericValueIsOne(std::u16string_view text);
+
 // Date recognition for the forms a Japanese system accepts (y/m/d with "/", "-"
 // or "." used for both separators, or "2004年6月26日"; one- or two-digit month
 // and day; a four-digit year, or a two-digit one read as 2000..2029 or
