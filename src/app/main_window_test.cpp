@@ -1184,8 +1184,6 @@ TEST(MainWindowFocus, RuleListsPassTheFocusOn) {
 TEST(UnavailablePorts, SayWhatTheyDoNotDo) {
   Journal journal;
   RecordingBoxes boxes(journal);
-  UnavailableAlertSender sender;
-  EXPECT_FALSE(sender.Send(AlertMail{}));
   UnavailableServiceCheck check;
   std::u16string text = u"［システム］\r\n";
   check.Check({}, u"HOST", text);

@@ -2,8 +2,6 @@
 
 namespace zkq {
 
-bool UnavailableAlertSender::Send(const AlertMail&) { return false; }
-
 void UnavailableServiceCheck::Check(const std::vector<MonitoringRule>&, std::u16string_view,
                                     std::u16string&) {}
 

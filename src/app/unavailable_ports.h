@@ -1,18 +1,11 @@
 #pragma once
 // Stand-ins for the parts of the program that this version does not have yet:
-// mail delivery, the service check, the settings dialog and the rules editor.
+// the service check, the settings dialog and the rules editor.
 // Each says plainly that it did nothing, none pretends to have succeeded.
 #include "app/main_window.h"
 #include "base/ports.h"
 
 namespace zkq {
-
-// No mail delivery yet: every send fails, so the status line says the mail
-// was not sent.
-class UnavailableAlertSender : public AlertSender {
- public:
-  bool Send(const AlertMail& mail) override;
-};
 
 // No service check yet: it finds nothing and adds nothing to the alert text.
 class UnavailableServiceCheck : public ServiceCheck {

@@ -17,6 +17,7 @@
 #include "base/text.h"
 #include "base/win32/time_zone.h"
 #include "config/settings.h"
+#include "mail_alert_sender.h"
 #include "main_window_win32.h"
 #include "placeholder_service_control.h"
 #include "presenter_events.h"
@@ -68,7 +69,8 @@ int RunProgram(HINSTANCE instance, zkq::MessageBoxes& boxes) {
   WindowsAccountNames accounts;
   WindowsTimeZone zone;
   WindowsMessageTables tables;
-  UnavailableAlertSender sender;
+  MailAlertSender sender(instance, [&window] { return window.Handle(); }, system.ComputerName(),
+                         boxes);
   UnavailableServiceCheck serviceCheck;
   UnavailableDialogs dialogs(boxes);
   MainWindow presenter(

@@ -1,0 +1,29 @@
+#pragma once
+// The send command's way to mail delivery: one alert mail handed to the
+// sending window, shown modally over the main window.
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+#include "app/main_window.h"
+#include "base/ports.h"
+
+namespace zkq::win32 {
+
+class MailAlertSender : public AlertSender {
+ public:
+  // owner gives the main window at the moment of a send; computerName names
+  // this machine in HELO and the Message-ID.
+  MailAlertSender(HINSTANCE instance, std::function<HWND()> owner, std::u16string computerName,
+                  MessageBoxes& boxes);
+  bool Send(const AlertMail& mail) override;
+
+ private:
+  HINSTANCE instance_;
+  std::function<HWND()> owner_;
+  std::u16string computerName_;
+  MessageBoxes& boxes_;
+};
+
+}  // namespace zkq::win32
