@@ -7,7 +7,7 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 export ZKQ_WERROR=ON
-fuzz_seconds=${ZKQ_FUZZ_SECONDS:-20}
+fuzz_seconds=${ZKQ_FUZZ_SECONDS:-15}
 logs=$root/build/test-logs
 mkdir -p "$logs"
 
