@@ -13,6 +13,7 @@
 #include "app/startup.h"
 #include "app/unavailable_ports.h"
 #include "base/failure.h"
+#include "base/testing/recording_boxes.h"
 #include "base/text.h"
 #include "eventlog/evt_builder.h"
 #include "eventlog/no_lookups.h"
@@ -119,16 +120,16 @@ class FakeClock : public Clock {
   DateTime now{2026, 12, 8, 10, 0, 0};
 };
 
-class RecordingBoxes : public MessageBoxes {
+// The shared recorder, which also notes each box in the journal and runs what
+// the message loop would deliver while the box waits for its OK.
+class RecordingBoxes : public test_support::RecordingBoxes {
  public:
   explicit RecordingBoxes(Journal& journal) : journal_(journal) {}
   void Show(const std::u16string& text, MessageIcon icon) override {
-    shown.push_back({text, icon});
+    test_support::RecordingBoxes::Show(text, icon);
     journal_.push_back("box");
-    // What the message loop delivers while the box waits for its OK.
     if (during) during();
   }
-  std::vector<std::pair<std::u16string, MessageIcon>> shown;
   std::function<void()> during;
 
  private:
@@ -478,8 +479,8 @@ TEST(MainWindowFormLoad, StartOptions) {
     h.window->FormLoad();
     if (c.failed) {
       ASSERT_EQ(h.boxes.shown.size(), 1u);
-      EXPECT_EQ(h.boxes.shown[0].first, kStartFailure);
-      EXPECT_EQ(h.boxes.shown[0].second, MessageIcon::Exclamation);
+      EXPECT_EQ(h.boxes.shown[0].text, kStartFailure);
+      EXPECT_EQ(h.boxes.shown[0].icon, MessageIcon::Exclamation);
       EXPECT_TRUE(h.view.columns.empty());
       EXPECT_TRUE(h.view.rows.empty());
       EXPECT_TRUE(h.window->Rules()[RuleLog::System].empty());
@@ -555,8 +556,8 @@ TEST(MainWindowFormLoad, CommandLine) {
       EXPECT_TRUE(h.boxes.shown.empty());
     } else {
       ASSERT_EQ(h.boxes.shown.size(), 1u);
-      EXPECT_EQ(h.boxes.shown[0].first, c.message);
-      EXPECT_EQ(h.boxes.shown[0].second, c.icon);
+      EXPECT_EQ(h.boxes.shown[0].text, c.message);
+      EXPECT_EQ(h.boxes.shown[0].icon, c.icon);
     }
     EXPECT_EQ(h.window->Ended(), c.ended);
     EXPECT_EQ(h.view.ends, c.ended ? 1 : 0);
@@ -822,14 +823,14 @@ TEST(MainWindowCycle, FailureInACycleIsShownOnceAndMonitoringGoesOn) {
   h.dialogs.edit = [](Settings& s) { s.Interval = u"99999"; };
   h.window->SettingsClicked();
   ASSERT_EQ(h.boxes.shown.size(), 1u);
-  EXPECT_EQ(h.boxes.shown[0].first, u"アプリケーションエラー！\r\nオーバーフローしました。");
+  EXPECT_EQ(h.boxes.shown[0].text, u"アプリケーションエラー！\r\nオーバーフローしました。");
   h.serviceCheck.append = u"［サービス］\r\nX <--- Not found!\r\n";
   h.Tick();
   h.Tick();
   EXPECT_EQ(h.Cycles(), 2);
   ASSERT_EQ(h.boxes.shown.size(), 2u);
-  EXPECT_EQ(h.boxes.shown[1].first, u"アプリケーションエラー！\r\nオーバーフローしました。");
-  EXPECT_EQ(h.boxes.shown[1].second, MessageIcon::Exclamation);
+  EXPECT_EQ(h.boxes.shown[1].text, u"アプリケーションエラー！\r\nオーバーフローしました。");
+  EXPECT_EQ(h.boxes.shown[1].icon, MessageIcon::Exclamation);
   EXPECT_TRUE(h.window->AlertText().empty());
   EXPECT_FALSE(h.window->CycleInProgress());
   EXPECT_TRUE(h.window->Running());
@@ -890,8 +891,8 @@ TEST(MainWindowCycle, FaultsAreToldOnceAndMonitoringGoesOn) {
   EXPECT_EQ(h.sender.sent[0].body,
             u"［システム］\r\nエラー    2026/12/08 10:00:20 Disk なし 9 N/A HOST\r\n");
   ASSERT_EQ(h.boxes.shown.size(), 2u);
-  EXPECT_TRUE(h.boxes.shown[0].first.ends_with(u" ファイルの書き込み時にエラーが発生しました。"));
-  EXPECT_TRUE(h.boxes.shown[1].first.starts_with(
+  EXPECT_TRUE(h.boxes.shown[0].text.ends_with(u" ファイルの書き込み時にエラーが発生しました。"));
+  EXPECT_TRUE(h.boxes.shown[1].text.starts_with(
       u"ReadEventLog function fails.\r\nErrNumber = 0x000005DC"));
 
   h.Tick();  // the stamp did not reach the file, yet the record is not alerted again
@@ -902,7 +903,7 @@ TEST(MainWindowCycle, FaultsAreToldOnceAndMonitoringGoesOn) {
   h.serviceCheck.during = [] { throw 42; };  // no std::exception at all
   h.Tick();
   ASSERT_EQ(h.boxes.shown.size(), 3u);
-  EXPECT_EQ(h.boxes.shown[2].first,
+  EXPECT_EQ(h.boxes.shown[2].text,
             u"アプリケーションエラー！\r\n予期しないエラーが発生しました。");
   EXPECT_FALSE(h.window->CycleInProgress());
   h.serviceCheck.during = nullptr;
@@ -1090,7 +1091,7 @@ TEST(MainWindowMenus, FailingMenuActionShowsNothing) {
   EXPECT_FALSE(h.window->Running());
   h.window->StartClicked();  // the button says why
   ASSERT_EQ(h.boxes.shown.size(), 1u);
-  EXPECT_EQ(h.boxes.shown[0].first, u"アプリケーションエラー！\r\n型が一致しません。");
+  EXPECT_EQ(h.boxes.shown[0].text, u"アプリケーションエラー！\r\n型が一致しません。");
 }
 
 TEST(MainWindowEnding, EveryWayEndsOnceAndClosesTheHelp) {
@@ -1193,8 +1194,8 @@ TEST(UnavailablePorts, SayWhatTheyDoNotDo) {
   EXPECT_FALSE(dialogs.OpenSettingsDialog(settings));
   dialogs.OpenRulesEditor();
   ASSERT_EQ(boxes.shown.size(), 2u);
-  EXPECT_EQ(boxes.shown[0].first, kSettingsDialogUnavailable);
-  EXPECT_EQ(boxes.shown[1].first, kRulesEditorUnavailable);
+  EXPECT_EQ(boxes.shown[0].text, kSettingsDialogUnavailable);
+  EXPECT_EQ(boxes.shown[1].text, kRulesEditorUnavailable);
 }
 
 TEST(IsFlagSet, NumbersAndNonNumbers) {
