@@ -14,6 +14,7 @@
 #include "app/unavailable_ports.h"
 #include "base/failure.h"
 #include "base/testing/recording_boxes.h"
+#include "base/testing/scratch_folder.h"
 #include "base/text.h"
 #include "eventlog/evt_builder.h"
 #include "eventlog/no_lookups.h"
@@ -291,10 +292,7 @@ class Harness {
   explicit Harness(const Ini& ini, std::u16string commandLine = u"",
                    std::u16string rules = kDefaultRules)
       : view(journal), boxes(journal), service(journal), file({}, boxes) {
-    std::random_device rd;
-    dir =
-        fs::temp_directory_path() / ("zkq_app_test_" + std::to_string(rd()) + std::to_string(rd()));
-    fs::create_directories(dir);
+    dir = folder.Path();
     std::ofstream out(dir / "zkQuorvane.ini", std::ios::binary);
     out << "[zkQuorvane]\r\n";
     for (const auto& [k, v] : ini) out << k << "=" << EncodeCp932(FromUtf8(v)) << "\r\n";
@@ -308,11 +306,6 @@ class Harness {
                         sender, serviceCheck, dialogs},
         std::move(*values));
   }
-  ~Harness() {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-  }
-
   void WriteRules(const std::u16string& rules) {
     std::ofstream out(dir / "rules.txt", std::ios::binary);
     out << EncodeCp932(rules);
@@ -332,6 +325,7 @@ class Harness {
   }
 
   Journal journal;
+  test_support::ScratchFolder folder{"zkq-app-"};
   fs::path dir;
   FakeView view;
   FakeClock clock;
