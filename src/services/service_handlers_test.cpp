@@ -22,7 +22,7 @@ class FakeLog : public ServiceEventLog {
       throw std::bad_alloc();
     }
     // As Event Viewer lists it: type, category, event ID, text.
-    const char16_t* kind = type == EventEntryType::Error ? u"error " : u"information ";
+    const std::u16string kind = type == EventEntryType::Error ? u"error " : u"information ";
     entries.push_back(kind +
                       FromUtf8(std::to_string(category) + " " + std::to_string(eventId) + " ") +
                       std::u16string(text));
