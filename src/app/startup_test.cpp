@@ -7,6 +7,7 @@
 
 #include "base/text.h"
 #include "base/testing/recording_boxes.h"
+#include "base/testing/scratch_folder.h"
 
 namespace zkq {
 namespace {
@@ -76,22 +77,13 @@ class FakeDirectory : public CurrentDirectory {
 
 class TempDir {
  public:
-  TempDir() {
-    std::random_device rd;
-    path =
-        fs::temp_directory_path() / ("zkq_startup_" + std::to_string(rd()) + std::to_string(rd()));
-    fs::create_directories(path);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
   void WriteIni(const std::string& body) {
     std::ofstream(path / "zkQuorvane.ini", std::ios::binary) << "[zkQuorvane]\r\n"
                                                              << EncodeCp932(FromUtf8(body));
   }
   std::u16string Exe() const { return (path / "zkQuorvane.exe").u16string(); }
-  fs::path path;
+  test_support::ScratchFolder folder{"zkq-startup-"};
+  fs::path path = folder.Path();
 };
 
 TEST(RunMain, LoadsTheSettingsOfTheProgramFolder) {
