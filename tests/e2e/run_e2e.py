@@ -25,6 +25,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 from harness import (APP_TITLE, MAIN_CLASS, HarnessError, Session, display_numbers,  # noqa: E402
                      ini_bytes, parse_stamp, read_ini, win_path, within)
 from make_evt import EOF_SIZE, ERROR, INFORMATION, evt_file, record  # noqa: E402
+from smtp_servers import HoldingServer, Inbox, decoded  # noqa: E402
 
 # Control and menu IDs of the main window (src/app/main_window_ids.h).
 IDC = dict(
@@ -33,7 +34,7 @@ IDC = dict(
     LSTLOG1=1024, LSTLOG2=1025,
     CHKSETTING0=1030, CHKSETTING1=1031, CHKSETTING2=1032,
     TXTINTERVAL=1034, TXTSTARTDATETIME=1037,
-    TXTSMTPTO=1041, TXTSMTPFROM=1043, TXTSMTPSUBJECT=1045, TXTSMTPSERVER=1046, TXTSMTPPORT=1047,
+    CMDBUTTON0=1004, TXTSMTPTO=1041, TXTSMTPFROM=1043, TXTSMTPSUBJECT=1045, TXTSMTPSERVER=1046, TXTSMTPPORT=1047,
     LBLCOMPUTERNAME=1051, LBLUSERNAME=1053)
 IDM_FILE0, IDM_FILE1, IDM_FILE2 = 2000, 2001, 2002
 IDM_HELP0 = 2020
@@ -51,6 +52,10 @@ SETTINGS_LOAD_FAILED = "zkQuorvane.iniファイルの読み込みに失敗しま
 STARTUP_FAILED = "起動に失敗しました！"
 NO_FINDINGS = "監視処理を実行しましたが異常はありません。["
 SEND_FAILED = "メール送信に失敗しました。["
+SEND_OK = "メール送信を完了しました。["
+# The sending window (src/mail/win32/send_window_ids.h): a dialog captioned with the title.
+DIALOG_CLASS = "#32770"
+IDC_SEND_LBLTITLE = 3001
 READ_FAILED_CORRUPT = "ReadEventLog function fails.\r\nErrNumber = 0x000005DC\r\n"
 # The system's short date and long time under the Japanese locale ("2026/12/8 5:19:58").
 LOCALE_MOMENT = re.compile(r"^\d{4}/\d{1,2}/\d{1,2} \d{1,2}:\d{2}:\d{2}\]$")
@@ -267,10 +272,10 @@ class Tests:
         stored = read_ini((folder / "zkQuorvane.ini").read_bytes())
         return f"{stored.get('datestamp')} {stored.get('timestamp')}"
 
-    def start_cycling(self, rules: bytes, logs: dict[str, bytes] | None = None):
+    def start_cycling(self, rules: bytes, logs: dict[str, bytes] | None = None, **changes):
         """Monitoring switched on at start-up, a cycle on every tick, the logs
         read from logs/ (an absent file is an empty log)."""
-        ini = ini_bytes(settings(Interval="1", AutoStart="1", EventLogDir="logs"))
+        ini = ini_bytes(settings(Interval="1", AutoStart="1", EventLogDir="logs", **changes))
         folder = self.s.program_folder(self.args.exe, ini, rules,
                                        extra={f"logs/{name}": data for name, data in (logs or {}).items()})
         (folder / "logs").mkdir(exist_ok=True)
@@ -394,6 +399,99 @@ class Tests:
             check(status.startswith(SEND_FAILED),
                   f"a log {what}: the complete error record is alerted, status {status!r}")
             d("kill")
+
+    @staticmethod
+    def alert_text(sections: list[tuple[str, list[list[str]]]]) -> str:
+        """The alert text of rows shown as list rows: per log a header line,
+        then the type padded to six characters and the other fields."""
+        text = ""
+        for name, rows in sections:
+            text += f"［{name}］\r\n"
+            text += "".join(f"{row[0]:<6} " + " ".join(row[1:]) + "\r\n" for row in rows)
+        return text
+
+    def check_mail(self, message: bytes, subject: str, body: str, what: str) -> None:
+        mail = decoded(message)
+        squeezed = lambda text: "".join(text.split())  # noqa: E731
+        equal(squeezed(mail["subject"]), squeezed(subject), f"{what}: subject")
+        check(mail["date"] and re.match(r"^\w{3}, \d{2} \w{3} \d{4} \d{2}:\d{2}:\d{2} [+-]\d{4}$",
+                                        mail["date"]), f"{what}: a Date line, got {mail['date']!r}")
+        check(mail["message_id"] and "@" in mail["message_id"], f"{what}: a Message-ID, got "
+              f"{mail['message_id']!r}")
+        # SMTP's data ends in an empty line of its own.
+        equal(mail["body"].rstrip("\r\n"), body.rstrip("\r\n"), f"{what}: body")
+
+    def mail_alert(self):
+        # Records in two logs that their rules keep: the first cycle mails
+        # them as one alert; with the server gone the next send fails and the
+        # cycle after it starts afresh; the send button mails an empty body.
+        inbox = Inbox(lifetime=240)
+        holding = None
+        try:
+            rules = "\r\n".join(["System;対象;エラー;*;*;*", "Application;対象;エラー;*;*;*"]).encode(
+                "cp932") + b"\r\n"
+            folder, d, _ = self.start_cycling(rules, SmtpPort=str(inbox.port))
+            computer = d("text", IDC["LBLCOMPUTERNAME"])
+            subject = f"監視警告 - {computer}"
+            written = int(time.time())
+            (folder / "logs" / "System.evt").write_bytes(evt_file([
+                record(1, written, 0xC0001B58, ERROR, "Service Control Manager", "E2E-PC", ["Demo"]),
+            ], oldest=1))
+            (folder / "logs" / "Application.evt").write_bytes(evt_file([
+                record(1, written, 0x40001B7C, INFORMATION, "Demo App", "E2E-PC", []),
+                record(2, written, 0xC0000BB8, ERROR, "Demo App", "E2E-PC", ["failed"]),
+            ], oldest=1))
+            self.next_second(written)
+            d("tick", 20000)
+            status = self.wait_status(d, SEND_OK, 90)
+            check(LOCALE_MOMENT.match(status[len(SEND_OK):]), f"date and time after the message: {status!r}")
+            self.shot_main(d, "after-alert-mail")
+            check(inbox.wait(1, 10), "the SMTP server received no mail")
+            equal(len(inbox.mails), 1, "mails of one cycle")
+            sender, recipients, message = inbox.mails[0]
+            equal((sender, recipients), ("monitor@example.jp", ["admin@example.jp", "night@example.jp"]),
+                  "envelope")
+            when = dt.datetime(1970, 1, 1, 9) + dt.timedelta(seconds=written)  # shown in Japan time
+            system_row = ["エラー", f"{when:%Y/%m/%d}", f"{when:%H:%M:%S}", "Service Control Manager",
+                          "なし", "7000", "N/A", "E2E-PC"]
+            application_rows = d("list-rows", IDC["LSTLOG2"])
+            equal(len(application_rows), 1, "Application records that passed the rules")
+            self.check_mail(message, subject,
+                            self.alert_text([("システム", [system_row]), ("アプリケーション", application_rows)]),
+                            "the alert mail")
+
+            inbox.stop()
+            again = int(time.time())
+            (folder / "logs" / "System.evt").write_bytes(evt_file([
+                record(1, written, 0xC0001B58, ERROR, "Service Control Manager", "E2E-PC", ["Demo"]),
+                record(2, again, 0xC0001B58, ERROR, "Service Control Manager", "E2E-PC", ["Again"]),
+            ], oldest=1))
+            self.next_second(again)
+            d("tick", 20000)
+            status = self.wait_status(d, SEND_FAILED, 90)
+            check(LOCALE_MOMENT.match(status[len(SEND_FAILED):]), f"date and time after the message: {status!r}")
+            status, boxes = self.tick(d)
+            equal(boxes, [], "message boxes of the cycle after the failed send")
+            check(status.startswith(NO_FINDINGS), f"the next cycle starts afresh, status {status!r}")
+
+            # The send button between cycles, to a server that takes its time
+            # over DATA: the sending window shows the send under way.
+            holding = HoldingServer(inbox.port, hold=4)
+            d("click", IDC["CMDBUTTON0"])
+            d("wait-window", DIALOG_CLASS, APP_TITLE, 10000)
+            check(holding.data_asked.wait(20), "the send never reached DATA")
+            equal(d("text", IDC_SEND_LBLTITLE), "メール送信中…", "lblTitle while sending")
+            equal(d("status")["text"].strip(), "DATA", "the sending window's status while DATA waits")
+            self.s.screenshot("sending-window", d("rect"))
+            d("wait-gone", 30000)
+            self.main_window(d)
+            self.wait_status(d, SEND_OK, 30)
+            check(holding.message is not None, "the held server got no message")
+            self.check_mail(holding.message, subject, "", "the mail of the send button")
+        finally:
+            inbox.stop()
+            if holding is not None:
+                holding.stop()
 
     def command_lines(self):
         # The emptiness test reads the untrimmed command line, the -install
@@ -641,7 +739,7 @@ class Tests:
 TEST_NAMES = [n for n in vars(Tests) if not n.startswith("_") and n not in
               ("launch", "main_window", "shot_main", "expect_exit", "no_main_window", "tips",
                "answer_boxes", "settle_in_tray", "wait_status", "start_cycling", "local_now",
-               "next_second", "stamp", "tick", "wait_status_change",
+               "next_second", "stamp", "tick", "wait_status_change", "alert_text", "check_mail",
                "status_moment", "buttons", "shot_popup", "tray_menu")]
 
 
