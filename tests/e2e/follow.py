@@ -2,10 +2,12 @@
 """Runs zkQuorvane.exe from a prepared folder under Wine and follows it from
 the terminal: prints the main window's status line whenever it changes and,
 without a display of the user's, saves a screenshot of the window each time.
+With --smtp-port it also runs the local SMTP server the program mails to and
+prints every mail it receives, decoded (subject, sender, body).
 Ctrl+C (or the program ending) stops everything that was started here.
 
     follow.py --exe FOLDER/zkQuorvane.exe --driver zkq_e2e_driver.exe --prefix PREFIX
-              [--screenshots DIR] [--headless]
+              [--screenshots DIR] [--headless] [--smtp-port PORT]
 """
 from __future__ import annotations
 
@@ -19,9 +21,20 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from harness import APP_TITLE, MAIN_CLASS, HarnessError, Session  # noqa: E402
+from smtp_servers import Inbox, decoded  # noqa: E402
 
 
-def follow(session: Session, exe: Path, screenshots: bool) -> None:
+def print_mail(when: str, mail: tuple[str, list[str], bytes]) -> None:
+    sender, recipients, message = mail
+    parts = decoded(message)
+    print(f"{when}  mail received for {', '.join(recipients)} (envelope from {sender})", flush=True)
+    print(f"          Subject: {parts['subject']}", flush=True)
+    print(f"          From:    {parts['from']}", flush=True)
+    for line in parts["body"].splitlines() or ["(empty body)"]:
+        print(f"          | {line}", flush=True)
+
+
+def follow(session: Session, exe: Path, screenshots: bool, inbox: Inbox | None = None) -> None:
     d = session.start(exe)
     shots = 0
 
@@ -53,6 +66,7 @@ def follow(session: Session, exe: Path, screenshots: bool) -> None:
     print(f"{stamp()}  the main window is open", flush=True)
     last = None
     last_box = None
+    mails_shown = 0
     while d("running"):
         try:
             status = d("status")["text"]
@@ -75,6 +89,9 @@ def follow(session: Session, exe: Path, screenshots: bool) -> None:
                 print(f"{stamp()}  message box: {box['text']!r}", flush=True)
         except HarnessError:
             last_box = None
+        while inbox is not None and mails_shown < len(inbox.mails):
+            print_mail(stamp(), inbox.mails[mails_shown])
+            mails_shown += 1
         time.sleep(0.5)
     print(f"{stamp()}  the program has ended", flush=True)
 
@@ -87,6 +104,7 @@ def main() -> int:
     parser.add_argument("--screenshots", type=Path)
     parser.add_argument("--headless", action="store_true", help="own Xvfb even when DISPLAY is set")
     parser.add_argument("--verbose", action="store_true", help="show the driver's dialogue")
+    parser.add_argument("--smtp-port", type=int, help="run the SMTP server for the mails on 127.0.0.1:PORT")
     args = parser.parse_args()
 
     # Ctrl+C and a plain kill both end in the teardown below, even when the
@@ -99,7 +117,13 @@ def main() -> int:
             print(line, file=sys.stderr, flush=True)
 
     session = None
+    inbox = None
     try:
+        if args.smtp_port:
+            # Lives as long as a demo may reasonably run, then stops by itself.
+            inbox = Inbox(args.smtp_port, lifetime=4 * 3600)
+            print(f"Mails go to the SMTP server on 127.0.0.1:{args.smtp_port}; each is shown here.",
+                  flush=True)
         session = Session(
             "demo", work=args.exe.parent, prefix=args.prefix.resolve(), driver_exe=args.driver.resolve(),
             screenshots=args.screenshots.resolve() if headless and args.screenshots else None,
@@ -109,7 +133,8 @@ def main() -> int:
         print(f"zkQuorvane runs on {where}; Ctrl+C stops it.", flush=True)
         if headless and args.screenshots:
             print(f"Screenshots of the main window go to {args.screenshots.resolve()}/", flush=True)
-        follow(session, args.exe.resolve(), screenshots=headless and args.screenshots is not None)
+        follow(session, args.exe.resolve(), screenshots=headless and args.screenshots is not None,
+               inbox=inbox)
         return 0
     except KeyboardInterrupt:
         print("\nstopping", flush=True)
@@ -120,6 +145,8 @@ def main() -> int:
     finally:
         if session is not None:
             session.stop()
+        if inbox is not None:
+            inbox.stop()
 
 
 if __name__ == "__main__":
