@@ -886,8 +886,8 @@ TEST(MainWindowCycle, FaultsAreToldOnceAndMonitoringGoesOn) {
             u"［システム］\r\nエラー    2026/12/08 10:00:20 Disk なし 9 N/A HOST\r\n");
   ASSERT_EQ(h.boxes.shown.size(), 2u);
   EXPECT_TRUE(h.boxes.shown[0].text.ends_with(u" ファイルの書き込み時にエラーが発生しました。"));
-  EXPECT_TRUE(h.boxes.shown[1].text.starts_with(
-      u"ReadEventLog function fails.\r\nErrNumber = 0x000005DC"));
+  EXPECT_TRUE(
+      h.boxes.shown[1].text.starts_with(u"ReadEventLog function fails.\r\nErrNumber = 0x000005DC"));
 
   h.Tick();  // the stamp did not reach the file, yet the record is not alerted again
   EXPECT_EQ(h.sender.sent.size(), 1u);
@@ -897,8 +897,7 @@ TEST(MainWindowCycle, FaultsAreToldOnceAndMonitoringGoesOn) {
   h.serviceCheck.during = [] { throw 42; };  // no std::exception at all
   h.Tick();
   ASSERT_EQ(h.boxes.shown.size(), 3u);
-  EXPECT_EQ(h.boxes.shown[2].text,
-            u"アプリケーションエラー！\r\n予期しないエラーが発生しました。");
+  EXPECT_EQ(h.boxes.shown[2].text, u"アプリケーションエラー！\r\n予期しないエラーが発生しました。");
   EXPECT_FALSE(h.window->CycleInProgress());
   h.serviceCheck.during = nullptr;
   fs::permissions(h.dir / "zkQuorvane.ini", fs::perms::owner_read | fs::perms::owner_write);
@@ -1179,10 +1178,6 @@ TEST(MainWindowFocus, RuleListsPassTheFocusOn) {
 TEST(UnavailablePorts, SayWhatTheyDoNotDo) {
   Journal journal;
   RecordingBoxes boxes(journal);
-  UnavailableServiceCheck check;
-  std::u16string text = u"［システム］\r\n";
-  check.Check({}, u"HOST", text);
-  EXPECT_EQ(text, u"［システム］\r\n");
   UnavailableDialogs dialogs(boxes);
   Settings settings;
   EXPECT_FALSE(dialogs.OpenSettingsDialog(settings));

@@ -2,9 +2,6 @@
 
 namespace zkq {
 
-void UnavailableServiceCheck::Check(const std::vector<MonitoringRule>&, std::u16string_view,
-                                    std::u16string&) {}
-
 bool UnavailableDialogs::OpenSettingsDialog(Settings&) {
   boxes_.Show(kSettingsDialogUnavailable, MessageIcon::Information);
   return false;

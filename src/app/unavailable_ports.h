@@ -1,18 +1,11 @@
 #pragma once
 // Stand-ins for the parts of the program that this version does not have yet:
-// the service check, the settings dialog and the rules editor.
+// the settings dialog and the rules editor.
 // Each says plainly that it did nothing, none pretends to have succeeded.
 #include "app/main_window.h"
 #include "base/ports.h"
 
 namespace zkq {
-
-// No service check yet: it finds nothing and adds nothing to the alert text.
-class UnavailableServiceCheck : public ServiceCheck {
- public:
-  void Check(const std::vector<MonitoringRule>& serviceRules, std::u16string_view computerName,
-             std::u16string& alertText) override;
-};
 
 // No settings dialog and no rules editor yet: each tells the user so.
 class UnavailableDialogs : public MainWindowDialogs {

@@ -320,6 +320,8 @@ LRESULT MainWindowWin32::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
     case ZKQ_WM_TRAYICON:
       if (events_ != nullptr && !ended_) events_->TrayIconNotified(LOWORD(lParam));
       return 0;
+    case kServiceRequestMessage:
+      return serviceRequests_ && !ended_ ? serviceRequests_(wParam, lParam) : 0;
     case WM_ACTIVATE:
       // Keyboard focus goes back to the control that had it, not to the frame.
       if (LOWORD(wParam) == WA_INACTIVE) {

@@ -4,6 +4,7 @@
 // carries out what the presenter asks through MainWindowView.
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -18,6 +19,9 @@ namespace zkq::win32 {
 inline constexpr wchar_t kMainWindowClass[] = L"zkQuorvaneMain";
 inline constexpr UINT_PTR kCheckTimerId = 1;
 inline constexpr UINT kCheckTimerMilliseconds = 60000;
+// Sent by the service dispatcher's thread: wParam the request, lParam the
+// control code; the answer is the handler's success flag.
+inline constexpr UINT kServiceRequestMessage = WM_APP + 2;
 
 // What the window reports; the program forwards these to the presenter.
 class MainWindowEvents {
@@ -42,6 +46,10 @@ class MainWindowWin32 final : public MainWindowView, public WindowBase<MainWindo
   // Creates the window, still hidden, with every control. False on failure.
   bool Create();
   void SetEvents(MainWindowEvents* events) { events_ = events; }
+  // Answers kServiceRequestMessage; without it every request is refused.
+  void SetServiceRequests(std::function<LRESULT(WPARAM, LPARAM)> answer) {
+    serviceRequests_ = std::move(answer);
+  }
   // Shows the window for the first time, in the state asked for before.
   void ShowFirstTime();
   // For the message loop: keyboard navigation between the controls.
@@ -93,6 +101,7 @@ class MainWindowWin32 final : public MainWindowView, public WindowBase<MainWindo
   HINSTANCE instance_;
   MessageBoxes& errorBoxes_;
   MainWindowEvents* events_ = nullptr;
+  std::function<LRESULT(WPARAM, LPARAM)> serviceRequests_;
   HWND statusBar_ = nullptr;
   HWND tooltip_ = nullptr;
   HWND lastFocus_ = nullptr;

@@ -9,9 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "placeholder_service_control.h"
 #include "win_util.h"
-#include "base/testing/recording_boxes.h"
 
 namespace zkq::win32 {
 namespace {
@@ -160,33 +158,6 @@ TEST(Win32MessageBoxes, ShowsTheTextUnderTheApplicationTitleWithTheAskedIcon) {
     EXPECT_EQ(seen.text, u"監視ルールをロードできません！\r\n型が一致しません。");
     EXPECT_EQ(seen.hasIcon, c.hasIcon) << static_cast<int>(c.icon);
   }
-}
-
-using test_support::RecordingBoxes;
-using test_support::ShownBox;
-
-TEST(PlaceholderServiceControl, RefusesRegistrationAndSaysWhy) {
-  struct Case {
-    const char* name;
-    bool (ServiceControl::*call)();
-    const char16_t* text;
-  };
-  const Case cases[] = {
-      {"install", &ServiceControl::Install, kServiceInstallUnavailable},
-      {"uninstall", &ServiceControl::Uninstall, kServiceUninstallUnavailable},
-  };
-  for (const Case& c : cases) {
-    RecordingBoxes boxes;
-    PlaceholderServiceControl service(boxes);
-    EXPECT_FALSE((service.*c.call)()) << c.name;
-    ASSERT_EQ(boxes.shown.size(), 1u) << c.name;
-    EXPECT_EQ(boxes.shown[0].text, c.text);
-    EXPECT_EQ(boxes.shown[0].icon, MessageIcon::Exclamation);
-  }
-  RecordingBoxes boxes;
-  PlaceholderServiceControl service(boxes);
-  service.Connect();
-  EXPECT_TRUE(boxes.shown.empty());
 }
 
 }  // namespace

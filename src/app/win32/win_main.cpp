@@ -19,8 +19,9 @@
 #include "config/settings.h"
 #include "mail_alert_sender.h"
 #include "main_window_win32.h"
-#include "placeholder_service_control.h"
 #include "presenter_events.h"
+#include "service_wiring.h"
+#include "services/service_handlers.h"
 #include "win32_adapters.h"
 #include "win_util.h"
 
@@ -44,7 +45,7 @@ void ShowApplicationError(zkq::MessageBoxes& boxes, const std::u16string& descri
              zkq::MessageIcon::Exclamation);
 }
 
-int RunProgram(HINSTANCE instance, zkq::MessageBoxes& boxes) {
+int RunProgram(HINSTANCE instance, zkq::win32::ProgramBoxes& boxes) {
   using namespace zkq;
   using namespace zkq::win32;
 
@@ -64,14 +65,14 @@ int RunProgram(HINSTANCE instance, zkq::MessageBoxes& boxes) {
 
   Win32Clock clock;
   Win32SystemInfo system;
-  PlaceholderServiceControl service(boxes);
+  WindowsServiceControl service(window.Handle());
   WindowsEventLogSource liveLogs;
   WindowsAccountNames accounts;
   WindowsTimeZone zone;
   WindowsMessageTables tables;
-  MailAlertSender sender(instance, [&window] { return window.Handle(); }, system.ComputerName(),
-                         boxes);
-  UnavailableServiceCheck serviceCheck;
+  MailAlertSender sender(
+      instance, [&window] { return window.Handle(); }, system.ComputerName(), boxes);
+  WindowsServiceCheck serviceCheck(boxes);
   UnavailableDialogs dialogs(boxes);
   MainWindow presenter(
       MainWindowPorts{window, clock, boxes, settingsFile, system, service, liveLogs, accounts, zone,
@@ -79,9 +80,15 @@ int RunProgram(HINSTANCE instance, zkq::MessageBoxes& boxes) {
       std::move(*values));
   PresenterEvents events(presenter);
   window.SetEvents(&events);
+  ServiceStop serviceStop(presenter, service.Dispatcher());
+  ServiceHandlers serviceHandlers(boxes.EventLog(), serviceStop);
+  AnswerServiceRequests(window, serviceHandlers);
 
   presenter.FormLoad();
-  if (presenter.Ended() || window.Ended()) return 0;
+  if (presenter.Ended() || window.Ended()) {
+    window.SetServiceRequests(nullptr);
+    return 0;
+  }
   window.ShowFirstTime();
 
   MSG message{};
@@ -93,13 +100,14 @@ int RunProgram(HINSTANCE instance, zkq::MessageBoxes& boxes) {
   // Everything after the window's end is teardown: the events must not reach
   // the presenter any more.
   window.SetEvents(nullptr);
+  window.SetServiceRequests(nullptr);
   return 0;
 }
 
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-  zkq::win32::Win32MessageBoxes boxes;
+  zkq::win32::ProgramBoxes boxes;
   try {
     return RunProgram(instance, boxes);
   } catch (const zkq::Failure& failure) {

@@ -1,0 +1,60 @@
+#include "service_wiring.h"
+
+#include <string>
+
+#include "base/failure.h"
+#include "base/text.h"
+
+namespace zkq::win32 {
+namespace {
+
+constexpr wchar_t kServiceName[] = L"zkQuorvane";
+constexpr DWORD kStopGraceMs = 5000;
+constexpr char16_t kDispatchNotStarted[] = u"サービスの制御を開始できません。エラー ";
+
+DWORD WINAPI EndProcessAfterGrace(LPVOID) {
+  Sleep(kStopGraceMs);
+  ExitProcess(0);
+}
+
+}  // namespace
+
+ProgramBoxes::ProgramBoxes() : log_(kServiceName) {
+  if (StartedAsService(kServiceName)) logged_.emplace(log_);
+}
+
+void ProgramBoxes::Show(const std::u16string& text, MessageIcon icon) {
+  if (logged_) {
+    logged_->Show(text, icon);
+  } else {
+    screen_.Show(text, icon);
+  }
+}
+
+WindowsServiceControl::WindowsServiceControl(HWND mainWindow)
+    : registration_(kServiceName),
+      requests_(mainWindow, kServiceRequestMessage),
+      dispatcher_(kServiceName, requests_) {}
+
+void WindowsServiceControl::Connect() {
+  if (dispatcher_.Start()) return;
+  std::u16string description(kDispatchNotStarted);
+  description += FromUtf8(std::to_string(GetLastError()));
+  throw Failure(description);
+}
+
+void ServiceStop::EndProgram() {
+  presenter_.Unload();
+  dispatcher_.ReportStopped();
+  // The thread is never waited for: it ends with the process.
+  const HANDLE watch = CreateThread(nullptr, 0, EndProcessAfterGrace, nullptr, 0, nullptr);
+  if (watch != nullptr) CloseHandle(watch);
+}
+
+void AnswerServiceRequests(MainWindowWin32& window, ServiceRequestHandler& handlers) {
+  window.SetServiceRequests([&handlers](WPARAM wParam, LPARAM lParam) {
+    return AnswerServiceRequest(wParam, lParam, handlers);
+  });
+}
+
+}  // namespace zkq::win32
