@@ -44,8 +44,10 @@ void WindowsServiceControl::Connect() {
 }
 
 void ServiceStop::EndProgram() {
+  // The controller hears of the stop once the program has ended (the
+  // dispatcher's owner reports it): reported from inside the request, the
+  // answer to the request itself would no longer reach the controller.
   presenter_.Unload();
-  dispatcher_.ReportStopped();
   // The thread is never waited for: it ends with the process.
   const HANDLE watch = CreateThread(nullptr, 0, EndProcessAfterGrace, nullptr, 0, nullptr);
   if (watch != nullptr) CloseHandle(watch);

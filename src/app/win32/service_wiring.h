@@ -43,7 +43,6 @@ class WindowsServiceControl final : public ServiceControl {
   bool Install() override { return registration_.Install(); }
   bool Uninstall() override { return registration_.Uninstall(); }
   void Connect() override;
-  ServiceDispatcher& Dispatcher() { return dispatcher_; }
 
  private:
   WindowsServiceRegistration registration_;
@@ -67,18 +66,15 @@ class WindowsServiceCheck final : public ServiceCheck {
 };
 
 // The service stop: unloads the main window, which ends the message loops of
-// any mail or dialog open on top of it, and tells the controller. Should a
-// window's loop keep the program alive all the same, the process ends a few
-// seconds later anyway.
+// any mail or dialog open on top of it. Should a window's loop keep the
+// program alive all the same, the process ends a few seconds later anyway.
 class ServiceStop final : public MonitorControl {
  public:
-  ServiceStop(MainWindow& presenter, ServiceDispatcher& dispatcher)
-      : presenter_(presenter), dispatcher_(dispatcher) {}
+  explicit ServiceStop(MainWindow& presenter) : presenter_(presenter) {}
   void EndProgram() override;
 
  private:
   MainWindow& presenter_;
-  ServiceDispatcher& dispatcher_;
 };
 
 // Lets window answer the dispatcher's requests with handlers, on its thread.

@@ -80,7 +80,7 @@ int RunProgram(HINSTANCE instance, zkq::win32::ProgramBoxes& boxes) {
       std::move(*values));
   PresenterEvents events(presenter);
   window.SetEvents(&events);
-  ServiceStop serviceStop(presenter, service.Dispatcher());
+  ServiceStop serviceStop(presenter);
   ServiceHandlers serviceHandlers(boxes.EventLog(), serviceStop);
   AnswerServiceRequests(window, serviceHandlers);
 

@@ -1,0 +1,166 @@
+#!/usr/bin/python3
+"""End to end: zkQuorvane.exe registered with Wine's service manager, run by
+it, paused, continued and stopped, and removed again.
+
+    service_e2e.py --exe zkQuorvane.exe --driver zkq_e2e_driver.exe --probe zkq_e2e_service_probe.exe
+
+An automatic-start service would start with every wineserver of the prefix,
+so the service is deleted whatever happens.
+"""
+from __future__ import annotations
+
+import argparse
+import json
+import os
+import subprocess
+import sys
+import time
+import traceback
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from harness import (APP_TITLE, MAIN_CLASS, WINE, HarnessError, Session,  # noqa: E402
+                     display_numbers, ini_bytes, win_path)
+
+SERVICE = "zkQuorvane"
+STOPPED, RUNNING, PAUSED = 1, 4, 7
+OWN_PROCESS_INTERACTIVE = 0x10 | 0x100
+AUTO_START = 2
+INSTALLED = "zkQuorvaneはサービスとして登録されました！"
+UNINSTALLED = "zkQuorvaneはサービスから削除されました！"
+STARTED = "稼動開始。["
+RULES = "Service;Eventlog;開始;;;\r\n".encode("cp932")
+
+
+def equal(actual, expected, what: str) -> None:
+    if actual != expected:
+        raise HarnessError(f"{what}: expected {expected!r}, got {actual!r}")
+
+
+class ServiceTest:
+    def __init__(self, args, session: Session):
+        self.args = args
+        self.s = session
+
+    def probe(self, *words, check=True):
+        result = subprocess.run([WINE, str(self.args.probe), *words], env=self.s.env,
+                                stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+        line = result.stdout.decode("utf-8", "replace").strip().splitlines()
+        reply = json.loads(line[-1]) if line else {"ok": False, "error": "no answer"}
+        self.s.log(f"  probe {' '.join(words)} -> {reply}")
+        if check and not reply["ok"]:
+            raise HarnessError(f"service_probe {' '.join(words)}: {reply}")
+        return reply.get("value")
+
+    def answer_box(self, d, text: str, icon: str, what: str):
+        box = d("wait-msgbox", 15000)
+        equal(box["caption"], APP_TITLE, f"caption of the {what} message")
+        equal(box["text"], text, f"the {what} message")
+        equal(box["icon"], icon, f"icon of the {what} message")
+        self.s.screenshot(f"{what}-message", box["rect"])
+        d("msgbox-press")
+        d("wait-exit", 10000)
+
+    def service_mode(self):
+        values = {
+            "SmtpServer": "127.0.0.1", "SmtpPort": "2525", "From": "monitor@example.jp",
+            "To": "admin@example.jp", "Subject": "監視警告", "DateStamp": "2020/01/02",
+            "TimeStamp": "03:04:05", "Rules": "rules.txt", "Interval": "5",
+            "AutoStart": "0", "IconStart": "0", "ServiceStart": "1",
+        }
+        folder = self.s.program_folder(self.args.exe, ini_bytes(values), RULES)
+        exe = folder / self.args.exe.name
+        self.probe("delete", SERVICE, check=False)  # left over by an interrupted run
+
+        d = self.s.start(exe, "-install")
+        self.answer_box(d, INSTALLED, "information", "install")
+        config = self.probe("query", SERVICE)
+        equal(config["exists"], True, "the service after -install")
+        equal(config["type"], OWN_PROCESS_INTERACTIVE, "service type")
+        equal(config["start"], AUTO_START, "start type")
+        equal(config["path"], f'"{win_path(exe)}"', "the service's command")
+        equal(config["display"], SERVICE, "display name")
+        equal(config["state"], STOPPED, "state before the start")
+
+        # Started by the manager: ServiceStart=1 minimises it and starts monitoring.
+        self.probe("start", SERVICE)
+        self.probe("wait", SERVICE, str(RUNNING), "20000")
+        pid = d("wait-process", exe.name, 20000)
+        equal(self.probe("query", SERVICE)["pid"], int(pid), "the service's process")
+        d("wait-window", MAIN_CLASS, APP_TITLE, 15000)
+        d("wait-tray", APP_TITLE, 10000)
+        d("wait-hidden", 10000)
+        status = d("status")["text"]
+        if not status.startswith(STARTED):
+            raise HarnessError(f"monitoring is not running: the status line shows {status!r}")
+        equal(d("enabled", 1001), False, "cmdStart while monitoring")  # IDC_CMDSTART
+
+        for control, state in (("pause", PAUSED), ("continue", RUNNING)):
+            self.probe("control", SERVICE, control)
+            self.probe("wait", SERVICE, str(state), "10000")
+        equal(d("status")["text"], status, "the status line after pause and continue")
+
+        began = time.monotonic()
+        self.probe("control", SERVICE, "stop")
+        self.probe("wait", SERVICE, str(STOPPED), "10000")
+        d("wait-gone", 10000)
+        if time.monotonic() - began > 8:
+            raise HarnessError("the stop took more than a few seconds")
+        equal(self.probe("query", SERVICE)["pid"], 0, "the service's process after the stop")
+
+        d = self.s.start(exe, "-uninstall")
+        self.answer_box(d, UNINSTALLED, "information", "uninstall")
+        equal(self.probe("query", SERVICE), {"exists": False}, "the service after -uninstall")
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--exe", type=Path, required=True)
+    parser.add_argument("--driver", type=Path, required=True)
+    parser.add_argument("--probe", type=Path, required=True)
+    parser.add_argument("--work", type=Path, default=Path("build/e2e-work"))
+    parser.add_argument("--prefix", type=Path, default=Path("build/e2e-wineprefix"))
+    parser.add_argument("--screenshots", type=Path, default=Path("build/screenshots"))
+    parser.add_argument("--displays", default=os.environ.get("ZKQ_E2E_DISPLAYS"))
+    parser.add_argument("--verbose", action="store_true")
+    args = parser.parse_args()
+    for a in ("exe", "driver", "probe", "work", "prefix", "screenshots"):
+        setattr(args, a, getattr(args, a).resolve())
+    displays = display_numbers(args.displays, os.environ.get("ZKQ_DISPLAY"))
+
+    lines: list[str] = []
+    log = print if args.verbose else lines.append
+    session = None
+    test = None
+    try:
+        session = Session("service_mode", work=args.work, prefix=args.prefix, driver_exe=args.driver,
+                          screenshots=args.screenshots, displays=displays, log=log)
+        test = ServiceTest(args, session)
+        test.service_mode()
+        print("PASS service_mode")
+        return 0
+    except Exception as e:
+        print(f"FAIL service_mode: {e}")
+        if not args.verbose:
+            print("\n".join(lines[-40:]))
+        if not isinstance(e, HarnessError):
+            traceback.print_exc()
+        if session is not None:
+            try:
+                session.screenshot("at-failure")
+            except Exception:
+                pass
+        return 1
+    finally:
+        if test is not None:
+            try:
+                test.probe("control", SERVICE, "stop", check=False)
+                test.probe("delete", SERVICE, check=False)
+            except Exception:
+                pass
+        if session is not None:
+            session.stop()
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,121 @@
+// What Wine's service manager knows of one service, and the requests an
+// administrator sends it, for the service tests: one command per run, one
+// JSON line out.
+//   service_probe query NAME               registration and state
+//   service_probe start NAME
+//   service_probe control NAME pause|continue|stop
+//   service_probe wait NAME STATE MS       until the state is STATE (a number)
+//   service_probe delete NAME
+#include <windows.h>
+#include <winsvc.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Service {
+  SC_HANDLE manager = nullptr, service = nullptr;
+  ~Service() {
+    if (service != nullptr) CloseServiceHandle(service);
+    if (manager != nullptr) CloseServiceHandle(manager);
+  }
+};
+
+std::string Utf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                       nullptr, 0, nullptr, nullptr);
+  std::string out(size, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
+                      nullptr, nullptr);
+  return out;
+}
+
+std::string Json(const std::wstring& text) {
+  std::string out = "\"";
+  for (char c : Utf8(text)) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+int Fail(const char* what) {
+  std::printf("{\"ok\": false, \"error\": \"%s\", \"code\": %lu}\n", what, GetLastError());
+  return 1;
+}
+
+DWORD State(SC_HANDLE service) {
+  SERVICE_STATUS status = {};
+  return QueryServiceStatus(service, &status) ? status.dwCurrentState : 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 3) return Fail("usage: query|start|control|wait|delete NAME ...");
+  const std::wstring command = argv[1];
+  Service s;
+  s.manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  if (s.manager == nullptr) return Fail("OpenSCManagerW");
+  s.service = OpenServiceW(s.manager, argv[2], SERVICE_ALL_ACCESS);
+  if (s.service == nullptr) {
+    if (command == L"query" && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST) {
+      std::printf("{\"ok\": true, \"value\": {\"exists\": false}}\n");
+      return 0;
+    }
+    return Fail("OpenServiceW");
+  }
+
+  if (command == L"query") {
+    DWORD needed = 0;
+    QueryServiceConfigW(s.service, nullptr, 0, &needed);
+    std::vector<BYTE> buffer(needed + sizeof(QUERY_SERVICE_CONFIGW));
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+    if (!QueryServiceConfigW(s.service, config, static_cast<DWORD>(buffer.size()), &needed)) {
+      return Fail("QueryServiceConfigW");
+    }
+    SERVICE_STATUS_PROCESS status = {};
+    if (!QueryServiceStatusEx(s.service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                              sizeof(status), &needed)) {
+      return Fail("QueryServiceStatusEx");
+    }
+    std::printf(
+        "{\"ok\": true, \"value\": {\"exists\": true, \"type\": %lu, \"start\": %lu, \"path\": %s, "
+        "\"display\": %s, \"state\": %lu, \"pid\": %lu, \"accepted\": %lu}}\n",
+        config->dwServiceType, config->dwStartType, Json(config->lpBinaryPathName).c_str(),
+        Json(config->lpDisplayName).c_str(), status.dwCurrentState, status.dwProcessId,
+        status.dwControlsAccepted);
+    return 0;
+  }
+  if (command == L"start") {
+    if (!StartServiceW(s.service, 0, nullptr)) return Fail("StartServiceW");
+  } else if (command == L"control" && argc >= 4) {
+    const std::wstring what = argv[3];
+    const DWORD control = what == L"pause"      ? SERVICE_CONTROL_PAUSE
+                          : what == L"continue" ? SERVICE_CONTROL_CONTINUE
+                                                : SERVICE_CONTROL_STOP;
+    SERVICE_STATUS status = {};
+    if (!ControlService(s.service, control, &status)) return Fail("ControlService");
+  } else if (command == L"wait" && argc >= 5) {
+    const DWORD want = wcstoul(argv[3], nullptr, 10);
+    const ULONGLONG deadline = GetTickCount64() + wcstoul(argv[4], nullptr, 10);
+    DWORD state = State(s.service);
+    while (state != want && GetTickCount64() < deadline) {
+      Sleep(50);
+      state = State(s.service);
+    }
+    if (state != want) {
+      std::printf("{\"ok\": false, \"error\": \"the state stayed %lu\"}\n", state);
+      return 1;
+    }
+  } else if (command == L"delete") {
+    if (!DeleteService(s.service)) return Fail("DeleteService");
+  } else {
+    return Fail("unknown command");
+  }
+  std::printf("{\"ok\": true}\n");
+  return 0;
+}
