@@ -10,6 +10,7 @@ so the service is deleted whatever happens.
 from __future__ import annotations
 
 import argparse
+import contextlib
 import json
 import os
 import subprocess
@@ -61,6 +62,12 @@ class ServiceTest:
         d("msgbox-press")
         d("wait-exit", 10000)
 
+    def remove_service(self):
+        """Stops and deletes the service, whether or not the test got so far."""
+        with contextlib.suppress(Exception):
+            self.probe("control", SERVICE, "stop", check=False)
+            self.probe("delete", SERVICE, check=False)
+
     def service_mode(self):
         values = {
             "SmtpServer": "127.0.0.1", "SmtpPort": "2525", "From": "monitor@example.jp",
@@ -70,7 +77,7 @@ class ServiceTest:
         }
         folder = self.s.program_folder(self.args.exe, ini_bytes(values), RULES)
         exe = folder / self.args.exe.name
-        self.probe("delete", SERVICE, check=False)  # left over by an interrupted run
+        self.remove_service()  # left over by an interrupted run
 
         d = self.s.start(exe, "-install")
         self.answer_box(d, INSTALLED, "information", "install")
@@ -129,38 +136,31 @@ def main() -> int:
     displays = display_numbers(args.displays, os.environ.get("ZKQ_DISPLAY"))
 
     lines: list[str] = []
-    log = print if args.verbose else lines.append
     session = None
-    test = None
     try:
         session = Session("service_mode", work=args.work, prefix=args.prefix, driver_exe=args.driver,
-                          screenshots=args.screenshots, displays=displays, log=log)
+                          screenshots=args.screenshots, displays=displays,
+                          log=print if args.verbose else lines.append)
         test = ServiceTest(args, session)
-        test.service_mode()
+        try:
+            test.service_mode()
+        except Exception:
+            with contextlib.suppress(Exception):
+                session.screenshot("at-failure")
+            raise
+        finally:
+            test.remove_service()
         print("PASS service_mode")
         return 0
     except Exception as e:
-        print(f"FAIL service_mode: {e}")
-        if not args.verbose:
-            print("\n".join(lines[-40:]))
+        report = [f"FAIL service_mode: {e}", *([] if args.verbose else lines[-40:])]
         if not isinstance(e, HarnessError):
-            traceback.print_exc()
-        if session is not None:
-            try:
-                session.screenshot("at-failure")
-            except Exception:
-                pass
+            report.append(traceback.format_exc())
+        print("\n".join(report))
         return 1
     finally:
-        if test is not None:
-            try:
-                test.probe("control", SERVICE, "stop", check=False)
-                test.probe("delete", SERVICE, check=False)
-            except Exception:
-                pass
         if session is not None:
             session.stop()
-
 
 if __name__ == "__main__":
     sys.exit(main())
