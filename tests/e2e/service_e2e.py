@@ -30,7 +30,7 @@ AUTO_START = 2
 INSTALLED = "zkQuorvaneはサービスとして登録されました！"
 UNINSTALLED = "zkQuorvaneはサービスから削除されました！"
 STARTED = "稼動開始。["
-RULES = "Service;Eventlog;開始;;;\r\n".encode("cp932")
+RULES_FAILED = "監視ルールをロードできません！\r\n設定ファイルのフォーマットが間違っている可能性があります！"
 
 
 def equal(actual, expected, what: str) -> None:
@@ -53,14 +53,15 @@ class ServiceTest:
             raise HarnessError(f"service_probe {' '.join(words)}: {reply}")
         return reply.get("value")
 
-    def answer_box(self, d, text: str, icon: str, what: str):
+    def answer_box(self, d, text: str, icon: str, what: str, ends=True):
         box = d("wait-msgbox", 15000)
         equal(box["caption"], APP_TITLE, f"caption of the {what} message")
         equal(box["text"], text, f"the {what} message")
         equal(box["icon"], icon, f"icon of the {what} message")
         self.s.screenshot(f"{what}-message", box["rect"])
         d("msgbox-press")
-        d("wait-exit", 10000)
+        if ends:
+            d("wait-exit", 10000)
 
     def remove_service(self):
         """Stops and deletes the service, whether or not the test got so far."""
@@ -72,14 +73,16 @@ class ServiceTest:
         values = {
             "SmtpServer": "127.0.0.1", "SmtpPort": "2525", "From": "monitor@example.jp",
             "To": "admin@example.jp", "Subject": "監視警告", "DateStamp": "2020/01/02",
-            "TimeStamp": "03:04:05", "Rules": "rules.txt", "Interval": "5",
+            "TimeStamp": "03:04:05", "Rules": "missing.txt", "Interval": "5",
             "AutoStart": "0", "IconStart": "0", "ServiceStart": "1",
         }
-        folder = self.s.program_folder(self.args.exe, ini_bytes(values), RULES)
+        # No rules file: on the desktop its message would wait for OK.
+        folder = self.s.program_folder(self.args.exe, ini_bytes(values))
         exe = folder / self.args.exe.name
         self.remove_service()  # left over by an interrupted run
 
         d = self.s.start(exe, "-install")
+        self.answer_box(d, RULES_FAILED, "exclamation", "rules", ends=False)  # on the desktop
         self.answer_box(d, INSTALLED, "information", "install")
         config = self.probe("query", SERVICE)
         equal(config["exists"], True, "the service after -install")
@@ -101,6 +104,12 @@ class ServiceTest:
         if not status.startswith(STARTED):
             raise HarnessError(f"monitoring is not running: the status line shows {status!r}")
         equal(d("enabled", 1001), False, "cmdStart while monitoring")  # IDC_CMDSTART
+        # The rules message went to the event log: no box waits on a desktop nobody sees.
+        try:
+            box = d("wait-msgbox", 1500)
+        except HarnessError:
+            box = None
+        equal(box, None, "a message box of the service")
 
         for control, state in (("pause", PAUSED), ("continue", RUNNING)):
             self.probe("control", SERVICE, control)
@@ -116,6 +125,7 @@ class ServiceTest:
         equal(self.probe("query", SERVICE)["pid"], 0, "the service's process after the stop")
 
         d = self.s.start(exe, "-uninstall")
+        self.answer_box(d, RULES_FAILED, "exclamation", "rules", ends=False)
         self.answer_box(d, UNINSTALLED, "information", "uninstall")
         equal(self.probe("query", SERVICE), {"exists": False}, "the service after -uninstall")
 
