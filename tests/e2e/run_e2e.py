@@ -410,8 +410,15 @@ class Tests:
             text += "".join(f"{row[0]:<6} " + " ".join(row[1:]) + "\r\n" for row in rows)
         return text
 
-    def check_mail(self, message: bytes, subject: str, body: str, what: str) -> None:
+    def check_mail(self, message: bytes, subject: str, body: str, what: str,
+                   services: str | None = None) -> None:
+        """services: a pattern for the services section that follows body."""
         mail = decoded(message)
+        if services is not None:
+            events, mark, rest = mail["body"].partition("［サービス］")
+            check(re.fullmatch(services, mark + rest.rstrip("\r\n") + "\r\n"),
+                  f"{what}: services section, got {mark + rest!r}")
+            mail["body"] = events
         squeezed = lambda text: "".join(text.split())  # noqa: E731
         equal(squeezed(mail["subject"]), squeezed(subject), f"{what}: subject")
         check(mail["date"] and re.match(r"^\w{3}, \d{2} \w{3} \d{4} \d{2}:\d{2}:\d{2} [+-]\d{4}$",
@@ -492,6 +499,24 @@ class Tests:
             inbox.stop()
             if holding is not None:
                 holding.stop()
+
+    def mail_service_section(self):
+        # The services of the real service manager are checked in each cycle:
+        # Wine's print spooler is stopped, and no service has the second name.
+        inbox = Inbox(lifetime=120)
+        try:
+            rules = "\r\n".join(["Service;Spooler;開始;;;", "Service;PlugPlay;開始;;;",
+                                 "Service;zkqNoSuchService;開始;;;"]).encode("cp932") + b"\r\n"
+            _, d, _ = self.start_cycling(rules, SmtpPort=str(inbox.port))
+            subject = f"監視警告 - {d('text', IDC['LBLCOMPUTERNAME'])}"
+            d("tick", 20000)
+            self.wait_status(d, SEND_OK, 90)
+            check(inbox.wait(1, 10), "the SMTP server received no mail")
+            self.check_mail(inbox.mails[0][2], subject, "", "the services mail",
+                            services="［サービス］\r\nSpooler  停止 [^\r\n]+\r\n"
+                                     "zkqNoSuchService <--- Not found!\r\n")
+        finally:
+            inbox.stop()
 
     def command_lines(self):
         # The emptiness test reads the untrimmed command line, the -install
