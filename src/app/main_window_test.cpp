@@ -306,6 +306,12 @@ class Harness {
                         sender, serviceCheck, dialogs},
         std::move(*values));
   }
+  // An exported log in the EventLogDir folder "logs".
+  void PutLog(const char* name, const Bytes& bytes) {
+    fs::create_directories(dir / "logs");
+    std::ofstream(dir / "logs" / name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  }
   void WriteRules(const std::u16string& rules) {
     std::ofstream out(dir / "rules.txt", std::ios::binary);
     out << EncodeCp932(rules);
@@ -848,12 +854,9 @@ TEST(MainWindowCycle, EvtFilesReplaceTheLiveLogs) {
   h.clock.now = {2026, 12, 8, 10, 0, 0};
   h.window->FormLoad();
   h.window->StartClicked();
-  fs::create_directories(h.dir / "logs");
   EvtRecipe recipe;
   recipe.records = {RecordAt({2026, 12, 8, 10, 0, 20}, 1, u"Disk", 9)};
-  const Bytes evt = BuildEvtFile(recipe);
-  std::ofstream(h.dir / "logs" / "System.evt", std::ios::binary)
-      .write(reinterpret_cast<const char*>(evt.data()), static_cast<std::streamsize>(evt.size()));
+  h.PutLog("System.evt", BuildEvtFile(recipe));
   h.logs.records[u"System"] = {RecordAt({2026, 12, 8, 10, 0, 30}, 1, u"Live", 1)};
   h.Tick();
   EXPECT_TRUE(h.logs.opened.empty());
@@ -870,14 +873,12 @@ TEST(MainWindowCycle, FaultsAreToldOnceAndMonitoringGoesOn) {
   h.clock.now = {2026, 12, 8, 10, 0, 0};
   h.window->FormLoad();
   h.window->StartClicked();
-  fs::create_directories(h.dir / "logs");
   EvtRecipe recipe;
   recipe.records = {RecordAt({2026, 12, 8, 10, 0, 20}, 1, u"Disk", 9),
                     RecordAt({2026, 12, 8, 10, 0, 30}, 1, u"Disk", 10)};
   Bytes cut = BuildEvtFile(recipe);
   cut.resize(cut.size() - 40 - 8);  // a copy cut inside its newest record
-  std::ofstream(h.dir / "logs" / "System.evt", std::ios::binary)
-      .write(reinterpret_cast<const char*>(cut.data()), static_cast<std::streamsize>(cut.size()));
+  h.PutLog("System.evt", cut);
   fs::permissions(h.dir / "zkQuorvane.ini", fs::perms::owner_read);
 
   h.Tick();
