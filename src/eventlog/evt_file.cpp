@@ -128,6 +128,7 @@ class TruncatedLog : public EventLog {
  public:
   TruncatedLog(std::vector<std::uint8_t> bytes, std::size_t begin) : bytes_(std::move(bytes)) {
     std::size_t pos = begin;
+    std::uint32_t number = 0;
     while (pos + kRecordHeaderSize + 4 <= bytes_.size()) {
       const std::uint32_t length = Le32(bytes_.data() + pos);
       if (length < kRecordHeaderSize + 4 || length > bytes_.size() - pos ||
@@ -135,6 +136,11 @@ class TruncatedLog : public EventLog {
           Le32(bytes_.data() + pos + length - 4) != length) {
         break;
       }
+      // As in a whole log, a record whose number breaks the sequence is no
+      // record of this log.
+      const std::uint32_t next = Le32(bytes_.data() + pos + 8);
+      if (!starts_.empty() && next != number + 1) break;
+      number = next;
       starts_.push_back(pos);
       pos += length;
     }

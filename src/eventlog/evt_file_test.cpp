@@ -241,6 +241,8 @@ TEST_F(EvtFolder, HostileFiles) {
   };
   Bytes noEof = good;
   std::fill(noEof.begin() + static_cast<long>(eofAt), noEof.end(), 0);
+  Bytes renumbered = noEof;
+  PutU32(renumbered, recordEnd[2] + 8, 77);  // record 3 is no record of this log
 
   struct Case {
     const char* name;
@@ -274,6 +276,8 @@ TEST_F(EvtFolder, HostileFiles) {
       {"cut inside the end-of-file record", file(cut(eofAt + 20)), EvtOpenError::None, 4,
        kErrorEventlogFileCorrupt},
       {"end-of-file record missing", file(noEof), EvtOpenError::None, 4, kErrorEventlogFileCorrupt},
+      {"cut, with a record out of sequence", file(renumbered), EvtOpenError::None, 2,
+       kErrorEventlogFileCorrupt, 2},
   };
   for (const Case& c : cases) {
     const std::filesystem::path dir = dir_ / c.name;
