@@ -133,9 +133,8 @@ MainWindow::MainWindow(MainWindowPorts ports, StartupValues values)
 
 void MainWindow::FormLoad() {
   MainWindowView& view = ports_.view;
-  // The window as designed: stopped, and no about box in this version.
+  // The window as designed: stopped.
   ShowRunState(false);
-  view.EnableMenuItem(IDM_HELP3, false);
   try {
     view.SetBusyCursor(true);
     view.SetCaption(kAppTitle);
@@ -356,7 +355,7 @@ void MainWindow::MenuCommand(int id) {
       case IDM_SETTING0:
         // The editor and the cycle must not use the rules file at once.
         if (running_) break;
-        ports_.dialogs.OpenRulesEditor();
+        ports_.dialogs.OpenRulesEditor(InProgramDir(settings_.Rules));
         if (!ended_) LoadRules();
         break;
       case IDM_SETTING1:
@@ -371,6 +370,9 @@ void MainWindow::MenuCommand(int id) {
         break;
       case IDM_HELP1:
         ports_.view.OpenHelp(helpPath_, kHelpPartialKey);
+        break;
+      case IDM_HELP3:
+        ports_.dialogs.OpenAboutBox();
         break;
       default:
         break;

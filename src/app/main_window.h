@@ -58,8 +58,11 @@ class MainWindowDialogs {
   // The settings dialog. It edits settings (and the file) itself; true when it
   // saved, so that the main window shows the new values.
   virtual bool OpenSettingsDialog(Settings& settings) = 0;
-  // The rules editor; the main window reloads the rules file afterwards in any case.
-  virtual void OpenRulesEditor() = 0;
+  // The rules editor over rulesFile; the main window reloads the rules file
+  // afterwards in any case.
+  virtual void OpenRulesEditor(const std::filesystem::path& rulesFile) = 0;
+  // The about box.
+  virtual void OpenAboutBox() = 0;
 };
 
 struct MainWindowPorts {

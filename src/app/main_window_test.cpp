@@ -221,11 +221,14 @@ class FakeDialogs : public MainWindowDialogs {
     if (edit) edit(settings);
     return saved;
   }
-  void OpenRulesEditor() override {
+  void OpenRulesEditor(const std::filesystem::path& rulesFile) override {
     ++rulesCalls;
+    seenRulesFile = rulesFile;
     if (duringRules) duringRules();
   }
-  int settingsCalls = 0, rulesCalls = 0;
+  void OpenAboutBox() override { ++aboutCalls; }
+  int settingsCalls = 0, rulesCalls = 0, aboutCalls = 0;
+  std::filesystem::path seenRulesFile;
   bool saved = false;
   std::function<void(Settings&)> edit;
   std::function<void()> duringRules;
@@ -415,7 +418,7 @@ TEST(MainWindowFormLoad, FillsTheWindowInOrderAndResetsTheStamp) {
   EXPECT_FALSE(h.window->Ended());
   EXPECT_TRUE(h.view.enabled[IDC_CMDSTART]);
   EXPECT_FALSE(h.view.enabled[IDC_CMDSTOP]);
-  EXPECT_FALSE(h.view.menus[IDM_HELP3]);  // no about box in this version
+  EXPECT_EQ(h.view.menus.count(IDM_HELP3), 0u);  // the about box entry stays as designed: enabled
   EXPECT_EQ(h.window->HelpPath(), ProgramDirText((h.dir / "x").u16string()) + u"\\zkQuorvane.hlp");
 }
 
@@ -1002,6 +1005,7 @@ TEST(MainWindowMenus, OptionsAndHelp) {
   h.dialogs.duringRules = [&] { h.WriteRules(u"Security;除外;失敗;*;*;*\r\n"); };
   h.window->MenuCommand(IDM_SETTING0);
   EXPECT_EQ(h.dialogs.rulesCalls, 1);
+  EXPECT_EQ(h.dialogs.seenRulesFile, h.dir / "rules.txt");
   EXPECT_TRUE(h.window->Rules()[RuleLog::System].empty());
   EXPECT_EQ(h.view.rows[IDC_LSTSECURITY],
             (std::vector<ListRow>{{u"除外", u"失敗", u"*", u"*", u"*"}}));
@@ -1033,6 +1037,7 @@ TEST(MainWindowMenus, OptionsAndHelp) {
   h.window->MenuCommand(IDM_HELP0);
   h.window->MenuCommand(IDM_HELP1);
   h.window->MenuCommand(IDM_HELP3);
+  EXPECT_EQ(h.dialogs.aboutCalls, 1);
   ASSERT_EQ(h.view.help.size(), 2u);
   EXPECT_EQ(h.view.help[0], std::make_pair(h.window->HelpPath(), 3u));
   EXPECT_EQ(h.view.help[1], std::make_pair(h.window->HelpPath(), 0x105u));
@@ -1182,10 +1187,12 @@ TEST(UnavailablePorts, SayWhatTheyDoNotDo) {
   UnavailableDialogs dialogs(boxes);
   Settings settings;
   EXPECT_FALSE(dialogs.OpenSettingsDialog(settings));
-  dialogs.OpenRulesEditor();
-  ASSERT_EQ(boxes.shown.size(), 2u);
+  dialogs.OpenRulesEditor("rules.txt");
+  dialogs.OpenAboutBox();
+  ASSERT_EQ(boxes.shown.size(), 3u);
   EXPECT_EQ(boxes.shown[0].text, kSettingsDialogUnavailable);
   EXPECT_EQ(boxes.shown[1].text, kRulesEditorUnavailable);
+  EXPECT_EQ(boxes.shown[2].text, kAboutBoxUnavailable);
 }
 
 TEST(IsFlagSet, NumbersAndNonNumbers) {

@@ -7,8 +7,10 @@ bool UnavailableDialogs::OpenSettingsDialog(Settings&) {
   return false;
 }
 
-void UnavailableDialogs::OpenRulesEditor() {
+void UnavailableDialogs::OpenRulesEditor(const std::filesystem::path&) {
   boxes_.Show(kRulesEditorUnavailable, MessageIcon::Information);
 }
+
+void UnavailableDialogs::OpenAboutBox() { boxes_.Show(kAboutBoxUnavailable, MessageIcon::Information); }
 
 }  // namespace zkq

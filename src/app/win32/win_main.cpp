@@ -2,7 +2,6 @@
 // clang-format off
 #include "app/main_window.h"
 #include "app/startup.h"
-#include "app/unavailable_ports.h"
 #include "eventlog/win32/adapters.h"
 
 #include <windows.h>
@@ -17,6 +16,7 @@
 #include "base/text.h"
 #include "base/win32/time_zone.h"
 #include "config/settings.h"
+#include "dialog_wiring.h"
 #include "mail_alert_sender.h"
 #include "main_window_win32.h"
 #include "presenter_events.h"
@@ -73,7 +73,8 @@ int RunProgram(HINSTANCE instance, zkq::win32::ProgramBoxes& boxes) {
   MailAlertSender sender(
       instance, [&window] { return window.Handle(); }, system.ComputerName(), boxes);
   WindowsServiceCheck serviceCheck(boxes);
-  UnavailableDialogs dialogs(boxes);
+  WindowsDialogs dialogs(DialogContext{
+      instance, [&window] { return window.Handle(); }, boxes, clock, settingsFile, service});
   MainWindow presenter(
       MainWindowPorts{window, clock, boxes, settingsFile, system, service, liveLogs, accounts, zone,
                       tables, sender, serviceCheck, dialogs},

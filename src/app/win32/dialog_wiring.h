@@ -1,0 +1,39 @@
+#pragma once
+// The main window's modal dialogs on Windows: the settings dialog, the rules
+// editor and the about box, each owned by the main window while it is open.
+#include <windows.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "app/main_window.h"
+#include "app/main_window_view.h"
+#include "app/unavailable_ports.h"
+#include "base/ports.h"
+#include "config/settings.h"
+
+namespace zkq::win32 {
+
+// What the dialogs need of the program around them.
+struct DialogContext {
+  HINSTANCE instance;
+  std::function<HWND()> owner;  // the main window, once it exists
+  MessageBoxes& boxes;
+  Clock& clock;
+  SettingsFile& settingsFile;
+  ServiceControl& service;
+};
+
+class WindowsDialogs final : public MainWindowDialogs {
+ public:
+  explicit WindowsDialogs(DialogContext context) : context_(context), unavailable_(context.boxes) {}
+  bool OpenSettingsDialog(Settings& settings) override;
+  void OpenRulesEditor(const std::filesystem::path& rulesFile) override;
+  void OpenAboutBox() override;
+
+ private:
+  DialogContext context_;
+  UnavailableDialogs unavailable_;
+};
+
+}  // namespace zkq::win32
