@@ -718,6 +718,142 @@ std::string Driver::Run(const std::vector<std::wstring>& a) {
     Require(a, 1, "list-rows ID");
     return ListRows(Control(a[1]));
   }
+  // --- typing and choosing, as a user does in a dialog -------------------
+  if (cmd == L"set-text") {  // replaces the text as a paste would; the control tells its parent
+    Require(a, 2, "set-text ID TEXT");
+    DWORD_PTR ignored = 0;
+    if (!SendMessageTimeoutW(Control(a[1]), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(a[2].c_str()),
+                             SMTO_ABORTIFHUNG, kSendTimeoutMs, &ignored))
+      Fail("the control does not answer WM_SETTEXT");
+    return "true";
+  }
+  if (cmd == L"focus") {  // the keyboard focus to a control, as a click or Tab would put it
+    Require(a, 1, "focus ID");
+    HWND c = Control(a[1]);
+    HWND parent = GetParent(c);
+    if (ClassOf(parent) == L"#32770") {
+      // A dialog moves its focus itself, default button included.
+      PostMessageW(parent, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(c), TRUE);
+    } else {
+      DWORD program = GetWindowThreadProcessId(c, nullptr);
+      AttachThreadInput(GetCurrentThreadId(), program, TRUE);
+      SetFocus(c);
+      AttachThreadInput(GetCurrentThreadId(), program, FALSE);
+    }
+    return "true";
+  }
+  if (cmd == L"focused") {  // the ID of the control with the keyboard focus, 0 for none
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(Target(), nullptr), &info) || !info.hwndFocus)
+      return "0";
+    return std::to_string(GetDlgCtrlID(info.hwndFocus));
+  }
+  if (cmd == L"type" || cmd == L"key") {
+    // type TEXT: characters to the focused control. key NAME: one key
+    // (tab, shift+tab, enter, escape, space, up, down, left, right, home,
+    // end, delete, or alt+LETTER for an access key), pressed and released.
+    Require(a, 1, cmd == L"type" ? "type TEXT" : "key NAME");
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(Target(), nullptr), &info) || !info.hwndFocus)
+      Fail("no control has the focus");
+    HWND f = info.hwndFocus;
+    if (cmd == L"type") {
+      for (wchar_t ch : a[1]) PostMessageW(f, WM_CHAR, ch, 1);
+      return "true";
+    }
+    const std::wstring& name = a[1];
+    if (name.size() == 5 && name.rfind(L"alt+", 0) == 0) {
+      // What the system makes of Alt and a letter: the dialog's access keys.
+      const LPARAM altDown = 1 | (1 << 29);
+      PostMessageW(f, WM_SYSKEYDOWN, VK_MENU, altDown);
+      PostMessageW(f, WM_SYSCHAR, towlower(name[4]), altDown);
+      PostMessageW(f, WM_SYSKEYUP, VK_MENU, 1 | (1 << 29) | (3u << 30));
+      return "true";
+    }
+    static const std::pair<const wchar_t*, UINT> keys[] = {
+        {L"tab", VK_TAB},     {L"enter", VK_RETURN}, {L"escape", VK_ESCAPE}, {L"space", VK_SPACE},
+        {L"up", VK_UP},       {L"down", VK_DOWN},    {L"left", VK_LEFT},     {L"right", VK_RIGHT},
+        {L"home", VK_HOME},   {L"end", VK_END},      {L"delete", VK_DELETE}, {L"shift+tab", VK_TAB}};
+    for (const auto& [keyName, vk] : keys) {
+      if (name != keyName) continue;
+      // IsDialogMessage asks the key state for Shift+Tab; the driver's own
+      // state is what a posted key carries, so Shift is held while it goes.
+      if (name == L"shift+tab") {
+        DWORD program = GetWindowThreadProcessId(f, nullptr);
+        AttachThreadInput(GetCurrentThreadId(), program, TRUE);
+        BYTE state[256] = {};
+        GetKeyboardState(state);
+        state[VK_SHIFT] = 0x80;
+        SetKeyboardState(state);
+        AttachThreadInput(GetCurrentThreadId(), program, FALSE);
+      }
+      PostMessageW(f, WM_KEYDOWN, vk, 1);
+      if (vk == VK_SPACE) PostMessageW(f, WM_CHAR, L' ', 1);
+      PostMessageW(f, WM_KEYUP, vk, 1 | (3u << 30));
+      return "true";
+    }
+    Fail("unknown key " + Utf8(name));
+  }
+  if (cmd == L"check") {  // check ID 0|1: ticks or clears a check box as a click would, if needed
+    Require(a, 2, "check ID 0|1");
+    HWND c = Control(a[1]);
+    const bool want = Number(a[2]) != 0;
+    if ((Send(c, BM_GETCHECK, 0, 0) == BST_CHECKED) != want) PostMessageW(c, BM_CLICK, 0, 0);
+    return "true";
+  }
+  if (cmd == L"combo-items") {  // the entries of a drop-down chooser, in order
+    Require(a, 1, "combo-items ID");
+    HWND c = Control(a[1]);
+    const int count = static_cast<int>(Send(c, CB_GETCOUNT, 0, 0));
+    std::string out = "[";
+    for (int i = 0; i < count; ++i) {
+      const int length = static_cast<int>(Send(c, CB_GETLBTEXTLEN, i, 0));
+      std::wstring item(length < 0 ? 0 : length + 1, L'\0');
+      if (length > 0) Send(c, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item.data()));
+      item.resize(std::wcslen(item.c_str()));
+      out += (i ? "," : "") + Quote(item);
+    }
+    return out + "]";
+  }
+  if (cmd == L"combo-select") {  // combo-select ID INDEX (-1: nothing), as a user's choice
+    Require(a, 2, "combo-select ID INDEX");
+    HWND c = Control(a[1]);
+    Send(c, CB_SETCURSEL, static_cast<WPARAM>(Number(a[2])), 0);
+    PostMessageW(GetParent(c), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(c), CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(c));
+    return "true";
+  }
+  if (cmd == L"combo-selected") {  // the chosen entry's index, -1 for none
+    Require(a, 1, "combo-selected ID");
+    return std::to_string(static_cast<int>(Send(Control(a[1]), CB_GETCURSEL, 0, 0)));
+  }
+  if (cmd == L"list-selected") {  // the selected row of a list view, -1 for none
+    Require(a, 1, "list-selected ID");
+    return std::to_string(static_cast<int>(Send(Control(a[1]), LVM_GETNEXTITEM,
+                                                static_cast<WPARAM>(-1), LVNI_SELECTED)));
+  }
+  if (cmd == L"list-select") {
+    // list-select ID ROW: that row selected and focused, the others not (-1:
+    // none). The list tells its parent (LVN_ITEMCHANGED), as a click does.
+    Require(a, 2, "list-select ID ROW");
+    HWND list = Control(a[1]);
+    const int row = Number(a[2]);
+    RemoteBuffer remote(programPid_, sizeof(LVITEMW));
+    LVITEMW item{};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    item.state = 0;
+    remote.Write(0, &item, sizeof item);
+    Send(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(remote.At(0)));
+    if (row >= 0) {
+      item.state = LVIS_SELECTED | LVIS_FOCUSED;
+      remote.Write(0, &item, sizeof item);
+      Send(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(remote.At(0)));
+      Send(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);
+    }
+    return "true";
+  }
   if (cmd == L"click") {  // posted: the handler may open a modal window
     Require(a, 1, "click ID");
     PostMessageW(Control(a[1]), BM_CLICK, 0, 0);
