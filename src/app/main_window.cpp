@@ -5,13 +5,10 @@
 #include <optional>
 
 #include "app/main_window_ids.h"
-#include "rules/matching.h"
 #include "app/startup.h"
 #include "base/convert.h"
 #include "base/failure.h"
 #include "base/text.h"
-#include "eventlog/evt_file.h"
-#include "eventlog/reader.h"
 
 namespace zkq {
 
@@ -24,12 +21,6 @@ constexpr char16_t kInstalled[] = u"はサービスとして登録されまし�
 constexpr char16_t kNotInstalled[] = u"はサービスとして登録されませんでした！";
 constexpr char16_t kUninstalled[] = u"はサービスから削除されました！";
 constexpr char16_t kNotUninstalled[] = u"はサービスから削除されませんでした！";
-constexpr char16_t kStarted[] = u"稼動開始。[";
-constexpr char16_t kStopped[] = u"稼動停止。[";
-constexpr char16_t kNoFindings[] = u"監視処理を実行しましたが異常はありません。[";
-constexpr char16_t kLogsUnreadable[] = u"監視処理でイベントログを読み込めませんでした。[";
-constexpr char16_t kMailSent[] = u"メール送信を完了しました。[";
-constexpr char16_t kMailFailed[] = u"メール送信に失敗しました。[";
 
 constexpr unsigned kHelpContents = 3;
 constexpr unsigned kHelpPartialKey = 0x105;
@@ -51,39 +42,6 @@ std::vector<ListRow> RowsOf(const EventList& events) {
   }
   return rows;
 }
-
-// Sets a busy flag for as long as it lives, so that no way out of a handler
-// (an exception of any kind included) can leave the flag set for good.
-class BusyFlag {
- public:
-  explicit BusyFlag(bool& flag) : flag_(flag) { flag_ = true; }
-  BusyFlag(const BusyFlag&) = delete;
-  BusyFlag& operator=(const BusyFlag&) = delete;
-  ~BusyFlag() { flag_ = false; }
-
- private:
-  bool& flag_;
-};
-
-// The reader's read-failure messages of one cycle, each shown once: the same
-// fault would come back every minute. A log that reads again clears its fault.
-class ReadFailureBoxes : public MessageBoxes {
- public:
-  ReadFailureBoxes(MessageBoxes& boxes, std::u16string& shownBefore)
-      : boxes_(boxes), shownBefore_(shownBefore) {}
-  void Show(const std::u16string& text, MessageIcon icon) override {
-    failed_ = true;
-    if (text == shownBefore_) return;
-    shownBefore_ = text;
-    boxes_.Show(text, icon);
-  }
-  bool Failed() const { return failed_; }
-
- private:
-  MessageBoxes& boxes_;
-  std::u16string& shownBefore_;
-  bool failed_ = false;
-};
 
 // The messages of the rules loader: the hourglass gives way to the normal
 // pointer before any of them shows.
@@ -124,46 +82,40 @@ bool IsFlagSet(std::u16string_view text) {
 
 MainWindow::MainWindow(MainWindowPorts ports, StartupValues values)
     : ports_(ports),
-      programDir_(std::move(values.programDir)),
       rawCommandLine_(std::move(values.rawCommandLine)),
       commandLine_(std::move(values.commandLine)),
       helpPath_(std::move(values.helpPath)),
-      settings_(std::move(values.settings)),
-      countdown_(values.countdown) {}
+      monitor_(ports.monitor, *this, std::move(values.programDir), std::move(values.settings),
+               values.countdown) {}
 
 void MainWindow::FormLoad() {
   MainWindowView& view = ports_.view;
+  const Settings& settings = monitor_.CurrentSettings();
   // The window as designed: stopped.
   ShowRunState(false);
   try {
     view.SetBusyCursor(true);
     view.SetCaption(kAppTitle);
     view.CenterOnScreen();
-    view.SetControlText(IDC_TXTSMTPSERVER, settings_.SmtpServer);
-    view.SetControlText(IDC_TXTSMTPPORT, settings_.SmtpPort);
-    view.SetControlText(IDC_TXTSMTPFROM, settings_.From);
-    view.SetControlText(IDC_TXTSMTPTO, settings_.To);
-    view.SetControlText(IDC_TXTSMTPSUBJECT, settings_.Subject);
+    view.SetControlText(IDC_TXTSMTPSERVER, settings.SmtpServer);
+    view.SetControlText(IDC_TXTSMTPPORT, settings.SmtpPort);
+    view.SetControlText(IDC_TXTSMTPFROM, settings.From);
+    view.SetControlText(IDC_TXTSMTPTO, settings.To);
+    view.SetControlText(IDC_TXTSMTPSUBJECT, settings.Subject);
 
     // Examination begins at the moment of start-up, whatever the file held.
-    const DateTime now = ports_.clock.Now();
-    settings_.DateStamp = FormatDate(now);
-    settings_.TimeStamp = FormatTime(now);
-    view.SetControlText(IDC_TXTSTARTDATETIME, settings_.DateStamp + u" " + settings_.TimeStamp);
-    StampWritten(now, ports_.settingsFile.WriteIniString(kSettingsSection, u"DateStamp",
-                                                         settings_.DateStamp) &
-                          ports_.settingsFile.WriteIniString(kSettingsSection, u"TimeStamp",
-                                                             settings_.TimeStamp));
+    monitor_.StampNow();
 
-    view.SetControlText(IDC_TXTINTERVAL, settings_.Interval);
-    const bool autoStart = IsFlagSet(settings_.AutoStart);
+    view.SetControlText(IDC_TXTINTERVAL, settings.Interval);
+    const bool autoStart = IsFlagSet(settings.AutoStart);
     view.SetChecked(IDC_CHKSETTING0, autoStart);
-    const bool iconStart = IsFlagSet(settings_.IconStart);
+    const bool iconStart = IsFlagSet(settings.IconStart);
     view.SetChecked(IDC_CHKSETTING1, iconStart);
-    const bool serviceStart = IsFlagSet(settings_.ServiceStart);
+    const bool serviceStart = IsFlagSet(settings.ServiceStart);
     view.SetChecked(IDC_CHKSETTING2, serviceStart);
 
     computerName_ = ports_.system.ComputerName();
+    monitor_.SetComputerName(computerName_);
     view.SetControlText(IDC_LBLCOMPUTERNAME, computerName_);
     userName_ = ports_.system.UserName();
     view.SetControlText(IDC_LBLUSERNAME, userName_);
@@ -177,7 +129,7 @@ void MainWindow::FormLoad() {
     LoadRules();
 
     if (autoStart) {
-      DoStart();
+      monitor_.Start();
     } else {
       view.EnableCheckTimer(false);
     }
@@ -195,7 +147,7 @@ void MainWindow::FormLoad() {
     const std::u16string title(kAppTitle);
     if (commandLine_ == u"-install") {
       view.SetBusyCursor(false);
-      ended_ = true;
+      End();
       if (ports_.service.Install()) {
         ports_.boxes.Show(title + kInstalled, MessageIcon::Information);
       } else {
@@ -206,7 +158,7 @@ void MainWindow::FormLoad() {
     }
     if (rawCommandLine_ == u"-uninstall") {
       view.SetBusyCursor(false);
-      ended_ = true;
+      End();
       if (ports_.service.Uninstall()) {
         ports_.boxes.Show(title + kUninstalled, MessageIcon::Information);
       } else {
@@ -217,7 +169,7 @@ void MainWindow::FormLoad() {
     }
     if (!rawCommandLine_.empty()) {
       view.SetBusyCursor(false);
-      ended_ = true;
+      End();
       ports_.boxes.Show(kInvalidOption, MessageIcon::None);
       view.EndProgram();
       return;
@@ -226,7 +178,7 @@ void MainWindow::FormLoad() {
     ports_.service.Connect();
     if (serviceStart) {
       MinimiseToTray();
-      DoStart();
+      monitor_.Start();
     }
     view.SetBusyCursor(false);
   } catch (...) {
@@ -234,53 +186,6 @@ void MainWindow::FormLoad() {
     ports_.boxes.Show(std::u16string(kStartFailed) + kCrLf + CurrentFailureDescription(),
                       MessageIcon::Exclamation);
   }
-}
-
-void MainWindow::ShowRunState(bool running) {
-  MainWindowView& view = ports_.view;
-  view.EnableControl(IDC_CMDSTART, !running);
-  view.EnableMenuItem(IDM_FILE0, !running);
-  view.EnableControl(IDC_CMDSTOP, running);
-  view.EnableMenuItem(IDM_FILE1, running);
-  view.EnableMenuItem(IDM_SETTING0, !running);
-}
-
-void MainWindow::DoStart() {
-  // Converted first, so that an Interval that is no number leaves every
-  // control as it was instead of a half-started monitor.
-  const std::int16_t countdown = CountdownFor(settings_);
-  ports_.view.SetStatus(kStarted + StampNowFixed() + u"]");
-  ShowRunState(true);
-  countdown_ = countdown;
-  ports_.view.EnableCheckTimer(true);
-  running_ = true;
-  cycleFailureShown_ = false;
-}
-
-void MainWindow::DoStop() {
-  // Stopping must work even when Interval cannot be converted; the failure is
-  // reported after the monitor has stopped.
-  std::optional<Failure> failure;
-  try {
-    countdown_ = CountdownFor(settings_);
-  } catch (const Failure& f) {
-    failure = f;
-  }
-  MainWindowView& view = ports_.view;
-  view.EnableCheckTimer(false);
-  running_ = false;
-  cycleFailureShown_ = false;
-  const DateTime now = ports_.clock.Now();
-  view.SetStatus(kStopped + FormatDate(now) + u" " + FormatTime(now) + u"]");
-  ShowRunState(false);
-  settings_.DateStamp = FormatDate(now);
-  settings_.TimeStamp = FormatTime(now);
-  view.SetControlText(IDC_TXTSTARTDATETIME, settings_.DateStamp + u" " + settings_.TimeStamp);
-  StampWritten(
-      now,
-      ports_.settingsFile.WriteIniString(kSettingsSection, u"DateStamp", settings_.DateStamp) &
-          ports_.settingsFile.WriteIniString(kSettingsSection, u"TimeStamp", settings_.TimeStamp));
-  if (failure) throw *failure;
 }
 
 template <class Action>
@@ -294,48 +199,58 @@ void MainWindow::ShowingApplicationErrors(Action&& action) {
 
 void MainWindow::StartClicked() {
   if (ended_) return;
-  ShowingApplicationErrors([&] { DoStart(); });
+  ShowingApplicationErrors([&] { monitor_.Start(); });
 }
 
 void MainWindow::StopClicked() {
   if (ended_) return;
-  ShowingApplicationErrors([&] { DoStop(); });
+  ShowingApplicationErrors([&] { monitor_.Stop(); });
 }
 
 void MainWindow::ExitClicked() { Unload(); }
 
+void MainWindow::End() {
+  ended_ = true;
+  monitor_.End();
+}
+
 void MainWindow::Unload() {
   if (ended_) return;
-  ended_ = true;
+  End();
   ports_.view.OpenHelp(helpPath_, kHelpQuit);
   ports_.view.EndProgram();
 }
 
 void MainWindow::SendClicked() {
-  if (ended_ || cycleInProgress_ || mailOpen_) return;
-  ShowingApplicationErrors([&] { Send(); });
+  if (ended_ || monitor_.Busy()) return;
+  ShowingApplicationErrors([&] { monitor_.Send(); });
 }
 
 void MainWindow::SettingsClicked() {
   if (ended_) return;
-  ShowingApplicationErrors([&] {
-    if (ports_.dialogs.OpenSettingsDialog(settings_)) ShowSettingsValues();
-  });
+  ShowingApplicationErrors([&] { OpenSettingsDialog(); });
+}
+
+void MainWindow::OpenSettingsDialog() {
+  if (ports_.dialogs.OpenSettingsDialog(monitor_.CurrentSettings()) && !ended_) {
+    monitor_.SettingsSaved();
+    ShowSettingsValues();
+  }
 }
 
 void MainWindow::ShowSettingsValues() {
   MainWindowView& view = ports_.view;
-  view.SetControlText(IDC_TXTSMTPSERVER, settings_.SmtpServer);
-  view.SetControlText(IDC_TXTSMTPPORT, settings_.SmtpPort);
-  view.SetControlText(IDC_TXTSMTPFROM, settings_.From);
-  view.SetControlText(IDC_TXTSMTPTO, settings_.To);
-  view.SetControlText(IDC_TXTSMTPSUBJECT, settings_.Subject);
-  view.SetControlText(IDC_TXTSTARTDATETIME, settings_.DateStamp + u" " + settings_.TimeStamp);
-  view.SetControlText(IDC_TXTINTERVAL, settings_.Interval);
-  countdown_ = CountdownFor(settings_);
-  view.SetChecked(IDC_CHKSETTING0, IsFlagSet(settings_.AutoStart));
-  view.SetChecked(IDC_CHKSETTING1, IsFlagSet(settings_.IconStart));
-  view.SetChecked(IDC_CHKSETTING2, IsFlagSet(settings_.ServiceStart));
+  const Settings& settings = monitor_.CurrentSettings();
+  view.SetControlText(IDC_TXTSMTPSERVER, settings.SmtpServer);
+  view.SetControlText(IDC_TXTSMTPPORT, settings.SmtpPort);
+  view.SetControlText(IDC_TXTSMTPFROM, settings.From);
+  view.SetControlText(IDC_TXTSMTPTO, settings.To);
+  view.SetControlText(IDC_TXTSMTPSUBJECT, settings.Subject);
+  view.SetControlText(IDC_TXTSTARTDATETIME, settings.DateStamp + u" " + settings.TimeStamp);
+  view.SetControlText(IDC_TXTINTERVAL, settings.Interval);
+  view.SetChecked(IDC_CHKSETTING0, IsFlagSet(settings.AutoStart));
+  view.SetChecked(IDC_CHKSETTING1, IsFlagSet(settings.IconStart));
+  view.SetChecked(IDC_CHKSETTING2, IsFlagSet(settings.ServiceStart));
 }
 
 void MainWindow::MenuCommand(int id) {
@@ -344,26 +259,22 @@ void MainWindow::MenuCommand(int id) {
   try {
     switch (id) {
       case IDM_FILE0:
-        DoStart();
+        monitor_.Start();
         break;
       case IDM_FILE1:
-        DoStop();
+        monitor_.Stop();
         break;
       case IDM_FILE2:
         ExitClicked();
         break;
       case IDM_SETTING0:
         // The editor and the cycle must not use the rules file at once.
-        if (running_) break;
-        ports_.dialogs.OpenRulesEditor(InProgramDir(settings_.Rules));
+        if (monitor_.Running()) break;
+        ports_.dialogs.OpenRulesEditor(monitor_.RulesFilePath());
         if (!ended_) LoadRules();
         break;
       case IDM_SETTING1:
-        if (ports_.dialogs.OpenSettingsDialog(settings_) && !ended_) {
-          // A stamp the user set in the dialog is the bound from now on, even an earlier one.
-          unwrittenStamp_.reset();
-          ShowSettingsValues();
-        }
+        OpenSettingsDialog();
         break;
       case IDM_HELP0:
         ports_.view.OpenHelp(helpPath_, kHelpContents);
@@ -382,125 +293,46 @@ void MainWindow::MenuCommand(int id) {
 }
 
 void MainWindow::OnCheckTimer() {
-  if (ended_ || !running_ || cycleInProgress_) return;
-  if (countdown_ >= 1) {
-    --countdown_;
-    return;
-  }
-  // A mail sent by hand is still open: the cycle runs at the next tick.
-  if (mailOpen_) return;
-  const BusyFlag busy(cycleInProgress_);
-  try {
-    RunCycle();
-    cycleFailureShown_ = false;
-  } catch (...) {
-    alertText_.clear();
-    // Shown as the application error, like any failure at the window's
-    // boundary. The same fault would come back every minute: one message is
-    // enough until a cycle succeeds again. Monitoring stays as it was.
-    if (!cycleFailureShown_ && !ended_) {
-      cycleFailureShown_ = true;
-      ShowApplicationError(CurrentFailureDescription());
-    }
-  }
+  if (ended_) return;
+  monitor_.Tick();
 }
 
-void MainWindow::RunCycle() {
-  SettingsFile& file = ports_.settingsFile;
+void MainWindow::ShowStatus(const std::u16string& text) { ports_.view.SetStatus(text); }
+
+void MainWindow::ShowRunState(bool running) {
   MainWindowView& view = ports_.view;
-  // The bound comes from the file, so that a stamp stored by the settings
-  // dialog since the last cycle takes effect now.
-  settings_.DateStamp = file.ReadIniString(kSettingsSection, u"DateStamp");
-  settings_.TimeStamp = file.ReadIniString(kSettingsSection, u"TimeStamp");
-  // A file that did not take the last stamp (read-only, say) gives back an
-  // older one: the bound then never goes back before the stamp this program
-  // set, or the same records would be alerted every minute. A stamp set back
-  // in a file that took ours was set back on purpose and counts.
-  const std::optional<DateTime> bound = ParseStamp(settings_.DateStamp, settings_.TimeStamp);
-  if (unwrittenStamp_ && (!bound || bound->ToSeconds() < unwrittenStamp_->ToSeconds())) {
-    settings_.DateStamp = FormatDate(*unwrittenStamp_);
-    settings_.TimeStamp = FormatTime(*unwrittenStamp_);
-  }
-  const DateTime now = ports_.clock.Now();
-  // The write warning once, until a write succeeds again.
-  const bool written = file.WriteIniString(kSettingsSection, u"DateStamp", FormatDate(now), false) &
-                       file.WriteIniString(kSettingsSection, u"TimeStamp", FormatTime(now), false);
-  if (!written && !stampWarningShown_) file.ShowWriteFailure();
-  stampWarningShown_ = !written;
-  StampWritten(now, written);
-  if (ended_) return;
-
-  std::optional<EvtFileSource> evtFiles;
-  EventLogSource* logs = &ports_.liveLogs;
-  if (!settings_.EventLogDir.empty()) {
-    evtFiles.emplace(InProgramDir(settings_.EventLogDir));
-    logs = &*evtFiles;
-  }
-  bool readFailed = false;
-  for (const AlertLog& log : kAlertLogs) {
-    std::u16string& shownBefore = readFailureShown_[static_cast<int>(log.rules)];
-    ReadFailureBoxes boxes(ports_.boxes, shownBefore);
-    EventLogContext context{*logs, ports_.accounts, ports_.tables, boxes, ports_.zone};
-    ReadEventLogRows(log1_, log.logName, computerName_, settings_.DateStamp, settings_.TimeStamp,
-                     context);
-    if (ended_) return;
-    if (boxes.Failed()) {
-      readFailed = true;
-    } else {
-      shownBefore.clear();
-    }
-    view.SetListRows(IDC_LSTLOG1, RowsOf(log1_));
-    MatchEvents(rules_[log.rules], log1_, log2_);
-    view.SetListRows(IDC_LSTLOG2, RowsOf(log2_));
-    AppendAlertSection(alertText_, log.displayName, log2_);
-  }
-
-  ports_.serviceCheck.Check(rules_[RuleLog::Service], computerName_, alertText_);
-  if (ended_) return;
-
-  if (!alertText_.empty()) {
-    Send();
-    if (ended_) return;
-  } else {
-    // A log that could not be read is no clean cycle.
-    view.SetStatus((readFailed ? kLogsUnreadable : kNoFindings) + StampNowLocale() + u"]");
-  }
-  alertText_.clear();
-  countdown_ = CountdownFor(settings_);
+  view.EnableControl(IDC_CMDSTART, !running);
+  view.EnableMenuItem(IDM_FILE0, !running);
+  view.EnableControl(IDC_CMDSTOP, running);
+  view.EnableMenuItem(IDM_FILE1, running);
+  view.EnableMenuItem(IDM_SETTING0, !running);
 }
 
-void MainWindow::StampWritten(const DateTime& stamp, bool written) {
-  if (written) {
-    unwrittenStamp_.reset();
-  } else {
-    unwrittenStamp_ = stamp;
-  }
+void MainWindow::EnableCheckTimer(bool enabled) { ports_.view.EnableCheckTimer(enabled); }
+
+void MainWindow::ShowStamp(const std::u16string& dateAndTime) {
+  ports_.view.SetControlText(IDC_TXTSTARTDATETIME, dateAndTime);
 }
 
-void MainWindow::Send() {
-  if (mailOpen_) return;
+void MainWindow::ShowReadRows(const EventList& rows) {
+  ports_.view.SetListRows(IDC_LSTLOG1, RowsOf(rows));
+}
+
+void MainWindow::ShowMatchedRows(const EventList& rows) {
+  ports_.view.SetListRows(IDC_LSTLOG2, RowsOf(rows));
+}
+
+MailFields MainWindow::CurrentMailFields() {
   MainWindowView& view = ports_.view;
-  AlertMail mail;
-  mail.server = Trim(view.ControlText(IDC_TXTSMTPSERVER));
-  mail.port = Trim(view.ControlText(IDC_TXTSMTPPORT));
-  mail.fromAddress = Trim(view.ControlText(IDC_TXTSMTPFROM));
-  mail.toList = Trim(view.ControlText(IDC_TXTSMTPTO));
-  mail.subject = Trim(view.ControlText(IDC_TXTSMTPSUBJECT)) + u" - " + computerName_;
-  mail.body = alertText_;
-
-  bool sent = false;
-  {
-    const BusyFlag open(mailOpen_);
-    sent = ports_.sender.Send(mail);
-  }
-  if (ended_) return;
-  view.SetStatus((sent ? kMailSent : kMailFailed) + StampNowLocale() + u"]");
+  return {Trim(view.ControlText(IDC_TXTSMTPSERVER)), Trim(view.ControlText(IDC_TXTSMTPPORT)),
+          Trim(view.ControlText(IDC_TXTSMTPFROM)), Trim(view.ControlText(IDC_TXTSMTPTO)),
+          Trim(view.ControlText(IDC_TXTSMTPSUBJECT))};
 }
 
 void MainWindow::LoadRules() {
   ports_.view.SetBusyCursor(true);
   NormalPointerBoxes boxes(ports_.view, ports_.boxes);
-  LoadRuleLists(InProgramDir(settings_.Rules), rules_, boxes);
+  monitor_.LoadRules(boxes);
   ShowRules();
   ports_.view.SetBusyCursor(false);
 }
@@ -509,13 +341,13 @@ void MainWindow::ShowRules() {
   const RuleLog eventLogs[] = {RuleLog::System, RuleLog::Security, RuleLog::Application};
   for (int i = 0; i < 3; ++i) {
     std::vector<ListRow> rows;
-    for (const auto& r : rules_[eventLogs[i]]) {
+    for (const auto& r : monitor_.Rules()[eventLogs[i]]) {
       rows.push_back({r.target, r.eventType, r.source, r.category, r.eventId});
     }
     ports_.view.SetListRows(kRuleListIds[i], rows);
   }
   std::vector<ListRow> rows;
-  for (const auto& r : rules_[RuleLog::Service]) rows.push_back({r.serviceName, r.state});
+  for (const auto& r : monitor_.Rules()[RuleLog::Service]) rows.push_back({r.serviceName, r.state});
   ports_.view.SetListRows(IDC_LSTSERVICES, rows);
 }
 
@@ -556,21 +388,6 @@ void MainWindow::RuleListFocused(int listId) {
 void MainWindow::ShowApplicationError(const std::u16string& description) {
   ports_.boxes.Show(std::u16string(kApplicationErrorText) + kCrLf + description,
                     MessageIcon::Exclamation);
-}
-
-std::u16string MainWindow::StampNowFixed() {
-  const DateTime now = ports_.clock.Now();
-  return FormatDate(now) + u" " + FormatTime(now);
-}
-
-std::u16string MainWindow::StampNowLocale() {
-  const DateTime now = ports_.clock.Now();
-  return ports_.clock.ShortDate(now) + u" " + ports_.clock.LongTime(now);
-}
-
-std::filesystem::path MainWindow::InProgramDir(const std::u16string& name) const {
-  if (name.empty()) return {};
-  return programDir_ / PathFromText(name);
 }
 
 }  // namespace zkq

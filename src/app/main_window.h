@@ -1,8 +1,9 @@
 #pragma once
-// The main window's behaviour: start-up of the window, the monitoring cycle,
-// the start and stop commands, the send command, menus, the notification icon
-// and every way the program ends. The Win32 window forwards its messages to
-// these handlers and implements MainWindowView; tests drive it with fakes.
+// The main window's behaviour: start-up of the window, its controls, menus
+// and notification icon, the commands that start, stop and send, and every
+// way the program ends. The monitoring itself is a Monitor, which this
+// presenter shows. The Win32 window forwards its messages to these handlers
+// and implements MainWindowView; tests drive it with fakes.
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "app/main_window_view.h"
+#include "app/monitor.h"
 #include "base/ports.h"
 #include "config/settings.h"
 #include "eventlog/event_row.h"
@@ -18,38 +20,6 @@
 #include "rules/rules_file.h"
 
 namespace zkq {
-
-// One alert mail as the send command hands it to mail delivery. The fixed
-// values are those of an unattended send: no sender name, no attachment, no
-// message boxes, sent and closed by itself, 60 seconds at most.
-struct AlertMail {
-  std::u16string server, port, fromAddress;
-  std::u16string fromName;
-  std::u16string toList, subject, body;
-  std::u16string attachmentList;
-  std::u16string showMessages = u"0";
-  std::u16string autoSend = u"1";
-  std::u16string autoClose = u"1";
-  std::u16string timeoutSeconds = u"60";
-  friend bool operator==(const AlertMail&, const AlertMail&) = default;
-};
-
-// Mail delivery: runs the (modal) sending window and returns once it has
-// closed; true when the mail was sent.
-class AlertSender {
- public:
-  virtual ~AlertSender() = default;
-  virtual bool Send(const AlertMail& mail) = 0;
-};
-
-// The service check: compares the service rules with the services of the
-// computer and appends its own section to alertText when a rule is violated.
-class ServiceCheck {
- public:
-  virtual ~ServiceCheck() = default;
-  virtual void Check(const std::vector<MonitoringRule>& serviceRules,
-                     std::u16string_view computerName, std::u16string& alertText) = 0;
-};
 
 // The modal windows that the main window opens.
 class MainWindowDialogs {
@@ -67,18 +37,11 @@ class MainWindowDialogs {
 
 struct MainWindowPorts {
   MainWindowView& view;
-  Clock& clock;
   MessageBoxes& boxes;
-  SettingsFile& settingsFile;
   SystemInfo& system;
   ServiceControl& service;
-  EventLogSource& liveLogs;  // used when Settings.EventLogDir is empty
-  AccountNames& accounts;
-  TimeZone& zone;
-  MessageTables& tables;
-  AlertSender& sender;
-  ServiceCheck& serviceCheck;
   MainWindowDialogs& dialogs;
+  MonitorPorts monitor;
 };
 
 // What the start procedure established before the window exists.
@@ -91,7 +54,7 @@ struct StartupValues {
   std::int16_t countdown = 0;
 };
 
-class MainWindow {
+class MainWindow final : private MonitorView {
  public:
   MainWindow(MainWindowPorts ports, StartupValues values);
 
@@ -113,61 +76,51 @@ class MainWindow {
   // Form_Unload: the close box, the exit command, the service stop. Ends the program.
   void Unload();
 
+  // The monitoring this window shows (the service-mode handlers drive it too).
+  Monitor& Monitoring() { return monitor_; }
+
   // State, for the window and for tests.
-  bool Running() const { return running_; }
+  bool Running() const { return monitor_.Running(); }
   bool Ended() const { return ended_; }
-  bool CycleInProgress() const { return cycleInProgress_; }
+  bool CycleInProgress() const { return monitor_.CycleInProgress(); }
   bool Iconised() const { return iconised_; }
-  std::int16_t Countdown() const { return countdown_; }
-  const std::u16string& AlertText() const { return alertText_; }
-  const Settings& CurrentSettings() const { return settings_; }
-  const RuleSet& Rules() const { return rules_; }
+  std::int16_t Countdown() const { return monitor_.Countdown(); }
+  const std::u16string& AlertText() const { return monitor_.AlertText(); }
+  const Settings& CurrentSettings() const { return monitor_.CurrentSettings(); }
+  const RuleSet& Rules() const { return monitor_.Rules(); }
   const std::u16string& ComputerNameText() const { return computerName_; }
   const std::u16string& UserNameText() const { return userName_; }
   const std::u16string& HelpPath() const { return helpPath_; }
-  const EventList& Log1() const { return log1_; }
-  const EventList& Log2() const { return log2_; }
+  const EventList& Log1() const { return monitor_.Log1(); }
+  const EventList& Log2() const { return monitor_.Log2(); }
 
  private:
-  void DoStart();
-  void DoStop();
-  void RunCycle();
-  void Send();
+  // What the monitoring shows, on this window.
+  void ShowStatus(const std::u16string& text) override;
+  void ShowRunState(bool running) override;
+  void EnableCheckTimer(bool enabled) override;
+  void ShowStamp(const std::u16string& dateAndTime) override;
+  void ShowReadRows(const EventList& rows) override;
+  void ShowMatchedRows(const EventList& rows) override;
+  MailFields CurrentMailFields() override;
+
+  void End();
   void LoadRules();
   void ShowRules();
   void ShowSettingsValues();
+  void OpenSettingsDialog();
   void MinimiseToTray();
-  void ShowRunState(bool running);
   void ShowApplicationError(const std::u16string& description);
-  void StampWritten(const DateTime& stamp, bool written);
   // Runs a button's action; a failure is shown as the application error.
   template <class Action>
   void ShowingApplicationErrors(Action&& action);
-  std::u16string StampNowFixed();
-  std::u16string StampNowLocale();
-  std::filesystem::path InProgramDir(const std::u16string& name) const;
 
   MainWindowPorts ports_;
-  std::filesystem::path programDir_;
   std::u16string rawCommandLine_, commandLine_, helpPath_;
-  Settings settings_;
-  std::int16_t countdown_ = 0;
-  RuleSet rules_;
-  EventList log1_, log2_;
-  std::u16string alertText_;
+  Monitor monitor_;
   std::u16string computerName_, userName_;
-  bool running_ = false;
-  bool cycleInProgress_ = false;
-  bool mailOpen_ = false;
   bool iconised_ = false;
   bool ended_ = false;
-  bool cycleFailureShown_ = false;
-  // The stamp this program last set (start-up, stop, each cycle) when the
-  // settings file did not take it.
-  std::optional<DateTime> unwrittenStamp_;
-  bool stampWarningShown_ = false;
-  // The read-failure message last shown for System, Security and Application.
-  std::u16string readFailureShown_[3];
 };
 
 // The column headers and width samples of the rule lists, the services list

@@ -305,8 +305,9 @@ class Harness {
     auto values = RunMain((dir / "zkQuorvane.exe").u16string(), commandLine, file, boxes, cwd);
     if (!values) throw std::runtime_error("start procedure failed");
     window = std::make_unique<MainWindow>(
-        MainWindowPorts{view, clock, boxes, file, system, service, logs, accounts, zone, tables,
-                        sender, serviceCheck, dialogs},
+        MainWindowPorts{view, boxes, system, service, dialogs,
+                        MonitorPorts{clock, boxes, file, logChoice, rulesFile, accounts, zone,
+                                     tables, sender, serviceCheck}},
         std::move(*values));
   }
   // An exported log in the EventLogDir folder "logs".
@@ -342,6 +343,8 @@ class Harness {
   FakeSystem system;
   FakeService service;
   FakeLogs logs;
+  LogSourceChoice logChoice{logs};
+  RulesFile rulesFile;
   NoAccountNames accounts;
   FixedOffsetZone zone{9 * 3600};  // Japan time, as the record times are shown
   NoMessageTables tables;

@@ -75,9 +75,12 @@ int RunProgram(HINSTANCE instance, zkq::win32::ProgramBoxes& boxes) {
   WindowsServiceCheck serviceCheck(boxes);
   WindowsDialogs dialogs(DialogContext{
       instance, [&window] { return window.Handle(); }, boxes, clock, settingsFile, service});
+  LogSourceChoice logs(liveLogs);
+  RulesFile rulesFile;
   MainWindow presenter(
-      MainWindowPorts{window, clock, boxes, settingsFile, system, service, liveLogs, accounts, zone,
-                      tables, sender, serviceCheck, dialogs},
+      MainWindowPorts{window, boxes, system, service, dialogs,
+                      MonitorPorts{clock, boxes, settingsFile, logs, rulesFile, accounts, zone,
+                                   tables, sender, serviceCheck}},
       std::move(*values));
   PresenterEvents events(presenter);
   window.SetEvents(&events);

@@ -1,0 +1,193 @@
+#pragma once
+// The monitoring itself, apart from any window: start and stop, the cycle
+// every Interval minutes (read the three logs from the examination stamp on,
+// match them with the rules, check the services, mail the findings), the send
+// on demand, the countdown, the stamp kept in the settings file, and the
+// guards that keep two cycles, or a cycle and a send, apart. The main window
+// presents it; the service-mode handlers drive the same object.
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/ports.h"
+#include "config/settings.h"
+#include "eventlog/event_row.h"
+#include "eventlog/evt_file.h"
+#include "eventlog/ports.h"
+#include "rules/rules_file.h"
+
+namespace zkq {
+
+// One alert mail as the send command hands it to mail delivery. The fixed
+// values are those of an unattended send: no sender name, no attachment, no
+// message boxes, sent and closed by itself, 60 seconds at most.
+struct AlertMail {
+  std::u16string server, port, fromAddress;
+  std::u16string fromName;
+  std::u16string toList, subject, body;
+  std::u16string attachmentList;
+  std::u16string showMessages = u"0";
+  std::u16string autoSend = u"1";
+  std::u16string autoClose = u"1";
+  std::u16string timeoutSeconds = u"60";
+  friend bool operator==(const AlertMail&, const AlertMail&) = default;
+};
+
+// Mail delivery: runs the (modal) sending window and returns once it has
+// closed; true when the mail was sent.
+class AlertSender {
+ public:
+  virtual ~AlertSender() = default;
+  virtual bool Send(const AlertMail& mail) = 0;
+};
+
+// The service check: compares the service rules with the services of the
+// computer and appends its own section to alertText when a rule is violated.
+class ServiceCheck {
+ public:
+  virtual ~ServiceCheck() = default;
+  virtual void Check(const std::vector<MonitoringRule>& serviceRules,
+                     std::u16string_view computerName, std::u16string& alertText) = 0;
+};
+
+// Where a cycle reads the logs: the live event log, or the exported
+// System.evt, Security.evt and Application.evt of a folder. The source
+// returned stays valid until the next call.
+class LogSources {
+ public:
+  virtual ~LogSources() = default;
+  virtual EventLogSource& For(const std::filesystem::path& folder) = 0;  // empty: the live log
+};
+
+// Loads the rules file into rules (what could be read, after a message of
+// its own on boxes when the file cannot be read).
+class RulesSource {
+ public:
+  virtual ~RulesSource() = default;
+  virtual void Load(const std::filesystem::path& rulesFile, RuleSet& rules,
+                    MessageBoxes& boxes) = 0;
+};
+
+// The mail fields as the user sees them now (they may have been edited since
+// the settings were read), trimmed.
+struct MailFields {
+  std::u16string server, port, fromAddress, toList, subject;
+};
+
+// What the monitoring shows: the main window implements it.
+class MonitorView {
+ public:
+  virtual ~MonitorView() = default;
+  virtual void ShowStatus(const std::u16string& text) = 0;
+  virtual void ShowRunState(bool running) = 0;       // commands and menus
+  virtual void EnableCheckTimer(bool enabled) = 0;   // one tick a minute
+  virtual void ShowStamp(const std::u16string& dateAndTime) = 0;
+  virtual void ShowReadRows(const EventList& rows) = 0;     // the log just read
+  virtual void ShowMatchedRows(const EventList& rows) = 0;  // what its rules picked out
+  virtual MailFields CurrentMailFields() = 0;
+};
+
+struct MonitorPorts {
+  Clock& clock;
+  MessageBoxes& boxes;
+  SettingsFile& settingsFile;
+  LogSources& logs;
+  RulesSource& rules;
+  AccountNames& accounts;
+  TimeZone& zone;
+  MessageTables& tables;
+  AlertSender& sender;
+  ServiceCheck& serviceCheck;
+};
+
+class Monitor {
+ public:
+  // Relative names in the settings (rules file, log folder) are taken from programDir.
+  Monitor(MonitorPorts ports, MonitorView& view, std::filesystem::path programDir,
+          Settings settings, std::int16_t countdown);
+
+  void SetComputerName(std::u16string name) { computerName_ = std::move(name); }
+  // The examination begins now: the stamp becomes the current moment, in the
+  // settings file as well.
+  void StampNow();
+  void LoadRules(MessageBoxes& boxes);
+  std::filesystem::path RulesFilePath() const { return InProgramDir(settings_.Rules); }
+
+  // Throws Failure when Interval cannot be converted; nothing has changed then.
+  void Start();
+  // Always stops; a failure to convert Interval is thrown afterwards.
+  void Stop();
+  // tmrCheck: counts down, then runs the cycle. A failure is shown once (as
+  // the application error) until a cycle succeeds again.
+  void Tick();
+  // Mails the current alert text (empty for a send by hand) unless a mail is open.
+  void Send();
+  // Takes settings the user has just saved: they hold from now on, an
+  // earlier stamp included.
+  void SettingsSaved();
+  // The program ends: nothing that is still on the stack does anything more.
+  void End() { ended_ = true; }
+
+  bool Running() const { return running_; }
+  bool Ended() const { return ended_; }
+  bool Busy() const { return cycleInProgress_ || mailOpen_; }
+  bool CycleInProgress() const { return cycleInProgress_; }
+  std::int16_t Countdown() const { return countdown_; }
+  const std::u16string& AlertText() const { return alertText_; }
+  Settings& CurrentSettings() { return settings_; }
+  const Settings& CurrentSettings() const { return settings_; }
+  const RuleSet& Rules() const { return rules_; }
+  const EventList& Log1() const { return log1_; }
+  const EventList& Log2() const { return log2_; }
+
+ private:
+  void RunCycle();
+  void StampWritten(const DateTime& stamp, bool written);
+  bool WriteStamp(const DateTime& stamp, bool showFailure);
+  std::u16string StampNowFixed();
+  std::u16string StampNowLocale();
+  std::filesystem::path InProgramDir(const std::u16string& name) const;
+
+  MonitorPorts ports_;
+  MonitorView& view_;
+  std::filesystem::path programDir_;
+  Settings settings_;
+  std::int16_t countdown_ = 0;
+  RuleSet rules_;
+  EventList log1_, log2_;
+  std::u16string alertText_;
+  std::u16string computerName_;
+  bool running_ = false;
+  bool cycleInProgress_ = false;
+  bool mailOpen_ = false;
+  bool ended_ = false;
+  bool cycleFailureShown_ = false;
+  // The stamp this program last set (start-up, stop, each cycle) when the
+  // settings file did not take it.
+  std::optional<DateTime> unwrittenStamp_;
+  bool stampWarningShown_ = false;
+  // The read-failure message last shown for System, Security and Application.
+  std::u16string readFailureShown_[3];
+};
+
+// The production sources: exported logs through the program's own reader
+// (opened afresh for each cycle), the rules file through the rules loader.
+class LogSourceChoice final : public LogSources {
+ public:
+  explicit LogSourceChoice(EventLogSource& live) : live_(live) {}
+  EventLogSource& For(const std::filesystem::path& folder) override;
+
+ private:
+  EventLogSource& live_;
+  std::optional<EvtFileSource> files_;
+};
+
+class RulesFile final : public RulesSource {
+ public:
+  void Load(const std::filesystem::path& rulesFile, RuleSet& rules, MessageBoxes& boxes) override;
+};
+
+}  // namespace zkq
