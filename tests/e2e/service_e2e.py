@@ -13,6 +13,7 @@ import argparse
 import contextlib
 import json
 import os
+import shutil
 import subprocess
 import sys
 import time
@@ -30,6 +31,7 @@ AUTO_START = 2
 INSTALLED = "zkQuorvaneはサービスとして登録されました！"
 UNINSTALLED = "zkQuorvaneはサービスから削除されました！"
 STARTED = "稼動開始。["
+INFORMATION, WARNING = 4, 2  # event-log entry types
 RULES_FAILED = "監視ルールをロードできません！\r\n設定ファイルのフォーマットが間違っている可能性があります！"
 
 
@@ -111,9 +113,19 @@ class ServiceTest:
             box = None
         equal(box, None, "a message box of the service")
 
-        for control, state in (("pause", PAUSED), ("continue", RUNNING)):
+        # The entries as the program hands them to ReportEventW, recorded in its process.
+        recorder = Path(shutil.copy(self.args.recorder, folder))
+        record = recorder.with_suffix(".jsonl")
+        self.probe("inject", str(pid), win_path(recorder))
+        for control, state, entry in (
+                ("pause", PAUSED, {"type": INFORMATION, "category": 1, "event": 109,
+                                   "strings": ["Service paused"]}),
+                ("continue", RUNNING, {"type": INFORMATION, "category": 4, "event": 110,
+                                       "strings": ["Service continued"]})):
             self.probe("control", SERVICE, control)
             self.probe("wait", SERVICE, str(state), "10000")
+            lines = record.read_text(encoding="utf-8").splitlines() if record.exists() else []
+            equal(json.loads(lines[-1]) if lines else None, entry, f"the event-log entry of {control}")
         equal(d("status")["text"], status, "the status line after pause and continue")
 
         began = time.monotonic()
@@ -135,13 +147,14 @@ def main() -> int:
     parser.add_argument("--exe", type=Path, required=True)
     parser.add_argument("--driver", type=Path, required=True)
     parser.add_argument("--probe", type=Path, required=True)
+    parser.add_argument("--recorder", type=Path, required=True)
     parser.add_argument("--work", type=Path, default=Path("build/e2e-work"))
     parser.add_argument("--prefix", type=Path, default=Path("build/e2e-wineprefix"))
     parser.add_argument("--screenshots", type=Path, default=Path("build/screenshots"))
     parser.add_argument("--displays", default=os.environ.get("ZKQ_E2E_DISPLAYS"))
     parser.add_argument("--verbose", action="store_true")
     args = parser.parse_args()
-    for a in ("exe", "driver", "probe", "work", "prefix", "screenshots"):
+    for a in ("exe", "driver", "probe", "recorder", "work", "prefix", "screenshots"):
         setattr(args, a, getattr(args, a).resolve())
     displays = display_numbers(args.displays, os.environ.get("ZKQ_DISPLAY"))
 
