@@ -28,11 +28,30 @@ SERVICE = "zkQuorvane"
 STOPPED, RUNNING, PAUSED = 1, 4, 7
 OWN_PROCESS_INTERACTIVE = 0x10 | 0x100
 AUTO_START = 2
+IDM_FILE0, IDM_FILE1, IDM_SETTING0 = 2000, 2001, 2010  # start, stop, monitoring rules
 INSTALLED = "zkQuorvaneはサービスとして登録されました！"
 UNINSTALLED = "zkQuorvaneはサービスから削除されました！"
 STARTED = "稼動開始。["
 INFORMATION, WARNING = 4, 2  # event-log entry types
 RULES_FAILED = "監視ルールをロードできません！\r\n設定ファイルのフォーマットが間違っている可能性があります！"
+
+
+def wait_for_box(d):
+    """The message box that shows within 1.5 s, or None."""
+    try:
+        return d("wait-msgbox", 1500)
+    except HarnessError:
+        return None
+
+
+def entries(record: Path, count: int, timeout: float = 10) -> list[str]:
+    """The recorded entries, once there are count of them (or the time is up)."""
+    deadline = time.monotonic() + timeout
+    while True:
+        lines = record.read_text(encoding="utf-8").splitlines() if record.exists() else []
+        if len(lines) >= count or time.monotonic() > deadline:
+            return lines
+        time.sleep(0.05)
 
 
 def equal(actual, expected, what: str) -> None:
@@ -107,11 +126,7 @@ class ServiceTest:
             raise HarnessError(f"monitoring is not running: the status line shows {status!r}")
         equal(d("enabled", 1001), False, "cmdStart while monitoring")  # IDC_CMDSTART
         # The rules message went to the event log: no box waits on a desktop nobody sees.
-        try:
-            box = d("wait-msgbox", 1500)
-        except HarnessError:
-            box = None
-        equal(box, None, "a message box of the service")
+        equal(wait_for_box(d), None, "a message box of the service")
 
         # The entries as the program hands them to ReportEventW, recorded in its process.
         recorder = Path(shutil.copy(self.args.recorder, folder))
@@ -124,9 +139,20 @@ class ServiceTest:
                                        "strings": ["Service continued"]})):
             self.probe("control", SERVICE, control)
             self.probe("wait", SERVICE, str(state), "10000")
-            lines = record.read_text(encoding="utf-8").splitlines() if record.exists() else []
+            lines = entries(record, 1 if control == "pause" else 2)
             equal(json.loads(lines[-1]) if lines else None, entry, f"the event-log entry of {control}")
         equal(d("status")["text"], status, "the status line after pause and continue")
+
+        # A box shown while running as a service becomes an entry, and nothing waits
+        # for OK: reloading the rules (after the rules command, which needs the
+        # monitoring stopped) finds the rules file missing.
+        d("menu", IDM_FILE1)
+        d("menu", IDM_SETTING0)
+        lines = entries(record, 4)  # the rules command's own message, then the rules
+        equal(json.loads(lines[-1]), {"type": WARNING, "category": 0, "event": 100,
+                                      "strings": [RULES_FAILED]}, "the entry of the rules message")
+        equal(wait_for_box(d), None, "a message box of the reloaded rules")
+        d("menu", IDM_FILE0)
 
         began = time.monotonic()
         self.probe("control", SERVICE, "stop")
