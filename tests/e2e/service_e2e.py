@@ -13,6 +13,7 @@ import argparse
 import contextlib
 import json
 import os
+import shutil
 import subprocess
 import sys
 import time
@@ -27,10 +28,30 @@ SERVICE = "zkQuorvane"
 STOPPED, RUNNING, PAUSED = 1, 4, 7
 OWN_PROCESS_INTERACTIVE = 0x10 | 0x100
 AUTO_START = 2
+IDM_FILE0, IDM_FILE1, IDM_SETTING0 = 2000, 2001, 2010  # start, stop, monitoring rules
 INSTALLED = "zkQuorvaneはサービスとして登録されました！"
 UNINSTALLED = "zkQuorvaneはサービスから削除されました！"
 STARTED = "稼動開始。["
+INFORMATION, WARNING = 4, 2  # event-log entry types
 RULES_FAILED = "監視ルールをロードできません！\r\n設定ファイルのフォーマットが間違っている可能性があります！"
+
+
+def wait_for_box(d):
+    """The message box that shows within 1.5 s, or None."""
+    try:
+        return d("wait-msgbox", 1500)
+    except HarnessError:
+        return None
+
+
+def entries(record: Path, count: int, timeout: float = 10) -> list[str]:
+    """The recorded entries, once there are count of them (or the time is up)."""
+    deadline = time.monotonic() + timeout
+    while True:
+        lines = record.read_text(encoding="utf-8").splitlines() if record.exists() else []
+        if len(lines) >= count or time.monotonic() > deadline:
+            return lines
+        time.sleep(0.05)
 
 
 def equal(actual, expected, what: str) -> None:
@@ -105,16 +126,33 @@ class ServiceTest:
             raise HarnessError(f"monitoring is not running: the status line shows {status!r}")
         equal(d("enabled", 1001), False, "cmdStart while monitoring")  # IDC_CMDSTART
         # The rules message went to the event log: no box waits on a desktop nobody sees.
-        try:
-            box = d("wait-msgbox", 1500)
-        except HarnessError:
-            box = None
-        equal(box, None, "a message box of the service")
+        equal(wait_for_box(d), None, "a message box of the service")
 
-        for control, state in (("pause", PAUSED), ("continue", RUNNING)):
+        # The entries as the program hands them to ReportEventW, recorded in its process.
+        recorder = Path(shutil.copy(self.args.recorder, folder))
+        record = recorder.with_suffix(".jsonl")
+        self.probe("inject", str(pid), win_path(recorder))
+        for control, state, entry in (
+                ("pause", PAUSED, {"type": INFORMATION, "category": 1, "event": 109,
+                                   "strings": ["Service paused"]}),
+                ("continue", RUNNING, {"type": INFORMATION, "category": 4, "event": 110,
+                                       "strings": ["Service continued"]})):
             self.probe("control", SERVICE, control)
             self.probe("wait", SERVICE, str(state), "10000")
+            lines = entries(record, 1 if control == "pause" else 2)
+            equal(json.loads(lines[-1]) if lines else None, entry, f"the event-log entry of {control}")
         equal(d("status")["text"], status, "the status line after pause and continue")
+
+        # A box shown while running as a service becomes an entry, and nothing waits
+        # for OK: reloading the rules (after the rules command, which needs the
+        # monitoring stopped) finds the rules file missing.
+        d("menu", IDM_FILE1)
+        d("menu", IDM_SETTING0)
+        lines = entries(record, 4)  # the rules command's own message, then the rules
+        equal(json.loads(lines[-1]), {"type": WARNING, "category": 0, "event": 100,
+                                      "strings": [RULES_FAILED]}, "the entry of the rules message")
+        equal(wait_for_box(d), None, "a message box of the reloaded rules")
+        d("menu", IDM_FILE0)
 
         began = time.monotonic()
         self.probe("control", SERVICE, "stop")
@@ -135,13 +173,14 @@ def main() -> int:
     parser.add_argument("--exe", type=Path, required=True)
     parser.add_argument("--driver", type=Path, required=True)
     parser.add_argument("--probe", type=Path, required=True)
+    parser.add_argument("--recorder", type=Path, required=True)
     parser.add_argument("--work", type=Path, default=Path("build/e2e-work"))
     parser.add_argument("--prefix", type=Path, default=Path("build/e2e-wineprefix"))
     parser.add_argument("--screenshots", type=Path, default=Path("build/screenshots"))
     parser.add_argument("--displays", default=os.environ.get("ZKQ_E2E_DISPLAYS"))
     parser.add_argument("--verbose", action="store_true")
     args = parser.parse_args()
-    for a in ("exe", "driver", "probe", "work", "prefix", "screenshots"):
+    for a in ("exe", "driver", "probe", "recorder", "work", "prefix", "screenshots"):
         setattr(args, a, getattr(args, a).resolve())
     displays = display_numbers(args.displays, os.environ.get("ZKQ_DISPLAY"))
 

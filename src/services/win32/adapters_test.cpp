@@ -265,6 +265,10 @@ TEST_F(DispatchTest, PauseContinueCustomCodeAndStopReachTheUserInterfaceThread) 
   const auto stopAsked = std::chrono::steady_clock::now();
   EXPECT_EQ(WaitFor(service, SERVICE_STOPPED), DWORD{SERVICE_STOPPED});
   EXPECT_LT(std::chrono::steady_clock::now() - stopAsked, std::chrono::seconds(5));
+  // Stopped only once the stop handler has returned.
+  std::stringstream atStop;
+  atStop << std::ifstream(LogPath().c_str()).rdbuf();
+  EXPECT_TRUE(atStop.str().ends_with("stop\n") || atStop.str().ends_with("ended\n")) << atStop.str();
   EXPECT_EQ(FinalLog(),
             "as service\nstart\npause entry written\npause\ncontinue\ncontrol 200\nstop\nended\n");
 }

@@ -126,6 +126,12 @@ LRESULT AnswerServiceRequest(WPARAM wParam, LPARAM lParam, ServiceRequestHandler
 }
 
 ServiceDispatcher::~ServiceDispatcher() {
+  // Ending without the controller's stop: the service main stops waiting.
+  ending_ = true;
+  if (stopRequested_) SetEvent(stopRequested_.Get());
+  // A stop under way is reported by the service main once the stop handler has
+  // returned; this report only covers the other endings.
+  if (serviceMainDone_ && startedByController_) WaitForSingleObject(serviceMainDone_.Get(), kStopWaitMs);
   ReportStopped();
   // Only a dispatch that the controller runs ends soon after the stop; outside
   // the controller the call is still waiting to fail, and the process's end
@@ -138,6 +144,12 @@ ServiceDispatcher::~ServiceDispatcher() {
 bool ServiceDispatcher::Start() {
   ServiceDispatcher* none = nullptr;
   if (thread_ || !gDispatcher.compare_exchange_strong(none, this)) return false;
+  stopRequested_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  serviceMainDone_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!stopRequested_ || !serviceMainDone_) {
+    gDispatcher = nullptr;
+    return false;
+  }
   // The thread owns its copy of the name: it may outlive this object.
   auto name = std::make_unique<std::wstring>(serviceName_);
   thread_.Reset(CreateThread(nullptr, 0, DispatchThread, name.get(), 0, nullptr));
@@ -176,9 +188,15 @@ void ServiceDispatcher::RunService() {
   SetState(SERVICE_START_PENDING);
   if (handler_.Handle(ServiceRequest::Start, 0)) {
     SetState(SERVICE_RUNNING);
+    // The stop request has been answered by now; the stop handler runs here,
+    // and the controller hears STOPPED only after it has returned.
+    WaitForSingleObject(stopRequested_.Get(), INFINITE);
+    if (!ending_) handler_.Handle(ServiceRequest::Stop, SERVICE_CONTROL_STOP);
+    SetState(SERVICE_STOPPED);
   } else {
     SetState(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR);
   }
+  SetEvent(serviceMainDone_.Get());
 }
 
 DWORD ServiceDispatcher::Control(DWORD control) {
@@ -189,8 +207,10 @@ DWORD ServiceDispatcher::Control(DWORD control) {
   }
   switch (control) {
     case SERVICE_CONTROL_STOP:
+      // Reporting STOPPED before this returns would fail the controller's
+      // request (Wine answers it with 1053): the service main does the stop.
       SetState(SERVICE_STOP_PENDING);
-      handler_.Handle(ServiceRequest::Stop, control);
+      SetEvent(stopRequested_.Get());
       return NO_ERROR;
     case SERVICE_CONTROL_PAUSE:
       SetState(SERVICE_PAUSE_PENDING);

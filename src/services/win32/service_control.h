@@ -74,8 +74,10 @@ LRESULT AnswerServiceRequest(WPARAM wParam, LPARAM lParam, ServiceRequestHandler
 // StartServiceCtrlDispatcherW on a thread of its own, so that a program that
 // was not started by the controller never waits for it (the call fails there,
 // under Wine only after about ten seconds). Accepts stop, pause and continue;
-// every request goes to handler on the dispatcher's thread, and the state the
-// controller sees follows the handler's answers. One dispatcher per process.
+// every request goes to handler on the dispatcher's threads, and the state the
+// controller sees follows the handler's answers. A stop is answered at once and
+// handled afterwards on the service main's thread, which reports the service
+// stopped when the handler has returned. One dispatcher per process.
 class ServiceDispatcher {
  public:
   ServiceDispatcher(std::wstring serviceName, ServiceRequestHandler& handler)
@@ -104,6 +106,10 @@ class ServiceDispatcher {
   ServiceRequestHandler& handler_;
   UniqueKernelHandle thread_;
   std::atomic<bool> startedByController_ = false;
+  // Set by the stop request (or the program's end); the service main then
+  // runs the stop handler and reports STOPPED, and sets serviceMainDone_.
+  UniqueKernelHandle stopRequested_, serviceMainDone_;
+  std::atomic<bool> ending_ = false;
   std::mutex statusMutex_;
   SERVICE_STATUS_HANDLE statusHandle_ = nullptr;
   SERVICE_STATUS status_ = {};

@@ -35,6 +35,8 @@ class AnsweringHandler : public zkq::ServiceRequestHandler {
       case ServiceRequest::Control:
         return Note("control " + std::to_string(code));
       case ServiceRequest::Stop:
+        // Slow enough that a STOPPED reported before the handler returns shows.
+        Sleep(300);
         PostQuitMessage(0);
         return Note("stop");
     }

@@ -6,6 +6,7 @@
 //   service_probe control NAME pause|continue|stop
 //   service_probe wait NAME STATE MS       until the state is STATE (a number)
 //   service_probe delete NAME
+//   service_probe inject PID DLL           loads DLL (a full path) into process PID
 #include <windows.h>
 #include <winsvc.h>
 
@@ -52,11 +53,37 @@ DWORD State(SC_HANDLE service) {
   return QueryServiceStatus(service, &status) ? status.dwCurrentState : 0;
 }
 
+// LoadLibraryW on a thread started in the process; kernel32 lies at the same
+// address in every process of the session.
+int Inject(DWORD pid, const std::wstring& dll) {
+  const HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, pid);
+  if (process == nullptr) return Fail("OpenProcess");
+  const SIZE_T size = (dll.size() + 1) * sizeof(wchar_t);
+  void* remote = VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE);
+  DWORD loaded = 0;
+  HANDLE thread = nullptr;
+  if (remote != nullptr && WriteProcessMemory(process, remote, dll.c_str(), size, nullptr)) {
+    const auto load = reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "LoadLibraryW")));
+    thread = CreateRemoteThread(process, nullptr, 0, load, remote, 0, nullptr);
+  }
+  if (thread != nullptr) {
+    WaitForSingleObject(thread, 10000);
+    GetExitCodeThread(thread, &loaded);  // the module's low half, 0 when it failed
+    CloseHandle(thread);
+  }
+  CloseHandle(process);
+  if (loaded == 0) return Fail("LoadLibraryW in the process");
+  std::printf("{\"ok\": true}\n");
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3) return Fail("usage: query|start|control|wait|delete NAME ...");
   const std::wstring command = argv[1];
+  if (command == L"inject" && argc >= 4) return Inject(wcstoul(argv[2], nullptr, 10), argv[3]);
   Service s;
   s.manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
   if (s.manager == nullptr) return Fail("OpenSCManagerW");
