@@ -1,5 +1,9 @@
 #include "dialog_wiring.h"
 
+#include "about/about_box.h"
+#include "about/win32/about_box_win32.h"
+#include "app/main_window_ids.h"
+
 namespace zkq::win32 {
 
 // The settings dialog.
@@ -13,6 +17,11 @@ void WindowsDialogs::OpenRulesEditor(const std::filesystem::path& rulesFile) {
 }
 
 // The about box.
-void WindowsDialogs::OpenAboutBox() { unavailable_.OpenAboutBox(); }
+void WindowsDialogs::OpenAboutBox() {
+  WindowsAboutSystem system(nullptr);  // the running program's own resource
+  AboutBoxWin32 view(context_.boxes, IDI_APP);
+  AboutBox presenter(view, system, context_.boxes);
+  view.Run(context_.instance, context_.owner(), presenter);
+}
 
 }  // namespace zkq::win32

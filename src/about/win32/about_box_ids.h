@@ -1,0 +1,11 @@
+#pragma once
+// Resource and control IDs of the about box frmAbout.
+#define IDD_ABOUT 700
+#define IDC_ABOUT_PICICON 701
+#define IDC_ABOUT_LBLTITLE 702
+#define IDC_ABOUT_LBLVERSION 703
+#define IDC_ABOUT_LBLCOPYRIGHT 704
+#define IDC_ABOUT_LBLDISCLAIMER 705
+#define IDC_ABOUT_LINE1 706
+#define IDC_ABOUT_LINE2 707
+#define IDC_ABOUT_CMDSYSINFO 708
