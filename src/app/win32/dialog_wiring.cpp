@@ -1,5 +1,7 @@
 #include "dialog_wiring.h"
 
+#include "rules/win32/rules_editor_win32.h"
+
 namespace zkq::win32 {
 
 // The settings dialog.
@@ -9,7 +11,8 @@ bool WindowsDialogs::OpenSettingsDialog(Settings& settings) {
 
 // The rules editor.
 void WindowsDialogs::OpenRulesEditor(const std::filesystem::path& rulesFile) {
-  unavailable_.OpenRulesEditor(rulesFile);
+  OpenRulesEditorWindow(context_.instance, context_.owner ? context_.owner() : nullptr, rulesFile,
+                        context_.boxes);
 }
 
 // The about box.
