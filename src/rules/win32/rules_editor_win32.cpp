@@ -262,11 +262,6 @@ void RulesEditorWin32::EnableButtons(int panel, bool up, bool down, bool registe
                                           {IDC_RULES_OFS_DELETE, deleteRule}};
   for (const auto& [offset, enabled] : buttons) {
     HWND button = Control(panel, offset);
-    // A button that goes disabled while it has the focus hands it to its list.
-    if (!enabled && GetFocus() == button) {
-      SendMessageW(window_, WM_NEXTDLGCTL,
-                   reinterpret_cast<WPARAM>(Control(panel, IDC_RULES_OFS_LIST)), TRUE);
-    }
     EnableWindow(button, enabled);
   }
 }
