@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "base/failure.h"
 #include "base/testing/recording_boxes.h"
 
 namespace zkq {
@@ -230,6 +231,22 @@ TEST(RulesEditor, SaveClosesOnlyWhenWrittenAndCancelWritesNothing) {
   c.editor.CancelClicked();
   EXPECT_TRUE(c.view.closed);
   EXPECT_TRUE(c.saved.lists[0].empty());
+}
+
+TEST(RulesEditor, FailureWhileOpeningIsShownAndThePointerRestored) {
+  FakeView view;
+  RecordingBoxes boxes;
+  RulesEditor editor({view, boxes, "rules.txt",
+                      [](const std::filesystem::path&, RuleSet&, MessageBoxes&) -> bool {
+                        throw Failure(u"ディスクがいっぱいです。");
+                      },
+                      nullptr});
+  editor.FormLoad();
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].text, u"アプリケーションエラー！\r\nディスクがいっぱいです。");
+  EXPECT_EQ(boxes.shown[0].icon, MessageIcon::Exclamation);
+  EXPECT_FALSE(view.busy);
+  EXPECT_FALSE(view.closed);
 }
 
 }  // namespace
