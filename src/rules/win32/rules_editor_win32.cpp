@@ -68,8 +68,8 @@ void RulesEditorWin32::SetUp() {
     info.lpszText = const_cast<wchar_t*>(Wide(text));
     SendMessageW(tooltips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&info));
   };
-  up_ = UniqueIcon(LoadIconSized(instance_, IDI_RULES_ARROW_UP, 16));
-  down_ = UniqueIcon(LoadIconSized(instance_, IDI_RULES_ARROW_DOWN, 16));
+  up_ = UniqueIcon(LoadIconSized(instance_, IDI_RULES_ARROW_UP, MulDiv(16, static_cast<int>(Dpi()), 96)));
+  down_ = UniqueIcon(LoadIconSized(instance_, IDI_RULES_ARROW_DOWN, MulDiv(16, static_cast<int>(Dpi()), 96)));
 
   HDC dc = GetDC(window_);
   HGDIOBJ oldFont = SelectObject(dc, Font());
