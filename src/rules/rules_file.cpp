@@ -76,6 +76,8 @@ void AppendRuleLine(std::u16string& text, RuleLog list, std::u16string_view kind
   text += u"\r\n";
 }
 
+}  // namespace
+
 // The file format cannot hold a line break in any field, nor a ";" in a field
 // that another one follows (the last field of an event rule keeps everything
 // after the fifth ";"): written as it stands, such a field would shift the
@@ -93,8 +95,6 @@ bool Storable(const MonitoringRule& rule, RuleLog list) {
   }
   return true;
 }
-
-}  // namespace
 
 bool ParseRuleLists(std::string_view fileBytes, RuleSet& rules,
                     std::vector<SkippedRuleLine>* skipped) {

@@ -67,6 +67,10 @@ struct SkippedRuleLine {
 bool ParseRuleLists(std::string_view fileBytes, RuleSet& rules,
                     std::vector<SkippedRuleLine>* skipped = nullptr);
 
+// False when the fields that list writes for rule hold what the format cannot
+// hold: a line break anywhere, a ";" anywhere but in the event ID (the last field).
+bool Storable(const MonitoringRule& rule, RuleLog list);
+
 // The bytes SaveRuleLists writes for rules (CR LF line ends); nothing when a
 // list holds more than kMaxRulesPerList rules or a field holds a ";", CR or LF,
 // which the format cannot hold.

@@ -3,6 +3,7 @@
 #include "about/about_box.h"
 #include "about/win32/about_box_win32.h"
 #include "app/main_window_ids.h"
+#include "rules/win32/rules_editor_win32.h"
 
 namespace zkq::win32 {
 
@@ -13,7 +14,8 @@ bool WindowsDialogs::OpenSettingsDialog(Settings& settings) {
 
 // The rules editor.
 void WindowsDialogs::OpenRulesEditor(const std::filesystem::path& rulesFile) {
-  unavailable_.OpenRulesEditor(rulesFile);
+  OpenRulesEditorWindow(context_.instance, context_.owner ? context_.owner() : nullptr, rulesFile,
+                        context_.boxes);
 }
 
 // The about box.

@@ -1,0 +1,178 @@
+#!/usr/bin/python3
+"""End to end: the rules editor opened from the main window's menu, rules
+registered, deleted and moved with the driver, a refusal, cancel and save.
+
+    rules_editor_e2e.py --exe zkQuorvane.exe --driver zkq_e2e_driver.exe
+"""
+from __future__ import annotations
+
+import argparse
+import contextlib
+import os
+import sys
+import time
+import traceback
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from harness import APP_TITLE, MAIN_CLASS, HarnessError, Session, display_numbers, ini_bytes  # noqa: E402
+from run_e2e import IDC, RULES, equal, settings  # noqa: E402
+
+IDM_SETTING0 = 2010
+CAPTION = "監視ルールの設定 - zkQuorvane"
+SAVE, CANCEL = 4002, 4003
+PANEL0, STEP = 4100, 20
+LIST, UP, DOWN, REGISTER, DELETE, FRAME = 0, 1, 2, 3, 4, 5
+TARGET, TYPE, SOURCE, CATEGORY, EVENT, SERVICE, STATE = range(6, 13)
+
+
+def cid(panel: int, offset: int) -> int:
+    return PANEL0 + STEP * panel + offset
+
+
+def until(read, expected, what: str, seconds: float = 10.0):
+    """Clicks are posted: reads poll until the dialog has handled them."""
+    end = time.monotonic() + seconds
+    while True:
+        got = read()
+        if got == expected or time.monotonic() > end:
+            equal(got, expected, what)
+            return
+        time.sleep(0.05)
+
+
+class RulesEditorTest:
+    def __init__(self, args, session: Session):
+        self.args = args
+        self.s = session
+
+    def open_editor(self, d):
+        d("wait-window", MAIN_CLASS, APP_TITLE, 15000)
+        d("menu", IDM_SETTING0)
+        return d("wait-window", "#32770", f'"{CAPTION}"', 10000)
+
+    def box(self, d, text: str, icon: str, what: str, shot: bool = False):
+        box = d("wait-msgbox", 10000)
+        equal((box["caption"], box["text"], box["icon"]), (APP_TITLE, text, icon), what)
+        if shot:
+            self.s.screenshot(what, box["rect"])
+        d("msgbox-press")
+
+    def run(self):
+        folder = self.s.program_folder(self.args.exe, ini_bytes(settings()), RULES)
+        rules = folder / "rules.txt"
+        d = self.s.start(folder / self.args.exe.name)
+
+        # Cancel after changes leaves the file as it was.
+        self.open_editor(d)
+        equal(d("list-rows", cid(0, LIST)), [["対象", "エラー", "*", "*", "*"]], "System rules")
+        equal([d("enabled", cid(0, i)) for i in (UP, DOWN, REGISTER, DELETE)],
+              [False, False, True, True], "one rule: up, down, register, delete")
+        equal([d("enabled", cid(1, i)) for i in (UP, DOWN, REGISTER, DELETE)],
+              [False, False, True, False], "no rule: up, down, register, delete")
+        d("click", cid(0, DELETE))
+        until(lambda: d("list-rows", cid(0, LIST)), [], "System rules after delete")
+        # Enter in a panel's fields registers them; Esc cancels.
+        d("focus", cid(2, SOURCE))
+        until(lambda: d("focused"), cid(2, SOURCE), "focus in the source box")
+        d("key", "enter")
+        self.box(d, "監視対象項目か除外項目かを選択してください！", "exclamation", "enter-registers")
+        equal(d("focused"), cid(2, TARGET), "focus after Enter with nothing chosen")
+        d("key", "escape")
+        d("wait-gone", 10000)
+        d("wait-window", MAIN_CLASS, APP_TITLE, 10000)
+        equal(rules.read_bytes(), RULES, "the rules file after cancel")
+
+        self.open_editor(d)
+        texts = [(IDC_, d("text", IDC_)) for IDC_ in
+                 (4001, cid(0, FRAME), cid(1, FRAME), cid(2, FRAME), cid(3, FRAME),
+                  cid(0, REGISTER), cid(0, DELETE), SAVE, CANCEL)]
+        equal([t for _, t in texts],
+              ["監視ルール設定画面", "システムログ", "セキュリティログ", "アプリケーションログ",
+               "サービス", "登録", "削除", "保存(&S)", "ｷｬﾝｾﾙ(&C)"], "captions")
+        equal([c["text"] for c in d("list-columns", cid(0, LIST))],
+              ["指定", "種類", "ソース", "分類", "イベント"], "event columns")
+        equal(d("combo-items", cid(0, TARGET)), ["対象", "除外"], "target entries")
+        # Register is refused until every field holds something; a ";" too.
+        d("click", cid(1, REGISTER))
+        self.box(d, "監視対象項目か除外項目かを選択してください！", "exclamation", "target-refusal")
+        equal(d("focused"), cid(1, TARGET), "focus after the target refusal")
+        d("combo-select", cid(1, TARGET), 1)
+        d("combo-select", cid(1, TYPE), 3)
+        d("set-text", cid(1, SOURCE), "  a;b ")
+        d("set-text", cid(1, CATEGORY), "*")
+        d("set-text", cid(1, EVENT), " 529 ")
+        d("click", cid(1, REGISTER))
+        self.box(d, "「;」（セミコロン）は監視ルールに使用できません！", "exclamation", "semicolon-refusal", True)
+        equal(d("focused"), cid(1, SOURCE), "focus after the semicolon refusal")
+        d("set-text", cid(1, SOURCE), "  Security ")
+        d("click", cid(1, REGISTER))
+        until(lambda: d("list-rows", cid(1, LIST)), [["除外", "成功", "Security", "*", "529"]],
+              "Security rules after register")
+        d("set-text", cid(1, SOURCE), "Other")
+        d("click", cid(1, REGISTER))  # before the current row
+        until(lambda: len(d("list-rows", cid(1, LIST))), 2, "two Security rules")
+        d("click", cid(1, DOWN))
+        until(lambda: [r[2] for r in d("list-rows", cid(1, LIST))], ["Security", "Other"], "moved down")
+        equal([d("enabled", cid(1, UP)), d("enabled", cid(1, DOWN))], [True, False], "arrows at the last row")
+        d("list-select", cid(1, LIST), 0)
+        until(lambda: d("text", cid(1, SOURCE)), "Security", "fields follow the selected row")
+        d("set-text", cid(3, SERVICE), " Spooler ")
+        d("combo-select", cid(3, STATE), 1)
+        d("click", cid(3, REGISTER))
+        until(lambda: d("list-rows", cid(3, LIST)), [["Spooler", "停止"], ["Eventlog", "開始"]],
+              "services after register")
+        d("repaint")
+        self.s.screenshot("rules-editor", d("rect"))
+        d("click", SAVE)
+        self.box(d, "設定ファイルが更新されました！", "information", "saved")
+        d("wait-window", MAIN_CLASS, APP_TITLE, 10000)
+        equal(rules.read_bytes().decode("cp932"), "\r\n".join([
+            "System;対象;エラー;*;*;*", "Security;除外;成功;Security;*;529",
+            "Security;除外;成功;Other;*;529", "Application;除外;情報;zkQuorvane;*;*",
+            "Service;Spooler;停止;;;", "Service;Eventlog;開始;;;"]) + "\r\n", "the saved file")
+        until(lambda: d("list-rows", IDC["LSTSECURITY"]),
+              [["除外", "成功", "Security", "*", "529"], ["除外", "成功", "Other", "*", "529"]],
+              "the main window's Security rules")
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--exe", type=Path, required=True)
+    parser.add_argument("--driver", type=Path, required=True)
+    parser.add_argument("--work", type=Path, default=Path("build/e2e-work"))
+    parser.add_argument("--prefix", type=Path, default=Path("build/e2e-wineprefix"))
+    parser.add_argument("--screenshots", type=Path, default=Path("build/screenshots"))
+    parser.add_argument("--displays", default=os.environ.get("ZKQ_E2E_DISPLAYS"))
+    parser.add_argument("--verbose", action="store_true")
+    args = parser.parse_args()
+    for a in ("exe", "driver", "work", "prefix", "screenshots"):
+        setattr(args, a, getattr(args, a).resolve())
+    displays = display_numbers(args.displays, os.environ.get("ZKQ_DISPLAY"))
+    lines: list[str] = []
+    session = None
+    try:
+        session = Session("rules_editor", work=args.work, prefix=args.prefix, driver_exe=args.driver,
+                          screenshots=args.screenshots, displays=displays,
+                          log=print if args.verbose else lines.append)
+        try:
+            RulesEditorTest(args, session).run()
+        except Exception:
+            with contextlib.suppress(Exception):
+                session.screenshot("at-failure")
+            raise
+        print("PASS rules_editor")
+        return 0
+    except Exception as e:
+        report = [f"FAIL rules_editor: {e}", *([] if args.verbose else lines[-40:])]
+        if not isinstance(e, HarnessError):
+            report.append(traceback.format_exc())
+        print("\n".join(report))
+        return 1
+    finally:
+        if session is not None:
+            session.stop()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
