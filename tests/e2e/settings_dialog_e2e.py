@@ -17,7 +17,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from harness import (APP_TITLE, MAIN_CLASS, HarnessError, Session,  # noqa: E402
-                     display_numbers, ini_bytes, read_ini)
+                     display_numbers, ini_bytes, quote_word, read_ini)
 from run_e2e import IDC, NO_FINDINGS, RULES, STARTED, check, equal, settings  # noqa: E402
 
 CAPTION = "設定 - zkQuorvane"
@@ -42,7 +42,7 @@ def answer(d, text: str, icon: str, what: str) -> None:
 
 def settings_dialog(s: Session, args) -> None:
     ini = ini_bytes(settings(Interval="1", AutoStart="1", EventLogDir="logs"))
-    folder = s.program_folder(args.exe, ini, RULES.encode("cp932"))
+    folder = s.program_folder(args.exe, ini, RULES)
     (folder / "logs").mkdir(exist_ok=True)
     d = s.start(folder / args.exe.name)
     d("wait-window", MAIN_CLASS, APP_TITLE, 15000)
@@ -50,7 +50,7 @@ def settings_dialog(s: Session, args) -> None:
     wait_status(d, STARTED, 10)
 
     d("click", IDC["CMDBUTTON0"] + 1)  # cmdButton(1), "設定"
-    d("wait-window", "#32770", CAPTION, 10000)
+    d("wait-window", "#32770", quote_word(CAPTION), 10000)
     equal(d("text", SERVER), "127.0.0.1", "txtSmtpServer from the file")
     first = d("text", TIME)
     check(re.fullmatch(r"\d{2}:\d{2}:\d{2}", first) is not None, f"the live clock shows {first!r}")
@@ -64,7 +64,7 @@ def settings_dialog(s: Session, args) -> None:
     d("wait-window", MAIN_CLASS, APP_TITLE, 5000)
     d("tick", 20000)
     wait_status(d, NO_FINDINGS, 10)
-    d("wait-window", "#32770", CAPTION, 5000)
+    d("wait-window", "#32770", quote_word(CAPTION), 5000)
 
     # Refused entries: the message, and the focus in the field.
     for control, text, message in (
@@ -73,16 +73,16 @@ def settings_dialog(s: Session, args) -> None:
             (INTERVAL, "99999", "イベントログの監視間隔（数字）を指定してください。")):
         d("focus", control)  # the time field stops the clock
         before = d("text", control)
-        d("set-text", control, text)
+        d("set-text", control, quote_word(text))
         d("key", "enter")
         answer(d, message, "exclamation", f"refused {text!r}")
         equal(d("focused"), control, f"the focus after {text!r}")
-        d("set-text", control, before if control != SERVER else "mx.example.jp")
+        d("set-text", control, quote_word(before if control != SERVER else "mx.example.jp"))
     d("set-text", DATE, "2004/1/5")
     d("set-text", TIME, "10:20:30")
     time.sleep(1.2)
     equal(d("text", TIME), "10:20:30", "the stopped clock")
-    d("set-text", INTERVAL, " 15 ")
+    d("set-text", INTERVAL, quote_word(" 15 "))
     d("click", SAVE)
     answer(d, "設定が変更されました！", "information", "saved")
     d("wait-gone", 10000)
@@ -91,7 +91,7 @@ def settings_dialog(s: Session, args) -> None:
     for key, value in (("SmtpServer", "mx.example.jp"), ("DateStamp", "2004/01/05"),
                        ("TimeStamp", "10:20:30"), ("Interval", "15"), ("AutoStart", "1"),
                        ("ServiceStart", "0"), ("Rules", "rules.txt")):
-        equal(stored.get(key), value, f"{key} in the file")
+        equal(stored.get(key.lower()), value, f"{key} in the file")
     d("wait-window", MAIN_CLASS, APP_TITLE, 5000)
     equal(d("text", IDC["TXTSMTPSERVER"]), "mx.example.jp", "txtSmtpServer of the main window")
     equal(d("text", IDC["TXTSTARTDATETIME"]), "2004/01/05 10:20:30", "txtStartDateTime")
@@ -100,7 +100,7 @@ def settings_dialog(s: Session, args) -> None:
     # From the menu, typed into and cancelled with Esc: nothing is saved.
     before = (folder / "zkQuorvane.ini").read_bytes()
     d("menu", 2011)  # IDM_SETTING1
-    d("wait-window", "#32770", CAPTION, 10000)
+    d("wait-window", "#32770", quote_word(CAPTION), 10000)
     d("set-text", SERVER, "other.example.jp")
     d("key", "escape")
     d("wait-gone", 10000)
