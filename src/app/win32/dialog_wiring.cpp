@@ -3,13 +3,33 @@
 #include "about/about_box.h"
 #include "about/win32/about_box_win32.h"
 #include "app/main_window_ids.h"
+#include "config/win32/settings_dialog_win32.h"
 #include "rules/win32/rules_editor_win32.h"
 
 namespace zkq::win32 {
 
 // The settings dialog.
+namespace {
+
+// The main window's service control, as the settings dialog registers and
+// removes the service.
+class ServiceControlRegistration final : public ServiceRegistration {
+ public:
+  explicit ServiceControlRegistration(ServiceControl& service) : service_(service) {}
+  bool Install() override { return service_.Install(); }
+  bool Uninstall() override { return service_.Uninstall(); }
+
+ private:
+  ServiceControl& service_;
+};
+
+}  // namespace
+
 bool WindowsDialogs::OpenSettingsDialog(Settings& settings) {
-  return unavailable_.OpenSettingsDialog(settings);
+  ServiceControlRegistration registration(context_.service);
+  return OpenSettingsDialogWindow(context_.instance, context_.owner(), settings,
+                                  context_.settingsFile, context_.clock, context_.boxes,
+                                  registration);
 }
 
 // The rules editor.

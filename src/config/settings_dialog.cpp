@@ -1,0 +1,198 @@
+#include "config/settings_dialog.h"
+
+#include "base/convert.h"
+#include "base/datetime.h"
+#include "base/failure.h"
+#include "base/text.h"
+
+#include <utility>
+
+namespace zkq {
+namespace {
+
+// A stored flag that reads as exactly 1; anything else counts as off.
+bool FlagIsOn(std::u16string_view text) {
+  try {
+    return IsNumeric(text) && NumericValueIsOne(text);
+  } catch (const Failure&) {
+    return false;
+  }
+}
+
+// Whether the interval converts to the countdown, as the next start-up load
+// converts it: a numeric text beyond 16 bits would make that start fail.
+bool IntervalConverts(std::u16string_view text) {
+  if (!IsNumeric(text)) return false;
+  try {
+    ToInt16(text);
+    return true;
+  } catch (const Failure&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+std::u16string CheckDateText(std::u16string_view text) {
+  return RecognizeDate(text).value_or(u"");
+}
+
+std::u16string CheckTimeText(std::u16string_view text) {
+  return RecognizeTime(text).value_or(u"");
+}
+
+SettingsDialog::SettingsDialog(SettingsDialogPorts ports, Settings& settings)
+    : ports_(ports), settings_(settings) {}
+
+void SettingsDialog::FormLoad() {
+  SettingsDialogView& view = ports_.view;
+  view.SetCaption(kSettingsDialogCaption);
+  // The file as it is now, which may have been edited by hand.
+  const auto read = [&](std::u16string_view key) {
+    return ports_.file.ReadIniString(kSettingsSection, key);
+  };
+  view.SetFieldText(SettingsField::SmtpServer, read(u"SmtpServer"));
+  view.SetFieldText(SettingsField::SmtpPort, read(u"SmtpPort"));
+  view.SetFieldText(SettingsField::From, read(u"From"));
+  view.SetFieldText(SettingsField::To, read(u"To"));
+  view.SetFieldText(SettingsField::Subject, read(u"Subject"));
+  view.SetFieldText(SettingsField::Interval, read(u"Interval"));
+  ShowNow();
+  // The options as the program holds them, not as the file has them.
+  view.SetChecked(SettingsCheck::AutoStart, FlagIsOn(settings_.AutoStart));
+  view.SetChecked(SettingsCheck::IconStart, FlagIsOn(settings_.IconStart));
+  view.SetChecked(SettingsCheck::ServiceStart, FlagIsOn(settings_.ServiceStart));
+  clockRunning_ = true;
+  view.StartClock();
+}
+
+void SettingsDialog::ShowNow() {
+  const DateTime now = ports_.clock.Now();
+  ports_.view.SetFieldText(SettingsField::DateStamp, FormatDate(now));
+  ports_.view.SetFieldText(SettingsField::TimeStamp, FormatTime(now));
+}
+
+void SettingsDialog::ClockTicked() {
+  if (clockRunning_) ShowNow();
+}
+
+void SettingsDialog::FieldFocused(SettingsField field) {
+  // Either stamp field stops the clock for good, so that what the user types
+  // there is not overwritten at the next second.
+  if (clockRunning_ && (field == SettingsField::DateStamp || field == SettingsField::TimeStamp)) {
+    clockRunning_ = false;
+    ports_.view.StopClock();
+  }
+  ports_.view.SelectAll(field);
+}
+
+bool SettingsDialog::Refuse(const char16_t* message, SettingsField field) {
+  ports_.boxes.Show(message, MessageIcon::Exclamation);
+  ports_.view.Focus(field);
+  return false;
+}
+
+void SettingsDialog::SaveClicked() {
+  if (closed_) return;
+  SettingsDialogView& view = ports_.view;
+  const auto trimmed = [&](SettingsField field) { return Trim(view.FieldText(field)); };
+  struct Required {
+    SettingsField field;
+    const char16_t* message;
+  };
+  static constexpr Required kRequired[] = {
+      {SettingsField::SmtpServer, kNoSmtpServer}, {SettingsField::SmtpPort, kNoSmtpPort},
+      {SettingsField::From, kNoFrom},             {SettingsField::To, kNoTo},
+      {SettingsField::Subject, kNoSubject},
+  };
+  for (const Required& required : kRequired) {
+    if (trimmed(required.field).empty()) {
+      Refuse(required.message, required.field);
+      return;
+    }
+  }
+  const std::u16string date = CheckDateText(view.FieldText(SettingsField::DateStamp));
+  if (date.empty()) {
+    Refuse(kBadDate, SettingsField::DateStamp);
+    return;
+  }
+  const std::u16string time = CheckTimeText(view.FieldText(SettingsField::TimeStamp));
+  if (time.empty()) {
+    Refuse(kBadTime, SettingsField::TimeStamp);
+    return;
+  }
+  const std::u16string interval = trimmed(SettingsField::Interval);
+  if (!IntervalConverts(interval)) {
+    Refuse(kBadInterval, SettingsField::Interval);
+    return;
+  }
+
+  settings_.SmtpServer = trimmed(SettingsField::SmtpServer);
+  settings_.SmtpPort = trimmed(SettingsField::SmtpPort);
+  settings_.From = trimmed(SettingsField::From);
+  settings_.To = trimmed(SettingsField::To);
+  settings_.Subject = trimmed(SettingsField::Subject);
+  settings_.Interval = interval;
+  settings_.DateStamp = date;
+  settings_.TimeStamp = time;
+  settings_.AutoStart = view.Checked(SettingsCheck::AutoStart) ? u"1" : u"0";
+  settings_.IconStart = view.Checked(SettingsCheck::IconStart) ? u"1" : u"0";
+  ApplyServiceOption();
+  taken_ = true;
+
+  const std::pair<const char16_t*, const std::u16string*> keys[] = {
+      {u"SmtpServer", &settings_.SmtpServer}, {u"SmtpPort", &settings_.SmtpPort},
+      {u"From", &settings_.From},             {u"To", &settings_.To},
+      {u"Subject", &settings_.Subject},       {u"DateStamp", &settings_.DateStamp},
+      {u"TimeStamp", &settings_.TimeStamp},   {u"Interval", &settings_.Interval},
+      {u"AutoStart", &settings_.AutoStart},   {u"IconStart", &settings_.IconStart},
+      {u"ServiceStart", &settings_.ServiceStart},
+  };
+  bool allWritten = true;
+  for (const auto& [key, value] : keys) {
+    // Each failed key shows its warning; the others are still written.
+    if (!ports_.file.WriteIniString(kSettingsSection, key, *value)) allWritten = false;
+  }
+  // After a failed write the dialog stays open, so the user can save again
+  // or cancel; it does not claim that the settings were changed.
+  if (!allWritten) return;
+  ports_.boxes.Show(kSettingsChanged, MessageIcon::Information);
+  closed_ = true;
+  view.StopClock();
+  view.Close();
+}
+
+void SettingsDialog::ApplyServiceOption() {
+  const bool wasOn = FlagIsOn(settings_.ServiceStart);
+  const std::u16string title = kAppTitle;
+  if (ports_.view.Checked(SettingsCheck::ServiceStart)) {
+    // Installed once, when the option goes on; a failed registration is not
+    // retried while the option stays on.
+    if (!wasOn) {
+      if (ports_.service.Install()) {
+        ports_.boxes.Show(title + kServiceInstalled, MessageIcon::Information);
+      } else {
+        ports_.boxes.Show(title + kServiceNotInstalled, MessageIcon::Exclamation);
+      }
+    }
+    settings_.ServiceStart = u"1";
+  } else {
+    if (wasOn) {
+      if (ports_.service.Uninstall()) {
+        ports_.boxes.Show(title + kServiceUninstalled, MessageIcon::Information);
+      } else {
+        ports_.boxes.Show(title + kServiceNotUninstalled, MessageIcon::Exclamation);
+      }
+    }
+    settings_.ServiceStart = u"0";
+  }
+}
+
+void SettingsDialog::CancelClicked() {
+  if (closed_) return;
+  closed_ = true;
+  ports_.view.StopClock();
+  ports_.view.Close();
+}
+
+}  // namespace zkq

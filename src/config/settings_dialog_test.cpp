@@ -1,0 +1,234 @@
+#include "config/settings_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "base/testing/recording_boxes.h"
+#include "base/testing/scratch_folder.h"
+#include "base/text.h"
+
+namespace zkq {
+namespace {
+
+using test_support::RecordingBoxes;
+using F = SettingsField;
+
+class FakeView : public SettingsDialogView {
+ public:
+  void SetCaption(const std::u16string& text) override { caption = text; }
+  std::u16string FieldText(F field) override { return fields[field]; }
+  void SetFieldText(F field, const std::u16string& text) override { fields[field] = text; }
+  void SelectAll(F field) override { selected = field; }
+  void Focus(F field) override { focused = field; }
+  bool Checked(SettingsCheck check) override { return checks[check]; }
+  void SetChecked(SettingsCheck check, bool on) override { checks[check] = on; }
+  void StartClock() override { clock = true; }
+  void StopClock() override { clock = false; }
+  void Close() override { ++closes; }
+
+  std::u16string caption;
+  std::map<F, std::u16string> fields;
+  std::map<SettingsCheck, bool> checks;
+  std::optional<F> selected, focused;
+  bool clock = false;
+  int closes = 0;
+};
+
+class StepClock : public Clock {
+ public:
+  DateTime Now() override { return now; }
+  std::u16string ShortDate(const DateTime&) override { return u""; }
+  std::u16string LongTime(const DateTime&) override { return u""; }
+  DateTime now{2026, 12, 8, 9, 5, 7};
+};
+
+class FakeService : public ServiceRegistration {
+ public:
+  bool Install() override { ++installs; return works; }
+  bool Uninstall() override { ++uninstalls; return works; }
+  bool works = true;
+  int installs = 0, uninstalls = 0;
+};
+
+class SettingsDialogTest : public testing::Test {
+ protected:
+  void Open() {
+    dialog_.FormLoad();
+    // Valid entries for every field, which each case then changes.
+    const std::map<F, std::u16string> valid = {
+        {F::SmtpServer, u"mail.example.jp"}, {F::SmtpPort, u"25"},  {F::From, u"a@example.jp"},
+        {F::To, u"b@example.jp;c@example.jp"}, {F::Subject, u"警告"}, {F::Interval, u"5"}};
+    for (const auto& [field, text] : valid) view_.fields[field] = text;
+  }
+  std::u16string Stored(const char16_t* key) { return file_.ReadIniString(kSettingsSection, key); }
+
+  test_support::ScratchFolder folder_{"zkq-settings-dialog-"};
+  RecordingBoxes boxes_;
+  SettingsFile file_{SettingsPath(folder_.Path()), boxes_};
+  FakeView view_;
+  StepClock clock_;
+  FakeService service_;
+  Settings settings_ = [] {
+    Settings s;
+    s.AutoStart = u"0";
+    s.IconStart = u"1";
+    s.ServiceStart = u"0";
+    return s;
+  }();
+  SettingsDialog dialog_{{view_, file_, clock_, boxes_, service_}, settings_};
+};
+
+TEST_F(SettingsDialogTest, OpensWithTheFileTheProgramsOptionsAndATickingClock) {
+  file_.WriteIniString(kSettingsSection, u"SmtpServer", u"smtp.hand.jp");
+  file_.WriteIniString(kSettingsSection, u"AutoStart", u"1");  // the file's flag is not shown
+  file_.WriteIniString(kSettingsSection, u"DateStamp", u"2001/01/01");
+  dialog_.FormLoad();
+  EXPECT_EQ(view_.caption, u"設定 - zkQuorvane");
+  EXPECT_EQ(view_.fields[F::SmtpServer], u"smtp.hand.jp");
+  EXPECT_EQ(view_.fields[F::DateStamp], u"2026/12/08");
+  EXPECT_EQ(view_.fields[F::TimeStamp], u"09:05:07");
+  EXPECT_FALSE(view_.checks[SettingsCheck::AutoStart]);
+  EXPECT_TRUE(view_.checks[SettingsCheck::IconStart]);
+  EXPECT_TRUE(view_.clock);
+
+  clock_.now.second = 8;
+  dialog_.ClockTicked();
+  EXPECT_EQ(view_.fields[F::TimeStamp], u"09:05:08");
+}
+
+TEST_F(SettingsDialogTest, EitherStampFieldStopsTheClockAndEveryFieldSelectsAll) {
+  for (const F stamp : {F::DateStamp, F::TimeStamp}) {
+    SettingsDialog dialog({view_, file_, clock_, boxes_, service_}, settings_);
+    dialog.FormLoad();
+    dialog.FieldFocused(F::Subject);
+    EXPECT_EQ(view_.selected, F::Subject);
+    EXPECT_TRUE(view_.clock);
+    dialog.FieldFocused(stamp);
+    EXPECT_EQ(view_.selected, stamp);
+    EXPECT_FALSE(view_.clock);
+    view_.fields[F::DateStamp] = u"2004/1/5";
+    clock_.now.second += 1;
+    dialog.ClockTicked();
+    EXPECT_EQ(view_.fields[F::DateStamp], u"2004/1/5");
+  }
+}
+
+struct SaveCase {
+  const char* name;
+  std::map<F, std::u16string> typed;
+  // Refused: the message and the field that gets the focus.
+  std::u16string message = u"";
+  F focus = F::SmtpServer;
+  // Saved: the stored key and its value.
+  const char16_t* key = u"Interval";
+  std::u16string stored = u"5";
+};
+
+const SaveCase kSaveCases[] = {
+    {"ServerEmpty", {{F::SmtpServer, u"  "}}, kNoSmtpServer, F::SmtpServer},
+    {"PortEmpty", {{F::SmtpPort, u""}}, kNoSmtpPort, F::SmtpPort},
+    {"FromEmpty", {{F::From, u" "}}, kNoFrom, F::From},
+    {"ToEmpty", {{F::To, u""}}, kNoTo, F::To},
+    {"SubjectEmpty", {{F::Subject, u""}}, kNoSubject, F::Subject},
+    // The first failing check wins.
+    {"SubjectBeforeDate", {{F::Subject, u""}, {F::DateStamp, u"abc"}}, kNoSubject, F::Subject},
+    {"DateWord", {{F::DateStamp, u"abc"}}, kBadDate, F::DateStamp},
+    {"DateNotInCalendar", {{F::DateStamp, u"2004/02/30"}}, kBadDate, F::DateStamp},
+    {"HourOneDigit", {{F::TimeStamp, u"9:05:00"}}, kBadTime, F::TimeStamp},
+    {"Hour24", {{F::TimeStamp, u"24:00:00"}}, kBadTime, F::TimeStamp},
+    {"Minute60", {{F::TimeStamp, u"12:60:00"}}, kBadTime, F::TimeStamp},
+    {"IntervalWord", {{F::Interval, u"abc"}}, kBadInterval, F::Interval},
+    {"IntervalBeyond16Bits", {{F::Interval, u"99999"}}, kBadInterval, F::Interval},
+    {"IntervalHuge", {{F::Interval, u"1e10"}}, kBadInterval, F::Interval},
+    {"DateShortForm", {{F::DateStamp, u"2004/1/5"}}, u"", {}, u"DateStamp", u"2004/01/05"},
+    {"Midnight", {{F::TimeStamp, u"00:00:00"}}, u"", {}, u"TimeStamp", u"00:00:00"},
+    {"LastSecond", {{F::TimeStamp, u"23:59:59"}}, u"", {}, u"TimeStamp", u"23:59:59"},
+    {"IntervalBlanks", {{F::Interval, u" 15 "}}, u"", {}, u"Interval", u"15"},
+    {"IntervalFraction", {{F::Interval, u"1.5"}}, u"", {}, u"Interval", u"1.5"},
+    {"PortWord", {{F::SmtpPort, u"abc"}}, u"", {}, u"SmtpPort", u"abc"},
+    {"ServerTrimmed", {{F::SmtpServer, u" mx "}}, u"", {}, u"SmtpServer", u"mx"},
+};
+
+TEST_F(SettingsDialogTest, SaveChecksInOrderOrStoresTheEntries) {
+  for (const SaveCase& c : kSaveCases) {
+    SCOPED_TRACE(c.name);
+    boxes_.shown.clear();
+    view_ = FakeView();
+    SettingsDialog dialog({view_, file_, clock_, boxes_, service_}, settings_);
+    Open();
+    for (const auto& [field, text] : c.typed) view_.fields[field] = text;
+    dialog.SaveClicked();
+    ASSERT_EQ(boxes_.shown.size(), 1u);
+    if (!c.message.empty()) {
+      EXPECT_EQ(boxes_.shown[0].text, c.message);
+      EXPECT_EQ(boxes_.shown[0].icon, MessageIcon::Exclamation);
+      EXPECT_EQ(view_.focused, c.focus);
+      EXPECT_EQ(view_.closes, 0);
+      EXPECT_FALSE(dialog.ValuesTaken());
+      continue;
+    }
+    EXPECT_EQ(boxes_.shown[0].text, kSettingsChanged);
+    EXPECT_EQ(boxes_.shown[0].icon, MessageIcon::Information);
+    EXPECT_EQ(Stored(c.key), c.stored);
+    EXPECT_EQ(view_.closes, 1);
+    EXPECT_TRUE(dialog.ValuesTaken());
+  }
+  // What the last save passes back, and that the countdown can be derived from it.
+  EXPECT_EQ(settings_.SmtpServer, u"mx");
+  EXPECT_EQ(settings_.DateStamp, u"2026/12/08");
+  EXPECT_EQ(settings_.IconStart, u"1");
+  EXPECT_EQ(Stored(u"AutoStart"), u"0");
+  EXPECT_EQ(CountdownFor(settings_), 4);
+}
+
+TEST_F(SettingsDialogTest, ServiceIsInstalledOnceAndRemovedWhenTheOptionGoesOff) {
+  struct Step {
+    bool ticked, works;
+    int installs, uninstalls;
+    std::u16string message;
+    MessageIcon icon;
+  };
+  const Step steps[] = {
+      {true, false, 1, 0, u"zkQuorvaneはサービスとして登録されませんでした！", MessageIcon::Exclamation},
+      {true, true, 1, 0, u"", MessageIcon::None},  // stored as on: not asked again
+      {false, true, 1, 1, u"zkQuorvaneはサービスから削除されました！", MessageIcon::Information},
+      {true, true, 2, 1, u"zkQuorvaneはサービスとして登録されました！", MessageIcon::Information},
+      {false, false, 2, 2, u"zkQuorvaneはサービスから削除されませんでした！", MessageIcon::Exclamation},
+  };
+  for (const Step& s : steps) {
+    boxes_.shown.clear();
+    SettingsDialog dialog({view_, file_, clock_, boxes_, service_}, settings_);
+    Open();
+    view_.checks[SettingsCheck::ServiceStart] = s.ticked;
+    service_.works = s.works;
+    dialog.SaveClicked();
+    EXPECT_EQ(service_.installs, s.installs);
+    EXPECT_EQ(service_.uninstalls, s.uninstalls);
+    ASSERT_EQ(boxes_.shown.size(), s.message.empty() ? 1u : 2u);
+    if (!s.message.empty()) {
+      EXPECT_EQ(boxes_.shown[0].text, s.message);
+      EXPECT_EQ(boxes_.shown[0].icon, s.icon);
+    }
+    EXPECT_EQ(Stored(u"ServiceStart"), s.ticked ? u"1" : u"0");
+  }
+}
+
+TEST_F(SettingsDialogTest, FailedWriteWarnsAndKeepsTheDialogOpen) {
+  file_.SetPath(folder_.Path() / "missing-folder" / "zkQuorvane.ini");
+  Open();
+  dialog_.SaveClicked();
+  ASSERT_EQ(boxes_.shown.size(), 11u);  // one warning per key, no success message
+  EXPECT_EQ(boxes_.shown[0].text, PathText(file_.Path()) + kSettingsWriteFailed);
+  EXPECT_EQ(boxes_.shown[10].icon, MessageIcon::Exclamation);
+  EXPECT_EQ(view_.closes, 0);
+  EXPECT_TRUE(dialog_.ValuesTaken());
+  EXPECT_EQ(settings_.SmtpServer, u"mail.example.jp");
+  dialog_.CancelClicked();
+  EXPECT_EQ(view_.closes, 1);
+}
+
+}  // namespace
+}  // namespace zkq

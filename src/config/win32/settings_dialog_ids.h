@@ -1,0 +1,30 @@
+#pragma once
+// The settings dialog's template and its controls, for the program and for
+// automation from outside.
+#define IDD_SETTING 4000
+#define IDC_SET_FRAMESERVICE 4001
+#define IDC_SET_CHKSETTING2 4002  // サービスとして登録する
+#define IDC_SET_LBLSERVICENOTE 4003
+#define IDC_SET_FRAMESTART 4004
+#define IDC_SET_LBLSTAMP 4005
+#define IDC_SET_TXTDATESTAMP 4006
+#define IDC_SET_TXTTIMESTAMP 4007
+#define IDC_SET_LBLFROMON 4008
+#define IDC_SET_LBLINTERVAL 4009
+#define IDC_SET_TXTINTERVAL 4010
+#define IDC_SET_LBLMINUTES 4011
+#define IDC_SET_CHKSETTING0 4012  // 起動時に自動スタートする
+#define IDC_SET_CHKSETTING1 4013  // 起動時にアイコン化する
+#define IDC_SET_FRAMEMAIL 4014
+#define IDC_SET_LBLFROM 4015
+#define IDC_SET_TXTFROM 4016
+#define IDC_SET_LBLTO 4017
+#define IDC_SET_TXTTO 4018
+#define IDC_SET_LBLSUBJECT 4019
+#define IDC_SET_TXTSUBJECT 4020
+#define IDC_SET_LBLPORT 4021
+#define IDC_SET_TXTSMTPPORT 4022
+#define IDC_SET_LBLSERVER 4023
+#define IDC_SET_TXTSMTPSERVER 4024
+#define IDC_SET_CMDBUTTON0 4025  // 保存(&S)
+#define IDC_SET_CMDBUTTON1 4026  // ｷｬﾝｾﾙ(&C)

@@ -1,0 +1,149 @@
+#!/usr/bin/python3
+"""End to end: the settings dialog opened from the main window as a user
+opens it, refused entries, a save, and a cancel.
+
+    settings_dialog_e2e.py --exe zkQuorvane.exe --driver zkq_e2e_driver.exe
+"""
+from __future__ import annotations
+
+import argparse
+import contextlib
+import os
+import re
+import sys
+import time
+import traceback
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from harness import (APP_TITLE, MAIN_CLASS, HarnessError, Session,  # noqa: E402
+                     display_numbers, ini_bytes, quote_word, read_ini)
+from run_e2e import IDC, NO_FINDINGS, RULES, STARTED, check, equal, settings  # noqa: E402
+
+CAPTION = "設定 - zkQuorvane"
+SERVER, TIME, DATE, INTERVAL = 4024, 4007, 4006, 4010
+SAVE = 4025
+
+
+def wait_status(d, prefix: str, timeout: float) -> str:
+    deadline = time.monotonic() + timeout
+    while not (text := d("status")["text"]).startswith(prefix):
+        if time.monotonic() > deadline:
+            raise HarnessError(f"the status line shows {text!r}, not {prefix!r}")
+        time.sleep(0.2)
+    return text
+
+
+def answer(d, text: str, icon: str, what: str) -> None:
+    box = d("wait-msgbox", 10000)
+    equal((box["caption"], box["text"], box["icon"]), (APP_TITLE, text, icon), f"the {what} message")
+    d("msgbox-press")
+
+
+def settings_dialog(s: Session, args) -> None:
+    ini = ini_bytes(settings(Interval="1", AutoStart="1", EventLogDir="logs"))
+    folder = s.program_folder(args.exe, ini, RULES)
+    (folder / "logs").mkdir(exist_ok=True)
+    d = s.start(folder / args.exe.name)
+    d("wait-window", MAIN_CLASS, APP_TITLE, 15000)
+    d("wait-visible", 10000)
+    wait_status(d, STARTED, 10)
+
+    d("click", IDC["CMDBUTTON0"] + 1)  # cmdButton(1), "設定"
+    d("wait-window", "#32770", quote_word(CAPTION), 10000)
+    equal(d("text", SERVER), "127.0.0.1", "txtSmtpServer from the file")
+    first = d("text", TIME)
+    check(re.fullmatch(r"\d{2}:\d{2}:\d{2}", first) is not None, f"the live clock shows {first!r}")
+    time.sleep(1.5)
+    check(d("text", TIME) != first, "the clock does not tick")
+    equal(d("focused"), 4002, "the first control in the tab order")  # the service option
+    d("repaint")
+    s.screenshot("settings-dialog", d("rect"))
+
+    # A monitoring cycle runs while the dialog is open.
+    d("wait-window", MAIN_CLASS, APP_TITLE, 5000)
+    d("tick", 20000)
+    wait_status(d, NO_FINDINGS, 10)
+    d("wait-window", "#32770", quote_word(CAPTION), 5000)
+
+    # Refused entries: the message, and the focus in the field.
+    for control, text, message in (
+            (SERVER, "  ", "SMTPサーバを指定してください。"),
+            (TIME, "9:05:00", "時刻のフォーマットが正しくありません！\r\nhh:mm:ssで指定してください。"),
+            (INTERVAL, "99999", "イベントログの監視間隔（数字）を指定してください。")):
+        d("focus", control)  # the time field stops the clock
+        before = d("text", control)
+        d("set-text", control, quote_word(text))
+        d("key", "enter")
+        answer(d, message, "exclamation", f"refused {text!r}")
+        equal(d("focused"), control, f"the focus after {text!r}")
+        d("set-text", control, quote_word(before if control != SERVER else "mx.example.jp"))
+    d("set-text", DATE, "2004/1/5")
+    d("set-text", TIME, "10:20:30")
+    time.sleep(1.2)
+    equal(d("text", TIME), "10:20:30", "the stopped clock")
+    d("set-text", INTERVAL, quote_word(" 15 "))
+    d("click", SAVE)
+    answer(d, "設定が変更されました！", "information", "saved")
+    d("wait-gone", 10000)
+
+    stored = read_ini((folder / "zkQuorvane.ini").read_bytes())
+    for key, value in (("SmtpServer", "mx.example.jp"), ("DateStamp", "2004/01/05"),
+                       ("TimeStamp", "10:20:30"), ("Interval", "15"), ("AutoStart", "1"),
+                       ("ServiceStart", "0"), ("Rules", "rules.txt")):
+        equal(stored.get(key.lower()), value, f"{key} in the file")
+    d("wait-window", MAIN_CLASS, APP_TITLE, 5000)
+    equal(d("text", IDC["TXTSMTPSERVER"]), "mx.example.jp", "txtSmtpServer of the main window")
+    equal(d("text", IDC["TXTSTARTDATETIME"]), "2004/01/05 10:20:30", "txtStartDateTime")
+    equal(d("text", IDC["TXTINTERVAL"]), "15", "txtInterval of the main window")
+
+    # From the menu, typed into and cancelled with Esc: nothing is saved.
+    before = (folder / "zkQuorvane.ini").read_bytes()
+    d("menu", 2011)  # IDM_SETTING1
+    d("wait-window", "#32770", quote_word(CAPTION), 10000)
+    d("set-text", SERVER, "other.example.jp")
+    d("key", "escape")
+    d("wait-gone", 10000)
+    equal((folder / "zkQuorvane.ini").read_bytes(), before, "the file after a cancel")
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--exe", type=Path, required=True)
+    parser.add_argument("--driver", type=Path, required=True)
+    parser.add_argument("--work", type=Path, default=Path("build/e2e-work"))
+    parser.add_argument("--prefix", type=Path, default=Path("build/e2e-wineprefix"))
+    parser.add_argument("--screenshots", type=Path, default=Path("build/screenshots"))
+    parser.add_argument("--displays", default=os.environ.get("ZKQ_E2E_DISPLAYS"))
+    parser.add_argument("--verbose", action="store_true")
+    args = parser.parse_args()
+    for a in ("exe", "driver", "work", "prefix", "screenshots"):
+        setattr(args, a, getattr(args, a).resolve())
+    displays = display_numbers(args.displays, os.environ.get("ZKQ_DISPLAY"))
+    lines: list[str] = []
+    session = None
+    try:
+        session = Session("settings_dialog", work=args.work, prefix=args.prefix, driver_exe=args.driver,
+                          screenshots=args.screenshots, displays=displays,
+                          log=print if args.verbose else lines.append)
+        try:
+            settings_dialog(session, args)
+        except Exception:
+            with contextlib.suppress(Exception):
+                session.screenshot("at-failure")
+            raise
+        print("PASS settings_dialog")
+        return 0
+    except Exception as e:
+        report = [f"FAIL settings_dialog: {e}", *([] if args.verbose else lines[-40:])]
+        if not isinstance(e, HarnessError):
+            report.append(traceback.format_exc())
+        print("\n".join(report))
+        return 1
+    finally:
+        if session is not None:
+            session.stop()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
