@@ -11,7 +11,6 @@
 
 #include "app/main_window_ids.h"
 #include "app/startup.h"
-#include "app/unavailable_ports.h"
 #include "base/failure.h"
 #include "base/testing/recording_boxes.h"
 #include "base/testing/scratch_folder.h"
@@ -1182,20 +1181,6 @@ TEST(MainWindowFocus, RuleListsPassTheFocusOn) {
     h.window->RuleListFocused(c.list);
     EXPECT_EQ(h.view.focus, c.expected);
   }
-}
-
-TEST(UnavailablePorts, SayWhatTheyDoNotDo) {
-  Journal journal;
-  RecordingBoxes boxes(journal);
-  UnavailableDialogs dialogs(boxes);
-  Settings settings;
-  EXPECT_FALSE(dialogs.OpenSettingsDialog(settings));
-  dialogs.OpenRulesEditor("rules.txt");
-  dialogs.OpenAboutBox();
-  ASSERT_EQ(boxes.shown.size(), 3u);
-  EXPECT_EQ(boxes.shown[0].text, kSettingsDialogUnavailable);
-  EXPECT_EQ(boxes.shown[1].text, kRulesEditorUnavailable);
-  EXPECT_EQ(boxes.shown[2].text, kAboutBoxUnavailable);
 }
 
 TEST(IsFlagSet, NumbersAndNonNumbers) {

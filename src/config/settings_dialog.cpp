@@ -175,7 +175,7 @@ void SettingsDialog::ApplyServiceOption() {
         ports_.boxes.Show(title + kServiceNotInstalled, MessageIcon::Exclamation);
       }
     }
-    settings_.ServiceStart = u"1";
+    settings_.ServiceStart.assign(1, u'1');  // GCC 12 warns falsely on "= u\"1\""
   } else {
     if (wasOn) {
       if (ports_.service.Uninstall()) {
@@ -184,7 +184,7 @@ void SettingsDialog::ApplyServiceOption() {
         ports_.boxes.Show(title + kServiceNotUninstalled, MessageIcon::Exclamation);
       }
     }
-    settings_.ServiceStart = u"0";
+    settings_.ServiceStart.assign(1, u'0');  // GCC 12 warns falsely on "= u\"1\""
   }
 }
 

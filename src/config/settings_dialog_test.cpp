@@ -72,10 +72,11 @@ class SettingsDialogTest : public testing::Test {
   StepClock clock_;
   FakeService service_;
   Settings settings_ = [] {
+    // GCC 12 warns falsely on assignments of one-character literals here.
     Settings s;
-    s.AutoStart = u"0";
-    s.IconStart = u"1";
-    s.ServiceStart = u"0";
+    s.AutoStart.assign(1, u'0');
+    s.IconStart.assign(1, u'1');
+    s.ServiceStart.assign(1, u'0');
     return s;
   }();
   SettingsDialog dialog_{{view_, file_, clock_, boxes_, service_}, settings_};

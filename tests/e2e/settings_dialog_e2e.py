@@ -21,8 +21,8 @@ from harness import (APP_TITLE, MAIN_CLASS, HarnessError, Session,  # noqa: E402
 from run_e2e import IDC, NO_FINDINGS, RULES, STARTED, check, equal, settings  # noqa: E402
 
 CAPTION = "設定 - zkQuorvane"
-SERVER, TIME, DATE, INTERVAL = 4024, 4007, 4006, 4010
-SAVE = 4025
+SERVER, TIME, DATE, INTERVAL = 5024, 5007, 5006, 5010
+SAVE = 5025
 
 
 def wait_status(d, prefix: str, timeout: float) -> str:
@@ -56,7 +56,7 @@ def settings_dialog(s: Session, args) -> None:
     check(re.fullmatch(r"\d{2}:\d{2}:\d{2}", first) is not None, f"the live clock shows {first!r}")
     time.sleep(1.5)
     check(d("text", TIME) != first, "the clock does not tick")
-    equal(d("focused"), 4002, "the first control in the tab order")  # the service option
+    equal(d("focused"), 5002, "the first control in the tab order")  # the service option
     d("repaint")
     s.screenshot("settings-dialog", d("rect"))
 

@@ -8,7 +8,6 @@
 
 #include "app/main_window.h"
 #include "app/main_window_view.h"
-#include "app/unavailable_ports.h"
 #include "base/ports.h"
 #include "config/settings.h"
 
@@ -26,14 +25,13 @@ struct DialogContext {
 
 class WindowsDialogs final : public MainWindowDialogs {
  public:
-  explicit WindowsDialogs(DialogContext context) : context_(context), unavailable_(context.boxes) {}
+  explicit WindowsDialogs(DialogContext context) : context_(context) {}
   bool OpenSettingsDialog(Settings& settings) override;
   void OpenRulesEditor(const std::filesystem::path& rulesFile) override;
   void OpenAboutBox() override;
 
  private:
   DialogContext context_;
-  UnavailableDialogs unavailable_;
 };
 
 }  // namespace zkq::win32
