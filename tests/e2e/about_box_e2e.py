@@ -7,19 +7,16 @@ and the main window's cycle running while the box is up.
 """
 from __future__ import annotations
 
-import argparse
 import contextlib
-import os
 import re
 import subprocess
 import sys
 import time
-import traceback
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from harness import (APP_TITLE, MAIN_CLASS, WINE, HarnessError, Session,  # noqa: E402
-                     display_numbers, ini_bytes, win_path)
+from harness import (APP_TITLE, MAIN_CLASS, WINE, HarnessError, Session, run_single,  # noqa: E402
+                     ini_bytes, win_path)
 
 IDM_HELP3 = 2023
 IDC_TITLE, IDC_VERSION, IDC_COPYRIGHT, IDC_MEMORY, IDC_SYSINFO = 702, 703, 704, 705, 708
@@ -134,47 +131,10 @@ class AboutTest:
 
 
 def main() -> int:
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    for a in ("exe", "driver", "fixture"):
-        parser.add_argument(f"--{a}", type=Path, required=True)
-    parser.add_argument("--version", required=True)
-    parser.add_argument("--work", type=Path, default=Path("build/e2e-work"))
-    parser.add_argument("--prefix", type=Path, default=Path("build/e2e-wineprefix"))
-    parser.add_argument("--screenshots", type=Path, default=Path("build/screenshots"))
-    parser.add_argument("--displays", default=os.environ.get("ZKQ_E2E_DISPLAYS"))
-    parser.add_argument("--verbose", action="store_true")
-    args = parser.parse_args()
-    for a in ("exe", "driver", "fixture", "work", "prefix", "screenshots"):
-        setattr(args, a, getattr(args, a).resolve())
-    displays = display_numbers(args.displays, os.environ.get("ZKQ_DISPLAY"))
-
-    lines: list[str] = []
-    session = None
-    try:
-        session = Session("about_box", work=args.work, prefix=args.prefix, driver_exe=args.driver,
-                          screenshots=args.screenshots, displays=displays,
-                          log=print if args.verbose else lines.append)
+    def make(args, session):
         test = AboutTest(args, session)
-        try:
-            test.run()
-        except Exception:
-            with contextlib.suppress(Exception):
-                session.screenshot("at-failure")
-            raise
-        finally:
-            test.cleanup()
-        print("PASS about_box")
-        return 0
-    except Exception as e:
-        report = [f"FAIL about_box: {e}", *([] if args.verbose else lines[-40:])]
-        if not isinstance(e, HarnessError):
-            report.append(traceback.format_exc())
-        print("\n".join(report))
-        return 1
-    finally:
-        if session is not None:
-            session.stop()
-
+        return test.run, test.cleanup
+    return run_single("about_box", __doc__, ("exe", "driver", "fixture"), make, texts=("version",))
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -347,3 +347,57 @@ class Session:
                        stderr=subprocess.DEVNULL, timeout=30)
         stop_process(self.xvfb)
         self.xvfb = None
+
+
+def run_single(name: str, description: str | None, paths: tuple[str, ...], make_test,
+               texts: tuple[str, ...] = ()) -> int:
+    """The main() of a script that runs one end-to-end test. paths and texts
+    name its required options besides the common ones; make_test(args, session)
+    gives the test's run and its cleanup (or None). A failure is reported with
+    the last lines of the log and a screenshot, taken before the cleanup."""
+    import argparse
+    import contextlib
+    import traceback
+    parser = argparse.ArgumentParser(description=description,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    for a in paths:
+        parser.add_argument(f"--{a}", type=Path, required=True)
+    for a in texts:
+        parser.add_argument(f"--{a}", required=True)
+    parser.add_argument("--work", type=Path, default=Path("build/e2e-work"))
+    parser.add_argument("--prefix", type=Path, default=Path("build/e2e-wineprefix"))
+    parser.add_argument("--screenshots", type=Path, default=Path("build/screenshots"))
+    parser.add_argument("--displays", default=os.environ.get("ZKQ_E2E_DISPLAYS"))
+    parser.add_argument("--verbose", action="store_true")
+    args = parser.parse_args()
+    for a in (*paths, "work", "prefix", "screenshots"):
+        setattr(args, a, getattr(args, a).resolve())
+    displays = display_numbers(args.displays, os.environ.get("ZKQ_DISPLAY"))
+
+    lines: list[str] = []
+    session = None
+    try:
+        session = Session(name, work=args.work, prefix=args.prefix, driver_exe=args.driver,
+                          screenshots=args.screenshots, displays=displays,
+                          log=print if args.verbose else lines.append)
+        run, cleanup = make_test(args, session)
+        try:
+            run()
+        except Exception:
+            with contextlib.suppress(Exception):
+                session.screenshot("at-failure")
+            raise
+        finally:
+            if cleanup is not None:
+                cleanup()
+        print(f"PASS {name}")
+        return 0
+    except Exception as e:
+        report = [f"FAIL {name}: {e}", *([] if args.verbose else lines[-40:])]
+        if not isinstance(e, HarnessError):
+            report.append(traceback.format_exc())
+        print("\n".join(report))
+        return 1
+    finally:
+        if session is not None:
+            session.stop()

@@ -6,16 +6,12 @@ registered, deleted and moved with the driver, a refusal, cancel and save.
 """
 from __future__ import annotations
 
-import argparse
-import contextlib
-import os
 import sys
 import time
-import traceback
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from harness import APP_TITLE, MAIN_CLASS, HarnessError, Session, display_numbers, ini_bytes  # noqa: E402
+from harness import APP_TITLE, MAIN_CLASS, Session, run_single, ini_bytes  # noqa: E402
 from run_e2e import IDC, RULES, equal, settings  # noqa: E402
 
 IDM_SETTING0 = 2010
@@ -137,42 +133,8 @@ class RulesEditorTest:
 
 
 def main() -> int:
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--exe", type=Path, required=True)
-    parser.add_argument("--driver", type=Path, required=True)
-    parser.add_argument("--work", type=Path, default=Path("build/e2e-work"))
-    parser.add_argument("--prefix", type=Path, default=Path("build/e2e-wineprefix"))
-    parser.add_argument("--screenshots", type=Path, default=Path("build/screenshots"))
-    parser.add_argument("--displays", default=os.environ.get("ZKQ_E2E_DISPLAYS"))
-    parser.add_argument("--verbose", action="store_true")
-    args = parser.parse_args()
-    for a in ("exe", "driver", "work", "prefix", "screenshots"):
-        setattr(args, a, getattr(args, a).resolve())
-    displays = display_numbers(args.displays, os.environ.get("ZKQ_DISPLAY"))
-    lines: list[str] = []
-    session = None
-    try:
-        session = Session("rules_editor", work=args.work, prefix=args.prefix, driver_exe=args.driver,
-                          screenshots=args.screenshots, displays=displays,
-                          log=print if args.verbose else lines.append)
-        try:
-            RulesEditorTest(args, session).run()
-        except Exception:
-            with contextlib.suppress(Exception):
-                session.screenshot("at-failure")
-            raise
-        print("PASS rules_editor")
-        return 0
-    except Exception as e:
-        report = [f"FAIL rules_editor: {e}", *([] if args.verbose else lines[-40:])]
-        if not isinstance(e, HarnessError):
-            report.append(traceback.format_exc())
-        print("\n".join(report))
-        return 1
-    finally:
-        if session is not None:
-            session.stop()
-
+    return run_single("rules_editor", __doc__, ("exe", "driver"),
+                      lambda args, session: (RulesEditorTest(args, session).run, None))
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -9,20 +9,17 @@ so the service is deleted whatever happens.
 """
 from __future__ import annotations
 
-import argparse
 import contextlib
 import json
-import os
 import shutil
 import subprocess
 import sys
 import time
-import traceback
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from harness import (APP_TITLE, MAIN_CLASS, WINE, HarnessError, Session,  # noqa: E402
-                     display_numbers, ini_bytes, win_path)
+from harness import (APP_TITLE, MAIN_CLASS, WINE, HarnessError, Session, run_single,  # noqa: E402
+                     ini_bytes, win_path)
 
 SERVICE = "zkQuorvane"
 STOPPED, RUNNING, PAUSED = 1, 4, 7
@@ -176,47 +173,10 @@ class ServiceTest:
 
 
 def main() -> int:
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--exe", type=Path, required=True)
-    parser.add_argument("--driver", type=Path, required=True)
-    parser.add_argument("--probe", type=Path, required=True)
-    parser.add_argument("--recorder", type=Path, required=True)
-    parser.add_argument("--work", type=Path, default=Path("build/e2e-work"))
-    parser.add_argument("--prefix", type=Path, default=Path("build/e2e-wineprefix"))
-    parser.add_argument("--screenshots", type=Path, default=Path("build/screenshots"))
-    parser.add_argument("--displays", default=os.environ.get("ZKQ_E2E_DISPLAYS"))
-    parser.add_argument("--verbose", action="store_true")
-    args = parser.parse_args()
-    for a in ("exe", "driver", "probe", "recorder", "work", "prefix", "screenshots"):
-        setattr(args, a, getattr(args, a).resolve())
-    displays = display_numbers(args.displays, os.environ.get("ZKQ_DISPLAY"))
-
-    lines: list[str] = []
-    session = None
-    try:
-        session = Session("service_mode", work=args.work, prefix=args.prefix, driver_exe=args.driver,
-                          screenshots=args.screenshots, displays=displays,
-                          log=print if args.verbose else lines.append)
+    def make(args, session):
         test = ServiceTest(args, session)
-        try:
-            test.service_mode()
-        except Exception:
-            with contextlib.suppress(Exception):
-                session.screenshot("at-failure")
-            raise
-        finally:
-            test.remove_service()
-        print("PASS service_mode")
-        return 0
-    except Exception as e:
-        report = [f"FAIL service_mode: {e}", *([] if args.verbose else lines[-40:])]
-        if not isinstance(e, HarnessError):
-            report.append(traceback.format_exc())
-        print("\n".join(report))
-        return 1
-    finally:
-        if session is not None:
-            session.stop()
+        return test.service_mode, test.remove_service
+    return run_single("service_mode", __doc__, ("exe", "driver", "probe", "recorder"), make)
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -6,18 +6,14 @@ opens it, refused entries, a save, and a cancel.
 """
 from __future__ import annotations
 
-import argparse
-import contextlib
-import os
 import re
 import sys
 import time
-import traceback
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from harness import (APP_TITLE, MAIN_CLASS, HarnessError, Session,  # noqa: E402
-                     display_numbers, ini_bytes, quote_word, read_ini)
+from harness import (APP_TITLE, MAIN_CLASS, HarnessError, Session, run_single,  # noqa: E402
+                     ini_bytes, quote_word, read_ini)
 from run_e2e import IDC, NO_FINDINGS, RULES, STARTED, check, equal, settings  # noqa: E402
 
 CAPTION = "設定 - zkQuorvane"
@@ -108,42 +104,8 @@ def settings_dialog(s: Session, args) -> None:
 
 
 def main() -> int:
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--exe", type=Path, required=True)
-    parser.add_argument("--driver", type=Path, required=True)
-    parser.add_argument("--work", type=Path, default=Path("build/e2e-work"))
-    parser.add_argument("--prefix", type=Path, default=Path("build/e2e-wineprefix"))
-    parser.add_argument("--screenshots", type=Path, default=Path("build/screenshots"))
-    parser.add_argument("--displays", default=os.environ.get("ZKQ_E2E_DISPLAYS"))
-    parser.add_argument("--verbose", action="store_true")
-    args = parser.parse_args()
-    for a in ("exe", "driver", "work", "prefix", "screenshots"):
-        setattr(args, a, getattr(args, a).resolve())
-    displays = display_numbers(args.displays, os.environ.get("ZKQ_DISPLAY"))
-    lines: list[str] = []
-    session = None
-    try:
-        session = Session("settings_dialog", work=args.work, prefix=args.prefix, driver_exe=args.driver,
-                          screenshots=args.screenshots, displays=displays,
-                          log=print if args.verbose else lines.append)
-        try:
-            settings_dialog(session, args)
-        except Exception:
-            with contextlib.suppress(Exception):
-                session.screenshot("at-failure")
-            raise
-        print("PASS settings_dialog")
-        return 0
-    except Exception as e:
-        report = [f"FAIL settings_dialog: {e}", *([] if args.verbose else lines[-40:])]
-        if not isinstance(e, HarnessError):
-            report.append(traceback.format_exc())
-        print("\n".join(report))
-        return 1
-    finally:
-        if session is not None:
-            session.stop()
-
+    return run_single("settings_dialog", __doc__, ("exe", "driver"),
+                      lambda args, session: (lambda: settings_dialog(session, args), None))
 
 if __name__ == "__main__":
     sys.exit(main())
