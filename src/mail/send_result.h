@@ -29,6 +29,13 @@ enum class SendResult : std::int32_t {
   // missing or unreadable, the attachment list has an empty item or more than
   // 256 files (ComposeMessage's status text says which).
   ComposeFailed = 12,
+  // The server refused the user name or password (535 and the like); the
+  // status text holds its reply.
+  AuthRefused = 13,
+  // TLS was asked for and could not be had: STARTTLS not offered, the
+  // handshake failed, the certificate is not trusted or names another host.
+  // Neither credentials nor MAIL FROM went out.
+  TlsFailed = 14,
 };
 
 constexpr int ToInt(SendResult result) { return static_cast<int>(result); }

@@ -1,5 +1,7 @@
 #include "mail/socket_errors.h"
 
+#include "mail/socket_port.h"
+
 #include <algorithm>
 #include <iterator>
 #include <string>
@@ -55,6 +57,11 @@ constexpr ErrorText kErrorTexts[] = {
     {11002, u"権限があるホストが見つからない。"},
     {11003, u"修復不可能なエラーが発生した。"},
     {11004, u"データレコードの型が要求されていない。"},
+    {20001, u"このソケットではTLSを使用できない。"},
+    {20002, u"サーバーがSTARTTLSに対応していない。"},
+    {20003, u"TLSのハンドシェイクに失敗した。"},
+    {20004, u"サーバー証明書が信頼されていない。"},
+    {20005, u"サーバー証明書のホスト名が一致しない。"},
 };
 
 std::u16string Decimal(std::int64_t value) {
@@ -63,6 +70,8 @@ std::u16string Decimal(std::int64_t value) {
 }
 
 }  // namespace
+
+std::int32_t SocketPort::StartTls(std::u16string_view) { return kTlsUnavailable; }
 
 std::u16string SocketErrorText(std::int32_t code) {
   const auto* found =

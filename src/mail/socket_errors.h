@@ -16,6 +16,15 @@ inline constexpr int kWsaWouldBlock = 10035;
 inline constexpr int kWsaConnectionReset = 10054;
 inline constexpr int kWsaHostNotFound = 11001;
 
+// TLS failures, reported by StartTls and by SocketEvent::Tls; each has a text of
+// its own (SocketErrorText), and each ends a send with SendResult::TlsFailed.
+// They lie outside every Windows Sockets and SSPI code.
+inline constexpr int kTlsUnavailable = 20001;        // no TLS layer under this socket
+inline constexpr int kTlsNotOffered = 20002;         // STARTTLS asked for, not announced
+inline constexpr int kTlsHandshakeFailed = 20003;    // the handshake failed or was refused
+inline constexpr int kTlsUntrustedCertificate = 20004;  // no chain to a trusted root
+inline constexpr int kTlsNameMismatch = 20005;       // the certificate names another host
+
 // The Japanese text of a Windows Sockets error code; a code without a text of
 // its own gives "(" + code + ")".
 std::u16string SocketErrorText(std::int32_t code);

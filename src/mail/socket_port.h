@@ -15,7 +15,9 @@
 
 namespace zkq {
 
-enum class SocketEvent { Connect, Read, Write };
+// Tls ends a handshake that StartTls began: error 0 when the connection is
+// secured, else one of the kTls* codes of socket_errors.h.
+enum class SocketEvent { Connect, Read, Write, Tls };
 
 // What the adapter tells: connect finished, data can be read, or the socket can
 // take more. error is 0, or the code of the failure that the event reports.
@@ -58,6 +60,15 @@ class SocketPort {
   virtual std::int32_t Arm(SocketEvent event) = 0;
   // Closes the socket; closing a closed socket does nothing.
   virtual void Close() = 0;
+
+  // Secures the connected socket with TLS for serverName, the name the
+  // server's certificate must carry (STARTTLS after its 220 reply, or right
+  // after the Connect event for implicit TLS). Nothing waits: the handshake
+  // runs on the adapter's own events and ends with one SocketEvent::Tls.
+  // From then on Send and Receive carry plain text through TLS, and Read and
+  // Write keep their meaning. 0 while the handshake is under way, or a kTls*
+  // code known at once. A socket without a TLS layer answers kTlsUnavailable.
+  virtual std::int32_t StartTls(std::u16string_view serverName);
 };
 
 // The inactivity time-out of one send, started and stopped by the session; the
