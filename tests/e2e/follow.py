@@ -3,17 +3,21 @@
 the terminal: prints the main window's status line whenever it changes and,
 without a display of the user's, saves a screenshot of the window each time.
 With --smtp-port it also runs the local SMTP server the program mails to and
-prints every mail it receives, decoded (subject, sender, body).
+prints every mail it receives, decoded (subject, sender, body), with a line
+that says whether any of its records was in an earlier mail. With --grow-log
+it writes that exported log (see make_evt.py) and appends an error record to
+it every 20 to 40 seconds, as Windows would while the monitor runs.
 Ctrl+C (or the program ending) stops everything that was started here.
 
     follow.py --exe FOLDER/zkQuorvane.exe --driver zkq_e2e_driver.exe --prefix PREFIX
-              [--screenshots DIR] [--headless] [--smtp-port PORT]
+              [--screenshots DIR] [--headless] [--smtp-port PORT] [--grow-log FOLDER/System.evt]
 """
 from __future__ import annotations
 
 import argparse
 import datetime as dt
 import os
+import random
 import signal
 import sys
 import time
@@ -21,20 +25,67 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from harness import APP_TITLE, MAIN_CLASS, HarnessError, Session  # noqa: E402
+from make_evt import GrowingLog  # noqa: E402
 from smtp_servers import Inbox, decoded  # noqa: E402
 
+RECORD_TYPES = ("エラー", "警告", "情報", "成功の監査", "失敗の監査")
 
-def print_mail(when: str, mail: tuple[str, list[str], bytes]) -> None:
+
+def print_mail(when: str, mail: tuple[str, list[str], bytes], seen: set[str]) -> None:
+    """Prints one mail and says whether any record line of it was in an
+    earlier one; seen gathers the record lines of the mails so far."""
     sender, recipients, message = mail
     parts = decoded(message)
     print(f"{when}  mail received for {', '.join(recipients)} (envelope from {sender})", flush=True)
     print(f"          Subject: {parts['subject']}", flush=True)
     print(f"          From:    {parts['from']}", flush=True)
-    for line in parts["body"].splitlines() or ["(empty body)"]:
+    lines = parts["body"].splitlines()
+    for line in lines or ["(empty body)"]:
         print(f"          | {line}", flush=True)
+    records = [line for line in lines if line.startswith(RECORD_TYPES)]
+    repeated = [line for line in records if line in seen]
+    seen.update(records)
+    if repeated:
+        print(f"          REPEATED: {len(repeated)} of its {len(records)} records were in an "
+              f"earlier mail", flush=True)
+    else:
+        print(f"          {len(records)} records, none of them in an earlier mail", flush=True)
 
 
-def follow(session: Session, exe: Path, screenshots: bool, inbox: Inbox | None = None) -> None:
+class Appender:
+    """Appends an error to the log every 20 to 40 seconds. The examination
+    stamp counts whole seconds and takes the moment a cycle starts, so a record
+    written in that very second could be read by two cycles: appends keep three
+    seconds away from the next cycle, expected an interval after the last one."""
+
+    def __init__(self, log: GrowingLog, interval: float):
+        self.log = log
+        self.interval = interval
+        self.next_cycle: float | None = None
+        self.due = time.monotonic() + random.uniform(20, 40)
+
+    def cycle_seen(self) -> None:
+        self.next_cycle = time.monotonic() + self.interval
+
+    def poll(self, stamp: str) -> None:
+        now = time.monotonic()
+        if now < self.due:
+            return
+        if self.next_cycle is not None:
+            while self.next_cycle < now - 2:
+                self.next_cycle += self.interval
+            if abs(self.next_cycle - now) < 3:
+                return
+        number, _ = self.log.append_error()
+        print(f"{stamp}  System log: error record {number} appended", flush=True)
+        self.due = now + random.uniform(20, 40)
+
+
+CYCLE_STATUSES = ("監視処理を", "メール送信")
+
+
+def follow(session: Session, exe: Path, screenshots: bool, inbox: Inbox | None = None,
+           appender: Appender | None = None) -> None:
     d = session.start(exe)
     shots = 0
 
@@ -67,6 +118,7 @@ def follow(session: Session, exe: Path, screenshots: bool, inbox: Inbox | None =
     last = None
     last_box = None
     mails_shown = 0
+    seen: set[str] = set()
     while d("running"):
         try:
             status = d("status")["text"]
@@ -76,6 +128,8 @@ def follow(session: Session, exe: Path, screenshots: bool, inbox: Inbox | None =
             break  # the window closed between the two questions
         if status != last:
             last = status
+            if appender is not None and status.startswith(CYCLE_STATUSES):
+                appender.cycle_seen()
             line = f"{stamp()}  status: {status or '(empty)'}"
             if screenshots:
                 shots += 1
@@ -90,8 +144,10 @@ def follow(session: Session, exe: Path, screenshots: bool, inbox: Inbox | None =
         except HarnessError:
             last_box = None
         while inbox is not None and mails_shown < len(inbox.mails):
-            print_mail(stamp(), inbox.mails[mails_shown])
+            print_mail(stamp(), inbox.mails[mails_shown], seen)
             mails_shown += 1
+        if appender is not None:
+            appender.poll(stamp())
         time.sleep(0.5)
     print(f"{stamp()}  the program has ended", flush=True)
 
@@ -105,6 +161,8 @@ def main() -> int:
     parser.add_argument("--headless", action="store_true", help="own Xvfb even when DISPLAY is set")
     parser.add_argument("--verbose", action="store_true", help="show the driver's dialogue")
     parser.add_argument("--smtp-port", type=int, help="run the SMTP server for the mails on 127.0.0.1:PORT")
+    parser.add_argument("--grow-log", type=Path, help="write this .evt log and append errors to it")
+    parser.add_argument("--interval", type=float, default=60.0, help="the program's cycle, in seconds")
     args = parser.parse_args()
 
     # Ctrl+C and a plain kill both end in the teardown below, even when the
@@ -133,8 +191,13 @@ def main() -> int:
         print(f"zkQuorvane runs on {where}; Ctrl+C stops it.", flush=True)
         if headless and args.screenshots:
             print(f"Screenshots of the main window go to {args.screenshots.resolve()}/", flush=True)
+        appender = None
+        if args.grow_log:
+            appender = Appender(GrowingLog(args.grow_log.resolve()), args.interval)
+            print(f"System log {args.grow_log}: {len(appender.log.records)} records from before the "
+                  f"start; an error is appended every 20 to 40 seconds.", flush=True)
         follow(session, args.exe.resolve(), screenshots=headless and args.screenshots is not None,
-               inbox=inbox)
+               inbox=inbox, appender=appender)
         return 0
     except KeyboardInterrupt:
         print("\nstopping", flush=True)

@@ -206,6 +206,7 @@ class Session:
         self.xvfb: subprocess.Popen | None = None
         self.driver: Driver | None = None
         self._folders = 0
+        self._lock = self._take_prefix(prefix)
         if screenshots is not None and screenshots.is_dir():
             for old in screenshots.glob(f"{name}-*.png"):  # a rerun leaves no stale pictures
                 old.unlink()
@@ -258,21 +259,31 @@ class Session:
         subprocess.run([WINE, *args], env=self.env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout)
 
-    def _prepare_prefix(self) -> None:
-        self.prefix.parent.mkdir(parents=True, exist_ok=True)
-        ready = self.prefix / ".zkq-e2e-ready"
-        with open(str(self.prefix) + ".lock", "w") as lock:
+    def _take_prefix(self, prefix: Path):
+        """Holds the prefix for the whole run: two runs from one build tree (two
+        terminals, a test run beside another) take turns instead of stopping
+        each other's Wine server, program folders and screenshots."""
+        prefix.parent.mkdir(parents=True, exist_ok=True)
+        lock = open(str(prefix) + ".lock", "w")
+        try:
+            fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except BlockingIOError:
+            self.log(f"waiting for another run that uses {prefix}")
             fcntl.flock(lock, fcntl.LOCK_EX)
-            if ready.exists():
-                return
-            self.log(f"creating the Wine prefix {self.prefix} (once)")
-            self._wine("wineboot", "-i")
-            if self.virtual_desktop:
-                reg = self.prefix / "zkq-desktop.reg"
-                reg.write_text(_DESKTOP_REG)
-                self._wine("regedit", "/S", win_path(reg))
-            subprocess.run([WINESERVER, "-w"], env=self.env, timeout=120)
-            ready.touch()
+        return lock
+
+    def _prepare_prefix(self) -> None:
+        ready = self.prefix / ".zkq-e2e-ready"
+        if ready.exists():
+            return
+        self.log(f"creating the Wine prefix {self.prefix} (once)")
+        self._wine("wineboot", "-i")
+        if self.virtual_desktop:
+            reg = self.prefix / "zkq-desktop.reg"
+            reg.write_text(_DESKTOP_REG)
+            self._wine("regedit", "/S", win_path(reg))
+        subprocess.run([WINESERVER, "-w"], env=self.env, timeout=120)
+        ready.touch()
 
     # program folders
     def program_folder(self, exe: Path, ini: bytes | None, rules: bytes | None = None,
@@ -347,6 +358,9 @@ class Session:
                        stderr=subprocess.DEVNULL, timeout=30)
         stop_process(self.xvfb)
         self.xvfb = None
+        if self._lock is not None:
+            self._lock.close()  # lets the next run that waits for the prefix go on
+            self._lock = None
 
 
 def run_single(name: str, description: str | None, paths: tuple[str, ...], make_test,
@@ -371,6 +385,7 @@ def run_single(name: str, description: str | None, paths: tuple[str, ...], make_
     parser.add_argument("--verbose", action="store_true")
     args = parser.parse_args()
     for a in (*paths, "work", "prefix", "screenshots"):
+        a = a.replace("-", "_")
         setattr(args, a, getattr(args, a).resolve())
     displays = display_numbers(args.displays, os.environ.get("ZKQ_DISPLAY"))
 

@@ -127,14 +127,15 @@ class GeneratedLogTest(unittest.TestCase):
     """The demo's generated log, read back by an independent reader."""
 
     def test_every_record_reads_back(self):
-        records = make_evt.demo_records(1_800_000_000, "DEMO-PC")
         with tempfile.TemporaryDirectory() as tmp:
             path = Path(tmp) / "System.evt"
-            path.write_bytes(make_evt.evt_file(records, oldest=1))
+            log = make_evt.GrowingLog(path, "DEMO-PC", now=1_800_000_000)
+            self.assertEqual(log.append_error(1_800_000_100), (7, 1_800_000_100))
+            self.assertEqual(list(Path(tmp).iterdir()), [path])  # no temporary file left
             out = subprocess.run(["evtexport", str(path)], capture_output=True, text=True,
                                  check=True).stdout
         events = [e for e in out.split("Event number")[1:]]
-        self.assertEqual(len(events), 30)
+        self.assertEqual(len(events), 7)
         first = dict(re.split(r"\t+: ", line, maxsplit=1) for line in events[0].splitlines()
                      if "\t: " in line)
         self.assertEqual(first["Event type"], "Error event (1)")
@@ -144,6 +145,7 @@ class GeneratedLogTest(unittest.TestCase):
         self.assertEqual(first["String: 1"], "Demo Service")
         self.assertIn("Warning event (2)", events[1])
         self.assertIn("Information event (4)", events[2])
+        self.assertIn("Demo Service 7", events[6])
 
 
 if __name__ == "__main__":

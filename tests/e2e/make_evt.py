@@ -1,14 +1,18 @@
 #!/usr/bin/python3
-"""Writes a small exported event log (.evt) whose records lie just after now,
-so that the first monitoring cycles of a demo find them.
+"""Writes a small exported event log (.evt) for the demo: a few records from
+the minutes before now, as a log holds when the monitor starts. GrowingLog
+then appends records as time passes, each written at the moment it is added,
+the way Windows writes its log.
 
     make_evt.py OUT.evt [--computer NAME]
 """
 from __future__ import annotations
 
 import argparse
+import os
 import struct
 import time
+from pathlib import Path
 
 SIGNATURE = 0x654C664C  # "LfLe"
 HEADER_SIZE = 0x30
@@ -49,16 +53,44 @@ def evt_file(records: list[bytes], oldest: int) -> bytes:
     return header + b"".join(records) + eof
 
 
+KINDS = [(ERROR, 0xC0001B58, "Service Control Manager", ["Demo Service", "%%1053"]),
+         (WARNING, 0x80000008, "W32Time", ["time.example.jp"]),
+         (INFORMATION, 0x40001B7C, "Service Control Manager", ["Demo Service", "running"])]
+
+
 def demo_records(now: int, computer: str) -> list[bytes]:
-    """Errors, warnings and information spread over the next ten minutes."""
-    kinds = [(ERROR, 0xC0001B58, "Service Control Manager", ["Demo Service", "%%1053"]),
-             (WARNING, 0x80000008, "W32Time", ["time.example.jp"]),
-             (INFORMATION, 0x40001B7C, "Service Control Manager", ["Demo Service", "running"])]
+    """Errors, warnings and information from the ten minutes before now."""
     out = []
-    for i in range(30):
-        kind, event_id, source, strings = kinds[i % len(kinds)]
-        out.append(record(1 + i, now + 20 * (i + 1), event_id, kind, source, computer, strings))
+    for i in range(6):
+        kind, event_id, source, strings = KINDS[i % len(KINDS)]
+        out.append(record(1 + i, now - 600 + 90 * i, event_id, kind, source, computer, strings))
     return out
+
+
+class GrowingLog:
+    """An exported log that gains records while the monitor reads it. Every
+    change replaces the file whole (a new file renamed over the old one), so a
+    reader never meets half a record."""
+
+    def __init__(self, path: Path, computer: str = "DEMO-PC", now: int | None = None):
+        self.path = path
+        self.computer = computer
+        self.records = demo_records(int(time.time()) if now is None else now, computer)
+        self._write()
+
+    def append_error(self, when: int | None = None) -> tuple[int, int]:
+        """Appends an error written at `when` (now by default): (number, when)."""
+        when = int(time.time()) if when is None else when
+        number = len(self.records) + 1
+        self.records.append(record(number, when, 0xC0001B58, ERROR, "Service Control Manager",
+                                   self.computer, [f"Demo Service {number}", "%%1053"]))
+        self._write()
+        return number, when
+
+    def _write(self) -> None:
+        temporary = self.path.with_name(self.path.name + ".new")
+        temporary.write_bytes(evt_file(self.records, oldest=1))
+        os.replace(temporary, self.path)
 
 
 def main() -> None:
@@ -66,8 +98,7 @@ def main() -> None:
     parser.add_argument("out")
     parser.add_argument("--computer", default="DEMO-PC")
     args = parser.parse_args()
-    with open(args.out, "wb") as f:
-        f.write(evt_file(demo_records(int(time.time()), args.computer), oldest=1))
+    GrowingLog(Path(args.out), args.computer)
 
 
 if __name__ == "__main__":

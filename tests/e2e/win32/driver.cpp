@@ -19,6 +19,7 @@
 #include <cwchar>
 #include <iostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/main_window_ids.h"
@@ -90,19 +91,39 @@ std::wstring ClassOf(HWND hwnd) {
   return buf;
 }
 
-// WM_GETTEXT reaches controls of another process (GetWindowText would not ask them).
+// Another process's texts change while they are read: a length asked first
+// and the text second cut a text that grew in between, and a list read cell
+// by cell may meet a refill. So every read of another process's state is
+// repeated until two reads in a row agree.
+template <typename Read>
+auto Settled(Read read) -> decltype(read()) {
+  auto last = read();
+  for (int i = 0; i < 50; ++i) {
+    auto again = read();
+    if (again == last) return again;
+    last = std::move(again);
+  }
+  Fail("the text kept changing while it was read");
+}
+
+// WM_GETTEXT reaches controls of another process (GetWindowText would not ask
+// them). The buffer is never sized from a length asked before: it grows until
+// the text fits with room to spare.
 std::wstring TextOf(HWND hwnd) {
-  DWORD_PTR length = 0;
-  if (!SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs,
-                           &length))
-    Fail("the window does not answer WM_GETTEXTLENGTH");
-  std::wstring text(length + 1, L'\0');
-  DWORD_PTR copied = 0;
-  if (!SendMessageTimeoutW(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                           SMTO_ABORTIFHUNG, kSendTimeoutMs, &copied))
-    Fail("the window does not answer WM_GETTEXT");
-  text.resize(copied);
-  return text;
+  return Settled([hwnd] {
+    for (size_t size = 1024;; size *= 4) {
+      std::wstring text(size, L'\0');
+      DWORD_PTR copied = 0;
+      if (!SendMessageTimeoutW(hwnd, WM_GETTEXT, text.size(),
+                               reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
+                               kSendTimeoutMs, &copied))
+        Fail("the window does not answer WM_GETTEXT");
+      if (copied + 1 < size || size >= (1u << 22)) {
+        text.resize(copied);
+        return text;
+      }
+    }
+  });
 }
 
 DWORD ProcessOf(HWND hwnd) {
@@ -226,6 +247,8 @@ class Driver {
   std::string ControlJson(HWND control) const;
   std::string ListColumns(HWND list) const;
   std::string ListRows(HWND list) const;
+  std::string ListColumnsOnce(HWND list) const;
+  std::string ListRowsOnce(HWND list) const;
   std::string Status() const;
   std::vector<HWND> MessageBoxes() const;
   std::string MessageBoxJson(HWND box) const;
@@ -314,6 +337,14 @@ std::string Driver::ControlJson(HWND c) const {
 }
 
 std::string Driver::ListColumns(HWND list) const {
+  return Settled([&] { return ListColumnsOnce(list); });
+}
+
+std::string Driver::ListRows(HWND list) const {
+  return Settled([&] { return ListRowsOnce(list); });
+}
+
+std::string Driver::ListColumnsOnce(HWND list) const {
   HWND header = reinterpret_cast<HWND>(Send(list, LVM_GETHEADER, 0, 0));
   int count = header ? static_cast<int>(Send(header, HDM_GETITEMCOUNT, 0, 0)) : 0;
   constexpr size_t kChars = 512;
@@ -340,7 +371,7 @@ std::string Driver::ListColumns(HWND list) const {
   return out + "]";
 }
 
-std::string Driver::ListRows(HWND list) const {
+std::string Driver::ListRowsOnce(HWND list) const {
   HWND header = reinterpret_cast<HWND>(Send(list, LVM_GETHEADER, 0, 0));
   int columns = header ? static_cast<int>(Send(header, HDM_GETITEMCOUNT, 0, 0)) : 0;
   if (columns < 1) columns = 1;
@@ -374,15 +405,19 @@ std::string Driver::Status() const {
   for (HWND child : Descendants(Target()))
     if (_wcsicmp(ClassOf(child).c_str(), STATUSCLASSNAMEW) == 0) bar = child;
   if (!bar) Fail("the window has no status bar");
-  LRESULT lengthInfo = Send(bar, SB_GETTEXTLENGTHW, 0, 0);
-  size_t chars = LOWORD(lengthInfo) + 1;
-  RemoteBuffer remote(programPid_, chars * sizeof(wchar_t));
-  wchar_t nul = L'\0';
-  remote.Write(0, &nul, sizeof nul);
-  Send(bar, SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(remote.At(0)));
+  // SB_GETTEXT takes no buffer size, so the buffer is larger than any text
+  // the bar can hold (its length is a 16-bit count) and the read is repeated
+  // until it agrees with itself.
+  constexpr size_t kChars = 0x10000 + 1;
+  RemoteBuffer remote(programPid_, kChars * sizeof(wchar_t));
+  const std::wstring text = Settled([&] {
+    wchar_t nul = L'\0';
+    remote.Write(0, &nul, sizeof nul);
+    Send(bar, SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(remote.At(0)));
+    return remote.ReadText(0, kChars);
+  });
   int parts = static_cast<int>(Send(bar, SB_GETPARTS, 0, 0));
-  return "{\"text\":" + Quote(remote.ReadText(0, chars)) + ",\"parts\":" + std::to_string(parts) +
-         "}";
+  return "{\"text\":" + Quote(text) + ",\"parts\":" + std::to_string(parts) + "}";
 }
 
 std::vector<HWND> Driver::MessageBoxes() const {
@@ -470,7 +505,8 @@ std::vector<TrayIcon> Driver::TrayIcons() const {
   HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr);
   if (!tray) return out;
   DWORD explorer = ProcessOf(tray);
-  constexpr size_t kChars = 128;
+  // TTM_ENUMTOOLS copies the whole text, whatever its length: room to spare.
+  constexpr size_t kChars = 1024;
   for (const WindowInfo& w : TopLevelWindows()) {
     if (w.pid != explorer || w.className != L"tooltips_class32") continue;
     int count = static_cast<int>(Send(w.hwnd, TTM_GETTOOLCOUNT, 0, 0));
@@ -806,16 +842,21 @@ std::string Driver::Run(const std::vector<std::wstring>& a) {
   if (cmd == L"combo-items") {  // the entries of a drop-down chooser, in order
     Require(a, 1, "combo-items ID");
     HWND c = Control(a[1]);
-    const int count = static_cast<int>(Send(c, CB_GETCOUNT, 0, 0));
-    std::string out = "[";
-    for (int i = 0; i < count; ++i) {
-      const int length = static_cast<int>(Send(c, CB_GETLBTEXTLEN, i, 0));
-      std::wstring item(length < 0 ? 0 : length + 1, L'\0');
-      if (length > 0) Send(c, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item.data()));
-      item.resize(std::wcslen(item.c_str()));
-      out += (i ? "," : "") + Quote(item);
-    }
-    return out + "]";
+    return Settled([&] {
+      const int count = static_cast<int>(Send(c, CB_GETCOUNT, 0, 0));
+      std::string out = "[";
+      for (int i = 0; i < count; ++i) {
+        // CB_GETLBTEXT takes no size: room for twice the length just asked,
+        // and the whole list read again should an entry change meanwhile.
+        const int length = static_cast<int>(Send(c, CB_GETLBTEXTLEN, i, 0));
+        std::wstring item(length < 0 ? 0 : 2 * static_cast<size_t>(length) + 256, L'\0');
+        if (length > 0) Send(c, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item.data()));
+        item.resize(std::wcslen(item.c_str()));
+        if (i) out += ',';
+        out += Quote(item);
+      }
+      return out + "]";
+    });
   }
   if (cmd == L"combo-select") {  // combo-select ID INDEX (-1: nothing), as a user's choice
     Require(a, 2, "combo-select ID INDEX");
