@@ -44,6 +44,7 @@ class AboutTest:
 
     def open_box(self, d):
         d("wait-window", "#32770", CAPTION, 10000)
+        d("wait-visible", 10000)  # a dialog shows once its controls are made
 
     def run(self):
         values = {

@@ -45,7 +45,9 @@ class RulesEditorTest:
     def open_editor(self, d):
         d("wait-window", MAIN_CLASS, APP_TITLE, 15000)
         d("menu", IDM_SETTING0)
-        return d("wait-window", "#32770", f'"{CAPTION}"', 10000)
+        window = d("wait-window", "#32770", f'"{CAPTION}"', 10000)
+        d("wait-visible", 10000)  # a dialog shows once its controls are made
+        return window
 
     def box(self, d, text: str, icon: str, what: str, shot: bool = False):
         box = d("wait-msgbox", 10000)

@@ -486,6 +486,7 @@ class Tests:
             holding = HoldingServer(inbox.port, hold=4)
             d("click", IDC["CMDBUTTON0"])
             d("wait-window", DIALOG_CLASS, APP_TITLE, 10000)
+            d("wait-visible", 10000)  # a dialog shows once its controls are made
             check(holding.data_asked.wait(20), "the send never reached DATA")
             equal(d("text", IDC_SEND_LBLTITLE), "メール送信中…", "lblTitle while sending")
             equal(d("status")["text"].strip(), "DATA", "the sending window's status while DATA waits")

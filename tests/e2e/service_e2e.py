@@ -149,6 +149,7 @@ class ServiceTest:
         lines = entries(record, 3)
         equal(json.loads(lines[-1]), rules_entry, "the entry of the rules editor's message")
         d("wait-window", "#32770", f'"監視ルールの設定 - {APP_TITLE}"', 10000)
+        d("wait-visible", 10000)  # a dialog shows once its controls are made
         d("close")
         d("wait-gone", 10000)
         lines = entries(record, 4)

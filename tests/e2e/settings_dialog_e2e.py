@@ -47,6 +47,7 @@ def settings_dialog(s: Session, args) -> None:
 
     d("click", IDC["CMDBUTTON0"] + 1)  # cmdButton(1), "設定"
     d("wait-window", "#32770", quote_word(CAPTION), 10000)
+    d("wait-visible", 10000)  # a dialog shows once its controls are made
     equal(d("text", SERVER), "127.0.0.1", "txtSmtpServer from the file")
     first = d("text", TIME)
     check(re.fullmatch(r"\d{2}:\d{2}:\d{2}", first) is not None, f"the live clock shows {first!r}")
@@ -61,6 +62,7 @@ def settings_dialog(s: Session, args) -> None:
     d("tick", 20000)
     wait_status(d, NO_FINDINGS, 10)
     d("wait-window", "#32770", quote_word(CAPTION), 5000)
+    d("wait-visible", 10000)  # a dialog shows once its controls are made
 
     # Refused entries: the message, and the focus in the field.
     for control, text, message in (
@@ -97,6 +99,7 @@ def settings_dialog(s: Session, args) -> None:
     before = (folder / "zkQuorvane.ini").read_bytes()
     d("menu", 2011)  # IDM_SETTING1
     d("wait-window", "#32770", quote_word(CAPTION), 10000)
+    d("wait-visible", 10000)  # a dialog shows once its controls are made
     d("set-text", SERVER, "other.example.jp")
     d("key", "escape")
     d("wait-gone", 10000)
