@@ -1,8 +1,8 @@
 #pragma once
 // The monitoring itself, apart from any window: start and stop, the cycle
 // every Interval minutes (read the three logs from the examination stamp on,
-// match them with the rules, check the services, mail the findings), the send
-// on demand, the countdown, the stamp kept in the settings file, and the
+// match them with the rules, check the services, mail the findings through
+// the outbox), the send on demand, the countdown, the stamp kept in the settings file, and the
 // guards that keep two cycles, or a cycle and a send, apart. The main window
 // presents it; the service-mode handlers drive the same object.
 #include <cstdint>

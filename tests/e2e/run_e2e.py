@@ -476,10 +476,26 @@ class Tests:
             self.next_second(again)
             d("tick", 20000)
             status = self.wait_status(d, SEND_FAILED, 90)
-            check(LOCALE_MOMENT.match(status[len(SEND_FAILED):]), f"date and time after the message: {status!r}")
-            status, boxes = self.tick(d)
+            waiting = " 未送信 1 件"  # the alert is kept in the outbox
+            check(status.endswith(waiting) and LOCALE_MOMENT.match(status[len(SEND_FAILED):-len(waiting)]),
+                  f"date and time after the message, then the kept alert: {status!r}")
+            _, boxes = self.tick(d)
             equal(boxes, [], "message boxes of the cycle after the failed send")
-            check(status.startswith(NO_FINDINGS), f"the next cycle starts afresh, status {status!r}")
+            status = self.wait_status(d, NO_FINDINGS, 30)
+            check(status.endswith(waiting), f"the next cycle starts afresh and the alert waits: {status!r}")
+            # The server back: the next cycle mails the kept alert.
+            inbox = Inbox(port=inbox.port, lifetime=120)
+            self.next_second(time.time())
+            d("tick", 20000)
+            check(inbox.wait(1, 30), "the kept alert never arrived")
+            kept_row = f"{dt.datetime(1970, 1, 1, 9) + dt.timedelta(seconds=again):%Y/%m/%d %H:%M:%S}"
+            check(kept_row in decoded(inbox.mails[0][2])["body"], "the kept alert holds the record")
+            deadline = time.monotonic() + 30
+            while (status := d("status")["text"]).endswith(waiting) and time.monotonic() < deadline:
+                time.sleep(0.2)
+            check(status.startswith(NO_FINDINGS) and not status.endswith(waiting),
+                  f"the status once the kept alert went: {status!r}")
+            inbox.stop()
 
             # The send button between cycles, to a server that takes its time
             # over DATA: the sending window shows the send under way.
