@@ -17,53 +17,12 @@ constexpr std::string_view kRecipientsField = "Recipients: ";
 constexpr std::string_view kExtension = ".mail";
 constexpr std::size_t kSequenceDigits = 10;
 
-std::string Escaped(std::u16string_view text) {
-  std::string out;
-  for (const char c : ToUtf8(text)) {
-    if (c == '\\') {
-      out += "\\\\";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\n') {
-      out += "\\n";
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-std::optional<std::u16string> Unescaped(std::string_view line) {
-  std::string out;
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    if (line[i] != '\\') {
-      out += line[i];
-      continue;
-    }
-    if (++i == line.size()) return std::nullopt;
-    switch (line[i]) {
-      case '\\':
-        out += '\\';
-        break;
-      case 'r':
-        out += '\r';
-        break;
-      case 'n':
-        out += '\n';
-        break;
-      default:
-        return std::nullopt;
-    }
-  }
-  return FromUtf8(out);
-}
-
 // The value of "<field><value>\r\n" at the front of rest, which then begins after it.
 std::optional<std::u16string> TakeField(std::string_view& rest, std::string_view field) {
   if (!rest.starts_with(field)) return std::nullopt;
   const std::size_t end = rest.find("\r\n");
   if (end == std::string_view::npos) return std::nullopt;
-  std::optional<std::u16string> value = Unescaped(rest.substr(field.size(), end - field.size()));
+  std::u16string value = FromUtf8(rest.substr(field.size(), end - field.size()));
   rest.remove_prefix(end + 2);
   return value;
 }
@@ -156,6 +115,10 @@ std::vector<OutboxEntry> FileOutbox::List() {
 }
 
 std::optional<OutboxEntry> FileOutbox::Add(const KeptMail& mail, const DateTime& created) {
+  // An envelope field is one line of the file.
+  for (const std::u16string* field : {&mail.sender, &mail.recipients}) {
+    if (field->find_first_of(u"\r\n") != std::u16string::npos) return std::nullopt;
+  }
   std::error_code ec;
   fs::create_directories(folder_, ec);
   std::uint64_t sequence = 1;
@@ -168,9 +131,9 @@ std::optional<OutboxEntry> FileOutbox::Add(const KeptMail& mail, const DateTime&
 
   std::string bytes(kFirstLine);
   bytes += kSenderField;
-  bytes += Escaped(mail.sender) + "\r\n";
+  bytes += ToUtf8(mail.sender) + "\r\n";
   bytes += kRecipientsField;
-  bytes += Escaped(mail.recipients) + "\r\n\r\n";
+  bytes += ToUtf8(mail.recipients) + "\r\n\r\n";
   bytes += mail.messageText;
   if (!ReplaceFileAtomically(folder_ / name, bytes, calls_)) return std::nullopt;
   return OutboxEntry{std::move(name), created};

@@ -43,7 +43,7 @@ class Outbox {
  public:
   virtual ~Outbox() = default;
   // Keeps a mail before its first try; nothing when it could not be written
-  // (then nothing of it is left behind).
+  // (then nothing of it is left behind) or its envelope holds a line break.
   virtual std::optional<OutboxEntry> Add(const KeptMail& mail, const DateTime& created) = 0;
   // Every kept mail, oldest first.
   virtual std::vector<OutboxEntry> List() = 0;
@@ -60,9 +60,8 @@ class Outbox {
 
 // The outbox as files in a folder (outbox/ beside the program), one file a
 // mail, each written atomically: a first line that says what the file is,
-// "Sender: " and "Recipients: " lines (UTF-8; "\" escapes CR, LF and itself),
-// an empty line, then the message exactly as it goes after DATA. The name
-// carries a sequence number one above every name in the folder, so the order
+// "Sender: " and "Recipients: " lines (UTF-8), an empty line, then the message exactly as it goes
+// after DATA. The name carries a sequence number one above every name in the folder, so the order
 // of the names is the order of creation, within one second and across
 // restarts, and the moment of creation: "0000000001-20261208-100200.mail".
 class FileOutbox final : public Outbox {
