@@ -299,6 +299,10 @@ void MainWindow::OnCheckTimer() {
 
 void MainWindow::ShowStatus(const std::u16string& text) { ports_.view.SetStatus(text); }
 
+void MainWindow::ShowKeptMails(std::size_t count) {
+  ports_.view.SetTrayTip(kAppTitle + KeptMailsText(count));
+}
+
 void MainWindow::ShowRunState(bool running) {
   MainWindowView& view = ports_.view;
   view.EnableControl(IDC_CMDSTART, !running);

@@ -103,6 +103,7 @@ class MainWindow final : private MonitorView {
   void ShowReadRows(const EventList& rows) override;
   void ShowMatchedRows(const EventList& rows) override;
   MailFields CurrentMailFields() override;
+  void ShowKeptMails(std::size_t count) override;
 
   void End();
   void LoadRules();

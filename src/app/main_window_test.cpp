@@ -69,6 +69,8 @@ class FakeView : public MainWindowView {
   }
   void AddTrayIcon() override { ++trayAdds; }
   void RemoveTrayIconAndRestore() override { ++trayRemoves; }
+  void SetTrayTip(const std::u16string& tip) override { trayTip = tip; }
+  std::u16string trayTip = kAppTitle;
   void ShowFileMenuPopup() override {
     ++popups;
     popupStates = {menus[IDM_FILE0], menus[IDM_FILE1]};
@@ -187,11 +189,13 @@ class FakeLogs : public EventLogSource {
 
 class FakeSender : public AlertSender {
  public:
-  bool Send(const AlertMail& mail) override {
+  MessageStamp Stamp() override { return {{2026, 12, 8, 10, 0, 0}, 540, u"HOST", ++stamps}; }
+  SendResult Send(const AlertMail& mail, const KeptMail&) override {
     sent.push_back(mail);
     if (during) during();
-    return result;
+    return result ? SendResult::Sent : SendResult::ConnectFailed;
   }
+  std::uint64_t stamps = 0;
   std::vector<AlertMail> sent;
   bool result = true;
   std::function<void()> during;
@@ -306,7 +310,7 @@ class Harness {
     window = std::make_unique<MainWindow>(
         MainWindowPorts{view, boxes, system, service, dialogs,
                         MonitorPorts{clock, boxes, file, logChoice, rulesFile, accounts, zone,
-                                     tables, sender, serviceCheck}},
+                                     tables, sender, serviceCheck, outbox}},
         std::move(*values));
   }
   // An exported log in the EventLogDir folder "logs".
@@ -348,6 +352,7 @@ class Harness {
   FixedOffsetZone zone{9 * 3600};  // Japan time, as the record times are shown
   NoMessageTables tables;
   FakeSender sender;
+  FileOutbox outbox{folder.Path() / "outbox"};
   FakeServiceCheck serviceCheck;
   FakeDialogs dialogs;
   SettingsFile file;
@@ -749,9 +754,11 @@ TEST(MainWindowCycle, OneMatchedRecordIsSentWithTheSystemSection) {
     EXPECT_EQ(mail.autoSend, u"1");
     EXPECT_EQ(mail.autoClose, u"1");
     EXPECT_EQ(mail.timeoutSeconds, u"60");
+    // A mail that did not go out waits in the outbox, and says so.
     EXPECT_EQ(h.LastStatus(),
               (sent ? u"メール送信を完了しました。[" : u"メール送信に失敗しました。[") +
-                  std::u16string(u"2026/12/8 10:05:00]"));
+                  std::u16string(u"2026/12/8 10:05:00]") + (sent ? u"" : u" 未送信 1 件"));
+    EXPECT_EQ(h.view.trayTip, sent ? u"zkQuorvane" : u"zkQuorvane 未送信 1 件");
     EXPECT_TRUE(h.window->AlertText().empty());
     EXPECT_EQ(h.window->Countdown(), 4);
   }

@@ -43,12 +43,14 @@ class MainWindowView {
   // window; remove it and show the window again.
   virtual void AddTrayIcon() = 0;
   virtual void RemoveTrayIconAndRestore() = 0;
+  // The icon's tip from now on (the application title until set).
+  virtual void SetTrayTip(const std::u16string& tip) = 0;
   virtual void ShowFileMenuPopup() = 0;  // at the mouse position, current enabled states
   virtual void SetFocusTo(int id) = 0;   // ignored when the control is disabled
   virtual bool IsControlEnabled(int id) = 0;
   // WinHelp with the window, the help file and command (3 contents, 0x105 partial key, 2 quit).
   virtual void OpenHelp(const std::u16string& helpFile, unsigned command) = 0;
-  virtual void EndProgram() = 0;                // ends the message loop; nothing later runs
+  virtual void EndProgram() = 0;  // ends the message loop; nothing later runs
 };
 
 // The computer it watches.

@@ -18,6 +18,17 @@ constexpr char16_t kNoFindings[] = u"監視処理を実行しましたが異常�
 constexpr char16_t kLogsUnreadable[] = u"監視処理でイベントログを読み込めませんでした。[";
 constexpr char16_t kMailSent[] = u"メール送信を完了しました。[";
 constexpr char16_t kMailFailed[] = u"メール送信に失敗しました。[";
+constexpr char16_t kDroppedOld[] = u"7日を過ぎても送信できなかった警告メール ";
+constexpr char16_t kDroppedBeyond[] = u"未送信の警告メールが500件を超えたため、古い警告メール ";
+constexpr char16_t kDroppedEnd[] = u" 件を破棄しました。";
+constexpr char16_t kDroppedCreated[] = u"作成日時: ";
+constexpr char16_t kNotKept[] =
+    u"警告メールを未送信フォルダ（outbox）に保存できませんでした。"
+    u"この警告メールは送信に失敗すると失われます。";
+
+std::u16string Number(std::size_t n) { return FromUtf8(std::to_string(n)); }
+
+std::u16string Moment(const DateTime& t) { return FormatDate(t) + u" " + FormatTime(t); }
 
 // Sets a busy flag for as long as it lives, so that no way out of a handler
 // (an exception of any kind included) can leave the flag set for good.
@@ -53,6 +64,25 @@ class ReadFailureBoxes : public MessageBoxes {
 };
 
 }  // namespace
+
+std::u16string KeptMailsText(std::size_t count) {
+  return count == 0 ? u"" : u" 未送信 " + Number(count) + u" 件";
+}
+
+MailRequest MailRequestOf(const AlertMail& mail) {
+  return MailRequest{.server = mail.server,
+                     .port = mail.port,
+                     .fromAddress = mail.fromAddress,
+                     .fromName = mail.fromName,
+                     .toList = mail.toList,
+                     .subjectText = mail.subject,
+                     .body = mail.body,
+                     .attachmentList = mail.attachmentList,
+                     .showMessages = mail.showMessages,
+                     .autoSend = mail.autoSend,
+                     .autoClose = mail.autoClose,
+                     .timeoutSeconds = mail.timeoutSeconds};
+}
 
 EventLogSource& LogSourceChoice::For(const std::filesystem::path& folder) {
   if (folder.empty()) return live_;
@@ -94,7 +124,8 @@ void Monitor::Start() {
   // Converted first, so that an Interval that is no number leaves every
   // control as it was instead of a half-started monitor.
   const std::int16_t countdown = CountdownFor(settings_);
-  view_.ShowStatus(kStarted + StampNowFixed() + u"]");
+  CountKept();
+  ShowStatus(kStarted + StampNowFixed() + u"]");
   view_.ShowRunState(true);
   countdown_ = countdown;
   view_.EnableCheckTimer(true);
@@ -115,7 +146,7 @@ void Monitor::Stop() {
   running_ = false;
   cycleFailureShown_ = false;
   const DateTime now = ports_.clock.Now();
-  view_.ShowStatus(kStopped + FormatDate(now) + u" " + FormatTime(now) + u"]");
+  ShowStatus(kStopped + FormatDate(now) + u" " + FormatTime(now) + u"]");
   view_.ShowRunState(false);
   settings_.DateStamp = FormatDate(now);
   settings_.TimeStamp = FormatTime(now);
@@ -202,11 +233,13 @@ void Monitor::RunCycle() {
   if (ended_) return;
 
   if (!alertText_.empty()) {
-    Send();
+    Send(NewMail::Alert);
     if (ended_) return;
   } else {
+    Deliver(NewMail::None);
+    if (ended_) return;
     // A log that could not be read is no clean cycle.
-    view_.ShowStatus((readFailed ? kLogsUnreadable : kNoFindings) + StampNowLocale() + u"]");
+    ShowStatus((readFailed ? kLogsUnreadable : kNoFindings) + StampNowLocale() + u"]");
   }
   alertText_.clear();
   countdown_ = CountdownFor(settings_);
@@ -220,8 +253,18 @@ void Monitor::StampWritten(const DateTime& stamp, bool written) {
   }
 }
 
-void Monitor::Send() {
+void Monitor::Send() { Send(NewMail::ByHand); }
+
+void Monitor::Send(NewMail kind) {
   if (ended_ || mailOpen_) return;
+  const bool sent = Deliver(kind);
+  if (ended_) return;
+  ShowStatus((sent ? kMailSent : kMailFailed) + StampNowLocale() + u"]");
+}
+
+bool Monitor::Deliver(NewMail kind) {
+  const BusyFlag open(mailOpen_);
+  Outbox& outbox = ports_.outbox;
   const MailFields fields = view_.CurrentMailFields();
   AlertMail mail;
   mail.server = fields.server;
@@ -231,13 +274,75 @@ void Monitor::Send() {
   mail.subject = fields.subject + u" - " + computerName_;
   mail.body = alertText_;
 
-  bool sent = false;
-  {
-    const BusyFlag open(mailOpen_);
-    sent = ports_.sender.Send(mail);
+  // An alert is on disk before the network is touched; a mail sent by hand
+  // carries no alert and is not kept.
+  std::optional<KeptMail> fresh;
+  std::optional<OutboxEntry> freshEntry;
+  if (kind != NewMail::None) {
+    const MessageStamp stamp = ports_.sender.Stamp();
+    ComposedMessage composed = ComposeMessage(MailRequestOf(mail), stamp);
+    if (composed.result == SendResult::Sent) {
+      fresh = KeptMail{std::move(composed.messageText), std::move(composed.senderAddress),
+                       std::move(composed.recipients)};
+    }
+    if (fresh && kind == NewMail::Alert) {
+      freshEntry = outbox.Add(*fresh, stamp.localTime);
+      if (!freshEntry && !storeFailureShown_) ports_.boxes.Show(kNotKept, MessageIcon::Exclamation);
+      storeFailureShown_ = !freshEntry;
+    }
   }
-  if (ended_) return;
-  view_.ShowStatus((sent ? kMailSent : kMailFailed) + StampNowLocale() + u"]");
+  TellDrops(outbox.DropOld(ports_.clock.Now()));
+  if (ended_) return false;
+
+  // Oldest first; the first failure ends the retries, and what is kept then
+  // waits for the next cycle rather than overtake an older alert.
+  bool sent = false;
+  bool failed = false;
+  for (const OutboxEntry& entry : outbox.List()) {
+    const std::optional<KeptMail> kept = outbox.Read(entry);
+    // A mail that can never be read must not hold back every alert after it;
+    // the age limit removes it in the end.
+    if (!kept) continue;
+    const bool accepted = ports_.sender.Send(mail, *kept) == SendResult::Sent;
+    if (accepted) {
+      outbox.Remove(entry);
+      if (freshEntry && entry.name == freshEntry->name) sent = true;
+    }
+    if (ended_) return false;
+    if (!accepted) {
+      failed = true;
+      break;
+    }
+  }
+  // A mail sent by hand follows the kept ones only when they went out; an
+  // alert that could not be kept has no later try, so it goes now in any case.
+  if (fresh && !freshEntry && (!failed || kind == NewMail::Alert)) {
+    sent = ports_.sender.Send(mail, *fresh) == SendResult::Sent;
+    if (ended_) return false;
+  }
+  CountKept();
+  return sent;
+}
+
+void Monitor::TellDrops(const DroppedMails& dropped) {
+  const auto tell = [this](const std::vector<OutboxEntry>& entries, const char16_t* reason) {
+    if (entries.empty() || ended_) return;
+    std::u16string text = reason + Number(entries.size()) + kDroppedEnd + kCrLf + kDroppedCreated;
+    text += Moment(entries.front().created);
+    if (entries.size() > 1) text += u" ～ " + Moment(entries.back().created);
+    ports_.boxes.Show(text, MessageIcon::Exclamation);
+  };
+  tell(dropped.tooOld, kDroppedOld);
+  tell(dropped.beyondLimit, kDroppedBeyond);
+}
+
+void Monitor::CountKept() {
+  keptCount_ = ports_.outbox.List().size();
+  view_.ShowKeptMails(keptCount_);
+}
+
+void Monitor::ShowStatus(const std::u16string& text) {
+  view_.ShowStatus(text + KeptMailsText(keptCount_));
 }
 
 std::u16string Monitor::StampNowFixed() {

@@ -1,8 +1,8 @@
 #pragma once
 // The monitoring itself, apart from any window: start and stop, the cycle
 // every Interval minutes (read the three logs from the examination stamp on,
-// match them with the rules, check the services, mail the findings), the send
-// on demand, the countdown, the stamp kept in the settings file, and the
+// match them with the rules, check the services, mail the findings through
+// the outbox), the send on demand, the countdown, the stamp kept in the settings file, and the
 // guards that keep two cycles, or a cycle and a send, apart. The main window
 // presents it; the service-mode handlers drive the same object.
 #include <cstdint>
@@ -12,11 +12,14 @@
 #include <string_view>
 #include <vector>
 
+#include "app/outbox.h"
 #include "base/ports.h"
 #include "config/settings.h"
 #include "eventlog/event_row.h"
 #include "eventlog/evt_file.h"
 #include "eventlog/ports.h"
+#include "mail/composition.h"
+#include "mail/send_result.h"
 #include "rules/rules_file.h"
 
 namespace zkq {
@@ -36,12 +39,24 @@ struct AlertMail {
   friend bool operator==(const AlertMail&, const AlertMail&) = default;
 };
 
-// Mail delivery: runs the (modal) sending window and returns once it has
-// closed; true when the mail was sent.
+// The mail entry's request of one alert mail (composition and the sending
+// window take it).
+MailRequest MailRequestOf(const AlertMail& mail);
+
+// " 未送信 N 件" after the status and the notification icon's tip while N
+// alert mails wait in the outbox; "" while none do.
+std::u16string KeptMailsText(std::size_t count);
+
+// Mail delivery.
 class AlertSender {
  public:
   virtual ~AlertSender() = default;
-  virtual bool Send(const AlertMail& mail) = 0;
+  // The Date and Message-ID of a mail composed now.
+  virtual MessageStamp Stamp() = 0;
+  // Runs the (modal) sending window over a mail composed beforehand, and
+  // returns once it has closed: the server, the flags and the time-out are
+  // those of mail now, what goes out is message as it was composed.
+  virtual SendResult Send(const AlertMail& mail, const KeptMail& message) = 0;
 };
 
 // The service check: compares the service rules with the services of the
@@ -82,12 +97,14 @@ class MonitorView {
  public:
   virtual ~MonitorView() = default;
   virtual void ShowStatus(const std::u16string& text) = 0;
-  virtual void ShowRunState(bool running) = 0;       // commands and menus
-  virtual void EnableCheckTimer(bool enabled) = 0;   // one tick a minute
+  virtual void ShowRunState(bool running) = 0;      // commands and menus
+  virtual void EnableCheckTimer(bool enabled) = 0;  // one tick a minute
   virtual void ShowStamp(const std::u16string& dateAndTime) = 0;
   virtual void ShowReadRows(const EventList& rows) = 0;     // the log just read
   virtual void ShowMatchedRows(const EventList& rows) = 0;  // what its rules picked out
   virtual MailFields CurrentMailFields() = 0;
+  // How many alert mails wait in the outbox (the notification icon's tip).
+  virtual void ShowKeptMails(std::size_t count) = 0;
 };
 
 struct MonitorPorts {
@@ -101,6 +118,7 @@ struct MonitorPorts {
   MessageTables& tables;
   AlertSender& sender;
   ServiceCheck& serviceCheck;
+  Outbox& outbox;
 };
 
 class Monitor {
@@ -123,7 +141,8 @@ class Monitor {
   // tmrCheck: counts down, then runs the cycle. A failure is shown once (as
   // the application error) until a cycle succeeds again.
   void Tick();
-  // Mails the current alert text (empty for a send by hand) unless a mail is open.
+  // The send command: mails the current alert text (empty for a send by
+  // hand) unless a mail is open, after the alerts kept in the outbox.
   void Send();
   // Takes settings the user has just saved: they hold from now on, an
   // earlier stamp included.
@@ -145,6 +164,16 @@ class Monitor {
 
  private:
   void RunCycle();
+  // What a delivery adds to the kept mails: nothing (a cycle without
+  // findings), the cycle's alert (kept), or the send command's mail (not kept).
+  enum class NewMail { None, Alert, ByHand };
+  void Send(NewMail kind);
+  // Retries the kept mails, then tries the new one; true when the new one went out.
+  bool Deliver(NewMail kind);
+  void TellDrops(const DroppedMails& dropped);
+  void CountKept();
+  // Every status the monitor shows: followed by the count of kept mails while any wait.
+  void ShowStatus(const std::u16string& text);
   void StampWritten(const DateTime& stamp, bool written);
   bool WriteStamp(const DateTime& stamp, bool showFailure);
   std::u16string StampNowFixed();
@@ -169,6 +198,8 @@ class Monitor {
   // settings file did not take it.
   std::optional<DateTime> unwrittenStamp_;
   bool stampWarningShown_ = false;
+  std::size_t keptCount_ = 0;
+  bool storeFailureShown_ = false;
   // The read-failure message last shown for System, Security and Application.
   std::u16string readFailureShown_[3];
 };

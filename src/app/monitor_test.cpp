@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
 
 #include "base/testing/recording_boxes.h"
@@ -51,19 +52,40 @@ class StoppedSpooler : public ServiceCheck {
  public:
   void Check(const std::vector<MonitoringRule>& rules, std::u16string_view,
              std::u16string& alertText) override {
-    if (!rules.empty()) alertText += u"［サービス］\r\nSpooler  停止\r\n";
+    if (!rules.empty() && stopped) alertText += u"［サービス］\r\nSpooler  停止\r\n";
   }
+  bool stopped = true;
 };
 
+// Stamps its mails with the clock's moment; answers every send with result.
 class Sender : public AlertSender {
  public:
-  bool Send(const AlertMail& mail) override {
+  explicit Sender(FixedClock& clock) : clock_(clock) {}
+  MessageStamp Stamp() override { return {clock_.now, 540, u"HOST", ++stamps}; }
+  SendResult Send(const AlertMail& mail, const KeptMail& message) override {
     sent.push_back(mail);
+    messages.push_back(message.messageText);
     if (during) during();
-    return true;
+    return result;
   }
   std::vector<AlertMail> sent;
+  std::vector<std::string> messages;
   std::function<void()> during;
+  SendResult result = SendResult::Sent;
+  std::uint64_t stamps = 0;
+
+ private:
+  FixedClock& clock_;
+};
+
+// Writes without waiting for the disk; fails every write while asked to.
+class QuickFiles : public FileCalls {
+ public:
+  bool Write(std::FILE* file, std::string_view bytes) override {
+    return !failWrites && FileCalls::Write(file, bytes);
+  }
+  bool Flush(std::FILE* file) override { return std::fflush(file) == 0; }
+  bool failWrites = false;
 };
 
 class RecordingView : public MonitorView {
@@ -77,6 +99,8 @@ class RecordingView : public MonitorView {
   MailFields CurrentMailFields() override {
     return {u"smtp.example.jp", u"25", u"from@example.jp", u"to@example.jp", u"監視警告"};
   }
+  void ShowKeptMails(std::size_t count) override { kept = count; }
+  std::size_t kept = 0;
   std::vector<std::u16string> statuses;
   std::u16string stamp;
   bool running = false, timer = false;
@@ -85,13 +109,25 @@ class RecordingView : public MonitorView {
 
 struct World {
   World() {
-    settings.Interval = u"2";
+    settings.Interval.assign(1, u'2');  // GCC 12 warns falsely on "= u\"2\""
     settings.Rules = u"rules.txt";
     settings.EventLogDir = u"logs";
+    Restart();
+  }
+  // A new program over the same folder (and outbox).
+  void Restart() {
+    monitor.reset();
     monitor.emplace(MonitorPorts{clock, boxes, file, logs, rules, accounts, zone, tables, sender,
-                                 services},
+                                 services, outbox},
                     view, folder.Path(), settings, std::int16_t{1});
     monitor->SetComputerName(u"HOST");
+    monitor->LoadRules(boxes);
+  }
+  // One cycle a minute later.
+  void Cycle() {
+    clock.now = DateTime::FromSeconds(clock.now.ToSeconds() + 60);
+    while (monitor->Countdown() > 0) monitor->Tick();
+    monitor->Tick();
   }
   test_support::ScratchFolder folder{"zkq-monitor-"};
   test_support::RecordingBoxes boxes;
@@ -102,8 +138,10 @@ struct World {
   NoAccountNames accounts;
   FixedOffsetZone zone{9 * 3600};
   NoMessageTables tables;
-  Sender sender;
+  Sender sender{clock};
   StoppedSpooler services;
+  QuickFiles calls;
+  FileOutbox outbox{folder.Path() / "outbox", calls};
   RecordingView view;
   Settings settings;
   std::optional<Monitor> monitor;
@@ -159,6 +197,127 @@ TEST(Monitor, AStopDuringTheMailEndsEverythingAfterIt) {
   EXPECT_FALSE(m.Busy());
   m.Send();
   EXPECT_EQ(w.sender.sent.size(), 1u);
+}
+
+// Only a server's acceptance after the data takes an alert out of the outbox.
+TEST(MonitorOutbox, AnAlertLeavesTheOutboxOnlyWhenAccepted) {
+  const std::u16string failed = u"メール送信に失敗しました。[2026/12/08 10:01:00] 未送信 1 件";
+  const struct {
+    SendResult result;
+    bool stopDuringSend;
+    std::size_t kept;
+    std::u16string status;
+  } cases[] = {
+      {SendResult::Sent, false, 0, u"メール送信を完了しました。[2026/12/08 10:01:00]"},
+      {SendResult::MailRefused, false, 1, failed},    // 451 after the data
+      {SendResult::NoOutcome, false, 1, failed},      // time-out
+      {SendResult::ConnectFailed, false, 1, failed},  // connection refused
+      {SendResult::NoOutcome, true, 1, u""},          // service stop or shutdown
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(ToInt(c.result));
+    World w;
+    w.sender.result = c.result;
+    if (c.stopDuringSend) w.sender.during = [&] { w.monitor->End(); };
+    w.monitor->Start();
+    const std::size_t statuses = w.view.statuses.size();
+    w.Cycle();
+    EXPECT_EQ(w.outbox.List().size(), c.kept);
+    if (c.stopDuringSend) {
+      EXPECT_EQ(w.view.statuses.size(), statuses);
+    } else {
+      EXPECT_EQ(w.view.statuses.back(), c.status);
+      EXPECT_EQ(w.view.kept, c.kept);
+    }
+  }
+}
+
+// The server is down for two cycles and the program restarts in between;
+// then each alert goes once, oldest first, with the Date of its composition.
+TEST(MonitorOutbox, KeptAlertsGoOnceInOrderAcrossARestart) {
+  World w;
+  w.sender.result = SendResult::ConnectFailed;
+  w.monitor->Start();
+  w.Cycle();
+  w.Restart();
+  w.monitor->Start();
+  EXPECT_EQ(w.view.statuses.back(), u"稼動開始。[2026/12/08 10:01:00] 未送信 1 件");
+  w.Cycle();  // the kept one fails again: the new one is kept, not tried
+  ASSERT_EQ(w.sender.messages.size(), 2u);
+  EXPECT_EQ(w.sender.messages[1], w.sender.messages[0]);
+  EXPECT_EQ(w.view.statuses.back(), u"メール送信に失敗しました。[2026/12/08 10:02:00] 未送信 2 件");
+  w.monitor->Send();  // the send button's mail waits behind them, and is not kept
+  EXPECT_EQ(w.sender.messages.size(), 3u);
+  EXPECT_EQ(w.outbox.List().size(), 2u);
+
+  w.sender.result = SendResult::Sent;
+  w.services.stopped = false;
+  w.Cycle();
+  ASSERT_EQ(w.sender.messages.size(), 5u);
+  EXPECT_EQ(w.sender.messages[3], w.sender.messages[0]);
+  EXPECT_NE(w.sender.messages[3].find("2026 10:01:00 +0900\r\n"), std::string::npos);
+  EXPECT_NE(w.sender.messages[4].find("2026 10:02:00 +0900\r\n"), std::string::npos);
+  EXPECT_EQ(w.view.statuses.back(),
+            u"監視処理を実行しましたが異常はありません。[2026/12/08 10:03:00]");
+  EXPECT_EQ(w.view.kept, 0u);
+  w.Cycle();
+  EXPECT_EQ(w.sender.messages.size(), 5u);
+}
+
+TEST(MonitorOutbox, OldAndSurplusAlertsAreDroppedAndToldOnce) {
+  World w;
+  w.sender.result = SendResult::ConnectFailed;
+  const KeptMail mail{"Subject: kept\r\n\r\n", u"from@example.jp", u"to@example.jp"};
+  w.outbox.Add(mail, {2026, 12, 1, 9, 0, 0});  // more than seven days before 10:01 on the 8th
+  for (int i = 0; i < 500; ++i) w.outbox.Add(mail, {2026, 12, 8, 9, i / 60, i % 60});
+  w.monitor->Start();
+  w.Cycle();
+  ASSERT_EQ(w.boxes.shown.size(), 2u);
+  EXPECT_EQ(w.boxes.shown[0].text,
+            u"7日を過ぎても送信できなかった警告メール 1 件を破棄しました。\r\n"
+            u"作成日時: 2026/12/01 09:00:00");
+  EXPECT_EQ(w.boxes.shown[1].text,
+            u"未送信の警告メールが500件を超えたため、古い警告メール 1 件を破棄しました。\r\n"
+            u"作成日時: 2026/12/08 09:00:00");
+  const std::vector<OutboxEntry> kept = w.outbox.List();
+  ASSERT_EQ(kept.size(), 500u);
+  EXPECT_EQ(kept.front().created, (DateTime{2026, 12, 8, 9, 0, 1}));
+  EXPECT_EQ(kept.back().created, (DateTime{2026, 12, 8, 10, 1, 0}));  // this cycle's alert
+  w.services.stopped = false;
+  w.Cycle();
+  EXPECT_EQ(w.boxes.shown.size(), 2u);
+
+  // An outbox that cannot be written: the alert is tried at once all the
+  // same (after the oldest kept one failed), and that is told once.
+  w.calls.failWrites = true;
+  w.services.stopped = true;
+  const std::size_t tries = w.sender.messages.size();
+  w.Cycle();
+  w.Cycle();
+  EXPECT_EQ(w.sender.messages.size(), tries + 4);
+  ASSERT_EQ(w.boxes.shown.size(), 3u);
+  EXPECT_EQ(w.boxes.shown[2].text,
+            u"警告メールを未送信フォルダ（outbox）に保存できませんでした。"
+            u"この警告メールは送信に失敗すると失われます。");
+  EXPECT_EQ(w.outbox.List().size(), 500u);
+}
+
+TEST(MonitorOutbox, TheFileOutboxKeepsEveryByteAndTheOrderOfCreation) {
+  test_support::ScratchFolder folder{"zkq-outbox-"};
+  const KeptMail mail{std::string("Subject: x\r\n\r\n\x1b$B$\"\x1b(B\r\n.\r\n") + '\0',
+                      u"監視@例.jp", u"x@example.jp;y@example.jp"};
+  const DateTime second{2026, 12, 8, 10, 0, 0};
+  FileOutbox(folder.Path()).Add(mail, second);
+  std::ofstream(folder.Path() / "0000000009-20261208-095959.mail.tmp") << "no mail";
+  std::ofstream(folder.Path() / "0000000007-20261208-095959.mail") << "no mail either";
+  FileOutbox outbox(folder.Path());  // after a restart, within the same second
+  EXPECT_FALSE(outbox.Add({"", u"a\r\nb@example.jp", u""}, second));
+  ASSERT_TRUE(outbox.Add(mail, second));
+  const std::vector<OutboxEntry> entries = outbox.List();
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[2].name, "0000000008-20261208-100000.mail");
+  EXPECT_EQ(outbox.Read(entries[0]), mail);
+  EXPECT_FALSE(outbox.Read(entries[1]));
 }
 
 }  // namespace

@@ -28,8 +28,9 @@ std::optional<std::int32_t> TimeoutSecondsOf(std::u16string_view text) {
   return seconds;
 }
 
-SendWindow::SendWindow(MailRequest request, SendWindowPorts ports)
-    : request_(std::move(request)), ports_(std::move(ports)) {}
+SendWindow::SendWindow(MailRequest request, SendWindowPorts ports,
+                       std::optional<ComposedMessage> composed)
+    : request_(std::move(request)), ports_(std::move(ports)), composed_(std::move(composed)) {}
 
 SendWindow::~SendWindow() {
   if (ports_.attach) ports_.attach(nullptr);
@@ -86,7 +87,7 @@ void SendWindow::SendClicked() {
   if (closed_ || (session_ && session_->Running())) return;
   SendWindowView& view = ports_.view;
   view.SetBusyCursor(true);
-  ComposedMessage composed = ComposeMessage(request_, ports_.stamp());
+  ComposedMessage composed = composed_ ? *composed_ : ComposeMessage(request_, ports_.stamp());
   if (composed.result != SendResult::Sent) {
     view.SetStatus(composed.statusText);
     if (CountsAsYes(request_.showMessages)) ShowAppError(ports_.boxes, composed.statusText);
@@ -130,9 +131,9 @@ void SendWindow::CloseOnce() {
   ports_.view.Close();
 }
 
-SendResult SendEmail(const MailRequest& request, SendWindowPorts ports,
-                     const ShowSendWindow& show) {
-  SendWindow window(request, std::move(ports));
+SendResult SendEmail(const MailRequest& request, SendWindowPorts ports, const ShowSendWindow& show,
+                     std::optional<ComposedMessage> composed) {
+  SendWindow window(request, std::move(ports), std::move(composed));
   show(window);
   return window.Result();
 }

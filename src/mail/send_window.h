@@ -7,6 +7,7 @@
 // SendWindowView; SendEmail is the mail entry that shows it modally.
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "base/ports.h"
@@ -49,7 +50,10 @@ struct SendWindowPorts {
 
 class SendWindow : public SendObserver {
  public:
-  SendWindow(MailRequest request, SendWindowPorts ports);
+  // With composed, Send sends that message (composed beforehand, and kept
+  // with its Date) to its envelope instead of composing one from request.
+  SendWindow(MailRequest request, SendWindowPorts ports,
+             std::optional<ComposedMessage> composed = std::nullopt);
   SendWindow(const SendWindow&) = delete;
   SendWindow& operator=(const SendWindow&) = delete;
   ~SendWindow() override;
@@ -80,6 +84,7 @@ class SendWindow : public SendObserver {
 
   MailRequest request_;
   SendWindowPorts ports_;
+  std::optional<ComposedMessage> composed_;
   std::unique_ptr<SmtpSession> session_;
   SendResult result_ = SendResult::NoOutcome;
   std::int32_t timeoutSeconds_ = 10;
@@ -93,7 +98,8 @@ using ShowSendWindow = std::function<void(SendWindow&)>;
 
 // The mail entry: the twelve texts of one send, the window shown modally until
 // it closes, and the result it recorded (1 when it recorded none).
-SendResult SendEmail(const MailRequest& request, SendWindowPorts ports, const ShowSendWindow& show);
+SendResult SendEmail(const MailRequest& request, SendWindowPorts ports, const ShowSendWindow& show,
+                     std::optional<ComposedMessage> composed = std::nullopt);
 
 // The inactivity time-out in seconds of a TimeoutSeconds text, 0 for none;
 // nothing for text that is no whole number of seconds the timer can take.

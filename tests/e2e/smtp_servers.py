@@ -20,7 +20,9 @@ def free_port() -> int:
 
 
 class Inbox:
-    """aiosmtpd on 127.0.0.1:port; mails holds (sender, recipients, bytes)."""
+    """aiosmtpd on 127.0.0.1:port; mails holds (sender, recipients, bytes).
+    While refusal is set, it is the reply to every mail's data, and the mail
+    goes to refused instead."""
 
     def __init__(self, port: int | None = None, lifetime: float = 300.0):
         from aiosmtpd.controller import Controller
@@ -28,10 +30,15 @@ class Inbox:
         inbox = self
         self.port = port or free_port()
         self.mails: list[tuple[str, list[str], bytes]] = []
+        self.refusal: str | None = None
+        self.refused: list[bytes] = []
         self._arrived = threading.Condition()
 
         class Handler:
             async def handle_DATA(self, server, session, envelope):
+                if inbox.refusal:
+                    inbox.refused.append(envelope.content)
+                    return inbox.refusal
                 with inbox._arrived:
                     inbox.mails.append((envelope.mail_from, list(envelope.rcpt_tos), envelope.content))
                     inbox._arrived.notify_all()

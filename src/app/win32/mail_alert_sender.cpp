@@ -14,21 +14,16 @@ MailAlertSender::MailAlertSender(HINSTANCE instance, std::function<HWND()> owner
       computerName_(std::move(computerName)),
       boxes_(boxes) {}
 
-bool MailAlertSender::Send(const AlertMail& mail) {
-  const MailRequest request{.server = mail.server,
-                            .port = mail.port,
-                            .fromAddress = mail.fromAddress,
-                            .fromName = mail.fromName,
-                            .toList = mail.toList,
-                            .subjectText = mail.subject,
-                            .body = mail.body,
-                            .attachmentList = mail.attachmentList,
-                            .showMessages = mail.showMessages,
-                            .autoSend = mail.autoSend,
-                            .autoClose = mail.autoClose,
-                            .timeoutSeconds = mail.timeoutSeconds};
+MessageStamp MailAlertSender::Stamp() { return CurrentMessageStamp(computerName_); }
+
+SendResult MailAlertSender::Send(const AlertMail& mail, const KeptMail& message) {
+  ComposedMessage composed;
+  composed.messageText = message.messageText;
+  composed.senderAddress = message.sender;
+  composed.recipients = message.recipients;
   const HWND owner = owner_ ? owner_() : nullptr;
-  return SendEmailWindow(instance_, owner, request, computerName_, boxes_) == SendResult::Sent;
+  return SendEmailWindow(instance_, owner, MailRequestOf(mail), computerName_, boxes_,
+                         std::move(composed));
 }
 
 }  // namespace zkq::win32

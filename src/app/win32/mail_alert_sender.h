@@ -1,5 +1,5 @@
 #pragma once
-// The send command's way to mail delivery: one alert mail handed to the
+// The monitor's way to mail delivery: one composed alert mail handed to the
 // sending window, shown modally over the main window.
 #include <windows.h>
 
@@ -17,7 +17,8 @@ class MailAlertSender : public AlertSender {
   // this machine in HELO and the Message-ID.
   MailAlertSender(HINSTANCE instance, std::function<HWND()> owner, std::u16string computerName,
                   MessageBoxes& boxes);
-  bool Send(const AlertMail& mail) override;
+  MessageStamp Stamp() override;
+  SendResult Send(const AlertMail& mail, const KeptMail& message) override;
 
  private:
   HINSTANCE instance_;

@@ -531,7 +531,7 @@ bool MainWindowWin32::NotifyIcon(DWORD command) {
   data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   data.uCallbackMessage = ZKQ_WM_TRAYICON;
   data.hIcon = smallIcon_.Get();
-  wcsncpy_s(data.szTip, Wide(kAppTitle), _TRUNCATE);
+  wcsncpy_s(data.szTip, Wide(trayTip_), _TRUNCATE);
   return Shell_NotifyIconW(command, &data) != FALSE;
 }
 
@@ -553,6 +553,12 @@ void MainWindowWin32::RemoveTrayIconAndRestore() {
   trayAdded_ = false;
   SetForegroundWindow(window_);
   SetFocus(window_);
+}
+
+void MainWindowWin32::SetTrayTip(const std::u16string& tip) {
+  if (tip == trayTip_) return;
+  trayTip_ = tip;
+  if (window_ != nullptr && !ended_ && trayAdded_) NotifyIcon(NIM_MODIFY);
 }
 
 void MainWindowWin32::ShowFileMenuPopup() {

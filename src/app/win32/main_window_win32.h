@@ -75,6 +75,7 @@ class MainWindowWin32 final : public MainWindowView, public WindowBase<MainWindo
   void EnableCheckTimer(bool enabled) override;
   void AddTrayIcon() override;
   void RemoveTrayIconAndRestore() override;
+  void SetTrayTip(const std::u16string& tip) override;
   void ShowFileMenuPopup() override;
   void SetFocusTo(int id) override;
   bool IsControlEnabled(int id) override;
@@ -113,6 +114,7 @@ class MainWindowWin32 final : public MainWindowView, public WindowBase<MainWindo
   bool busy_ = false;
   bool iconised_ = false;   // minimised to the notification area
   bool trayAdded_ = false;  // the shell holds our icon
+  std::u16string trayTip_ = kAppTitle;
   bool ended_ = false;
   std::map<int, std::vector<ListColumn>> columns_;
 };

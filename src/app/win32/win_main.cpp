@@ -77,10 +77,11 @@ int RunProgram(HINSTANCE instance, zkq::win32::ProgramBoxes& boxes) {
       instance, [&window] { return window.Handle(); }, boxes, clock, settingsFile, service});
   LogSourceChoice logs(liveLogs);
   RulesFile rulesFile;
+  FileOutbox outbox(values->programDir / "outbox");
   MainWindow presenter(
       MainWindowPorts{window, boxes, system, service, dialogs,
                       MonitorPorts{clock, boxes, settingsFile, logs, rulesFile, accounts, zone,
-                                   tables, sender, serviceCheck}},
+                                   tables, sender, serviceCheck, outbox}},
       std::move(*values));
   PresenterEvents events(presenter);
   window.SetEvents(&events);

@@ -132,7 +132,8 @@ void SendWindowWin32::ShowFailure(const std::u16string& description) noexcept {
 }
 
 SendResult SendEmailWindow(HINSTANCE instance, HWND owner, const MailRequest& request,
-                           const std::u16string& computerName, MessageBoxes& boxes) {
+                           const std::u16string& computerName, MessageBoxes& boxes,
+                           std::optional<ComposedMessage> composed) {
   WinsockSocket socket;
   SendWindowWin32 dialog(boxes);
   SendWindowPorts ports{dialog,
@@ -145,8 +146,9 @@ SendResult SendEmailWindow(HINSTANCE instance, HWND owner, const MailRequest& re
                           socket.Attach(session);
                           dialog.Attach(session);
                         }};
-  return SendEmail(request, std::move(ports),
-                   [&](SendWindow& presenter) { dialog.Run(instance, owner, presenter); });
+  return SendEmail(
+      request, std::move(ports),
+      [&](SendWindow& presenter) { dialog.Run(instance, owner, presenter); }, std::move(composed));
 }
 
 }  // namespace zkq::win32
