@@ -146,6 +146,8 @@ void SmtpSession::OnSocketEvent(SocketEvent event, std::int32_t error) {
     case SocketEvent::Write:
       OnWrite();
       break;
+    case SocketEvent::Tls:
+      break;
   }
 }
 
