@@ -1,0 +1,42 @@
+// The OpenSSL engine under TlsSocket over a POSIX socket, against the servers
+// of tls_test_server.py (started around this test by ctest).
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "base/text.h"
+#include "mail/posix/poll_loop.h"
+#include "mail/testing/tls_echo_client.h"
+#include "mail/tls_socket.h"
+
+namespace zkq::posix {
+namespace {
+
+using test_support::Environment;
+
+TEST(OpenSslEngineTest, TrustsTheRightCertificatesAndCarriesTheSession) {
+  ASSERT_FALSE(Environment("ZKQ_TLS_CA").empty()) << "run through tls_test_server.py";
+  for (const test_support::TlsCase& c : test_support::TlsCases()) {
+    SCOPED_TRACE(c.name);
+    PosixSocket raw;
+    TlsSocket socket(raw, MakeSystemTlsEngine(c.withCa ? FromUtf8(Environment("ZKQ_TLS_CA")) : u""));
+    test_support::TlsEchoClient client(socket, c.serverName, c.script);
+    socket.Attach(&client);
+    ASSERT_EQ(socket.Open(), 0);
+    const int port = std::stoi(Environment(c.portVariable));
+    ASSERT_EQ(socket.Connect(u"localhost", static_cast<std::uint16_t>(port)), 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!client.done && std::chrono::steady_clock::now() < deadline) {
+      if (!PollOnce(raw, socket, 1000)) break;
+    }
+    EXPECT_TRUE(client.done);
+    EXPECT_EQ(client.tls, c.tls);
+    EXPECT_EQ(client.failure, 0);
+    if (c.tls == 0 && c.script.back().expect.empty()) {
+      EXPECT_TRUE(client.closedByServer);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zkq::posix
