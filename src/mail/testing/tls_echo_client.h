@@ -28,6 +28,7 @@ struct TlsCase {
   bool withCa;
   std::int32_t tls;
   std::vector<TlsExchange> script;
+  bool renegotiates = false;
 };
 
 inline std::string Letters(std::size_t n) {
@@ -45,7 +46,8 @@ inline std::vector<TlsCase> TlsCases() {
       {"another name", "ZKQ_TLS_PORT", u"mail.example.jp", true, kTlsNameMismatch, {}},
       {"TLS 1.1 only", "ZKQ_TLS_OLD_PORT", u"localhost", true, kTlsHandshakeFailed, {}},
       {"renegotiation", "ZKQ_TLS_RENEG_PORT", u"localhost", true, 0,
-       {{"RENEG\n", "AFTER\n"}, {"AGAIN\n", "DONE\n"}}},
+       {{"RENEG\n", "AFTER\n"}, {"AGAIN\n", "DONE\n"}},
+       true},
   };
 }
 
