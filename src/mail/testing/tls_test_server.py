@@ -13,9 +13,6 @@ script's:
   ZKQ_TLS_OLD_PORT   the same certificate, but TLS 1.1 at most
   ZKQ_TLS_RENEG_PORT TLS 1.2 only (openssl s_server): after "RENEG" the server
                      renegotiates and sends "AFTER"; "AGAIN" is answered "DONE"
-
-    tls_test_server.py --serve DIR  only makes DIR/ca.pem and serves until
-                                    killed, printing the modern port (benchmarks)
 """
 import os
 import socket
@@ -147,13 +144,6 @@ def windows_path(path):
 def main():
     args = sys.argv[1:]
     with tempfile.TemporaryDirectory(prefix="zkq-tls-") as scratch:
-        if args[:1] == ["--serve"]:
-            folder = args[1]
-            make_certificates(folder)
-            sock = listener()
-            print(sock.getsockname()[1], flush=True)
-            serve(sock, context(folder, ssl.TLSVersion.MAXIMUM_SUPPORTED))
-            return 0
         wine = args[:1] == ["--wine"]
         command = args[args.index("--") + 1:]
         make_certificates(scratch)
