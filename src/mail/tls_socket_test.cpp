@@ -46,7 +46,8 @@ class FakeEngine : public TlsEngine {
   }
   std::int32_t Encrypt(std::span<const char> plain) override {
     for (std::size_t at = 0; at < plain.size(); at += 1000) {
-      out_ += Record(std::string(plain.data() + at, std::min<std::size_t>(1000, plain.size() - at)));
+      out_ +=
+          Record(std::string(plain.data() + at, std::min<std::size_t>(1000, plain.size() - at)));
     }
     return 0;
   }
@@ -235,7 +236,9 @@ TEST(TlsSocketTest, EndsTheHandshakeOnceWithItsFailure) {
       {"closed before any answer", {}, 0, kTlsHandshakeFailed},
       {"closed within the answer", {Record("ok").substr(0, 3)}, 0, kTlsHandshakeFailed},
       {"reset", {}, kWsaConnectionReset, kTlsHandshakeFailed},
-      {"refused certificate, then more bytes", {untrusted + Record("ok")}, 0,
+      {"refused certificate, then more bytes",
+       {untrusted + Record("ok")},
+       0,
        kTlsUntrustedCertificate},
   };
   for (const Case& c : cases) {

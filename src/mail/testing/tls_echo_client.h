@@ -40,12 +40,22 @@ inline std::string Letters(std::size_t n) {
 inline std::vector<TlsCase> TlsCases() {
   return {
       // Records larger than one read, many of them, then close_notify.
-      {"trusted", "ZKQ_TLS_PORT", u"localhost", true, 0,
-       {{"HELO\r\n", "HELO\r\n"}, {"BIG 100000\r\n", Letters(100000) + "END\r\n"}, {"BYE\r\n", ""}}},
+      {"trusted",
+       "ZKQ_TLS_PORT",
+       u"localhost",
+       true,
+       0,
+       {{"HELO\r\n", "HELO\r\n"},
+        {"BIG 100000\r\n", Letters(100000) + "END\r\n"},
+        {"BYE\r\n", ""}}},
       {"unknown CA", "ZKQ_TLS_PORT", u"localhost", false, kTlsUntrustedCertificate, {}},
       {"another name", "ZKQ_TLS_PORT", u"mail.example.jp", true, kTlsNameMismatch, {}},
       {"TLS 1.1 only", "ZKQ_TLS_OLD_PORT", u"localhost", true, kTlsHandshakeFailed, {}},
-      {"renegotiation", "ZKQ_TLS_RENEG_PORT", u"localhost", true, 0,
+      {"renegotiation",
+       "ZKQ_TLS_RENEG_PORT",
+       u"localhost",
+       true,
+       0,
        {{"RENEG\n", "AFTER\n"}, {"AGAIN\n", "DONE\n"}},
        true},
   };
@@ -136,5 +146,16 @@ class TlsEchoClient : public SocketEvents {
   std::size_t step_ = 0;
   std::string out_;
 };
+
+// The case's outcome: the handshake's, and a script that went through to the
+// server's close_notify.
+inline void ExpectOutcome(const TlsCase& c, const TlsEchoClient& client) {
+  EXPECT_TRUE(client.done);
+  EXPECT_EQ(client.tls, c.tls);
+  EXPECT_EQ(client.failure, 0);
+  if (c.tls == 0 && c.script.back().expect.empty()) {
+    EXPECT_TRUE(client.closedByServer);
+  }
+}
 
 }  // namespace zkq::test_support

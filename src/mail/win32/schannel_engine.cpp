@@ -22,8 +22,8 @@ constexpr ULONG kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT 
                                 ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM |
                                 ISC_REQ_MANUAL_CRED_VALIDATION;
 // Chain errors that say nothing about trust: revocation is not asked for.
-constexpr DWORD kRevocationUnknown = CERT_TRUST_REVOCATION_STATUS_UNKNOWN |
-                                     CERT_TRUST_IS_OFFLINE_REVOCATION;
+constexpr DWORD kRevocationUnknown =
+    CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
 
 std::int32_t CodeOfStatus(SECURITY_STATUS status) {
   switch (status) {
@@ -49,7 +49,8 @@ std::int32_t SchannelEngine::AcquireCredentials() {
       static_cast<DWORD>(~(SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT));
   SCH_CREDENTIALS modern{};
   modern.dwVersion = SCH_CREDENTIALS_VERSION;
-  modern.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
+  modern.dwFlags =
+      SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
   modern.cTlsParameters = 1;
   modern.pTlsParameters = &parameters;
   SCHANNEL_CRED classic{};
@@ -226,8 +227,8 @@ std::int32_t SchannelEngine::CheckCertificate() {
   if (caStore_ && chain.Get()->cChain > 0 && chain.Get()->rgpChain[0]->cElement > 0) {
     const CERT_SIMPLE_CHAIN* simple = chain.Get()->rgpChain[0];
     const PCCERT_CONTEXT root = simple->rgpElement[simple->cElement - 1]->pCertContext;
-    const UniqueCertificate found(CertFindCertificateInStore(
-        caStore_.Get(), X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, root, nullptr));
+    const UniqueCertificate found(CertFindCertificateInStore(caStore_.Get(), X509_ASN_ENCODING, 0,
+                                                             CERT_FIND_EXISTING, root, nullptr));
     extraRoot = static_cast<bool>(found) && (errors & CERT_TRUST_IS_UNTRUSTED_ROOT) != 0;
   }
   if (extraRoot) errors &= ~static_cast<DWORD>(CERT_TRUST_IS_UNTRUSTED_ROOT);
@@ -243,8 +244,7 @@ std::int32_t SchannelEngine::CheckCertificate() {
   policyPara.pvExtraPolicyPara = &ssl;
   CERT_CHAIN_POLICY_STATUS policy{};
   policy.cbSize = sizeof policy;
-  if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.Get(), &policyPara,
-                                        &policy)) {
+  if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.Get(), &policyPara, &policy)) {
     return kTlsUntrustedCertificate;
   }
   if (policy.dwError == static_cast<DWORD>(CERT_E_CN_NO_MATCH)) return kTlsNameMismatch;

@@ -7,9 +7,9 @@
 #define SECURITY_WIN32
 // SCH_CREDENTIALS and TLS_PARAMETERS, which need UNICODE_STRING.
 #define SCHANNEL_USE_BLACKLISTS
-#include <subauth.h>
 #include <schannel.h>
 #include <security.h>
+#include <subauth.h>
 #include <wincrypt.h>
 
 #include <string>

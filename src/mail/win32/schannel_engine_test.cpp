@@ -12,6 +12,7 @@ namespace zkq::win32 {
 namespace {
 
 using test_support::Environment;
+using test_support::ExpectOutcome;
 
 TEST(SchannelEngineTest, TrustsTheRightCertificatesAndCarriesTheSession) {
   ASSERT_FALSE(Environment("ZKQ_TLS_CA").empty()) << "run through tls_test_server.py";
@@ -22,7 +23,8 @@ TEST(SchannelEngineTest, TrustsTheRightCertificatesAndCarriesTheSession) {
     // comes. Windows answers it; the engine does what Windows asks for.
     if (c.renegotiates) continue;
     WinsockSocket raw;
-    TlsSocket socket(raw, MakeSystemTlsEngine(c.withCa ? FromUtf8(Environment("ZKQ_TLS_CA")) : u""));
+    TlsSocket socket(raw,
+                     MakeSystemTlsEngine(c.withCa ? FromUtf8(Environment("ZKQ_TLS_CA")) : u""));
     raw.Route(&socket);
     test_support::TlsEchoClient client(socket, c.serverName, c.script);
     socket.Attach(&client);
@@ -36,12 +38,7 @@ TEST(SchannelEngineTest, TrustsTheRightCertificatesAndCarriesTheSession) {
       MsgWaitForMultipleObjects(0, nullptr, FALSE, 200, QS_ALLINPUT);
       while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
     }
-    EXPECT_TRUE(client.done);
-    EXPECT_EQ(client.tls, c.tls);
-    EXPECT_EQ(client.failure, 0);
-    if (c.tls == 0 && c.script.back().expect.empty()) {
-      EXPECT_TRUE(client.closedByServer);
-    }
+    ExpectOutcome(c, client);
   }
 }
 

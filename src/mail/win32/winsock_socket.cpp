@@ -107,7 +107,8 @@ std::int32_t WinsockSocket::Connect(std::u16string_view host, std::uint16_t port
   // An address literal needs no lookup.
   if (Resolve(name, port, AI_NUMERICHOST, storages, lengths) == 0) {
     addresses_.clear();
-    for (std::size_t i = 0; i < storages.size(); ++i) addresses_.push_back({storages[i], lengths[i]});
+    for (std::size_t i = 0; i < storages.size(); ++i)
+      addresses_.push_back({storages[i], lengths[i]});
     next_ = 0;
     return ConnectNext();
   }
@@ -123,7 +124,8 @@ std::int32_t WinsockSocket::Connect(std::u16string_view host, std::uint16_t port
       std::vector<sockaddr_storage> found;
       std::vector<int> sizes;
       lookup->error = Resolve(lookup->host, lookup->port, 0, found, sizes);
-      for (std::size_t i = 0; i < found.size(); ++i) lookup->addresses.push_back({found[i], sizes[i]});
+      for (std::size_t i = 0; i < found.size(); ++i)
+        lookup->addresses.push_back({found[i], sizes[i]});
     } catch (...) {
       lookup->error = WSA_NOT_ENOUGH_MEMORY;
     }

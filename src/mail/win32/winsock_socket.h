@@ -5,13 +5,13 @@
 // its answer to the same window, so a slow DNS never freezes the UI; then each
 // of its addresses, IPv6 and IPv4, is tried in turn. The same window carries an
 // inactivity timer (Timer()), for drivers that have no timer of their own.
+#include <ws2tcpip.h>
+
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <thread>
 #include <vector>
-
-#include <ws2tcpip.h>
 
 #include "base/win32/handles.h"
 #include "mail/smtp_session.h"

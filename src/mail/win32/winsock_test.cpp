@@ -171,8 +171,8 @@ TEST(WinsockSocketTest, ServerThatHangsUpEndsTheSendAtOnce) {
 // A name is looked up off the UI thread; when "localhost" gives ::1 first, that
 // refused address gives way to 127.0.0.1, where the server listens.
 TEST(WinsockSocketTest, ResolvesANameAndTriesEachAddress) {
-  LoopbackServer server({"220 ready\r\n", "250 hello\r\n", "250 ok\r\n", "250 ok\r\n",
-                         "250 ok\r\n", "354 go\r\n", "250 queued\r\n"});
+  LoopbackServer server({"220 ready\r\n", "250 hello\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n",
+                         "354 go\r\n", "250 queued\r\n"});
   SmtpRequest request = Request(server.Port());
   request.server = u"localhost";
   Recorder recorder;
