@@ -4,12 +4,13 @@
 // machine's roots, and the CA certificates of an extra PEM file, with
 // CertGetCertificateChain and the SSL policy for the server name.
 #include <windows.h>
+// UNICODE_STRING, which SCH_CREDENTIALS and TLS_PARAMETERS need.
+#include <subauth.h>
+
 #define SECURITY_WIN32
-// SCH_CREDENTIALS and TLS_PARAMETERS, which need UNICODE_STRING.
 #define SCHANNEL_USE_BLACKLISTS
 #include <schannel.h>
 #include <security.h>
-#include <subauth.h>
 #include <wincrypt.h>
 
 #include <string>
