@@ -94,6 +94,7 @@ Transfer TlsSocket::Receive(std::span<char> buffer) {
   if (mode_ == Mode::Plain) return raw_.Receive(buffer);
   if (mode_ == Mode::Handshake) return {0, kWsaWouldBlock};
   if (mode_ == Mode::Failed) return {0, kWsaNotConnected};
+  ++receives_;
   if (failure_ != 0) return {0, failure_};
   for (;;) {
     if (maybePlain_) {
@@ -209,7 +210,13 @@ void TlsSocket::OnSecuredEvent(SocketEvent event, std::int32_t error) {
     if (armed_ == SocketEvent::Write) {
       Tell(SocketEvent::Write, 0);
     } else if (armed_ == SocketEvent::Read && ReadReady()) {
+      const std::size_t before = receives_;
       Tell(SocketEvent::Read, 0);
+      // A session that let the wake-up pass without reading is woken again
+      // when it next arms Read, not at once, for ever.
+      if (mode_ == Mode::Secured && receives_ == before && armed_ == SocketEvent::Read) {
+        raw_.Arm(SocketEvent::Read);
+      }
     } else {
       Rearm();
     }

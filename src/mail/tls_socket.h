@@ -69,6 +69,7 @@ class TlsSocket : public SocketPort, public SocketEvents {
   bool peerClosed_ = false;
   std::int32_t failure_ = 0;  // a send of queued ciphertext failed
   std::int32_t fillError_ = 0;
+  std::size_t receives_ = 0;  // Receive calls while secured
 };
 
 // SendOverSystemSockets (smtp_session.h) with TLS available to the session:

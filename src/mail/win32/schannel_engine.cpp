@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <utility>
 
 #include "base/win32/wide.h"
 #include "mail/socket_errors.h"
