@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 
 #include "base/text.h"
 #include "mail/posix/poll_loop.h"
@@ -32,6 +33,30 @@ TEST(OpenSslEngineTest, TrustsTheRightCertificatesAndCarriesTheSession) {
       if (!PollOnce(raw, socket, 1000)) break;
     }
     ExpectOutcome(c, client);
+  }
+}
+
+// The system's roots come from SSL_CERT_DIR's hashed directory when there is one.
+TEST(OpenSslEngineTest, TrustsTheRootsOfTheSystemsCertificateDirectory) {
+  ASSERT_FALSE(Environment("ZKQ_TLS_ROOTS").empty()) << "run through tls_test_server.py";
+  const std::string before = Environment("SSL_CERT_DIR");
+  ::setenv("SSL_CERT_DIR", Environment("ZKQ_TLS_ROOTS").c_str(), 1);
+  const test_support::TlsCase c = test_support::TlsCases().front();
+  PosixSocket raw;
+  TlsSocket socket(raw, MakeSystemTlsEngine(u""));
+  test_support::TlsEchoClient client(socket, c.serverName, c.script);
+  socket.Attach(&client);
+  socket.Open();
+  ASSERT_EQ(socket.Connect(u"localhost",
+                           static_cast<std::uint16_t>(std::stoi(Environment(c.portVariable)))),
+            0);
+  for (int i = 0; i < 2000 && !client.done && PollOnce(raw, socket, 1000); ++i) {
+  }
+  ExpectOutcome(c, client);
+  if (before.empty()) {
+    ::unsetenv("SSL_CERT_DIR");
+  } else {
+    ::setenv("SSL_CERT_DIR", before.c_str(), 1);
   }
 }
 

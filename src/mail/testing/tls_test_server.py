@@ -7,6 +7,7 @@ made by openssl for this run only, around one test command:
 The command runs with these in its environment and its exit status is this
 script's:
   ZKQ_TLS_CA         the test CA's certificate (PEM); a Windows path with --wine
+  ZKQ_TLS_ROOTS      a hashed certificate directory (openssl rehash) holding it
   ZKQ_TLS_PORT       TLS 1.2 and newer, certificate for localhost and 127.0.0.1:
                      "BIG n" answers n letters and "END"; "BYE" ends the TLS
                      session (close_notify); any other line comes back
@@ -153,7 +154,12 @@ def main():
             threading.Thread(target=serve, args=(sock, c), daemon=True).start()
         renegotiating, reneg_port = start_renegotiating(scratch)
         ca = os.path.join(scratch, "ca.pem")
-        env = dict(os.environ, ZKQ_TLS_CA=windows_path(ca) if wine else ca,
+        roots = os.path.join(scratch, "roots")
+        os.mkdir(roots)
+        with open(ca) as source, open(os.path.join(roots, "test-ca.pem"), "w") as copy:
+            copy.write(source.read())
+        run("openssl", "rehash", roots, cwd=scratch)
+        env = dict(os.environ, ZKQ_TLS_CA=windows_path(ca) if wine else ca, ZKQ_TLS_ROOTS=roots,
                    ZKQ_TLS_PORT=str(modern.getsockname()[1]),
                    ZKQ_TLS_OLD_PORT=str(old.getsockname()[1]),
                    ZKQ_TLS_RENEG_PORT=str(reneg_port))
