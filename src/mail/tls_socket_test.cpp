@@ -258,18 +258,5 @@ TEST(TlsSocketTest, EndsTheHandshakeOnceWithItsFailure) {
   }
 }
 
-TEST(TlsSocketTest, PassesThroughUntilStartedAndWithoutEngine) {
-  FakeRaw raw;
-  raw.chunks = {"220 ready\r\n"};
-  TlsSocket tls(raw, nullptr);
-  Reader reader(tls);
-  tls.Attach(&reader);
-  tls.Open();
-  tls.Arm(SocketEvent::Read);
-  Drive(raw, tls);
-  EXPECT_EQ(reader.text, "220 ready\r\n");
-  EXPECT_EQ(tls.StartTls(u"mail.example.jp"), kTlsUnavailable);
-}
-
 }  // namespace
 }  // namespace zkq
