@@ -2,7 +2,10 @@
 // several times, and prints the seconds of each send, one a line. Driven by
 // smtp_bench.py, which times Python's smtplib against the same server.
 //
-//   smtp_bench PORT MESSAGE_FILE [RUNS]
+//   smtp_bench PORT MESSAGE_FILE [RUNS] [CA_FILE]
+//
+// CA_FILE: the CA certificates (PEM) that the server's TLS certificate chains
+// to, as zkq send --ca-file takes them.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +13,9 @@
 #include <iterator>
 #include <string>
 
+#include "base/text.h"
 #include "mail/smtp_session.h"
+#include "mail/tls_socket.h"
 
 namespace {
 
@@ -27,7 +32,7 @@ class Quiet : public zkq::SendObserver, public zkq::MessageBoxes {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: smtp_bench PORT MESSAGE_FILE [RUNS]\n");
+    std::fprintf(stderr, "usage: smtp_bench PORT MESSAGE_FILE [RUNS] [CA_FILE]\n");
     return 2;
   }
   std::ifstream file(argv[2], std::ios::binary);
@@ -40,10 +45,11 @@ int main(int argc, char** argv) {
   request.fromAddress = u"zkq@example.jp";
   request.toList = u"admin@example.jp";
   const int runs = argc > 3 ? std::atoi(argv[3]) : 5;
+  const std::u16string caFile = argc > 4 ? zkq::FromUtf8(argv[4]) : u"";
   Quiet quiet;
   for (int i = 0; i < runs; ++i) {
     const auto start = std::chrono::steady_clock::now();
-    const zkq::SendResult result = zkq::SendOverSystemSockets(request, quiet, quiet);
+    const zkq::SendResult result = zkq::SendOverSystemSockets(request, quiet, quiet, caFile);
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     if (result != zkq::SendResult::Sent) {
       std::fprintf(stderr, "send failed with %d\n", zkq::ToInt(result));

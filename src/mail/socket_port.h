@@ -45,12 +45,16 @@ class SocketPort {
   // Releases what Start took; a second call does nothing.
   virtual void Stop() = 0;
 
-  // Creates the stream socket of one send: 0 or an error code.
+  // Prepares the connection of one send: 0 or an error code. The stream
+  // socket itself is made by Connect, of the family of each address.
   virtual std::int32_t Open() = 0;
-  // Resolves the host (dotted address or name; the first IPv4 address only) and
-  // starts connecting; the Connect event is armed by this call. 0 while the
-  // connect is under way, or the code of a failure known at once: a host that
-  // does not resolve (kWsaHostNotFound and its kin), a refused connect.
+  // Resolves the host (an IPv4 or IPv6 address, or a name) and starts
+  // connecting to each of its addresses in turn until one answers; the Connect
+  // event is armed by this call and tells the outcome of the last one tried.
+  // 0 while the connect is under way, or the code of a failure known at once:
+  // a host that does not resolve (kWsaHostNotFound and its kin), a refused
+  // connect. An adapter that looks names up off the thread (Winsock) reports
+  // a name that does not resolve as the Connect event's error instead.
   virtual std::int32_t Connect(std::u16string_view host, std::uint16_t port) = 0;
   // Hands bytes to the connection; it may take fewer than offered.
   virtual Transfer Send(std::span<const char> bytes) = 0;

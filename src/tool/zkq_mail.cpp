@@ -8,6 +8,7 @@
 
 #include "base/text.h"
 #include "mail/smtp_session.h"
+#include "mail/tls_socket.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -59,8 +60,8 @@ std::u16string CrLfLines(std::u16string_view text) {
 }
 
 int Compose(const MailOptions& options, Output& out, Output& err, Input& in) {
-  if (options.server || options.port || options.timeout) {
-    return Usage(err, u"compose takes no server, port or time-out");
+  if (options.server || options.port || options.timeout || options.caFile) {
+    return Usage(err, u"compose takes no server, port, time-out or CA file");
   }
   if (!options.from || !options.to || !options.subject) {
     return Usage(err, u"compose needs --from, --to and --subject");
@@ -113,6 +114,9 @@ int Send(const MailOptions& options, Output& out, Output& err, Input& in) {
   const std::optional<std::uint32_t> timeout =
       ParseWholeNumber(options.timeout.value_or(u"60"), 9999999);
   if (!timeout) return Usage(err, u"--timeout takes whole seconds (0 to 9999999)");
+  if (options.caFile && !std::ifstream(std::filesystem::path(*options.caFile))) {
+    return Usage(err, *options.caFile + u": cannot be read");
+  }
   const std::optional<MailRequest> request = MailRequestOf(options, err, in);
   if (!request) return ToInt(SendResult::NoOutcome);
   const std::u16string computerName = ThisComputerName();
@@ -132,7 +136,7 @@ int Send(const MailOptions& options, Output& out, Output& err, Input& in) {
   smtp.showMessages = true;
   StatusLines statuses(out);
   BoxLines boxes(err);
-  return ToInt(SendOverSystemSockets(smtp, statuses, boxes));
+  return ToInt(SendOverSystemSockets(smtp, statuses, boxes, options.caFile.value_or(u"")));
 }
 
 }  // namespace
@@ -153,6 +157,7 @@ std::optional<MailOptions> ParseMailOptions(const std::vector<std::u16string>& a
       {u"--from", &options.from},       {u"--to", &options.to},
       {u"--subject", &options.subject}, {u"--body-file", &options.bodyFile},
       {u"--attach", &options.attach},   {u"--timeout", &options.timeout},
+      {u"--ca-file", &options.caFile},
   };
   for (std::size_t i = 1; i < args.size(); ++i) {
     std::optional<std::u16string>* option = nullptr;

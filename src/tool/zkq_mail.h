@@ -26,6 +26,7 @@ inline constexpr char kZkqMailUsage[] =
     "                   [--attach FILES]\n"
     "       zkq send --server HOST --port N --from ADDR --to LIST --subject TEXT\n"
     "                [--body-file FILE] [--attach FILES] [--timeout SECONDS]\n"
+    "                [--ca-file PEM]\n"
     "\n"
     "compose  prints the message text that the monitor sends after DATA for this\n"
     "       mail: header lines (the subject and sender as ISO-2022-JP encoded\n"
@@ -40,6 +41,8 @@ inline constexpr char kZkqMailUsage[] =
     "       message.\n"
     "--timeout  seconds the server may keep each step waiting (default 60, 0 for\n"
     "       none).\n"
+    "--ca-file  CA certificates (PEM) that the server's TLS certificate may also\n"
+    "       chain to, besides the system's trusted roots.\n"
     "\n"
     "Exit status of compose: 0 done, 1 the body could not be read, 2 wrong\n"
     "arguments, 12 the message could not be composed (an attachment missing or\n"
@@ -54,7 +57,7 @@ inline constexpr char kZkqMailUsage[] =
 
 // The options of the mail commands, each given at most once.
 struct MailOptions {
-  std::optional<std::u16string> server, port, from, to, subject, bodyFile, attach, timeout;
+  std::optional<std::u16string> server, port, from, to, subject, bodyFile, attach, timeout, caFile;
 };
 
 // True for the commands RunZkqMail runs.

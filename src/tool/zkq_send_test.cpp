@@ -81,6 +81,12 @@ TEST(ZkqSendTest, WrongArguments) {
                         u"--to", u"b@y", u"--subject", u"s", u"--timeout", u"soon"},
                        out, err, body),
             2);
+  // A CA file that cannot be read is refused before any connection.
+  EXPECT_EQ(RunZkqMail({u"send", u"--server", u"127.0.0.1", u"--port", u"25", u"--from", u"a@x",
+                        u"--to", u"b@y", u"--subject", u"s", u"--ca-file", u"/nonexistent/ca.pem"},
+                       out, err, body),
+            2);
+  EXPECT_NE(err.text.find("zkq: /nonexistent/ca.pem: cannot be read"), std::string::npos);
   EXPECT_TRUE(out.text.empty());
 }
 

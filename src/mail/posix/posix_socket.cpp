@@ -7,8 +7,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "base/text.h"
 #include "mail/socket_errors.h"
@@ -88,31 +90,66 @@ std::int32_t WsaCodeOfErrno(int error) {
   return error;
 }
 
+// The socket itself is made per address in Connect, of that address's family.
 std::int32_t PosixSocket::Open() {
   Close();
-  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  return fd_ < 0 ? LastError() : 0;
+  opened_ = true;
+  return 0;
 }
 
 std::int32_t PosixSocket::Connect(std::u16string_view host, std::uint16_t port) {
-  if (fd_ < 0) return 10038;
+  if (!opened_) return 10038;
   // An empty name is nothing to look up.
   if (host.empty()) return kWsaHostNotFound;
   addrinfo hints{};
-  hints.ai_family = AF_INET;
+  hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
   addrinfo* found = nullptr;
-  if (const int error = ::getaddrinfo(ToUtf8(host).c_str(), nullptr, &hints, &found); error != 0) {
+  const std::string service = std::to_string(port);
+  if (const int error = ::getaddrinfo(ToUtf8(host).c_str(), service.c_str(), &hints, &found);
+      error != 0) {
     return ResolveFailure(error);
   }
-  sockaddr_in address{};
-  std::memcpy(&address, found->ai_addr, sizeof address);
+  addresses_.clear();
+  for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
+    sockaddr_storage address{};
+    std::memcpy(&address, entry->ai_addr, std::min<std::size_t>(entry->ai_addrlen, sizeof address));
+    addresses_.push_back({address, static_cast<socklen_t>(entry->ai_addrlen)});
+  }
   ::freeaddrinfo(found);
-  address.sin_port = htons(port);
+  next_ = 0;
+  return ConnectNext();
+}
 
-  armed_ = SocketEvent::Connect;
-  if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return 0;
-  return errno == EINPROGRESS ? 0 : LastError();
+// Starts connecting to the next address of the list; the error of the last
+// one when none is left.
+std::int32_t PosixSocket::ConnectNext() {
+  std::int32_t error = kWsaHostNotFound;
+  while (next_ < addresses_.size()) {
+    const Address& address = addresses_[next_++];
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = ::socket(address.storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd_ < 0) {
+      error = LastError();
+      continue;
+    }
+    armed_ = SocketEvent::Connect;
+    if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address.storage), address.length) == 0 ||
+        errno == EINPROGRESS) {
+      return 0;
+    }
+    error = LastError();
+  }
+  armed_.reset();
+  return error;
+}
+
+std::optional<std::int32_t> PosixSocket::FinishConnect() {
+  const std::int32_t error = ConnectError();
+  if (error == 0 || next_ >= addresses_.size()) return error;
+  if (ConnectNext() == 0) return std::nullopt;
+  return error;
 }
 
 Transfer PosixSocket::Send(std::span<const char> bytes) {
@@ -136,7 +173,10 @@ std::int32_t PosixSocket::Arm(SocketEvent event) {
 void PosixSocket::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+  opened_ = false;
   armed_.reset();
+  addresses_.clear();
+  next_ = 0;
 }
 
 std::int32_t PosixSocket::ConnectError() const {

@@ -6,6 +6,7 @@
 
 #include "base/win32/wide.h"
 #include "mail/socket_errors.h"
+#include "mail/tls_socket.h"
 #include "mail/win32/send_window_ids.h"
 #include "mail/win32/winsock_socket.h"
 
@@ -134,7 +135,10 @@ void SendWindowWin32::ShowFailure(const std::u16string& description) noexcept {
 SendResult SendEmailWindow(HINSTANCE instance, HWND owner, const MailRequest& request,
                            const std::u16string& computerName, MessageBoxes& boxes,
                            std::optional<ComposedMessage> composed) {
-  WinsockSocket socket;
+  // TLS when the session asks for it, trusting the machine's roots.
+  WinsockSocket raw;
+  TlsSocket socket(raw, MakeSystemTlsEngine(u""));
+  raw.Route(&socket);
   SendWindowWin32 dialog(boxes);
   SendWindowPorts ports{dialog,
                         socket,
@@ -143,6 +147,7 @@ SendResult SendEmailWindow(HINSTANCE instance, HWND owner, const MailRequest& re
                         computerName,
                         [&computerName] { return CurrentMessageStamp(computerName); },
                         [&](SmtpSession* session) {
+                          raw.Attach(session);
                           socket.Attach(session);
                           dialog.Attach(session);
                         }};

@@ -1,17 +1,19 @@
 #include "mail/win32/winsock_socket.h"
 
-#include <ws2tcpip.h>
-
 #include <algorithm>
 #include <climits>
+#include <cstring>
 
 #include "base/win32/wide.h"
 #include "mail/socket_errors.h"
+#include "mail/tls_socket.h"
 
 namespace zkq::win32 {
 namespace {
 
 constexpr UINT kSocketMessage = WM_APP + 1;
+// A lookup has ended: wParam is its number.
+constexpr UINT kResolvedMessage = WM_APP + 2;
 constexpr UINT_PTR kTimeoutTimer = 1;
 constexpr wchar_t kClassName[] = L"zkQuorvaneSocketWindow";
 
@@ -29,6 +31,30 @@ ATOM RegisterOnce() {
 
 std::int32_t LastError() { return WSAGetLastError(); }
 
+// Every address of host, in the resolver's order; 0 or the lookup's error.
+int Resolve(const std::wstring& host, std::uint16_t port, int flags,
+            std::vector<sockaddr_storage>& storages, std::vector<int>& lengths) {
+  ADDRINFOW hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  hints.ai_flags = flags;
+  ADDRINFOW* found = nullptr;
+  const std::wstring service = std::to_wstring(port);
+  if (const int error = GetAddrInfoW(host.c_str(), service.c_str(), &hints, &found); error != 0) {
+    return error;
+  }
+  for (const ADDRINFOW* entry = found; entry != nullptr; entry = entry->ai_next) {
+    sockaddr_storage storage{};
+    const std::size_t length = std::min<std::size_t>(entry->ai_addrlen, sizeof storage);
+    std::memcpy(&storage, entry->ai_addr, length);
+    storages.push_back(storage);
+    lengths.push_back(static_cast<int>(length));
+  }
+  FreeAddrInfoW(found);
+  return storages.empty() ? kWsaHostNotFound : 0;
+}
+
 }  // namespace
 
 WinsockSocket::WinsockSocket() {
@@ -43,6 +69,9 @@ WinsockSocket::WinsockSocket() {
 
 WinsockSocket::~WinsockSocket() {
   Close();
+  for (auto& [id, resolver] : resolvers_) {
+    if (resolver.thread.joinable()) resolver.thread.join();
+  }
   Stop();
   if (window_ != nullptr) DestroyWindow(window_);
 }
@@ -60,38 +89,97 @@ void WinsockSocket::Stop() {
   started_ = false;
 }
 
+// The socket itself is made per address in Connect, of that address's family.
 std::int32_t WinsockSocket::Open() {
   Close();
-  socket_.Reset(::socket(AF_INET, SOCK_STREAM, 0));
-  return socket_ ? 0 : LastError();
+  if (!started_) return WSANOTINITIALISED;
+  opened_ = true;
+  return 0;
 }
 
 std::int32_t WinsockSocket::Connect(std::u16string_view host, std::uint16_t port) {
-  if (!socket_) return WSAENOTSOCK;
+  if (!opened_) return WSAENOTSOCK;
   if (window_ == nullptr) return WSAEINVAL;
   if (host.empty()) return kWsaHostNotFound;
-  ADDRINFOW hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  ADDRINFOW* found = nullptr;
-  if (const int error = GetAddrInfoW(ToWide(host).c_str(), nullptr, &hints, &found); error != 0) {
-    return error;
+  const std::wstring name = ToWide(host);
+  std::vector<sockaddr_storage> storages;
+  std::vector<int> lengths;
+  // An address literal needs no lookup.
+  if (Resolve(name, port, AI_NUMERICHOST, storages, lengths) == 0) {
+    addresses_.clear();
+    for (std::size_t i = 0; i < storages.size(); ++i)
+      addresses_.push_back({storages[i], lengths[i]});
+    next_ = 0;
+    return ConnectNext();
   }
-  sockaddr_in address{};
-  std::copy_n(reinterpret_cast<const char*>(found->ai_addr), sizeof address,
-              reinterpret_cast<char*>(&address));
-  FreeAddrInfoW(found);
-  address.sin_port = htons(port);
+  auto lookup = std::make_shared<Lookup>();
+  lookup->host = name;
+  lookup->port = port;
+  const std::uint32_t id = ++lastLookup_;
+  const HWND window = window_;
+  Resolver resolver;
+  resolver.lookup = lookup;
+  resolver.thread = std::thread([lookup, window, id]() noexcept {
+    try {
+      std::vector<sockaddr_storage> found;
+      std::vector<int> sizes;
+      lookup->error = Resolve(lookup->host, lookup->port, 0, found, sizes);
+      for (std::size_t i = 0; i < found.size(); ++i)
+        lookup->addresses.push_back({found[i], sizes[i]});
+    } catch (...) {
+      lookup->error = WSA_NOT_ENOUGH_MEMORY;
+    }
+    PostMessageW(window, kResolvedMessage, id, 0);
+  });
+  resolvers_.emplace(id, std::move(resolver));
+  awaited_ = id;
+  return 0;
+}
 
-  // Arming makes the socket non-blocking, so it comes before the connect.
-  if (WSAAsyncSelect(socket_.Get(), window_, kSocketMessage, FD_CONNECT) == SOCKET_ERROR) {
-    return LastError();
+void WinsockSocket::OnResolved(std::uint32_t id) {
+  const auto found = resolvers_.find(id);
+  if (found == resolvers_.end()) return;
+  // The thread has posted its last word: joining it takes no time.
+  if (found->second.thread.joinable()) found->second.thread.join();
+  const std::shared_ptr<Lookup> lookup = std::move(found->second.lookup);
+  resolvers_.erase(found);
+  // A lookup for a socket closed since, or replaced by another connect.
+  if (id != awaited_ || !opened_) return;
+  awaited_ = 0;
+  if (lookup->error != 0) {
+    Tell(SocketEvent::Connect, lookup->error);
+    return;
   }
-  if (::connect(socket_.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-    return 0;
+  addresses_ = lookup->addresses;
+  next_ = 0;
+  if (const std::int32_t error = ConnectNext(); error != 0) Tell(SocketEvent::Connect, error);
+}
+
+// Starts connecting to the next address of the list; the error of the last
+// one when none is left.
+std::int32_t WinsockSocket::ConnectNext() {
+  std::int32_t error = kWsaHostNotFound;
+  while (next_ < addresses_.size()) {
+    const Address& address = addresses_[next_++];
+    DropSocket();
+    socket_.Reset(::socket(address.storage.ss_family, SOCK_STREAM, IPPROTO_TCP));
+    if (!socket_) {
+      error = LastError();
+      continue;
+    }
+    // Arming makes the socket non-blocking, so it comes before the connect.
+    if (WSAAsyncSelect(socket_.Get(), window_, kSocketMessage, FD_CONNECT) == SOCKET_ERROR) {
+      error = LastError();
+      continue;
+    }
+    if (::connect(socket_.Get(), reinterpret_cast<const sockaddr*>(&address.storage),
+                  address.length) == 0) {
+      return 0;
+    }
+    error = LastError();
+    if (error == WSAEWOULDBLOCK) return 0;
   }
-  const std::int32_t error = LastError();
-  return error == WSAEWOULDBLOCK ? 0 : error;
+  return error;
 }
 
 Transfer WinsockSocket::Send(std::span<const char> bytes) {
@@ -110,7 +198,7 @@ Transfer WinsockSocket::Receive(std::span<char> buffer) {
 
 std::int32_t WinsockSocket::Arm(SocketEvent event) {
   if (!socket_) return WSAENOTSOCK;
-  const long kinds = event == SocketEvent::Read    ? FD_READ
+  const long kinds = event == SocketEvent::Read    ? FD_READ | FD_CLOSE
                      : event == SocketEvent::Write ? FD_WRITE
                                                    : FD_CONNECT;
   if (WSAAsyncSelect(socket_.Get(), window_, kSocketMessage, kinds) == SOCKET_ERROR) {
@@ -119,13 +207,21 @@ std::int32_t WinsockSocket::Arm(SocketEvent event) {
   return 0;
 }
 
-void WinsockSocket::Close() {
+// Notifications already posted for the closed socket must not reach the next one.
+void WinsockSocket::DropSocket() {
   socket_.Reset();
-  // Notifications already posted for the closed socket must not reach the next one.
   MSG stale;
   while (window_ != nullptr &&
          PeekMessageW(&stale, window_, kSocketMessage, kSocketMessage, PM_REMOVE)) {
   }
+}
+
+void WinsockSocket::Close() {
+  DropSocket();
+  opened_ = false;
+  awaited_ = 0;
+  addresses_.clear();
+  next_ = 0;
 }
 
 void WinsockSocket::WindowTimer::Start(std::int32_t milliseconds) {
@@ -134,33 +230,54 @@ void WinsockSocket::WindowTimer::Start(std::int32_t milliseconds) {
 
 void WinsockSocket::WindowTimer::Stop() { KillTimer(owner_.window_, kTimeoutTimer); }
 
+void WinsockSocket::Tell(SocketEvent event, std::int32_t error) {
+  SocketEvents* target = events_ != nullptr ? events_ : session_;
+  if (target != nullptr) target->OnSocketEvent(event, error);
+}
+
 void WinsockSocket::OnNotification(WPARAM socket, LPARAM lParam) {
-  if (session_ == nullptr || !socket_ || static_cast<SOCKET>(socket) != socket_.Get()) return;
+  if (!socket_ || static_cast<SOCKET>(socket) != socket_.Get()) return;
   const std::int32_t error = WSAGETSELECTERROR(lParam);
   switch (WSAGETSELECTEVENT(lParam)) {
     case FD_CONNECT:
-      session_->OnSocketEvent(SocketEvent::Connect, error);
+      // A refused or unreachable address gives way to the next one.
+      if (error != 0 && next_ < addresses_.size() && ConnectNext() == 0) return;
+      Tell(SocketEvent::Connect, error);
       break;
     case FD_READ:
-      session_->OnSocketEvent(SocketEvent::Read, error);
+      Tell(SocketEvent::Read, error);
+      break;
+    case FD_CLOSE:
+      // The receive that follows reads what is left, then the end or the reset.
+      Tell(SocketEvent::Read, 0);
       break;
     case FD_WRITE:
-      session_->OnSocketEvent(SocketEvent::Write, error);
+      Tell(SocketEvent::Write, error);
       break;
     default:
       break;
   }
 }
 
-LRESULT CALLBACK WinsockSocket::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK WinsockSocket::Procedure(HWND window, UINT message, WPARAM wParam,
+                                          LPARAM lParam) noexcept {
   auto* self = reinterpret_cast<WinsockSocket*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  if (self != nullptr && message == kSocketMessage) {
-    self->OnNotification(wParam, lParam);
-    return 0;
-  }
-  if (self != nullptr && message == WM_TIMER && wParam == kTimeoutTimer) {
-    KillTimer(window, kTimeoutTimer);
-    if (self->session_ != nullptr) self->session_->OnTimeout();
+  try {
+    if (self != nullptr && message == kSocketMessage) {
+      self->OnNotification(wParam, lParam);
+      return 0;
+    }
+    if (self != nullptr && message == kResolvedMessage) {
+      self->OnResolved(static_cast<std::uint32_t>(wParam));
+      return 0;
+    }
+    if (self != nullptr && message == WM_TIMER && wParam == kTimeoutTimer) {
+      KillTimer(window, kTimeoutTimer);
+      if (self->session_ != nullptr) self->session_->OnTimeout();
+      return 0;
+    }
+  } catch (...) {
+    // Nothing may leave a window procedure; the session's time-out still ends the send.
     return 0;
   }
   return DefWindowProcW(window, message, wParam, lParam);
@@ -185,14 +302,22 @@ void RunUntilEnded(SmtpSession& session) {
 namespace zkq {
 
 SendResult SendOverSystemSockets(const SmtpRequest& request, SendObserver& observer,
-                                 MessageBoxes& boxes) {
-  win32::WinsockSocket socket;
-  SmtpSession session(request, socket, socket.Timer(), observer, boxes);
+                                 MessageBoxes& boxes, std::u16string_view caFile) {
+  win32::WinsockSocket raw;
+  TlsSocket socket(raw, MakeSystemTlsEngine(caFile));
+  raw.Route(&socket);
+  SmtpSession session(request, socket, raw.Timer(), observer, boxes);
+  raw.Attach(&session);
   socket.Attach(&session);
   if (!session.StartSockets()) return session.Result();
   session.Send();
   win32::RunUntilEnded(session);
   return session.Result();
+}
+
+SendResult SendOverSystemSockets(const SmtpRequest& request, SendObserver& observer,
+                                 MessageBoxes& boxes) {
+  return SendOverSystemSockets(request, observer, boxes, u"");
 }
 
 }  // namespace zkq

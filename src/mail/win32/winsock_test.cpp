@@ -2,6 +2,7 @@
 // same process (a thread with blocking sockets, every wait bounded).
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,7 +24,7 @@ class Recorder : public SendObserver {
 };
 
 // Answers each command line (and the data after 354) with its next reply; an
-// empty reply means silence until the client goes.
+// empty reply means silence until the client goes, "<close>" hangs up.
 class LoopbackServer {
  public:
   explicit LoopbackServer(std::vector<std::string> replies) : replies_(std::move(replies)) {
@@ -76,6 +77,7 @@ class LoopbackServer {
       }
       if (i > 0) seen = at + end.size();
       if (replies_[i].empty()) break;
+      if (replies_[i] == "<close>") return;
       ::send(client.Get(), replies_[i].data(), static_cast<int>(replies_[i].size()), 0);
       inData = replies_[i].starts_with("354");
     }
@@ -153,6 +155,29 @@ TEST(WinsockSocketTest, SilentServerTimesOut) {
   EXPECT_EQ(SendOverSystemSockets(request, recorder, boxes), SendResult::NoOutcome);
   EXPECT_TRUE(recorder.endedByTimeout);
   EXPECT_EQ(recorder.statuses.back(), u"HELO PC01\r\n");
+}
+
+TEST(WinsockSocketTest, ServerThatHangsUpEndsTheSendAtOnce) {
+  LoopbackServer server({"220 ready\r\n", "<close>"});
+  Recorder recorder;
+  test_support::RecordingBoxes boxes;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(SendOverSystemSockets(Request(server.Port()), recorder, boxes),
+            SendResult::ServerClosed);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  EXPECT_FALSE(recorder.endedByTimeout);
+}
+
+// A name is looked up off the UI thread; when "localhost" gives ::1 first, that
+// refused address gives way to 127.0.0.1, where the server listens.
+TEST(WinsockSocketTest, ResolvesANameAndTriesEachAddress) {
+  LoopbackServer server({"220 ready\r\n", "250 hello\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n",
+                         "354 go\r\n", "250 queued\r\n"});
+  SmtpRequest request = Request(server.Port());
+  request.server = u"localhost";
+  Recorder recorder;
+  test_support::RecordingBoxes boxes;
+  EXPECT_EQ(SendOverSystemSockets(request, recorder, boxes), SendResult::Sent);
 }
 
 }  // namespace
