@@ -30,6 +30,10 @@ struct MailRequest {
   std::u16string autoSend;
   std::u16string autoClose;
   std::u16string timeoutSeconds;
+  // The connection's security and the login (AUTH when user is not empty).
+  std::u16string security;
+  std::u16string user;
+  std::u16string password;
 };
 
 // What the Date and Message-ID lines are made of, taken from outside so that a

@@ -132,7 +132,8 @@ void SendWindowWin32::ShowFailure(const std::u16string& description) noexcept {
 }
 
 SendResult SendEmailWindow(HINSTANCE instance, HWND owner, const MailRequest& request,
-                           const std::u16string& computerName, MessageBoxes& boxes) {
+                           const std::u16string& computerName, MessageBoxes& boxes,
+                           std::u16string* lastStatus) {
   WinsockSocket socket;
   SendWindowWin32 dialog(boxes);
   SendWindowPorts ports{dialog,
@@ -144,9 +145,12 @@ SendResult SendEmailWindow(HINSTANCE instance, HWND owner, const MailRequest& re
                         [&](SmtpSession* session) {
                           socket.Attach(session);
                           dialog.Attach(session);
-                        }};
-  return SendEmail(request, std::move(ports),
-                   [&](SendWindow& presenter) { dialog.Run(instance, owner, presenter); });
+                        },
+                        LocalDnsName()};
+  return SendEmail(request, std::move(ports), [&](SendWindow& presenter) {
+    dialog.Run(instance, owner, presenter);
+    if (lastStatus != nullptr) *lastStatus = presenter.LastStatus();
+  });
 }
 
 }  // namespace zkq::win32

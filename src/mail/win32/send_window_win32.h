@@ -46,8 +46,10 @@ class SendWindowWin32 final : public SendWindowView,
 };
 
 // The mail entry on Windows: the sending window over owner, its socket on
-// Winsock; returns the send's result once the window has closed.
+// Winsock; returns the send's result once the window has closed, and the
+// status line it ended with in lastStatus when given.
 SendResult SendEmailWindow(HINSTANCE instance, HWND owner, const MailRequest& request,
-                           const std::u16string& computerName, MessageBoxes& boxes);
+                           const std::u16string& computerName, MessageBoxes& boxes,
+                           std::u16string* lastStatus = nullptr);
 
 }  // namespace zkq::win32

@@ -28,6 +28,7 @@ class WinsockSocket : public SocketPort {
   Transfer Receive(std::span<char> buffer) override;
   std::int32_t Arm(SocketEvent event) override;
   void Close() override;
+  std::u16string LocalAddress() override;
 
  private:
   class WindowTimer : public SessionTimer {
