@@ -7,6 +7,7 @@
 
 #include "base/base64.h"
 #include "base/text.h"
+#include "mail/composition.h"
 #include "mail/socket_errors.h"
 
 namespace zkq {
@@ -166,16 +167,8 @@ void SmtpSession::Send() {
   state_ = SendState::Idle;
   step_ = SmtpStep::Greeting;
   progress_ = 0;
-  recipients_.clear();
-  for (std::size_t start = 0; start <= request_.toList.size();) {
-    std::size_t end = request_.toList.find(u';', start);
-    if (end == std::u16string::npos) end = request_.toList.size();
-    // An empty item (a trailing ";") names no one: RCPT TO:<> would fail the mail.
-    if (std::u16string item = Trim(request_.toList.substr(start, end - start)); !item.empty()) {
-      recipients_.push_back(std::move(item));
-    }
-    start = end + 1;
-  }
+  // An empty item (a trailing ";") names no one: RCPT TO:<> would fail the mail.
+  recipients_ = RecipientsOf(request_.toList);
   nextRecipient_ = 0;
   tls_ = ehloSent_ = false;
   offersStartTls_ = offersPlain_ = offersLogin_ = false;

@@ -59,8 +59,8 @@ std::u16string CrLfLines(std::u16string_view text) {
 }
 
 int Compose(const MailOptions& options, Output& out, Output& err, Input& in) {
-  if (options.server || options.port || options.timeout) {
-    return Usage(err, u"compose takes no server, port or time-out");
+  if (options.server || options.port || options.timeout || options.security || options.user) {
+    return Usage(err, u"compose takes no server, port, time-out, security or user");
   }
   if (!options.from || !options.to || !options.subject) {
     return Usage(err, u"compose needs --from, --to and --subject");
@@ -110,6 +110,13 @@ int Send(const MailOptions& options, Output& out, Output& err, Input& in) {
   if (!options.server || !options.port || !options.from || !options.to || !options.subject) {
     return Usage(err, u"send needs --server, --port, --from, --to and --subject");
   }
+  const std::optional<SmtpSecurity> security = ParseSmtpSecurity(options.security.value_or(u""));
+  if (!security || (options.security && options.security->empty())) {
+    return Usage(err, u"--security takes none, starttls or tls");
+  }
+  if (options.user && *security == SmtpSecurity::None) {
+    return Usage(err, u"--user needs --security starttls or tls: no password goes out in clear");
+  }
   const std::optional<std::uint32_t> timeout =
       ParseWholeNumber(options.timeout.value_or(u"60"), 9999999);
   if (!timeout) return Usage(err, u"--timeout takes whole seconds (0 to 9999999)");
@@ -124,7 +131,13 @@ int Send(const MailOptions& options, Output& out, Output& err, Input& in) {
   SmtpRequest smtp;
   smtp.server = request->server;
   smtp.port = request->port;
-  smtp.heloName = computerName;
+  smtp.heloName = LocalDnsName();
+  smtp.security = *security;
+  smtp.user = options.user.value_or(u"");
+  // Never from the command line, where every user of the machine can read it.
+  if (const char* password = std::getenv("ZKQ_SMTP_PASSWORD"); password != nullptr && options.user) {
+    smtp.password = FromUtf8(password);
+  }
   smtp.fromAddress = std::move(message.senderAddress);
   smtp.toList = std::move(message.recipients);
   smtp.messageText = std::move(message.messageText);
@@ -153,6 +166,7 @@ std::optional<MailOptions> ParseMailOptions(const std::vector<std::u16string>& a
       {u"--from", &options.from},       {u"--to", &options.to},
       {u"--subject", &options.subject}, {u"--body-file", &options.bodyFile},
       {u"--attach", &options.attach},   {u"--timeout", &options.timeout},
+      {u"--security", &options.security}, {u"--user", &options.user},
   };
   for (std::size_t i = 1; i < args.size(); ++i) {
     std::optional<std::u16string>* option = nullptr;
@@ -209,6 +223,9 @@ std::optional<MailRequest> MailRequestOf(const MailOptions& options, Output& err
       .autoSend = u"1",
       .autoClose = u"1",
       .timeoutSeconds = options.timeout.value_or(u"60"),
+      .security = options.security.value_or(u""),
+      .user = options.user.value_or(u""),
+      .password = u"",
   };
 }
 
