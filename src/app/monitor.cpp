@@ -230,6 +230,9 @@ void Monitor::Send() {
   mail.toList = fields.toList;
   mail.subject = fields.subject + u" - " + computerName_;
   mail.body = alertText_;
+  mail.security = settings_.SmtpSecurity;
+  mail.user = settings_.SmtpUser;
+  mail.password = settings_.SmtpPassword;
 
   bool sent = false;
   {

@@ -88,6 +88,9 @@ struct World {
     settings.Interval = u"2";
     settings.Rules = u"rules.txt";
     settings.EventLogDir = u"logs";
+    settings.SmtpSecurity = u"StartTls";
+    settings.SmtpUser = u"alice";
+    settings.SmtpPassword = u"s3cret";
     monitor.emplace(MonitorPorts{clock, boxes, file, logs, rules, accounts, zone, tables, sender,
                                  services},
                     view, folder.Path(), settings, std::int16_t{1});
@@ -131,6 +134,9 @@ TEST(Monitor, CyclesAndMailsWithoutAWindow) {
   ASSERT_EQ(w.sender.sent.size(), 1u);
   EXPECT_EQ(w.sender.sent[0].subject, u"監視警告 - HOST");
   EXPECT_EQ(w.sender.sent[0].server, u"smtp.example.jp");
+  // The login comes from the settings, which the main window does not show.
+  EXPECT_EQ(w.sender.sent[0].security + w.sender.sent[0].user + w.sender.sent[0].password,
+            u"StartTlsalices3cret");
   EXPECT_EQ(w.sender.sent[0].body, u"［サービス］\r\nSpooler  停止\r\n");
   EXPECT_EQ(w.view.statuses.back(), u"メール送信を完了しました。[2026/12/08 10:02:00]");
   EXPECT_EQ(m.Countdown(), 1);

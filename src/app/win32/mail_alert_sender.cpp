@@ -26,7 +26,10 @@ bool MailAlertSender::Send(const AlertMail& mail) {
                             .showMessages = mail.showMessages,
                             .autoSend = mail.autoSend,
                             .autoClose = mail.autoClose,
-                            .timeoutSeconds = mail.timeoutSeconds};
+                            .timeoutSeconds = mail.timeoutSeconds,
+                            .security = mail.security,
+                            .user = mail.user,
+                            .password = mail.password};
   const HWND owner = owner_ ? owner_() : nullptr;
   return SendEmailWindow(instance_, owner, request, computerName_, boxes_) == SendResult::Sent;
 }
