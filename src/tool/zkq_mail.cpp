@@ -21,6 +21,20 @@ namespace {
 
 void Say(Output& err, std::u16string_view text) { err.Write("zkq: " + ToUtf8(text) + "\n"); }
 
+// A variable of the environment as text; "" when it is not set.
+std::u16string EnvironmentText(const char* name) {
+#ifdef _WIN32
+  const std::wstring wide(name, name + std::char_traits<char>::length(name));
+  const wchar_t* value = _wgetenv(wide.c_str());
+  std::u16string text;
+  for (; value != nullptr && *value != 0; ++value) text += static_cast<char16_t>(*value);
+  return text;
+#else
+  const char* value = std::getenv(name);
+  return value != nullptr ? FromUtf8(value) : u"";
+#endif
+}
+
 int Usage(Output& err, std::u16string_view problem) {
   Say(err, problem);
   err.Write(kZkqMailUsage);
@@ -135,9 +149,7 @@ int Send(const MailOptions& options, Output& out, Output& err, Input& in) {
   smtp.security = *security;
   smtp.user = options.user.value_or(u"");
   // Never from the command line, where every user of the machine can read it.
-  if (const char* password = std::getenv("ZKQ_SMTP_PASSWORD"); password != nullptr && options.user) {
-    smtp.password = FromUtf8(password);
-  }
+  if (options.user) smtp.password = EnvironmentText("ZKQ_SMTP_PASSWORD");
   smtp.fromAddress = std::move(message.senderAddress);
   smtp.toList = std::move(message.recipients);
   smtp.messageText = std::move(message.messageText);
@@ -239,10 +251,7 @@ int RunZkqMail(const std::vector<std::u16string>& args, Output& out, Output& err
 std::u16string ThisComputerName() {
 #ifdef _WIN32
   // The name Windows gives every process; GetComputerName reads the same.
-  const wchar_t* name = _wgetenv(L"COMPUTERNAME");
-  std::u16string text;
-  for (; name != nullptr && *name != 0; ++name) text += static_cast<char16_t>(*name);
-  return text;
+  return EnvironmentText("COMPUTERNAME");
 #else
   char name[256] = {};
   if (gethostname(name, sizeof name - 1) != 0) return u"";
