@@ -38,7 +38,7 @@ struct SendWindowPorts {
   SocketPort& socket;
   SessionTimer& timer;
   MessageBoxes& boxes;
-  // ComputerNameText: HELO and the Message-ID.
+  // ComputerNameText, as the sending window's owner knows it.
   std::u16string computerName;
   // The Date and Message-ID of a message composed now.
   std::function<MessageStamp()> stamp;
