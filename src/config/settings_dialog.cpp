@@ -57,7 +57,7 @@ int SecurityChoiceOf(std::u16string_view value) {
       return i;
     }
   }
-  return 0;
+  return trimmed.empty() ? 0 : 2;
 }
 
 std::u16string CheckDateText(std::u16string_view text) {

@@ -29,8 +29,9 @@ enum class SettingsField {
 // The security chooser's entries, in order: なし / STARTTLS / SSL/TLS.
 inline constexpr const char16_t* kSecurityNames[] = {u"None", u"StartTls", u"Tls"};
 inline constexpr const char16_t* kSecurityChoices[] = {u"なし", u"STARTTLS", u"SSL/TLS"};
-// The chooser entry of a SmtpSecurity value (letter case aside); 0 (なし) for
-// an empty or unknown one.
+// The chooser entry of a SmtpSecurity value (letter case aside): 0 (なし) for an
+// empty one, 2 (SSL/TLS) for one it does not know, as the send takes it: an
+// unknown value never means the clear.
 int SecurityChoiceOf(std::u16string_view value);
 // chkSetting 0, 1 and 2.
 enum class SettingsCheck { AutoStart, IconStart, ServiceStart };

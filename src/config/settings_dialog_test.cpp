@@ -287,6 +287,10 @@ TEST_F(SettingsDialogTest, PasswordStaysProtectedAndTheTestMailUsesTheDialog) {
 
   Open();
   EXPECT_EQ(view_.security, 1);
+  for (const auto& [value, choice] : {std::pair<const char16_t*, int>{u"", 0}, {u" none ", 0},
+                                      {u"TLS", 2}, {u"ssl", 2}}) {
+    EXPECT_EQ(SecurityChoiceOf(value), choice) << ToUtf8(value);
+  }
   EXPECT_EQ(view_.fields[F::SmtpUser], u"alice");
   EXPECT_EQ(view_.fields[F::SmtpPassword], u"");
   testMail_.outcome = {13, u"SMTPエラー: 535 5.7.8 no\r\n"};
