@@ -81,7 +81,10 @@ MailRequest MailRequestOf(const AlertMail& mail) {
                      .showMessages = mail.showMessages,
                      .autoSend = mail.autoSend,
                      .autoClose = mail.autoClose,
-                     .timeoutSeconds = mail.timeoutSeconds};
+                     .timeoutSeconds = mail.timeoutSeconds,
+                     .security = mail.security,
+                     .user = mail.user,
+                     .password = mail.password};
 }
 
 EventLogSource& LogSourceChoice::For(const std::filesystem::path& folder) {
@@ -273,6 +276,9 @@ bool Monitor::Deliver(NewMail kind) {
   mail.toList = fields.toList;
   mail.subject = fields.subject + u" - " + computerName_;
   mail.body = alertText_;
+  mail.security = settings_.SmtpSecurity;
+  mail.user = settings_.SmtpUser;
+  mail.password = settings_.SmtpPassword;
 
   // An alert is on disk before the network is touched; a mail sent by hand
   // carries no alert and is not kept.

@@ -36,6 +36,8 @@ struct AlertMail {
   std::u16string autoSend = u"1";
   std::u16string autoClose = u"1";
   std::u16string timeoutSeconds = u"60";
+  // From the settings (the main window does not show them).
+  std::u16string security, user, password;
   friend bool operator==(const AlertMail&, const AlertMail&) = default;
 };
 

@@ -112,6 +112,9 @@ struct World {
     settings.Interval.assign(1, u'2');  // GCC 12 warns falsely on "= u\"2\""
     settings.Rules = u"rules.txt";
     settings.EventLogDir = u"logs";
+    settings.SmtpSecurity = u"StartTls";
+    settings.SmtpUser = u"alice";
+    settings.SmtpPassword = u"s3cret";
     Restart();
   }
   // A new program over the same folder (and outbox).
@@ -169,6 +172,9 @@ TEST(Monitor, CyclesAndMailsWithoutAWindow) {
   ASSERT_EQ(w.sender.sent.size(), 1u);
   EXPECT_EQ(w.sender.sent[0].subject, u"監視警告 - HOST");
   EXPECT_EQ(w.sender.sent[0].server, u"smtp.example.jp");
+  // The login comes from the settings, which the main window does not show.
+  EXPECT_EQ(w.sender.sent[0].security + w.sender.sent[0].user + w.sender.sent[0].password,
+            u"StartTlsalices3cret");
   EXPECT_EQ(w.sender.sent[0].body, u"［サービス］\r\nSpooler  停止\r\n");
   EXPECT_EQ(w.view.statuses.back(), u"メール送信を完了しました。[2026/12/08 10:02:00]");
   EXPECT_EQ(m.Countdown(), 1);

@@ -3,6 +3,7 @@
 #include <system_error>
 #include <utility>
 
+#include "base/base64.h"
 #include "base/convert.h"
 #include "base/failure.h"
 #include "base/text.h"
@@ -12,9 +13,9 @@ namespace zkq {
 SettingsFile::SettingsFile(std::filesystem::path path, MessageBoxes& boxes)
     : path_(std::move(path)), boxes_(boxes) {}
 
-std::u16string SettingsFile::ReadIniString(std::u16string_view section,
-                                           std::u16string_view key) const {
-  return DecodeCp932(profile::Read(path_, EncodeCp932(section), EncodeCp932(key)));
+std::u16string SettingsFile::ReadIniString(std::u16string_view section, std::u16string_view key,
+                                           std::size_t size) const {
+  return DecodeCp932(profile::Read(path_, EncodeCp932(section), EncodeCp932(key), size));
 }
 
 bool SettingsFile::WriteIniString(std::u16string_view section, std::u16string_view key,
@@ -71,7 +72,34 @@ Settings LoadSettings(const SettingsFile& file, std::int16_t& countdown) {
   s.IconStart = read(u"IconStart");
   s.ServiceStart = read(u"ServiceStart");
   s.EventLogDir = read(u"EventLogDir");
+  s.SmtpSecurity = read(u"SmtpSecurity");
+  s.SmtpUser = read(u"SmtpUser");
+  const std::u16string stored = file.ReadIniString(kSettingsSection, u"SmtpPassword", kPasswordReadSize);
+  s.SmtpPassword = PasswordOfStoredText(stored, file.Protector());
+  if (!stored.empty() && !stored.starts_with(kProtectedPasswordPrefix) && file.Protector()) {
+    // Typed in by hand: from now on the file keeps it protected. A file that
+    // cannot be written keeps it as it is, and the next start tries again.
+    if (const auto text = ProtectedPasswordText(s.SmtpPassword, *file.Protector())) {
+      file.WriteIniString(kSettingsSection, u"SmtpPassword", *text, false);
+    }
+  }
   return s;
+}
+
+std::optional<std::u16string> ProtectedPasswordText(std::u16string_view password,
+                                                   PasswordProtector& protector) {
+  const std::optional<std::string> blob = protector.Protect(ToUtf8(password));
+  if (!blob) return std::nullopt;
+  return kProtectedPasswordPrefix + FromUtf8(Base64Encode(*blob));
+}
+
+std::u16string PasswordOfStoredText(std::u16string_view stored, PasswordProtector* protector) {
+  if (!stored.starts_with(kProtectedPasswordPrefix)) return std::u16string(stored);
+  if (protector == nullptr) return u"";
+  const std::optional<std::string> blob =
+      Base64Decode(ToUtf8(stored.substr(std::char_traits<char16_t>::length(kProtectedPasswordPrefix))));
+  if (!blob) return u"";
+  return FromUtf8(protector->Unprotect(*blob).value_or(""));
 }
 
 std::u16string SettingsLoadFailedText(const std::u16string& description) {

@@ -4,6 +4,7 @@
 // profile functions by the program's own code (config/profile.h).
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -29,7 +30,31 @@ struct Settings {
   // Security.evt and Application.evt replace the live event logs; "" for the
   // live logs.
   std::u16string EventLogDir;
+  // Optional: "None" (or absent), "StartTls" or "Tls"; the login for AUTH
+  // (none when SmtpUser is empty). SmtpPassword is the password itself: the
+  // file keeps it protected (kProtectedPasswordPrefix).
+  std::u16string SmtpSecurity, SmtpUser, SmtpPassword;
 };
+
+// Keeps a password unreadable to anyone but this machine (DPAPI at machine
+// scope on Windows, so that the service and the desktop program both read it).
+class PasswordProtector {
+ public:
+  virtual ~PasswordProtector() = default;
+  // The protected form of the bytes; nothing when they cannot be protected.
+  virtual std::optional<std::string> Protect(std::string_view clear) = 0;
+  // The bytes again; nothing for a blob this machine did not protect.
+  virtual std::optional<std::string> Unprotect(std::string_view blob) = 0;
+};
+
+// The stored form of a protected password: this, then Base64 of the blob.
+inline constexpr char16_t kProtectedPasswordPrefix[] = u"dpapi:";
+// The password as the file keeps it; nothing when it cannot be protected.
+std::optional<std::u16string> ProtectedPasswordText(std::u16string_view password,
+                                                   PasswordProtector& protector);
+// The password of the stored text: a protected one unprotected ("" when that
+// fails or no protector is given), any other text as it stands (typed in by hand).
+std::u16string PasswordOfStoredText(std::u16string_view stored, PasswordProtector* protector);
 
 // Every read and write of the settings file goes through this.
 class SettingsFile {
@@ -40,7 +65,9 @@ class SettingsFile {
 
   // The value, at most 254 bytes in code page 932; "" for an absent or empty
   // key and for a missing file or section.
-  std::u16string ReadIniString(std::u16string_view section, std::u16string_view key) const;
+  // size works as GetPrivateProfileString's buffer: at most size - 1 bytes.
+  std::u16string ReadIniString(std::u16string_view section, std::u16string_view key,
+                               std::size_t size = 255) const;
   // On failure shows "<full path> ファイルの書き込み時にエラーが発生しました。"
   // (unless showFailure is false) and returns false; callers go on as if it
   // had worked.
@@ -49,8 +76,13 @@ class SettingsFile {
   // The write warning, for a caller that wrote without showing it.
   void ShowWriteFailure() const;
 
+  // What protects SmtpPassword; none where the file's password is never read.
+  void SetProtector(PasswordProtector* protector) { protector_ = protector; }
+  PasswordProtector* Protector() const { return protector_; }
+
  private:
   std::filesystem::path path_;
+  PasswordProtector* protector_ = nullptr;
   MessageBoxes& boxes_;
 };
 
@@ -62,8 +94,10 @@ std::filesystem::path SettingsPath(const std::filesystem::path& programDir);
 std::u16string PathText(const std::filesystem::path& path);
 
 // The start-up load: reads every key in order and sets countdown to
-// Interval - 1. Throws Failure when Interval is no 16-bit number; the caller
-// shows SettingsLoadFailedText of its description.
+// Interval - 1. A password typed into the file in clear is used, and written
+// back protected when the file has a protector. Throws Failure when Interval
+// is no 16-bit number; the caller shows SettingsLoadFailedText of its
+// description.
 Settings LoadSettings(const SettingsFile& file, std::int16_t& countdown);
 // "zkQuorvane.iniファイルの読み込みに失敗しました！" CR LF description.
 std::u16string SettingsLoadFailedText(const std::u16string& description);
@@ -71,5 +105,8 @@ std::u16string SettingsLoadFailedText(const std::u16string& description);
 // Countdown: ticks left before the next monitoring cycle, Interval - 1.
 // Throws Failure when Interval is no 16-bit number.
 std::int16_t CountdownFor(const Settings& settings);
+
+// A stored password may be longer than other values (its protected form is).
+inline constexpr std::size_t kPasswordReadSize = 4096;
 
 }  // namespace zkq

@@ -5,6 +5,7 @@
 #include "base/failure.h"
 #include "base/text.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace zkq {
@@ -31,7 +32,33 @@ bool IntervalConverts(std::u16string_view text) {
   }
 }
 
+// A port as the socket takes it: digits only, 1 to 65535.
+bool IsPortNumber(std::u16string_view text) {
+  if (text.empty() || text.size() > 5) return false;
+  unsigned value = 0;
+  for (const char16_t c : text) {
+    if (c < u'0' || c > u'9') return false;
+    value = value * 10 + (c - u'0');
+  }
+  return value >= 1 && value <= 65535;
+}
+
+char16_t Upper(char16_t c) { return c >= u'a' && c <= u'z' ? c - u'a' + u'A' : c; }
+
 }  // namespace
+
+int SecurityChoiceOf(std::u16string_view value) {
+  const std::u16string_view trimmed = TrimView(value);
+  for (int i = 0; i < 3; ++i) {
+    const std::u16string_view name = kSecurityNames[i];
+    if (name.size() == trimmed.size() &&
+        std::equal(name.begin(), name.end(), trimmed.begin(),
+                   [](char16_t a, char16_t b) { return Upper(a) == Upper(b); })) {
+      return i;
+    }
+  }
+  return trimmed.empty() ? 0 : 2;
+}
 
 std::u16string CheckDateText(std::u16string_view text) {
   return RecognizeDate(text).value_or(u"");
@@ -57,6 +84,13 @@ void SettingsDialog::FormLoad() {
   view.SetFieldText(SettingsField::To, read(u"To"));
   view.SetFieldText(SettingsField::Subject, read(u"Subject"));
   view.SetFieldText(SettingsField::Interval, read(u"Interval"));
+  view.SetSecurityChoice(SecurityChoiceOf(read(u"SmtpSecurity")));
+  view.SetFieldText(SettingsField::SmtpUser, read(u"SmtpUser"));
+  // The password never shows; an empty field keeps the stored one.
+  storedPassword_ = PasswordOfStoredText(
+      ports_.file.ReadIniString(kSettingsSection, u"SmtpPassword", kPasswordReadSize),
+      ports_.file.Protector());
+  view.SetFieldText(SettingsField::SmtpPassword, u"");
   ShowNow();
   // The options as the program holds them, not as the file has them.
   view.SetChecked(SettingsCheck::AutoStart, FlagIsOn(settings_.AutoStart));
@@ -92,8 +126,7 @@ bool SettingsDialog::Refuse(const char16_t* message, SettingsField field) {
   return false;
 }
 
-void SettingsDialog::SaveClicked() {
-  if (closed_) return;
+bool SettingsDialog::MailEntriesAccepted() {
   SettingsDialogView& view = ports_.view;
   const auto trimmed = [&](SettingsField field) { return Trim(view.FieldText(field)); };
   struct Required {
@@ -106,11 +139,51 @@ void SettingsDialog::SaveClicked() {
       {SettingsField::Subject, kNoSubject},
   };
   for (const Required& required : kRequired) {
-    if (trimmed(required.field).empty()) {
-      Refuse(required.message, required.field);
-      return;
+    if (trimmed(required.field).empty()) return Refuse(required.message, required.field);
+    if (required.field == SettingsField::SmtpPort && !IsPortNumber(trimmed(required.field))) {
+      return Refuse(kBadPort, SettingsField::SmtpPort);
     }
   }
+  // The session never sends a password in the clear.
+  if (!trimmed(SettingsField::SmtpUser).empty() && view.SecurityChoice() == 0) {
+    return Refuse(kUserNeedsTls, SettingsField::SmtpUser);
+  }
+  return true;
+}
+
+std::u16string SettingsDialog::Password() {
+  std::u16string typed = ports_.view.FieldText(SettingsField::SmtpPassword);
+  return typed.empty() ? storedPassword_ : typed;
+}
+
+void SettingsDialog::TestClicked() {
+  if (closed_ || !MailEntriesAccepted()) return;
+  SettingsDialogView& view = ports_.view;
+  const auto trimmed = [&](SettingsField field) { return Trim(view.FieldText(field)); };
+  const TestMailOutcome outcome = ports_.testMail.Send(TestMail{
+      .server = trimmed(SettingsField::SmtpServer),
+      .port = trimmed(SettingsField::SmtpPort),
+      .from = trimmed(SettingsField::From),
+      .to = trimmed(SettingsField::To),
+      .subject = trimmed(SettingsField::Subject),
+      .security = kSecurityNames[std::clamp(view.SecurityChoice(), 0, 2)],
+      .user = trimmed(SettingsField::SmtpUser),
+      .password = Password(),
+  });
+  if (outcome.result == 0) {
+    ports_.boxes.Show(kTestMailSent, MessageIcon::Information);
+  } else {
+    ports_.boxes.Show(kTestMailFailed + FromUtf8(std::to_string(outcome.result)) + u"）\r\n" +
+                          outcome.lastStatus,
+                      MessageIcon::Exclamation);
+  }
+}
+
+void SettingsDialog::SaveClicked() {
+  if (closed_) return;
+  SettingsDialogView& view = ports_.view;
+  const auto trimmed = [&](SettingsField field) { return Trim(view.FieldText(field)); };
+  if (!MailEntriesAccepted()) return;
   const std::u16string date = CheckDateText(view.FieldText(SettingsField::DateStamp));
   if (date.empty()) {
     Refuse(kBadDate, SettingsField::DateStamp);
@@ -126,6 +199,18 @@ void SettingsDialog::SaveClicked() {
     Refuse(kBadInterval, SettingsField::Interval);
     return;
   }
+  // The file gets only the protected form of a new password.
+  const std::u16string typedPassword = view.FieldText(SettingsField::SmtpPassword);
+  std::optional<std::u16string> protectedPassword;
+  if (!typedPassword.empty()) {
+    if (ports_.file.Protector() != nullptr) {
+      protectedPassword = ProtectedPasswordText(typedPassword, *ports_.file.Protector());
+    }
+    if (!protectedPassword) {
+      Refuse(kPasswordNotProtected, SettingsField::SmtpPassword);
+      return;
+    }
+  }
 
   settings_.SmtpServer = trimmed(SettingsField::SmtpServer);
   settings_.SmtpPort = trimmed(SettingsField::SmtpPort);
@@ -137,6 +222,9 @@ void SettingsDialog::SaveClicked() {
   settings_.TimeStamp = time;
   settings_.AutoStart = view.Checked(SettingsCheck::AutoStart) ? u"1" : u"0";
   settings_.IconStart = view.Checked(SettingsCheck::IconStart) ? u"1" : u"0";
+  settings_.SmtpSecurity = kSecurityNames[std::clamp(view.SecurityChoice(), 0, 2)];
+  settings_.SmtpUser = trimmed(SettingsField::SmtpUser);
+  settings_.SmtpPassword = Password();
   ApplyServiceOption();
   taken_ = true;
 
@@ -146,10 +234,13 @@ void SettingsDialog::SaveClicked() {
       {u"Subject", &settings_.Subject},       {u"DateStamp", &settings_.DateStamp},
       {u"TimeStamp", &settings_.TimeStamp},   {u"Interval", &settings_.Interval},
       {u"AutoStart", &settings_.AutoStart},   {u"IconStart", &settings_.IconStart},
-      {u"ServiceStart", &settings_.ServiceStart},
+      {u"ServiceStart", &settings_.ServiceStart}, {u"SmtpSecurity", &settings_.SmtpSecurity},
+      {u"SmtpUser", &settings_.SmtpUser},         {u"SmtpPassword", protectedPassword ? &*protectedPassword : nullptr},
   };
   bool allWritten = true;
   for (const auto& [key, value] : keys) {
+    // An empty password field keeps the stored password as it is.
+    if (value == nullptr) continue;
     // Each failed key shows its warning; the others are still written.
     if (!ports_.file.WriteIniString(kSettingsSection, key, *value)) allWritten = false;
   }

@@ -12,8 +12,27 @@
 
 namespace zkq {
 
-// The eight text fields, in the order the save checks them.
-enum class SettingsField { SmtpServer, SmtpPort, From, To, Subject, DateStamp, TimeStamp, Interval };
+// The text fields: the eight of the original dialog in the order the save
+// checks them, then the login (the password field shows no text).
+enum class SettingsField {
+  SmtpServer,
+  SmtpPort,
+  From,
+  To,
+  Subject,
+  DateStamp,
+  TimeStamp,
+  Interval,
+  SmtpUser,
+  SmtpPassword,
+};
+// The security chooser's entries, in order: なし / STARTTLS / SSL/TLS.
+inline constexpr const char16_t* kSecurityNames[] = {u"None", u"StartTls", u"Tls"};
+inline constexpr const char16_t* kSecurityChoices[] = {u"なし", u"STARTTLS", u"SSL/TLS"};
+// The chooser entry of a SmtpSecurity value (letter case aside): 0 (なし) for an
+// empty one, 2 (SSL/TLS) for one it does not know, as the send takes it: an
+// unknown value never means the clear.
+int SecurityChoiceOf(std::u16string_view value);
 // chkSetting 0, 1 and 2.
 enum class SettingsCheck { AutoStart, IconStart, ServiceStart };
 
@@ -29,6 +48,13 @@ inline constexpr char16_t kBadDate[] =
 inline constexpr char16_t kBadTime[] =
     u"時刻のフォーマットが正しくありません！\r\nhh:mm:ssで指定してください。";
 inline constexpr char16_t kBadInterval[] = u"イベントログの監視間隔（数字）を指定してください。";
+inline constexpr char16_t kBadPort[] = u"ポート番号は1～65535の数字で指定してください。";
+inline constexpr char16_t kUserNeedsTls[] =
+    u"ユーザーを指定する場合は、暗号化にSTARTTLSかSSL/TLSを選んでください。";
+inline constexpr char16_t kPasswordNotProtected[] = u"パスワードを保護できませんでした。";
+inline constexpr char16_t kTestMailSent[] = u"テストメールを送信しました。";
+// Followed by the send result, "）", CR LF and the sending window's last status.
+inline constexpr char16_t kTestMailFailed[] = u"テストメールを送信できませんでした。（結果 ";
 // Shown after the application title.
 inline constexpr char16_t kServiceInstalled[] = u"はサービスとして登録されました！";
 inline constexpr char16_t kServiceNotInstalled[] = u"はサービスとして登録されませんでした！";
@@ -46,6 +72,9 @@ class SettingsDialogView {
   virtual void Focus(SettingsField field) = 0;
   virtual bool Checked(SettingsCheck check) = 0;
   virtual void SetChecked(SettingsCheck check, bool checked) = 0;
+  // The security chooser: an index into kSecurityChoices.
+  virtual int SecurityChoice() = 0;
+  virtual void SetSecurityChoice(int choice) = 0;
   // tmrWatch, once a second until stopped.
   virtual void StartClock() = 0;
   virtual void StopClock() = 0;
@@ -62,12 +91,33 @@ class ServiceRegistration {
   virtual bool Uninstall() = 0;
 };
 
+// One mail with the dialog's values, for the test button.
+struct TestMail {
+  std::u16string server, port, from, to, subject;
+  // As the settings key has it ("None", "StartTls", "Tls").
+  std::u16string security;
+  std::u16string user, password;
+};
+
+struct TestMailOutcome {
+  int result = 1;  // the send result, 0 sent
+  std::u16string lastStatus;
+};
+
+// Sends a short test mail through the sending window and returns once it has closed.
+class TestMailSender {
+ public:
+  virtual ~TestMailSender() = default;
+  virtual TestMailOutcome Send(const TestMail& mail) = 0;
+};
+
 struct SettingsDialogPorts {
   SettingsDialogView& view;
   const SettingsFile& file;
   Clock& clock;
   MessageBoxes& boxes;
   ServiceRegistration& service;
+  TestMailSender& testMail;
 };
 
 // "yyyy/mm/dd" of a date the Japanese locale accepts ("2004/1/5"), else "".
@@ -87,6 +137,9 @@ class SettingsDialog {
   void FieldFocused(SettingsField field);
   void SaveClicked();
   void CancelClicked();
+  // テスト送信(&T): the mail entries checked as the save checks them, then a
+  // test mail with them; nothing is saved.
+  void TestClicked();
 
   // True once a save has taken the entries into Settings, so that the caller
   // shows them; also when a key could not be written and the user then
@@ -96,10 +149,15 @@ class SettingsDialog {
  private:
   void ShowNow();
   bool Refuse(const char16_t* message, SettingsField field);
+  // The checks of the mail entries; false after the refusal was shown.
+  bool MailEntriesAccepted();
+  // The password to use: the one typed now, else the one stored.
+  std::u16string Password();
   void ApplyServiceOption();
 
   SettingsDialogPorts ports_;
   Settings& settings_;
+  std::u16string storedPassword_;
   bool clockRunning_ = false;
   bool taken_ = false;
   bool closed_ = false;

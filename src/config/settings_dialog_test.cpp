@@ -25,6 +25,8 @@ class FakeView : public SettingsDialogView {
   void Focus(F field) override { focused = field; }
   bool Checked(SettingsCheck check) override { return checks[check]; }
   void SetChecked(SettingsCheck check, bool on) override { checks[check] = on; }
+  int SecurityChoice() override { return security; }
+  void SetSecurityChoice(int choice) override { security = choice; }
   void StartClock() override { clock = true; }
   void StopClock() override { clock = false; }
   void Close() override { ++closes; }
@@ -35,6 +37,29 @@ class FakeView : public SettingsDialogView {
   std::optional<F> selected, focused;
   bool clock = false;
   int closes = 0;
+  int security = -1;
+};
+
+// Reversible, and nothing like the password it keeps.
+class FakeProtector : public PasswordProtector {
+ public:
+  std::optional<std::string> Protect(std::string_view clear) override {
+    return "blob:" + std::string(clear.rbegin(), clear.rend());
+  }
+  std::optional<std::string> Unprotect(std::string_view blob) override {
+    if (!blob.starts_with("blob:")) return std::nullopt;
+    return std::string(blob.rbegin(), blob.rend() - 5);
+  }
+};
+
+class FakeTestMail : public TestMailSender {
+ public:
+  TestMailOutcome Send(const TestMail& mail) override {
+    sent.push_back(mail);
+    return outcome;
+  }
+  std::vector<TestMail> sent;
+  TestMailOutcome outcome;
 };
 
 class StepClock : public Clock {
@@ -63,7 +88,9 @@ class SettingsDialogTest : public testing::Test {
         {F::To, u"b@example.jp;c@example.jp"}, {F::Subject, u"警告"}, {F::Interval, u"5"}};
     for (const auto& [field, text] : valid) view_.fields[field] = text;
   }
-  std::u16string Stored(const char16_t* key) { return file_.ReadIniString(kSettingsSection, key); }
+  std::u16string Stored(const char16_t* key) {
+    return file_.ReadIniString(kSettingsSection, key, kPasswordReadSize);
+  }
 
   test_support::ScratchFolder folder_{"zkq-settings-dialog-"};
   RecordingBoxes boxes_;
@@ -71,6 +98,8 @@ class SettingsDialogTest : public testing::Test {
   FakeView view_;
   StepClock clock_;
   FakeService service_;
+  FakeTestMail testMail_;
+  FakeProtector protector_;
   Settings settings_ = [] {
     // GCC 12 warns falsely on assignments of one-character literals here.
     Settings s;
@@ -79,7 +108,7 @@ class SettingsDialogTest : public testing::Test {
     s.ServiceStart.assign(1, u'0');
     return s;
   }();
-  SettingsDialog dialog_{{view_, file_, clock_, boxes_, service_}, settings_};
+  SettingsDialog dialog_{{view_, file_, clock_, boxes_, service_, testMail_}, settings_};
 };
 
 TEST_F(SettingsDialogTest, OpensWithTheFileTheProgramsOptionsAndATickingClock) {
@@ -102,7 +131,7 @@ TEST_F(SettingsDialogTest, OpensWithTheFileTheProgramsOptionsAndATickingClock) {
 
 TEST_F(SettingsDialogTest, EitherStampFieldStopsTheClockAndEveryFieldSelectsAll) {
   for (const F stamp : {F::DateStamp, F::TimeStamp}) {
-    SettingsDialog dialog({view_, file_, clock_, boxes_, service_}, settings_);
+    SettingsDialog dialog({view_, file_, clock_, boxes_, service_, testMail_}, settings_);
     dialog.FormLoad();
     dialog.FieldFocused(F::Subject);
     EXPECT_EQ(view_.selected, F::Subject);
@@ -126,11 +155,16 @@ struct SaveCase {
   // Saved: the stored key and its value.
   const char16_t* key = u"Interval";
   std::u16string stored = u"5";
+  int security = 0;
 };
 
 const SaveCase kSaveCases[] = {
     {"ServerEmpty", {{F::SmtpServer, u"  "}}, kNoSmtpServer, F::SmtpServer},
     {"PortEmpty", {{F::SmtpPort, u""}}, kNoSmtpPort, F::SmtpPort},
+    {"PortWord", {{F::SmtpPort, u"abc"}}, kBadPort, F::SmtpPort},
+    {"Port0", {{F::SmtpPort, u"0"}}, kBadPort, F::SmtpPort},
+    {"Port65536", {{F::SmtpPort, u"65536"}, {F::From, u""}}, kBadPort, F::SmtpPort},
+    {"UserWithoutTls", {{F::SmtpUser, u"alice"}, {F::DateStamp, u"x"}}, kUserNeedsTls, F::SmtpUser},
     {"FromEmpty", {{F::From, u" "}}, kNoFrom, F::From},
     {"ToEmpty", {{F::To, u""}}, kNoTo, F::To},
     {"SubjectEmpty", {{F::Subject, u""}}, kNoSubject, F::Subject},
@@ -149,7 +183,9 @@ const SaveCase kSaveCases[] = {
     {"LastSecond", {{F::TimeStamp, u"23:59:59"}}, u"", {}, u"TimeStamp", u"23:59:59"},
     {"IntervalBlanks", {{F::Interval, u" 15 "}}, u"", {}, u"Interval", u"15"},
     {"IntervalFraction", {{F::Interval, u"1.5"}}, u"", {}, u"Interval", u"1.5"},
-    {"PortWord", {{F::SmtpPort, u"abc"}}, u"", {}, u"SmtpPort", u"abc"},
+    {"PortBlanks", {{F::SmtpPort, u" 587 "}}, u"", {}, u"SmtpPort", u"587"},
+    {"UserWithStartTls", {{F::SmtpUser, u" alice "}}, u"", {}, u"SmtpUser", u"alice", 1},
+    {"SecurityStored", {}, u"", {}, u"SmtpSecurity", u"Tls", 2},
     {"ServerTrimmed", {{F::SmtpServer, u" mx "}}, u"", {}, u"SmtpServer", u"mx"},
 };
 
@@ -158,9 +194,11 @@ TEST_F(SettingsDialogTest, SaveChecksInOrderOrStoresTheEntries) {
     SCOPED_TRACE(c.name);
     boxes_.shown.clear();
     view_ = FakeView();
-    SettingsDialog dialog({view_, file_, clock_, boxes_, service_}, settings_);
+    SettingsDialog dialog({view_, file_, clock_, boxes_, service_, testMail_}, settings_);
     Open();
+    view_.fields[F::SmtpUser] = u"";  // an earlier case may have stored one
     for (const auto& [field, text] : c.typed) view_.fields[field] = text;
+    view_.security = c.security;
     dialog.SaveClicked();
     ASSERT_EQ(boxes_.shown.size(), 1u);
     if (!c.message.empty()) {
@@ -201,7 +239,7 @@ TEST_F(SettingsDialogTest, ServiceIsInstalledOnceAndRemovedWhenTheOptionGoesOff)
   };
   for (const Step& s : steps) {
     boxes_.shown.clear();
-    SettingsDialog dialog({view_, file_, clock_, boxes_, service_}, settings_);
+    SettingsDialog dialog({view_, file_, clock_, boxes_, service_, testMail_}, settings_);
     Open();
     view_.checks[SettingsCheck::ServiceStart] = s.ticked;
     service_.works = s.works;
@@ -221,14 +259,79 @@ TEST_F(SettingsDialogTest, FailedWriteWarnsAndKeepsTheDialogOpen) {
   file_.SetPath(folder_.Path() / "missing-folder" / "zkQuorvane.ini");
   Open();
   dialog_.SaveClicked();
-  ASSERT_EQ(boxes_.shown.size(), 11u);  // one warning per key, no success message
+  ASSERT_EQ(boxes_.shown.size(), 13u);  // one warning per key, no success message
   EXPECT_EQ(boxes_.shown[0].text, PathText(file_.Path()) + kSettingsWriteFailed);
-  EXPECT_EQ(boxes_.shown[10].icon, MessageIcon::Exclamation);
+  EXPECT_EQ(boxes_.shown[12].icon, MessageIcon::Exclamation);
   EXPECT_EQ(view_.closes, 0);
   EXPECT_TRUE(dialog_.ValuesTaken());
   EXPECT_EQ(settings_.SmtpServer, u"mail.example.jp");
   dialog_.CancelClicked();
   EXPECT_EQ(view_.closes, 1);
+}
+
+// A password typed into the file by hand is used and protected at the next
+// start; the dialog shows none, keeps it unless a new one is typed, writes only
+// the protected form, and its test button mails with what the dialog shows.
+TEST_F(SettingsDialogTest, PasswordStaysProtectedAndTheTestMailUsesTheDialog) {
+  file_.SetProtector(&protector_);
+  file_.WriteIniString(kSettingsSection, u"Interval", u"5");
+  file_.WriteIniString(kSettingsSection, u"SmtpSecurity", u"starttls");
+  file_.WriteIniString(kSettingsSection, u"SmtpUser", u"alice");
+  file_.WriteIniString(kSettingsSection, u"SmtpPassword", u"hand typed");
+  std::int16_t countdown = 0;
+  const Settings loaded = LoadSettings(file_, countdown);
+  EXPECT_EQ(loaded.SmtpPassword, u"hand typed");
+  const std::u16string rewritten = Stored(u"SmtpPassword");
+  EXPECT_TRUE(rewritten.starts_with(kProtectedPasswordPrefix)) << ToUtf8(rewritten);
+  EXPECT_EQ(rewritten.find(u"hand"), std::u16string::npos);
+
+  Open();
+  EXPECT_EQ(view_.security, 1);
+  for (const auto& [value, choice] : {std::pair<const char16_t*, int>{u"", 0}, {u" none ", 0},
+                                      {u"TLS", 2}, {u"ssl", 2}}) {
+    EXPECT_EQ(SecurityChoiceOf(value), choice) << ToUtf8(value);
+  }
+  EXPECT_EQ(view_.fields[F::SmtpUser], u"alice");
+  EXPECT_EQ(view_.fields[F::SmtpPassword], u"");
+  testMail_.outcome = {13, u"SMTPエラー: 535 5.7.8 no\r\n"};
+  view_.fields[F::SmtpServer] = u" test.example.jp ";
+  dialog_.TestClicked();
+  ASSERT_EQ(testMail_.sent.size(), 1u);
+  EXPECT_EQ(testMail_.sent[0].server, u"test.example.jp");
+  EXPECT_EQ(testMail_.sent[0].security, u"StartTls");
+  EXPECT_EQ(testMail_.sent[0].password, u"hand typed");
+  ASSERT_EQ(boxes_.shown.size(), 1u);
+  EXPECT_EQ(boxes_.shown[0].text,
+            std::u16string(kTestMailFailed) + u"13）\r\nSMTPエラー: 535 5.7.8 no\r\n");
+  EXPECT_EQ(Stored(u"SmtpServer"), u"");  // nothing saved
+
+  view_.fields[F::SmtpPassword] = u"new one";
+  view_.security = 0;  // a user without TLS: no test mail
+  dialog_.TestClicked();
+  EXPECT_EQ(testMail_.sent.size(), 1u);
+  EXPECT_EQ(boxes_.shown.back().text, kUserNeedsTls);
+  view_.security = 2;
+  testMail_.outcome = {0, u""};
+  dialog_.TestClicked();
+  ASSERT_EQ(testMail_.sent.size(), 2u);
+  EXPECT_EQ(testMail_.sent[1].password, u"new one");
+  EXPECT_EQ(boxes_.shown.back().text, kTestMailSent);
+
+  // Saved: the new password only in its protected form.
+  dialog_.SaveClicked();
+  EXPECT_EQ(boxes_.shown.back().text, kSettingsChanged);
+  EXPECT_EQ(settings_.SmtpPassword, u"new one");
+  EXPECT_EQ(settings_.SmtpSecurity, u"Tls");
+  const std::u16string saved = Stored(u"SmtpPassword");
+  EXPECT_EQ(saved.find(u"new"), std::u16string::npos);
+  EXPECT_EQ(PasswordOfStoredText(saved, &protector_), u"new one");
+
+  // Opened again and saved with the field left empty: the password stays.
+  SettingsDialog again({view_, file_, clock_, boxes_, service_, testMail_}, settings_);
+  again.FormLoad();
+  again.SaveClicked();
+  EXPECT_EQ(Stored(u"SmtpPassword"), saved);
+  EXPECT_EQ(settings_.SmtpPassword, u"new one");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@ clients do.
 usage: compose_check.py PATH/TO/zkq"""
 import email
 import email.header
+import email.policy
 import email.utils
 import datetime
 import os
@@ -134,7 +135,7 @@ for text, body_expected, subject_expected in CASES:
 
 # Two attachments: their Base64 lines stay within 76 characters and decode to the files.
 with tempfile.TemporaryDirectory() as folder:
-    files = {"data.bin": bytes(range(256)) * 40, "empty.log": b""}
+    files = {"data.bin": bytes(range(256)) * 40, "empty.log": b"", "監視ログ" * 12 + ".txt": b"x"}
     for file_name, content in files.items():
         with open(os.path.join(folder, file_name), "wb") as f:
             f.write(content)
@@ -143,14 +144,38 @@ with tempfile.TemporaryDirectory() as folder:
     check(max(len(line) for line in raw.split(b"\r\n")) <= 76, "multipart: a line over 76 characters")
     message = email.message_from_bytes(raw)
     parts = message.get_payload()
-    check(message.is_multipart() and len(parts) == 3, "multipart: %d parts" % len(parts))
+    check(message.is_multipart() and len(parts) == 4, "multipart: %d parts" % len(parts))
     check(decode_jis(parts[0].get_payload(decode=True)) == "本文\r\n2行目\r\n", "multipart: text part")
     for part, (file_name, content) in zip(parts[1:], files.items()):
         check(part.get_payload(decode=True) == content, "multipart: %s differs" % file_name)
+        # Here the name is the whole path: "\\" is the only separator it knows.
+        name = email.utils.collapse_rfc2231_value(part.get_param("name"))
+        check(name == os.path.join(folder, file_name), "multipart: name %r" % name)
     check(subject_of(raw)[0].replace(" ", "") == "添付カナ", "multipart: subject")
+
+# A record with a 2,000-character field: no line over 998 octets, each body
+# line well-formed ISO-2022-JP on its own, the text joined back unchanged; a
+# subject word too long to fold comes back whole; the To header is an address
+# list that the strict parser reads whole.
+field = ("イベントID 7036: サービスが停止しました。" * 100)[:2000]
+long_word = "x" * 1200
+raw = compose(long_word + " 長い件名", field)
+check(max(len(line) for line in raw.split(b"\r\n")) <= 998, "long field: a line over 998 octets")
+check(all(b < 0x80 for b in raw), "long field: 8-bit byte")
+body_lines = raw.split(b"\r\n\r\n", 1)[1].split(b"\r\n")[:-1]
+check(len(body_lines) > 2, "long field: body not broken (%d lines)" % len(body_lines))
+for line in body_lines:
+    check(line.rfind(b"\x1b$B") < line.rfind(b"\x1b(B") or b"\x1b$B" not in line,
+          "long field: a line ends in JIS mode")
+check("".join(decode_jis(line) for line in body_lines) == field, "long field: text differs")
+strict = email.message_from_bytes(raw, policy=email.policy.default)
+check([a.addr_spec for a in strict["To"].addresses] == ["admin@example.com", "ops@example.com"],
+      "To header: %r" % strict["To"])
+check(re.sub(r"\s", "", str(strict["Subject"])) == long_word + "長い件名",
+      "long subject: %r" % str(strict["Subject"])[:80])
 
 for failure in failures:
     print("FAIL:", failure)
-total = len(CASES) + 1
+total = len(CASES) + 2
 print("compose_check: %d cases, %d problems" % (total, len(failures)))
 sys.exit(1 if failures else 0)

@@ -1,5 +1,6 @@
 #include "mail/composition.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <ctime>
@@ -66,11 +67,53 @@ std::u16string MessageId(const MessageStamp& stamp) {
   return id;
 }
 
-std::u16string HeaderLines(const MailRequest& request, const MessageStamp& stamp) {
-  std::u16string h = u"Subject:" + ReplaceControls(request.subjectText, false) + kCrLf;
-  h += u"From:\"" + ReplaceControls(request.fromName, false) + u"\" <" +
+// A word too long for any header line goes out as encoded words, which the
+// reader joins back without the blanks between them; folding then keeps every
+// line short. Shorter words stay as they are.
+std::u16string EncodeLongWords(std::u16string_view text) {
+  std::u16string out;
+  for (std::size_t start = 0; start <= text.size();) {
+    std::size_t end = text.find(u' ', start);
+    if (end == std::u16string_view::npos) end = text.size();
+    const std::u16string_view word = text.substr(start, end - start);
+    if (start > 0) out += u' ';
+    // Non-ASCII stretches become encoded words anyway; only a long ASCII one
+    // would stay too long to fold.
+    std::size_t ascii = 0, longest = 0;
+    for (const char16_t c : word) longest = std::max(longest, ascii = c < 0x80 ? ascii + 1 : 0);
+    if (longest <= kFoldedLineLength) {
+      out += word;
+    } else {
+      // Set off from the field name it would otherwise touch.
+      if (start == 0) out += u' ';
+      for (std::size_t at = 0; at < word.size();) {
+        // 18 characters fit one encoded word whatever they are; a surrogate
+        // pair stays whole.
+        std::size_t n = std::min<std::size_t>(18, word.size() - at);
+        if (n < word.size() - at && word[at + n - 1] >= 0xD800 && word[at + n - 1] <= 0xDBFF) --n;
+        if (at > 0) out += u' ';
+        out += EncodeWord(word.substr(at, n));
+        at += n;
+      }
+    }
+    start = end + 1;
+  }
+  return out;
+}
+
+std::u16string HeaderLines(const MailRequest& request, const MessageStamp& stamp,
+                           const std::vector<std::u16string>& recipients) {
+  std::u16string h =
+      u"Subject:" + EncodeLongWords(ReplaceControls(request.subjectText, false)) + kCrLf;
+  h += u"From:\"" + EncodeLongWords(ReplaceControls(request.fromName, false)) + u"\" <" +
        ReplaceControls(request.fromAddress, false) + u">" + kCrLf;
-  h += u"To:" + ReplaceControls(request.toList, false) + kCrLf;
+  // An address list as RFC 5322 has it; the settings keep their ";".
+  h += u"To:";
+  for (std::size_t i = 0; i < recipients.size(); ++i) {
+    if (i > 0) h += u", ";
+    h += ReplaceControls(recipients[i], false);
+  }
+  h += kCrLf;
   h += u"Date: " + Rfc5322Date(stamp.localTime, stamp.utcOffsetMinutes) + kCrLf;
   h += u"Message-ID: " + MessageId(stamp) + kCrLf;
   h += u"MIME-Version: 1.0";
@@ -78,14 +121,92 @@ std::u16string HeaderLines(const MailRequest& request, const MessageStamp& stamp
   return h;
 }
 
+// One body line in ISO-2022-JP, broken into lines of at most
+// kMaxBodyLineOctets; each piece ends in ASCII and breaks no character.
+void AppendBodyLine(std::string& out, std::u16string_view line) {
+  std::string whole = ToIso2022Jp(line);
+  if (whole.size() <= kMaxBodyLineOctets) {
+    out += whole;
+    return;
+  }
+  std::size_t start = 0;
+  std::size_t octets = 0;  // of the piece so far, without its closing escape
+  bool jis = false;
+  for (std::size_t i = 0; i < line.size();) {
+    const std::size_t n =
+        i + 1 < line.size() && line[i] >= 0xD800 && line[i] <= 0xDBFF ? 2 : 1;
+    const std::string alone = ToIso2022Jp(line.substr(i, n));
+    const bool inJis = alone.starts_with(kToJis);
+    // A double-byte character costs 2, plus the escape into JIS when the piece
+    // is in ASCII; an ASCII one costs 1, plus the escape back when in JIS.
+    const std::size_t cost = inJis ? 2 + (jis ? 0 : 3) : alone.size() + (jis ? 3 : 0);
+    if (i > start && octets + cost + (inJis ? 3 : 0) > kMaxBodyLineOctets) {
+      out += ToIso2022Jp(line.substr(start, i - start));
+      out += "\r\n";
+      start = i;
+      octets = 0;
+      jis = false;
+      continue;
+    }
+    octets += cost;
+    jis = inJis;
+    i += n;
+  }
+  out += ToIso2022Jp(line.substr(start));
+}
+
 std::string ConvertedBody(std::u16string_view body) {
   if (TrimView(body).empty()) return {};
-  return ToIso2022Jp(WidenHalfWidthKana(body)) + "\r\n";
+  const std::u16string wide = WidenHalfWidthKana(body);
+  std::string out;
+  out.reserve(wide.size() + wide.size() / 2 + 2);
+  for (std::size_t start = 0;;) {
+    const std::size_t end = wide.find(u"\r\n", start);
+    AppendBodyLine(out, std::u16string_view(wide).substr(
+                            start, end == std::u16string::npos ? std::u16string::npos : end - start));
+    out += "\r\n";
+    if (end == std::u16string::npos) break;
+    start = end + 2;
+  }
+  return out;
+}
+
+// The name parameter of an attachment, with what goes before it: quoted when
+// it is printable ASCII, else RFC 2231 (UTF-8, percent-encoded) on lines of
+// their own, short ones, so that no reader has to guess at code page 932.
+std::u16string NameParameter(std::u16string_view name) {
+  const bool plain = std::all_of(name.begin(), name.end(), [](char16_t c) {
+    return c >= 0x20 && c < 0x7F && c != u'"' && c != u'\\' && c != u'%' && c != u'*';
+  });
+  if (plain) return u" name=\"" + std::u16string(name) + u"\"";
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::vector<std::u16string> sections(1, u"UTF-8''");
+  for (const char byte : ToUtf8(name)) {
+    const auto b = static_cast<unsigned char>(byte);
+    std::u16string encoded;
+    const bool attributeChar = (b >= '0' && b <= '9') || (b >= 'A' && b <= 'Z') ||
+                               (b >= 'a' && b <= 'z') || std::string_view("!#$&+-.^_`|~").find(
+                                                             static_cast<char>(b)) != std::string_view::npos;
+    if (attributeChar) {
+      encoded = static_cast<char16_t>(b);
+    } else {
+      encoded = {u'%', static_cast<char16_t>(kHex[b >> 4]), static_cast<char16_t>(kHex[b & 15])};
+    }
+    if (sections.back().size() + encoded.size() > 60) sections.emplace_back();
+    sections.back() += encoded;
+  }
+  if (sections.size() == 1) return u"\r\n name*=" + sections[0];
+  std::u16string parameter;
+  for (std::size_t i = 0; i < sections.size(); ++i) {
+    parameter += i > 0 ? u";\r\n " : u"\r\n ";
+    parameter += u"name*" + FromUtf8(std::to_string(i)) + u"*=" + sections[i];
+  }
+  return parameter;
 }
 
 void SinglePart(const MailRequest& request, const MessageStamp& stamp, const std::u16string& body,
-                ComposedMessage& message) {
-  std::u16string header = HeaderLines(request, stamp);
+                const std::vector<std::u16string>& recipients, ComposedMessage& message) {
+  std::u16string header = HeaderLines(request, stamp, recipients);
   bool japanese = CheckCharacters(header);
   if (!japanese) {
     std::u16string scanned = body;
@@ -104,7 +225,7 @@ void Fail(ComposedMessage& message, std::u16string status) {
 }
 
 void MultiPart(const MailRequest& request, const MessageStamp& stamp, const std::u16string& body,
-               ComposedMessage& message) {
+               const std::vector<std::u16string>& recipients, ComposedMessage& message) {
   std::vector<std::u16string_view> paths;
   const std::u16string_view list = request.attachmentList;
   for (std::size_t start = 0;;) {
@@ -117,7 +238,7 @@ void MultiPart(const MailRequest& request, const MessageStamp& stamp, const std:
   }
 
   const std::u16string boundary = kAttachmentBoundary;
-  std::u16string header = HeaderLines(request, stamp);
+  std::u16string header = HeaderLines(request, stamp, recipients);
   header += u"Content-type: multipart/mixed; boundary=\"" + boundary + u"\"" + kCrLf;
   // The header is widened as the single-part one is: the converter has no form
   // of its own for half-width katakana.
@@ -137,8 +258,8 @@ void MultiPart(const MailRequest& request, const MessageStamp& stamp, const std:
                   (exists ? kAttachmentUnreadable : kAttachmentMissing) + std::u16string(path));
     }
     text +=
-        EncodeCp932(u"--" + boundary + kCrLf + u"Content-Type: application/octet-stream; name=\"" +
-                    AttachmentFileName(path) + u"\"" + kCrLf +
+        EncodeCp932(u"--" + boundary + kCrLf + u"Content-Type: application/octet-stream;" +
+                    NameParameter(AttachmentFileName(path)) + kCrLf +
                     u"Content-Transfer-Encoding: base64" + kCrLf + kCrLf);
     text += *encoded;
     text += "\r\n\r\n";
@@ -148,6 +269,19 @@ void MultiPart(const MailRequest& request, const MessageStamp& stamp, const std:
 }
 
 }  // namespace
+
+std::vector<std::u16string> RecipientsOf(std::u16string_view toList) {
+  std::vector<std::u16string> recipients;
+  for (std::size_t start = 0; start <= toList.size();) {
+    std::size_t end = toList.find(u';', start);
+    if (end == std::u16string_view::npos) end = toList.size();
+    if (std::u16string item = Trim(toList.substr(start, end - start)); !item.empty()) {
+      recipients.push_back(std::move(item));
+    }
+    start = end + 1;
+  }
+  return recipients;
+}
 
 std::u16string AttachmentFileName(std::u16string_view path) {
   const std::size_t slash = path.rfind(u'\\');
@@ -217,15 +351,23 @@ MessageStamp CurrentMessageStamp(std::u16string_view computerName) {
 ComposedMessage ComposeMessage(const MailRequest& request, const MessageStamp& stamp) noexcept {
   ComposedMessage message;
   try {
+    const std::vector<std::u16string> recipients = RecipientsOf(request.toList);
+    if (recipients.empty()) {
+      Fail(message, kNoRecipients);
+      return message;
+    }
     const std::u16string body = ReplaceControls(request.body, true);
     if (request.attachmentList.empty()) {
-      SinglePart(request, stamp, body, message);
+      SinglePart(request, stamp, body, recipients, message);
     } else {
-      MultiPart(request, stamp, body, message);
+      MultiPart(request, stamp, body, recipients, message);
     }
     if (message.result == SendResult::Sent) {
       message.senderAddress = request.fromAddress;
-      message.recipients = request.toList;
+      for (const std::u16string& recipient : recipients) {
+        if (!message.recipients.empty()) message.recipients += u';';
+        message.recipients += recipient;
+      }
     }
   } catch (...) {
     // Out of memory, or a path the file system cannot even name.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/datetime.h"
 #include "mail/send_result.h"
@@ -30,6 +31,10 @@ struct MailRequest {
   std::u16string autoSend;
   std::u16string autoClose;
   std::u16string timeoutSeconds;
+  // The connection's security and the login (AUTH when user is not empty).
+  std::u16string security;
+  std::u16string user;
+  std::u16string password;
 };
 
 // What the Date and Message-ID lines are made of, taken from outside so that a
@@ -55,11 +60,10 @@ struct ComposedMessage {
   SendResult result = SendResult::Sent;
   std::u16string statusText;
   // The text after DATA: lines separated by CR LF, the last one ending with CR
-  // LF. Every byte is 7-bit but those of attachment file names, which stand in
-  // code page 932 as the original sends them.
+  // LF, none longer than kMaxBodyLineOctets; every byte 7-bit.
   std::string messageText;
   // The working copies: the sender address for MAIL FROM and the recipients
-  // (";"-separated) for RCPT TO.
+  // (";"-separated, trimmed, no empty item) for RCPT TO.
   std::u16string senderAddress;
   std::u16string recipients;
 };
@@ -78,13 +82,25 @@ inline constexpr char16_t kAttachmentUnreadable[] = u"添付ファイルを読�
 inline constexpr char16_t kAttachmentEmptyItem[] = u"添付ファイルの指定に空の項目があります！";
 inline constexpr char16_t kTooManyAttachments[] = u"添付ファイルは256個までです！";
 inline constexpr char16_t kComposeOutOfMemory[] = u"メッセージを作成できませんでした！";
+inline constexpr char16_t kNoRecipients[] = u"宛先アドレスがありません！";
 
-// Subject, From, To, then Date, Message-ID and MIME-Version (which servers and
-// clients expect) and the content type. Control characters but CR LF become "?"
-// in the body (ESC would break its ISO-2022-JP) and in the header fields (a line
-// break would start a header of its own); attachment Base64 is wrapped at 76
-// characters; a bad attachment list fails with ComposeFailed. Never throws.
+// A body line longer than this many octets is broken (RFC 5322 allows 998; one
+// is kept for the dot that the dialogue may put in front).
+inline constexpr std::size_t kMaxBodyLineOctets = 997;
+
+// Subject, From, To (the recipients joined by ", "), then Date, Message-ID and
+// MIME-Version (which servers and clients expect) and the content type.
+// Control characters but CR LF become "?" in the body (ESC would break its
+// ISO-2022-JP) and in the header fields (a line break would start a header of
+// its own). No line passes kMaxBodyLineOctets: long body lines are broken
+// between characters, header words too long to fold become encoded words,
+// attachment Base64 is wrapped at 76 characters and attachment names are
+// encoded (RFC 2231). A bad attachment list, or a recipient list without any
+// address, fails with ComposeFailed. Never throws.
 ComposedMessage ComposeMessage(const MailRequest& request, const MessageStamp& stamp) noexcept;
+
+// The items of a ";"-separated recipient list, trimmed, empty ones left out.
+std::vector<std::u16string> RecipientsOf(std::u16string_view toList);
 
 // What follows the last "\" of an attachment path (all of it without one; "/"
 // is no separator).

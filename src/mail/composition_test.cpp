@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "base/testing/scratch_folder.h"
@@ -34,7 +35,7 @@ TEST(CompositionTest, SinglePartLayout) {
   EXPECT_EQ(m.result, SendResult::Sent);
   EXPECT_EQ(m.messageText, std::string("Subject:Alert - WKS-01\r\n"
                                        "From:\"\" <monitor@example.com>\r\n"
-                                       "To:admin@example.com;ops@example.com\r\n") +
+                                       "To:admin@example.com, ops@example.com\r\n") +
                                kStampLines +
                                "Content-Type: text/plain; charset=us-ascii\r\n"
                                "\r\n"
@@ -101,7 +102,7 @@ TEST(CompositionTest, MultiPart) {
   EXPECT_EQ(
       m.messageText,
       "Subject: "s + ToUtf8(EncodeWord(u"テスト")) + " \r\n"s +
-          "From:\"\" <monitor@example.com>\r\nTo:admin@example.com;ops@example.com\r\n"s +
+          "From:\"\" <monitor@example.com>\r\nTo:admin@example.com, ops@example.com\r\n"s +
           kStampLines +
           "Content-type: multipart/mixed; boundary=\"zkSendMail Attachment Boundary\"\r\n\r\n"s +
           part + "Content-Type: text/plain; charset=iso-2022-jp\r\n\r\n"s + ToIso2022Jp(u"本文") +
@@ -112,11 +113,57 @@ TEST(CompositionTest, MultiPart) {
           "\"\r\nContent-Transfer-Encoding: base64\r\n\r\n\r\n\r\n"
           "--zkSendMail Attachment Boundary--\r\n");
 
+  // A Japanese name goes out in RFC 2231, never in code page 932.
+  std::ofstream(folder.Path() / u"今日.log", std::ios::binary) << "x";
+  const std::string named =
+      ComposeMessage(Request(u"s", u"", (folder.Path() / u"今日.log").u16string()), kStamp)
+          .messageText;
+  // (On Linux the name is the whole path: "/" separates nothing.)
+  EXPECT_NE(named.find(";\r\n name*"), std::string::npos) << named;
+  EXPECT_NE(named.find("=UTF-8''"), std::string::npos) << named;
+  EXPECT_TRUE(std::all_of(named.begin(), named.end(), [](char c) { return c > 0; }));
+
   const std::pair<std::u16string, std::u16string> names[] = {{u"C:\\logs\\今日.evt", u"今日.evt"},
                                                              {u"bare.txt", u"bare.txt"},
                                                              {u"dir/x.txt", u"dir/x.txt"},
                                                              {u"C:\\dir\\", u""}};
   for (const auto& [path, name] : names) EXPECT_EQ(AttachmentFileName(path), name);
+}
+
+// Whatever the input, no line passes the limit, every line that enters JIS
+// leaves it before its end, and the recipients lose their empty items.
+TEST(CompositionTest, LineLimits) {
+  std::u16string mixed;
+  for (int i = 0; i < 700; ++i) mixed += i % 3 == 0 ? u"a" : u"漢";
+  const std::u16string longWord(1200, u'x');
+  const std::u16string bodies[] = {std::u16string(2000, u'あ'), std::u16string(2000, u'b'), mixed,
+                                   mixed + u"\r\n.x" + std::u16string(996, u'y')};
+  for (const std::u16string& body : bodies) {
+    MailRequest request = Request(longWord + u" 件名", body);
+    request.fromName = std::u16string(300, u'名');
+    request.toList = u" ;a@x; ;b@y;";
+    const ComposedMessage m = ComposeMessage(request, kStamp);
+    ASSERT_EQ(m.result, SendResult::Sent);
+    EXPECT_EQ(m.recipients, u"a@x;b@y");
+    EXPECT_NE(m.messageText.find("\r\nTo:a@x, b@y\r\n"), std::string::npos);
+    std::size_t lines = 0;
+    for (std::size_t start = 0; start < m.messageText.size(); ++lines) {
+      const std::size_t end = m.messageText.find("\r\n", start);
+      ASSERT_NE(end, std::string::npos);
+      const std::string_view line(m.messageText.data() + start, end - start);
+      EXPECT_LE(line.size(), kMaxBodyLineOctets);
+      if (line.rfind(kToJis) != std::string_view::npos) {
+        EXPECT_GT(line.rfind(kToAscii), line.rfind(kToJis)) << line;
+      }
+      start = end + 2;
+    }
+    EXPECT_GT(lines, 12u);
+  }
+  EXPECT_EQ(ComposeMessage(Request(u"s", u"b"), kStamp).recipients,
+            u"admin@example.com;ops@example.com");
+  MailRequest nobody = Request(u"s", u"b");
+  nobody.toList = u" ; ";
+  EXPECT_EQ(ComposeMessage(nobody, kStamp).statusText, kNoRecipients);
 }
 
 TEST(CompositionTest, AttachmentFailures) {

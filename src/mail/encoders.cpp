@@ -9,8 +9,6 @@
 namespace zkq {
 namespace {
 
-constexpr char kBase64Alphabet[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr std::uint8_t kFirstKanaByte = 0xA1;
 constexpr std::uint8_t kLastKanaByte = 0xDF;
 constexpr std::uint8_t kFirstIbmLead = 0xFA;
@@ -279,28 +277,6 @@ std::u16string FoldHeaderLines(std::u16string_view text) {
     out += segment;
     out += u"\r\n";
     start = next;
-  }
-  return out;
-}
-
-std::string Base64Encode(std::string_view bytes) {
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
-  std::size_t i = 0;
-  for (; i + 3 <= bytes.size(); i += 3) {
-    const std::uint32_t group = p[i] << 16 | p[i + 1] << 8 | p[i + 2];
-    out += kBase64Alphabet[group >> 18];
-    out += kBase64Alphabet[group >> 12 & 63];
-    out += kBase64Alphabet[group >> 6 & 63];
-    out += kBase64Alphabet[group & 63];
-  }
-  if (const std::size_t rest = bytes.size() - i; rest > 0) {
-    const std::uint32_t group = p[i] << 16 | (rest == 2 ? p[i + 1] << 8 : 0);
-    out += kBase64Alphabet[group >> 18];
-    out += kBase64Alphabet[group >> 12 & 63];
-    out += rest == 2 ? kBase64Alphabet[group >> 6 & 63] : '=';
-    out += '=';
   }
   return out;
 }

@@ -16,6 +16,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/base64.h"
+
 namespace zkq {
 
 inline constexpr char16_t kEsc = 0x1B;
@@ -71,9 +73,6 @@ std::u16string EncodeHeaderText(std::u16string_view text);
 // continuation starts with one blank (not counted), a longer word is never
 // broken. Every line of the result ends with CR LF.
 std::u16string FoldHeaderLines(std::u16string_view text);
-
-// RFC 4648 Base64 on one line; empty for empty input.
-std::string Base64Encode(std::string_view bytes);
 
 // The Base64 of the file's bytes, read in 32766-byte pieces. lineLength 0 gives
 // one line; otherwise CR LF after every lineLength characters, none

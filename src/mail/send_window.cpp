@@ -40,11 +40,15 @@ SmtpRequest SendWindow::SessionRequest() const {
   SmtpRequest request;
   request.server = request_.server;
   request.port = request_.port;
-  request.heloName = ports_.computerName;
+  request.heloName = ports_.dnsName;
   request.fromAddress = request_.fromAddress;
   request.toList = request_.toList;
   request.timeoutSeconds = timeoutSeconds_;
   request.showMessages = CountsAsYes(request_.showMessages);
+  // An unknown security name never falls back to sending in the clear.
+  request.security = ParseSmtpSecurity(request_.security).value_or(SmtpSecurity::Tls);
+  request.user = request_.user;
+  request.password = request_.password;
   return request;
 }
 
@@ -89,7 +93,7 @@ void SendWindow::SendClicked() {
   view.SetBusyCursor(true);
   ComposedMessage composed = composed_ ? *composed_ : ComposeMessage(request_, ports_.stamp());
   if (composed.result != SendResult::Sent) {
-    view.SetStatus(composed.statusText);
+    Status(composed.statusText);
     if (CountsAsYes(request_.showMessages)) ShowAppError(ports_.boxes, composed.statusText);
     Ended(composed.result, false);
     return;
@@ -112,7 +116,10 @@ void SendWindow::ExitClicked() {
 
 void SendWindow::CloseBoxClicked() { ExitClicked(); }
 
-void SendWindow::Status(const std::u16string& text) { ports_.view.SetStatus(text); }
+void SendWindow::Status(const std::u16string& text) {
+  lastStatus_ = text;
+  ports_.view.SetStatus(text);
+}
 
 void SendWindow::Progress(int value) { ports_.view.SetProgress(value); }
 

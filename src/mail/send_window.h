@@ -39,13 +39,15 @@ struct SendWindowPorts {
   SocketPort& socket;
   SessionTimer& timer;
   MessageBoxes& boxes;
-  // ComputerNameText: HELO and the Message-ID.
+  // ComputerNameText, as the sending window's owner knows it.
   std::u16string computerName;
   // The Date and Message-ID of a message composed now.
   std::function<MessageStamp()> stamp;
   // Told of every session before it receives any event, and of nullptr before
   // it goes away, so that the socket's notifications reach the live one.
   std::function<void(SmtpSession*)> attach;
+  // LocalDnsName: what EHLO names this machine by.
+  std::u16string dnsName = u"";
 };
 
 class SendWindow : public SendObserver {
@@ -69,6 +71,8 @@ class SendWindow : public SendObserver {
   void CloseBoxClicked();
 
   SendResult Result() const { return result_; }
+  // The status line as the send left it.
+  const std::u16string& LastStatus() const { return lastStatus_; }
   bool Closed() const { return closed_; }
 
   // SendObserver
@@ -87,6 +91,7 @@ class SendWindow : public SendObserver {
   std::optional<ComposedMessage> composed_;
   std::unique_ptr<SmtpSession> session_;
   SendResult result_ = SendResult::NoOutcome;
+  std::u16string lastStatus_;
   std::int32_t timeoutSeconds_ = 10;
   bool activated_ = false;
   bool closed_ = false;

@@ -34,9 +34,9 @@ class FakeView : public SendWindowView {
   int closes = 0;
 };
 
-const std::vector<std::string> kAccepting = {"220 mx ready\r\n",  "250 hello\r\n",
-                                             "250 sender ok\r\n", "250 rcpt ok\r\n",
-                                             "354 go ahead\r\n",  "250 queued\r\n"};
+const std::vector<std::string> kAccepting = {
+    "220 mx ready\r\n", "250 hello\r\n",   "250 sender ok\r\n", "250 rcpt ok\r\n",
+    "354 go ahead\r\n", "250 queued\r\n", "221 bye\r\n"};
 
 struct Case {
   const char* name;
@@ -115,7 +115,10 @@ TEST_P(SendWindowTest, ShowsTheSendAndRecordsItsResult) {
                       .showMessages = c.showMessages,
                       .autoSend = c.autoSend,
                       .autoClose = c.autoClose,
-                      .timeoutSeconds = c.timeoutSeconds};
+                      .timeoutSeconds = c.timeoutSeconds,
+                      .security = u"",
+                      .user = u"",
+                      .password = u""};
 
   FakeView view;
   posix::PosixSocket socket;
@@ -130,7 +133,8 @@ TEST_P(SendWindowTest, ShowsTheSendAndRecordsItsResult) {
                         [] {
                           return MessageStamp{{2026, 12, 8, 13, 42, 30}, 540, u"PC01", 7};
                         },
-                        [&](SmtpSession* session) { attached = session; }};
+                        [&](SmtpSession* session) { attached = session; },
+                        u"pc01.example.jp"};
   // The modal loop: each event handed to the session in turn, as the window would.
   auto runSends = [&] {
     while (attached != nullptr && attached->Running()) loop.Run(*attached, socket);
@@ -167,12 +171,14 @@ TEST_P(SendWindowTest, ShowsTheSendAndRecordsItsResult) {
   if (c.delivered) {
     EXPECT_EQ(view.progress, 100);
     EXPECT_NE(
-        received.find("HELO PC01\r\nMAIL FROM:<zkq@example.jp>\r\nRCPT TO:<admin@example.jp>\r\n"
+        received.find("EHLO pc01.example.jp\r\nMAIL FROM:<zkq@example.jp>\r\nRCPT TO:<admin@example.jp>\r\n"
                       "DATA\r\nSubject:"),
         std::string::npos);
     EXPECT_NE(received.find("Date: Tue, 08 Dec 2026 13:42:30 +0900\r\n"), std::string::npos);
-    // The body composed in ISO-2022-JP, dot-stuffed, then the end of the data.
-    const std::string body = "\x1b$B!N%7%9%F%`!O\x1b(B\r\n..\x1b$B%(%i!<\x1b(B\r\n\r\n\r\n.\r\n";
+    // The body composed in ISO-2022-JP, dot-stuffed, then the end of the data
+    // and the goodbye.
+    const std::string body =
+        "\x1b$B!N%7%9%F%`!O\x1b(B\r\n..\x1b$B%(%i!<\x1b(B\r\n\r\n\r\n.\r\nQUIT\r\n";
     EXPECT_EQ(received.substr(received.size() - std::min(received.size(), body.size())), body);
   } else {
     EXPECT_EQ(received, "");

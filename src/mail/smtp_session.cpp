@@ -5,7 +5,9 @@
 #include <climits>
 #include <utility>
 
+#include "base/base64.h"
 #include "base/text.h"
+#include "mail/composition.h"
 #include "mail/socket_errors.h"
 
 namespace zkq {
@@ -48,7 +50,75 @@ bool IsSuccessCode(const std::string& code) {
   return code.size() == 3 && code[0] == '2' && IsDigit(code[1]) && IsDigit(code[2]);
 }
 
+char16_t Upper(char16_t c) { return c >= u'a' && c <= u'z' ? c - u'a' + u'A' : c; }
+
+// The words of one reply line after its code, upper-cased.
+std::vector<std::u16string> WordsOf(std::u16string_view line) {
+  std::vector<std::u16string> words;
+  std::u16string word;
+  for (std::size_t i = 4; i <= line.size(); ++i) {
+    const char16_t c = i < line.size() ? line[i] : u' ';
+    if (c == u' ' || c == u'=' || c == u'\r' || c == u'\n') {
+      if (!word.empty()) words.push_back(std::exchange(word, u""));
+    } else {
+      word += Upper(c);
+    }
+  }
+  return words;
+}
+
+bool IsDomainLabelCharacter(char16_t c) {
+  return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
+         c == u'-';
+}
+
+// Letters, digits and inner hyphens in labels of 1 to 63, two labels at least.
+bool IsFullyQualified(std::u16string_view name) {
+  if (name.ends_with(u'.')) name.remove_suffix(1);
+  if (name.empty() || name.size() > 253) return false;
+  int labels = 0;
+  for (std::size_t start = 0; start <= name.size();) {
+    std::size_t dot = name.find(u'.', start);
+    if (dot == std::u16string_view::npos) dot = name.size();
+    const std::u16string_view label = name.substr(start, dot - start);
+    if (label.empty() || label.size() > 63 || label.front() == u'-' || label.back() == u'-')
+      return false;
+    for (const char16_t c : label) {
+      if (!IsDomainLabelCharacter(c)) return false;
+    }
+    ++labels;
+    start = dot + 1;
+  }
+  return labels >= 2;
+}
+
 }  // namespace
+
+std::optional<SmtpSecurity> ParseSmtpSecurity(std::u16string_view text) {
+  std::u16string name;
+  for (const char16_t c : TrimView(text)) name += Upper(c);
+  if (name.empty() || name == u"NONE") return SmtpSecurity::None;
+  if (name == u"STARTTLS") return SmtpSecurity::StartTls;
+  if (name == u"TLS") return SmtpSecurity::Tls;
+  return std::nullopt;
+}
+
+std::u16string EhloName(std::u16string_view dnsName, std::u16string_view localAddress) {
+  if (IsFullyQualified(dnsName)) {
+    return std::u16string(dnsName.ends_with(u'.') ? dnsName.substr(0, dnsName.size() - 1) : dnsName);
+  }
+  // A scope ("%eth0") belongs to this machine only.
+  const std::u16string_view address = localAddress.substr(0, localAddress.find(u'%'));
+  const bool usable = !address.empty() && std::all_of(address.begin(), address.end(), [](char16_t c) {
+    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F') ||
+           c == u'.' || c == u':';
+  });
+  if (!usable) return u"localhost";
+  if (address.find(u':') != std::u16string_view::npos) {
+    return u"[IPv6:" + std::u16string(address) + u"]";
+  }
+  return u"[" + std::u16string(address) + u"]";
+}
 
 std::optional<std::uint32_t> ParseWholeNumber(std::u16string_view text, std::uint32_t most) {
   const std::u16string_view digits = TrimView(text);
@@ -97,13 +167,24 @@ void SmtpSession::Send() {
   state_ = SendState::Idle;
   step_ = SmtpStep::Greeting;
   progress_ = 0;
-  remaining_ = request_.toList;
+  // An empty item (a trailing ";") names no one: RCPT TO:<> would fail the mail.
+  recipients_ = RecipientsOf(request_.toList);
+  nextRecipient_ = 0;
+  tls_ = ehloSent_ = false;
+  offersStartTls_ = offersPlain_ = offersLogin_ = false;
+  quitBox_ = Box::None;
+  quitBoxText_.clear();
   nextLine_ = 0;
   out_.clear();
   outSent_ = 0;
   in_.clear();
   lineStart_ = searchedTo_ = 0;
 
+  if (!request_.user.empty() && request_.security == SmtpSecurity::None) {
+    const std::u16string status = kCredentialsNeedTls;
+    Fail(SendState::Failed, SendResult::TlsFailed, &status, Box::Warning, status);
+    return;
+  }
   if (const std::int32_t error = socket_.Open(); error != 0) {
     const std::u16string status = kSocketFailed;
     Fail(SendState::Failed, SendResult::ConnectFailed, &status, Box::AppError,
@@ -131,7 +212,13 @@ void SmtpSession::Cancel() {
 }
 
 void SmtpSession::OnTimeout() {
-  if (running_) End(Box::Warning, kTimeoutText, true);
+  if (!running_) return;
+  // The mail's outcome is known: a server slow to say goodbye changes nothing.
+  if (step_ == SmtpStep::Quit) {
+    End(quitBox_, quitBoxText_);
+    return;
+  }
+  End(Box::Warning, kTimeoutText, true);
 }
 
 void SmtpSession::OnSocketEvent(SocketEvent event, std::int32_t error) {
@@ -147,7 +234,8 @@ void SmtpSession::OnSocketEvent(SocketEvent event, std::int32_t error) {
       OnWrite();
       break;
     case SocketEvent::Tls:
-      break;  // this session never starts TLS
+      OnTls(error);
+      break;
   }
 }
 
@@ -162,6 +250,15 @@ void SmtpSession::OnConnect(std::int32_t error) {
   state_ = SendState::Idle;
   SetStatus(request_.server + kConnected);
   step_ = SmtpStep::Greeting;
+  // Implicit TLS: the greeting itself comes through TLS.
+  if (request_.security == SmtpSecurity::Tls) {
+    BeginTls();
+    return;
+  }
+  AwaitGreeting();
+}
+
+void SmtpSession::AwaitGreeting() {
   state_ = SendState::AwaitingReply;
   StartTimer();
   if (const std::int32_t armError = socket_.Arm(SocketEvent::Read); armError != 0) {
@@ -170,8 +267,125 @@ void SmtpSession::OnConnect(std::int32_t error) {
   }
 }
 
+void SmtpSession::BeginTls() {
+  state_ = SendState::AwaitingTls;
+  // Whatever came in the clear before the handshake must not pass for a reply
+  // over TLS (RFC 3207: a server could slip in a forged one).
+  in_.clear();
+  lineStart_ = searchedTo_ = 0;
+  SetStatus(kTlsStarting);
+  StartTimer();
+  if (const std::int32_t error = socket_.StartTls(request_.server); error != 0) OnTls(error);
+}
+
+void SmtpSession::OnTls(std::int32_t error) {
+  if (state_ != SendState::AwaitingTls) return;
+  timer_.Stop();
+  if (error != 0) {
+    const std::u16string text = SocketErrorText(error);
+    Fail(SendState::Failed, SendResult::TlsFailed, &text, Box::Warning, text);
+    return;
+  }
+  tls_ = true;
+  SetStatus(kTlsStarted);
+  if (step_ == SmtpStep::Greeting) {
+    AwaitGreeting();
+  } else {
+    // What the server announced in the clear no longer counts.
+    SendEhlo();
+  }
+}
+
+void SmtpSession::SendEhlo() {
+  offersStartTls_ = offersPlain_ = offersLogin_ = false;
+  const bool first = !ehloSent_;
+  ehloSent_ = true;
+  SendCommand(u"EHLO " + EhloName(request_.heloName, socket_.LocalAddress()), SmtpStep::Ehlo,
+              first);
+}
+
+void SmtpSession::AfterEhlo(const std::string& reply) {
+  const std::u16string text = DecodeCp932(reply);
+  // The first line is the greeting; every further one names an extension.
+  for (std::size_t start = text.find(u'\n'); start != std::u16string::npos;) {
+    const std::size_t end = text.find(u'\n', start + 1);
+    const std::vector<std::u16string> words =
+        WordsOf(std::u16string_view(text).substr(start + 1, end - start - 1));
+    if (!words.empty() && words[0] == u"STARTTLS") offersStartTls_ = true;
+    if (!words.empty() && words[0] == u"AUTH") {
+      for (std::size_t i = 1; i < words.size(); ++i) {
+        if (words[i] == u"PLAIN") offersPlain_ = true;
+        if (words[i] == u"LOGIN") offersLogin_ = true;
+      }
+    }
+    start = end;
+  }
+  if (request_.security == SmtpSecurity::StartTls && !tls_) {
+    if (!offersStartTls_) {
+      const std::u16string status = SocketErrorText(kTlsNotOffered);
+      Fail(SendState::Failed, SendResult::TlsFailed, &status, Box::Warning, status);
+      return;
+    }
+    SendCommand(u"STARTTLS", SmtpStep::StartTls, false);
+    return;
+  }
+  if (!request_.user.empty()) {
+    Authenticate();
+    return;
+  }
+  SendMailFrom();
+}
+
+// PLAIN when offered, else LOGIN; credentials go out only over TLS, and the
+// status line never shows them.
+void SmtpSession::Authenticate() {
+  if (!tls_) {
+    const std::u16string status = kCredentialsNeedTls;
+    Fail(SendState::Failed, SendResult::TlsFailed, &status, Box::Warning, status);
+    return;
+  }
+  const std::string user = ToUtf8(request_.user);
+  if (offersPlain_) {
+    const std::string credentials = Base64Encode(std::string(1, '\0') + user + '\0' +
+                                                 ToUtf8(request_.password));
+    SendBytes("AUTH PLAIN " + credentials + "\r\n", u"AUTH PLAIN ********\r\n", SmtpStep::Auth,
+              false);
+  } else if (offersLogin_) {
+    SendCommand(u"AUTH LOGIN", SmtpStep::AuthUser, false);
+  } else {
+    const std::u16string status = kNoAuthMechanism;
+    Fail(SendState::Failed, SendResult::AuthRefused, &status, Box::Warning, status);
+  }
+}
+
+void SmtpSession::SendMailFrom() {
+  SendCommand(u"MAIL FROM:<" + request_.fromAddress + u">", SmtpStep::Recipients, true);
+}
+
+// After the reply to the data, whatever it said: the end of the send (and its
+// box) waits for the server's goodbye, briefly.
+void SmtpSession::SendQuit(Box box, const std::u16string& boxText) {
+  quitBox_ = box;
+  quitBoxText_ = boxText;
+  state_ = SendState::AwaitingReply;
+  step_ = SmtpStep::Quit;
+  std::int32_t error = socket_.Arm(SocketEvent::Read);
+  if (error == 0) error = Push("QUIT\r\n");
+  if (error != 0) {
+    End(quitBox_, quitBoxText_);
+    return;
+  }
+  timer_.Start(request_.timeoutSeconds > 0
+                   ? std::min(kQuitWaitMilliseconds, std::min(request_.timeoutSeconds, INT32_MAX / 1000) * 1000)
+                   : kQuitWaitMilliseconds);
+}
+
 void SmtpSession::OnRead(std::int32_t error) {
   if (state_ != SendState::AwaitingReply && state_ != SendState::AwaitingWrite) return;
+  if (step_ == SmtpStep::Quit && error != 0) {
+    End(quitBox_, quitBoxText_);
+    return;
+  }
   if (error != 0) {
     Fail(SendState::Failed, SendResult::ReceiveFailed, nullptr, Box::AppError, kReceiveError);
     return;
@@ -187,6 +401,10 @@ void SmtpSession::OnRead(std::int32_t error) {
   std::array<char, kReceiveRoom> buffer;
   const Transfer got = socket_.Receive(buffer);
   if (got.error == kWsaWouldBlock) return;
+  if (step_ == SmtpStep::Quit && (got.error != 0 || got.bytes == 0)) {
+    End(quitBox_, quitBoxText_);
+    return;
+  }
   if (got.error == kWsaConnectionReset || (got.error == 0 && got.bytes == 0)) {
     const std::u16string text = got.error != 0 ? kConnectionCut : kDisconnected;
     Fail(SendState::Closed, SendResult::ServerClosed, &text, Box::Info, text);
@@ -204,6 +422,7 @@ void SmtpSession::OnRead(std::int32_t error) {
 void SmtpSession::OnWrite() {
   if (!out_.empty()) {
     if (const std::int32_t error = Flush(); error != 0) {
+      if (step_ == SmtpStep::Quit) return End(quitBox_, quitBoxText_);
       const std::u16string text = SocketErrorText(error);
       Fail(SendState::Failed, SendResult::SendFailed, &text, Box::AppError, text);
       return;
@@ -277,12 +496,22 @@ void SmtpSession::Evaluate(const std::string& reply, bool tooLong) {
   };
   static constexpr Expectation kExpected[] = {
       {SmtpStep::Greeting, "220", SendResult::GreetingRefused},
+      {SmtpStep::Ehlo, "250", SendResult::HeloRefused},
       {SmtpStep::Helo, "250", SendResult::HeloRefused},
+      {SmtpStep::StartTls, "220", SendResult::TlsFailed},
+      {SmtpStep::Auth, "235", SendResult::AuthRefused},
+      {SmtpStep::AuthUser, "334", SendResult::AuthRefused},
+      {SmtpStep::AuthPassword, "334", SendResult::AuthRefused},
       {SmtpStep::Recipients, "250", SendResult::SenderOrRecipientRefused},
       {SmtpStep::LastRecipient, "250", SendResult::LastRecipientRefused},
       {SmtpStep::Data, "354", SendResult::DataRefused},
       {SmtpStep::EndOfData, "2", SendResult::MailRefused},
+      {SmtpStep::Quit, "", SendResult::Sent},
   };
+  if (step_ == SmtpStep::Quit) {
+    End(quitBox_, quitBoxText_);
+    return;
+  }
   const auto* expected = std::find_if(std::begin(kExpected), std::end(kExpected),
                                       [&](const Expectation& e) { return e.step == step_; });
   const std::string code = CodeOf(reply);
@@ -292,16 +521,50 @@ void SmtpSession::Evaluate(const std::string& reply, bool tooLong) {
   std::u16string text = DecodeCp932(reply);
   if (!matched) {
     text = kSmtpError + text;
+    // A plain server that does not know EHLO still takes HELO, as long as
+    // neither TLS nor a login depends on the extensions it would announce.
+    if (step_ == SmtpStep::Ehlo && !tooLong && request_.security == SmtpSecurity::None &&
+        request_.user.empty()) {
+      SetStatus(text);
+      SendCommand(u"HELO " + EhloName(request_.heloName, socket_.LocalAddress()), SmtpStep::Helo,
+                  false);
+      return;
+    }
+    if (step_ == SmtpStep::EndOfData) {
+      state_ = SendState::Failed;
+      result_ = expected->failure;
+      SetStatus(text);
+      SendQuit(Box::Warning, text);
+      return;
+    }
     Fail(SendState::Failed, expected->failure, &text, Box::Warning, text);
     return;
   }
   SetStatus(text);
   switch (step_) {
     case SmtpStep::Greeting:
-      SendCommand(u"HELO " + request_.heloName, SmtpStep::Helo, true);
+      SendEhlo();
       break;
+    case SmtpStep::Ehlo:
+      AfterEhlo(reply);
+      break;
+    case SmtpStep::StartTls:
+      BeginTls();
+      break;
+    case SmtpStep::AuthUser: {
+      const std::u16string shown = u"********\r\n";
+      SendBytes(Base64Encode(ToUtf8(request_.user)) + "\r\n", shown, SmtpStep::AuthPassword,
+                false);
+      break;
+    }
+    case SmtpStep::AuthPassword: {
+      const std::u16string shown = u"********\r\n";
+      SendBytes(Base64Encode(ToUtf8(request_.password)) + "\r\n", shown, SmtpStep::Auth, false);
+      break;
+    }
     case SmtpStep::Helo:
-      SendCommand(u"MAIL FROM:<" + request_.fromAddress + u">", SmtpStep::Recipients, true);
+    case SmtpStep::Auth:
+      SendMailFrom();
       break;
     case SmtpStep::Recipients:
       NextRecipient();
@@ -316,29 +579,36 @@ void SmtpSession::Evaluate(const std::string& reply, bool tooLong) {
     case SmtpStep::EndOfData:
       Succeed();
       break;
+    case SmtpStep::Quit:
+      break;
   }
 }
 
 void SmtpSession::NextRecipient() {
-  std::u16string recipient;
-  SmtpStep next = SmtpStep::Recipients;
-  if (const std::size_t semicolon = remaining_.find(u';'); semicolon != std::u16string::npos) {
-    recipient = remaining_.substr(0, semicolon);
-    remaining_.erase(0, semicolon + 1);
-  } else {
-    recipient = std::exchange(remaining_, u"");
-    next = SmtpStep::LastRecipient;
+  // No one to name (the composition refuses that first): DATA gets the refusal.
+  if (nextRecipient_ >= recipients_.size()) {
+    SendCommand(u"DATA", SmtpStep::Data, true);
+    return;
   }
-  SendCommand(u"RCPT TO:<" + Trim(recipient) + u">", next, next == SmtpStep::LastRecipient);
+  const std::u16string& recipient = recipients_[nextRecipient_++];
+  const bool last = nextRecipient_ == recipients_.size();
+  SendCommand(u"RCPT TO:<" + recipient + u">", last ? SmtpStep::LastRecipient : SmtpStep::Recipients,
+              last);
 }
 
-void SmtpSession::SendCommand(const std::u16string& command, SmtpStep next, bool advance) {
+void SmtpSession::SendCommand(const std::u16string& command, SmtpStep next, bool advance,
+                              const std::u16string* shown) {
+  const std::u16string line = command + u"\r\n";
+  SendBytes(EncodeCp932(line), shown != nullptr ? *shown : line, next, advance);
+}
+
+void SmtpSession::SendBytes(const std::string& bytes, const std::u16string& shown, SmtpStep next,
+                            bool advance) {
   state_ = SendState::AwaitingReply;
   step_ = next;
   std::int32_t error = socket_.Arm(SocketEvent::Read);
-  const std::u16string line = command + u"\r\n";
-  if (error == 0) error = Push(EncodeCp932(line));
-  SetStatus(line);
+  if (error == 0) error = Push(bytes);
+  SetStatus(shown);
   if (advance) AddProgress(10);
   StartTimer();
   if (error != 0) {
@@ -394,13 +664,12 @@ void SmtpSession::SendNextLine() {
 void SmtpSession::Succeed() {
   state_ = SendState::Idle;
   result_ = SendResult::Sent;
-  step_ = SmtpStep::Greeting;
   AddProgress(10);
   progress_ = 100;
   observer_.Progress(progress_);
   observer_.Title(kSentTitle);
   SetStatus(kMessageSent);
-  End(Box::Info, kMessageSent);
+  SendQuit(Box::Info, kMessageSent);
 }
 
 std::int32_t SmtpSession::Push(std::string bytes) {
@@ -453,6 +722,7 @@ void SmtpSession::End(Box box, const std::u16string& boxText, bool timedOut) {
   running_ = false;
   ended_ = true;
   state_ = SendState::Idle;
+  step_ = SmtpStep::Greeting;
   timer_.Stop();
   socket_.Close();
   socket_.Stop();

@@ -1,7 +1,9 @@
 #pragma once
-// One mail send as an event-driven state machine: connect, greeting, HELO,
-// MAIL FROM, one RCPT TO per recipient, DATA, the message line by line, the
-// end-of-data marker and its reply. It owns no socket and never waits: the
+// One mail send as an event-driven state machine: connect (and TLS from the
+// first byte when asked), greeting, EHLO (HELO when a plain server refuses it),
+// STARTTLS and EHLO again, AUTH, MAIL FROM, one RCPT TO per recipient, DATA,
+// the message line by line, the end-of-data marker, its reply and QUIT. It owns
+// no socket and never waits: the
 // driver (the sending window, or posix::PollLoop for zkq) feeds it the socket's
 // events and the time-out, and it reports every status text, the progress and
 // the end of the send to its observer.
@@ -9,9 +11,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/ports.h"
 #include "mail/send_result.h"
+#include "mail/smtp_security.h"
 #include "mail/socket_port.h"
 
 namespace zkq {
@@ -21,6 +25,8 @@ enum class SendState : std::int16_t {
   Connecting = 110,
   AwaitingReply = 210,
   AwaitingWrite = 300,
+  // The socket's TLS handshake is under way.
+  AwaitingTls = 400,
   Closed = 30,
   Failed = 1000,
 };
@@ -35,13 +41,26 @@ enum class SmtpStep : std::int16_t {
   // The reply to DATA, and the message lines after it.
   Data = 4,
   EndOfData = 6,
+  Ehlo = 7,
+  StartTls = 8,
+  // AUTH PLAIN with its credentials, or the password of AUTH LOGIN: 235 awaited.
+  Auth = 9,
+  // The two challenges of AUTH LOGIN: 334 awaited before the user and the password.
+  AuthUser = 10,
+  AuthPassword = 11,
+  // After the reply to the data; its answer changes nothing.
+  Quit = 12,
 };
+
+
 
 struct SmtpRequest {
   std::u16string server;
   // Decimal text; blanks around the digits are allowed.
   std::u16string port;
-  // The computer name (ComputerNameText).
+  // This machine's fully qualified DNS name when it has one (LocalDnsName).
+  // EHLO and HELO give it when it is an ASCII domain name of two labels or
+  // more, else the address literal of the connection's local address.
   std::u16string heloName;
   std::u16string fromAddress;
   // Addresses separated by ";"; each is trimmed of blanks.
@@ -52,6 +71,10 @@ struct SmtpRequest {
   std::int32_t timeoutSeconds = 60;
   // Show a message box for the end of the send (failure or success).
   bool showMessages = false;
+  SmtpSecurity security = SmtpSecurity::None;
+  // AUTH with these when user is not empty; only ever over TLS.
+  std::u16string user;
+  std::u16string password;
 };
 
 class SendObserver {
@@ -72,6 +95,15 @@ class SendObserver {
 inline constexpr char16_t kSendingTitle[] = u"メール送信中…";
 inline constexpr char16_t kSentTitle[] = u"メール送信完了！";
 inline constexpr char16_t kTimeoutText[] = u"タイムアウトが発生しました！";
+// A user without TLS: refused before connecting (TlsFailed).
+inline constexpr char16_t kCredentialsNeedTls[] =
+    u"ユーザーを指定した送信にはSTARTTLSかSSL/TLSが必要です！";
+// The server offers neither AUTH PLAIN nor AUTH LOGIN (AuthRefused).
+inline constexpr char16_t kNoAuthMechanism[] = u"サーバーがAUTH PLAINにもAUTH LOGINにも対応していません！";
+inline constexpr char16_t kTlsStarting[] = u"TLSを開始しています･･･";
+inline constexpr char16_t kTlsStarted[] = u"TLSで保護されました！";
+// The QUIT reply is waited for at most this long.
+inline constexpr std::int32_t kQuitWaitMilliseconds = 3000;
 
 class SmtpSession : public SocketEvents {
  public:
@@ -101,12 +133,24 @@ class SmtpSession : public SocketEvents {
   enum class Box { None, Warning, AppError, Info };
 
   void OnConnect(std::int32_t error);
+  void OnTls(std::int32_t error);
+  void BeginTls();
+  void AwaitGreeting();
+  void SendEhlo();
+  void AfterEhlo(const std::string& reply);
+  void Authenticate();
+  void SendMailFrom();
+  void SendQuit(Box box, const std::u16string& boxText);
   void OnRead(std::int32_t error);
   void OnWrite();
   void ProcessReplies();
   std::optional<std::size_t> CompleteReplyEnd();
   void Evaluate(const std::string& reply, bool tooLong);
-  void SendCommand(const std::u16string& command, SmtpStep next, bool advance);
+  // shown stands in the status for a command that carries credentials.
+  void SendCommand(const std::u16string& command, SmtpStep next, bool advance,
+                   const std::u16string* shown = nullptr);
+  void SendBytes(const std::string& bytes, const std::u16string& shown, SmtpStep next,
+                 bool advance);
   void NextRecipient();
   void SendNextLine();
   void Succeed();
@@ -132,7 +176,14 @@ class SmtpSession : public SocketEvents {
   bool running_ = false;
   bool ended_ = false;
 
-  std::u16string remaining_;  // recipients not yet named
+  std::vector<std::u16string> recipients_;  // the non-empty items of toList
+  std::size_t nextRecipient_ = 0;
+  bool tls_ = false;  // the connection is secured
+  bool ehloSent_ = false;
+  bool offersStartTls_ = false, offersPlain_ = false, offersLogin_ = false;
+  // What the end of the send shows once the QUIT exchange is over.
+  Box quitBox_ = Box::None;
+  std::u16string quitBoxText_;
   std::size_t nextLine_ = 0;  // where the unsent rest of the message starts
   std::u16string dataReply_;
   // Bytes still to go out of the command or line being sent.
@@ -153,6 +204,14 @@ std::optional<std::uint32_t> ParseWholeNumber(std::u16string_view text, std::uin
 // "25" -> 25; blanks around the digits are allowed. Nothing for text that is no
 // port number (1..65535).
 std::optional<std::uint16_t> ParsePortText(std::u16string_view text);
+
+// The name EHLO gives (see SmtpRequest::heloName): dnsName when it is a fully
+// qualified ASCII domain name, else "[192.0.2.10]" or "[IPv6:2001:db8::1]" of
+// localAddress, else "localhost". Never anything but ASCII.
+std::u16string EhloName(std::u16string_view dnsName, std::u16string_view localAddress);
+
+// This machine's fully qualified DNS name, "" when it has none (win32/, posix/).
+std::u16string LocalDnsName();
 
 // Runs one send over this system's sockets until it has ended, and gives its
 // result: poll() on Linux (posix/), Winsock with a message loop on Windows

@@ -73,6 +73,8 @@ std::u16string Decimal(std::int64_t value) {
 
 std::int32_t SocketPort::StartTls(std::u16string_view) { return kTlsUnavailable; }
 
+std::u16string SocketPort::LocalAddress() { return u""; }
+
 std::u16string SocketErrorText(std::int32_t code) {
   const auto* found =
       std::lower_bound(std::begin(kErrorTexts), std::end(kErrorTexts), code,

@@ -73,6 +73,11 @@ class SocketPort {
   // Write keep their meaning. 0 while the handshake is under way, or a kTls*
   // code known at once. A socket without a TLS layer answers kTlsUnavailable.
   virtual std::int32_t StartTls(std::u16string_view serverName);
+
+  // The numeric local address of the connected socket ("192.0.2.10",
+  // "2001:db8::1"), for the EHLO name of a machine without a DNS name; "" when
+  // it cannot be had.
+  virtual std::u16string LocalAddress();
 };
 
 // The inactivity time-out of one send, started and stopped by the session; the

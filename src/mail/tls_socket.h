@@ -37,6 +37,7 @@ class TlsSocket : public SocketPort, public SocketEvents {
   std::int32_t Arm(SocketEvent event) override;
   void Close() override;
   std::int32_t StartTls(std::u16string_view serverName) override;
+  std::u16string LocalAddress() override { return raw_.LocalAddress(); }
 
   // The raw socket's events.
   void OnSocketEvent(SocketEvent event, std::int32_t error) override;

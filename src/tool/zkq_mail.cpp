@@ -22,6 +22,20 @@ namespace {
 
 void Say(Output& err, std::u16string_view text) { err.Write("zkq: " + ToUtf8(text) + "\n"); }
 
+// A variable of the environment as text; "" when it is not set.
+std::u16string EnvironmentText(const char* name) {
+#ifdef _WIN32
+  const std::wstring wide(name, name + std::char_traits<char>::length(name));
+  const wchar_t* value = _wgetenv(wide.c_str());
+  std::u16string text;
+  for (; value != nullptr && *value != 0; ++value) text += static_cast<char16_t>(*value);
+  return text;
+#else
+  const char* value = std::getenv(name);
+  return value != nullptr ? FromUtf8(value) : u"";
+#endif
+}
+
 int Usage(Output& err, std::u16string_view problem) {
   Say(err, problem);
   err.Write(kZkqMailUsage);
@@ -60,8 +74,9 @@ std::u16string CrLfLines(std::u16string_view text) {
 }
 
 int Compose(const MailOptions& options, Output& out, Output& err, Input& in) {
-  if (options.server || options.port || options.timeout || options.caFile) {
-    return Usage(err, u"compose takes no server, port, time-out or CA file");
+  if (options.server || options.port || options.timeout || options.security || options.user ||
+      options.caFile) {
+    return Usage(err, u"compose takes no server, port, time-out, security, user or CA file");
   }
   if (!options.from || !options.to || !options.subject) {
     return Usage(err, u"compose needs --from, --to and --subject");
@@ -111,6 +126,13 @@ int Send(const MailOptions& options, Output& out, Output& err, Input& in) {
   if (!options.server || !options.port || !options.from || !options.to || !options.subject) {
     return Usage(err, u"send needs --server, --port, --from, --to and --subject");
   }
+  const std::optional<SmtpSecurity> security = ParseSmtpSecurity(options.security.value_or(u""));
+  if (!security || (options.security && options.security->empty())) {
+    return Usage(err, u"--security takes none, starttls or tls");
+  }
+  if (options.user && *security == SmtpSecurity::None) {
+    return Usage(err, u"--user needs --security starttls or tls: no password goes out in clear");
+  }
   const std::optional<std::uint32_t> timeout =
       ParseWholeNumber(options.timeout.value_or(u"60"), 9999999);
   if (!timeout) return Usage(err, u"--timeout takes whole seconds (0 to 9999999)");
@@ -128,7 +150,11 @@ int Send(const MailOptions& options, Output& out, Output& err, Input& in) {
   SmtpRequest smtp;
   smtp.server = request->server;
   smtp.port = request->port;
-  smtp.heloName = computerName;
+  smtp.heloName = LocalDnsName();
+  smtp.security = *security;
+  smtp.user = options.user.value_or(u"");
+  // Never from the command line, where every user of the machine can read it.
+  if (options.user) smtp.password = EnvironmentText("ZKQ_SMTP_PASSWORD");
   smtp.fromAddress = std::move(message.senderAddress);
   smtp.toList = std::move(message.recipients);
   smtp.messageText = std::move(message.messageText);
@@ -157,6 +183,7 @@ std::optional<MailOptions> ParseMailOptions(const std::vector<std::u16string>& a
       {u"--from", &options.from},       {u"--to", &options.to},
       {u"--subject", &options.subject}, {u"--body-file", &options.bodyFile},
       {u"--attach", &options.attach},   {u"--timeout", &options.timeout},
+      {u"--security", &options.security}, {u"--user", &options.user},
       {u"--ca-file", &options.caFile},
   };
   for (std::size_t i = 1; i < args.size(); ++i) {
@@ -214,6 +241,9 @@ std::optional<MailRequest> MailRequestOf(const MailOptions& options, Output& err
       .autoSend = u"1",
       .autoClose = u"1",
       .timeoutSeconds = options.timeout.value_or(u"60"),
+      .security = options.security.value_or(u""),
+      .user = options.user.value_or(u""),
+      .password = u"",
   };
 }
 
@@ -227,10 +257,7 @@ int RunZkqMail(const std::vector<std::u16string>& args, Output& out, Output& err
 std::u16string ThisComputerName() {
 #ifdef _WIN32
   // The name Windows gives every process; GetComputerName reads the same.
-  const wchar_t* name = _wgetenv(L"COMPUTERNAME");
-  std::u16string text;
-  for (; name != nullptr && *name != 0; ++name) text += static_cast<char16_t>(*name);
-  return text;
+  return EnvironmentText("COMPUTERNAME");
 #else
   char name[256] = {};
   if (gethostname(name, sizeof name - 1) != 0) return u"";

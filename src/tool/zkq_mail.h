@@ -26,7 +26,7 @@ inline constexpr char kZkqMailUsage[] =
     "                   [--attach FILES]\n"
     "       zkq send --server HOST --port N --from ADDR --to LIST --subject TEXT\n"
     "                [--body-file FILE] [--attach FILES] [--timeout SECONDS]\n"
-    "                [--ca-file PEM]\n"
+    "                [--security none|starttls|tls] [--user NAME] [--ca-file PEM]\n"
     "\n"
     "compose  prints the message text that the monitor sends after DATA for this\n"
     "       mail: header lines (the subject and sender as ISO-2022-JP encoded\n"
@@ -34,30 +34,42 @@ inline constexpr char kZkqMailUsage[] =
     "send   sends that message to the SMTP server HOST:N as the monitor does and\n"
     "       prints each status text as it happens; what the monitor would show in\n"
     "       a message box goes to standard error.\n"
-    "--to     recipient addresses separated by \";\".\n"
+    "--to     recipient addresses separated by \";\" (empty items are skipped; the\n"
+    "       To header joins them with \", \").\n"
     "--body-file  the body as UTF-8; without it the body is read from standard\n"
     "       input. Its line ends become CR LF.\n"
     "--attach  files separated by \",\", sent as Base64 parts of a multipart\n"
     "       message.\n"
     "--timeout  seconds the server may keep each step waiting (default 60, 0 for\n"
     "       none).\n"
+    "--security  none (default): plain SMTP; starttls: STARTTLS after EHLO (port\n"
+    "       587); tls: TLS from the first byte (port 465). The certificate must\n"
+    "       chain to a trusted root and name the server.\n"
+    "--user  log in with AUTH PLAIN or LOGIN (whichever the server offers) as\n"
+    "       NAME, with the password in the environment variable ZKQ_SMTP_PASSWORD;\n"
+    "       only with --security starttls or tls.\n"
     "--ca-file  CA certificates (PEM) that the server's TLS certificate may also\n"
     "       chain to, besides the system's trusted roots.\n"
     "\n"
     "Exit status of compose: 0 done, 1 the body could not be read, 2 wrong\n"
     "arguments, 12 the message could not be composed (an attachment missing or\n"
-    "unreadable, an empty item in --attach, more than 256 files).\n"
+    "unreadable, an empty item in --attach, more than 256 files, no address in\n"
+    "--to).\n"
     "Exit status of send: the send result, 0 sent; 1 time-out (or the body could\n"
     "not be read), 2 receive error (or wrong arguments), 3 the server closed the\n"
     "connection, 4 a command or the data could not be sent, 5 greeting not 220,\n"
-    "6 HELO refused, 7 MAIL FROM or a RCPT TO before the last refused, 8 the last\n"
+    "6 EHLO and HELO refused, 7 MAIL FROM or a RCPT TO before the last refused, 8 the last\n"
     "RCPT TO refused, 9 DATA refused, 10 no socket, the server name did not\n"
     "resolve or the connection failed, 11 the server refused the mail after the\n"
-    "data, 12 the message could not be composed.\n";
+    "data, 12 the message could not be composed, 13 the server refused the user\n"
+    "or password (or offers neither AUTH PLAIN nor LOGIN), 14 TLS could not be\n"
+    "had: STARTTLS not offered, the handshake failed, the certificate is not\n"
+    "trusted or names another host.\n";
 
 // The options of the mail commands, each given at most once.
 struct MailOptions {
-  std::optional<std::u16string> server, port, from, to, subject, bodyFile, attach, timeout, caFile;
+  std::optional<std::u16string> server, port, from, to, subject, bodyFile, attach, timeout;
+  std::optional<std::u16string> security, user, caFile;
 };
 
 // True for the commands RunZkqMail runs.
@@ -77,7 +89,7 @@ std::optional<MailOptions> ParseMailOptions(const std::vector<std::u16string>& a
 // the body cannot be read.
 std::optional<MailRequest> MailRequestOf(const MailOptions& options, Output& err, Input& in);
 
-// This computer's name, for HELO and the Message-ID; "" when it cannot be had.
+// This computer's name, for the Message-ID; "" when it cannot be had.
 std::u16string ThisComputerName();
 
 }  // namespace zkq

@@ -34,11 +34,13 @@ TEST(ZkqSendTest, SendsOrSaysWhyNot) {
     std::string printed;  // found in standard output
     std::string said;     // found in standard error
   } cases[] = {
-      {{"220 mx\r\n", "250 hi\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n", "250 queued\r\n"},
+      {{"220 mx\r\n", "250 hi\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n", "250 queued\r\n",
+        "221 bye\r\n"},
        0,
        "354 go\nSubject:alert\n",
        "zkq: メッセージが送信されました！"},
-      {{"220 mx\r\n", "250 hi\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n", "554 spam\r\n"},
+      {{"220 mx\r\n", "250 hi\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n", "554 spam\r\n",
+        "221 bye\r\n"},
        11,
        "\n.\nSMTPエラー: 554 spam\n",
        "zkq: SMTPエラー: 554 spam"},
@@ -67,7 +69,7 @@ TEST(ZkqSendTest, SendsOrSaysWhyNot) {
     EXPECT_NE(received.find("RCPT TO:<a@example.jp>\r\nDATA\r\nSubject:alert\r\n"),
               std::string::npos);
     EXPECT_NE(received.find("\r\n..\r\n"), std::string::npos) << received;
-    EXPECT_TRUE(received.ends_with("\r\n.\r\n")) << received;
+    EXPECT_TRUE(received.ends_with("\r\n.\r\nQUIT\r\n")) << received;
   }
 }
 
@@ -87,6 +89,17 @@ TEST(ZkqSendTest, WrongArguments) {
                        out, err, body),
             2);
   EXPECT_NE(err.text.find("zkq: /nonexistent/ca.pem: cannot be read"), std::string::npos);
+  const std::vector<std::u16string> server = {u"send", u"--server", u"127.0.0.1", u"--port", u"25",
+                                              u"--from", u"a@x", u"--to", u"b@y", u"--subject", u"s"};
+  // A login without TLS, and a security zkq does not know: refused before connecting.
+  for (const std::vector<std::u16string>& extra :
+       {std::vector<std::u16string>{u"--user", u"alice"},
+        {u"--user", u"alice", u"--security", u"none"},
+        {u"--security", u"ssl"}}) {
+    std::vector<std::u16string> args = server;
+    args.insert(args.end(), extra.begin(), extra.end());
+    EXPECT_EQ(RunZkqMail(args, out, err, body), 2) << ToUtf8(extra.back());
+  }
   EXPECT_TRUE(out.text.empty());
 }
 

@@ -14,11 +14,13 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from harness import (APP_TITLE, MAIN_CLASS, HarnessError, Session, run_single,  # noqa: E402
                      ini_bytes, quote_word, read_ini)
+from smtp_servers import Inbox, decoded  # noqa: E402
 from run_e2e import IDC, NO_FINDINGS, RULES, STARTED, check, equal, settings  # noqa: E402
 
 CAPTION = "設定 - zkQuorvane"
-SERVER, TIME, DATE, INTERVAL = 5024, 5007, 5006, 5010
+SERVER, TIME, DATE, INTERVAL, PORT = 5024, 5007, 5006, 5010, 5022
 SAVE = 5025
+SECURITY, USER, PASSWORD, TEST = 5041, 5043, 5045, 5046
 
 
 def wait_status(d, prefix: str, timeout: float) -> str:
@@ -76,6 +78,37 @@ def settings_dialog(s: Session, args) -> None:
         answer(d, message, "exclamation", f"refused {text!r}")
         equal(d("focused"), control, f"the focus after {text!r}")
         d("set-text", control, quote_word(before if control != SERVER else "mx.example.jp"))
+    # The test button mails with what the dialog shows, through the sending
+    # window, and saves nothing; a user without TLS gets no mail.
+    inbox = Inbox(lifetime=120)
+    try:
+        before = (folder / "zkQuorvane.ini").read_bytes()
+        d("set-text", SERVER, "127.0.0.1")
+        d("set-text", PORT, str(inbox.port))
+        d("set-text", USER, "alice")
+        d("click", TEST)
+        answer(d, "ユーザーを指定する場合は、暗号化にSTARTTLSかSSL/TLSを選んでください。",
+               "exclamation", "user without TLS")
+        equal(d("focused"), USER, "the focus after a user without TLS")
+        d("set-text", USER, quote_word(""))
+        d("click", TEST)
+        answer(d, "テストメールを送信しました。", "information", "test mail")
+        check(inbox.wait(1, 10), "the test mail did not arrive")
+        mail = decoded(inbox.mails[0][2])
+        # (The encoder sets Japanese off with blanks.)
+        check(re.sub(r"\s+", "", mail["subject"]).startswith("監視警告-") and "テスト" in mail["subject"],
+              f"the test mail's subject {mail['subject']!r}")
+        equal((folder / "zkQuorvane.ini").read_bytes(), before, "the file after a test mail")
+        d("wait-window", "#32770", quote_word(CAPTION), 5000)
+    finally:
+        inbox.stop()
+
+    # A login is saved with TLS, its password protected.
+    d("set-text", SERVER, "mx.example.jp")
+    d("set-text", PORT, "587")
+    d("combo-select", SECURITY, 1)
+    d("set-text", USER, "alice")
+    d("set-text", PASSWORD, quote_word("pa55 word"))
     d("set-text", DATE, "2004/1/5")
     d("set-text", TIME, "10:20:30")
     time.sleep(1.2)
@@ -88,8 +121,11 @@ def settings_dialog(s: Session, args) -> None:
     stored = read_ini((folder / "zkQuorvane.ini").read_bytes())
     for key, value in (("SmtpServer", "mx.example.jp"), ("DateStamp", "2004/01/05"),
                        ("TimeStamp", "10:20:30"), ("Interval", "15"), ("AutoStart", "1"),
-                       ("ServiceStart", "0"), ("Rules", "rules.txt")):
+                       ("ServiceStart", "0"), ("Rules", "rules.txt"), ("SmtpPort", "587"),
+                       ("SmtpSecurity", "StartTls"), ("SmtpUser", "alice")):
         equal(stored.get(key.lower()), value, f"{key} in the file")
+    password = stored.get("smtppassword", "")
+    check(password.startswith("dpapi:") and "pa55" not in password, f"SmtpPassword {password!r}")
     d("wait-window", MAIN_CLASS, APP_TITLE, 5000)
     equal(d("text", IDC["TXTSMTPSERVER"]), "mx.example.jp", "txtSmtpServer of the main window")
     equal(d("text", IDC["TXTSTARTDATETIME"]), "2004/01/05 10:20:30", "txtStartDateTime")

@@ -4,6 +4,7 @@
 #include "about/win32/about_box_win32.h"
 #include "app/main_window_ids.h"
 #include "config/win32/settings_dialog_win32.h"
+#include "mail/win32/send_window_win32.h"
 #include "rules/win32/rules_editor_win32.h"
 
 namespace zkq::win32 {
@@ -23,13 +24,49 @@ class ServiceControlRegistration final : public ServiceRegistration {
   ServiceControl& service_;
 };
 
+// The test button's mail: the dialog's values through the sending window,
+// shown over the dialog; the dialog tells the outcome itself.
+class SendingWindowTestMail final : public TestMailSender {
+ public:
+  SendingWindowTestMail(HINSTANCE instance, std::u16string computerName, MessageBoxes& boxes)
+      : instance_(instance), computerName_(std::move(computerName)), boxes_(boxes) {}
+
+  TestMailOutcome Send(const TestMail& mail) override {
+    const MailRequest request{.server = mail.server,
+                              .port = mail.port,
+                              .fromAddress = mail.from,
+                              .fromName = u"",
+                              .toList = mail.to,
+                              .subjectText = mail.subject + u" - " + computerName_ + u" (テスト)",
+                              .body = u"zkQuorvaneの設定画面から送信したテストメールです。\r\n",
+                              .attachmentList = u"",
+                              .showMessages = u"0",
+                              .autoSend = u"1",
+                              .autoClose = u"1",
+                              .timeoutSeconds = u"60",
+                              .security = mail.security,
+                              .user = mail.user,
+                              .password = mail.password};
+    TestMailOutcome outcome;
+    outcome.result = ToInt(SendEmailWindow(instance_, GetActiveWindow(), request, computerName_,
+                                           boxes_, &outcome.lastStatus));
+    return outcome;
+  }
+
+ private:
+  HINSTANCE instance_;
+  std::u16string computerName_;
+  MessageBoxes& boxes_;
+};
+
 }  // namespace
 
 bool WindowsDialogs::OpenSettingsDialog(Settings& settings) {
   ServiceControlRegistration registration(context_.service);
+  SendingWindowTestMail testMail(context_.instance, context_.computerName, context_.boxes);
   return OpenSettingsDialogWindow(context_.instance, context_.owner(), settings,
                                   context_.settingsFile, context_.clock, context_.boxes,
-                                  registration);
+                                  registration, testMail);
 }
 
 // The rules editor.

@@ -21,6 +21,8 @@ struct DialogContext {
   Clock& clock;
   SettingsFile& settingsFile;
   ServiceControl& service;
+  // ComputerNameText, for the settings dialog's test mail.
+  std::u16string computerName;
 };
 
 class WindowsDialogs final : public MainWindowDialogs {

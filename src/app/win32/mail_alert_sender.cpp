@@ -22,7 +22,7 @@ SendResult MailAlertSender::Send(const AlertMail& mail, const KeptMail& message)
   composed.senderAddress = message.sender;
   composed.recipients = message.recipients;
   const HWND owner = owner_ ? owner_() : nullptr;
-  return SendEmailWindow(instance_, owner, MailRequestOf(mail), computerName_, boxes_,
+  return SendEmailWindow(instance_, owner, MailRequestOf(mail), computerName_, boxes_, nullptr,
                          std::move(composed));
 }
 

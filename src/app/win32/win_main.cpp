@@ -16,6 +16,7 @@
 #include "base/text.h"
 #include "base/win32/time_zone.h"
 #include "config/settings.h"
+#include "config/win32/dpapi_protector.h"
 #include "dialog_wiring.h"
 #include "mail_alert_sender.h"
 #include "main_window_win32.h"
@@ -50,6 +51,8 @@ int RunProgram(HINSTANCE instance, zkq::win32::ProgramBoxes& boxes) {
   using namespace zkq::win32;
 
   SettingsFile settingsFile({}, boxes);
+  DpapiProtector passwordProtector;
+  settingsFile.SetProtector(&passwordProtector);
   ProcessCurrentDirectory currentDirectory;
   const wchar_t* fullCommandLine = GetCommandLineW();
   std::optional<StartupValues> values =
@@ -74,7 +77,8 @@ int RunProgram(HINSTANCE instance, zkq::win32::ProgramBoxes& boxes) {
       instance, [&window] { return window.Handle(); }, system.ComputerName(), boxes);
   WindowsServiceCheck serviceCheck(boxes);
   WindowsDialogs dialogs(DialogContext{
-      instance, [&window] { return window.Handle(); }, boxes, clock, settingsFile, service});
+      instance, [&window] { return window.Handle(); }, boxes, clock, settingsFile, service,
+      system.ComputerName()});
   LogSourceChoice logs(liveLogs);
   RulesFile rulesFile;
   FileOutbox outbox(values->programDir / "outbox");

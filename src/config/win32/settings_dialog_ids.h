@@ -28,3 +28,12 @@
 #define IDC_SET_TXTSMTPSERVER 5024
 #define IDC_SET_CMDBUTTON0 5025  // 保存(&S)
 #define IDC_SET_CMDBUTTON1 5026  // ｷｬﾝｾﾙ(&C)
+// The connection's security and login, and the test mail (5040 on, leaving
+// room below for the dialog's other controls).
+#define IDC_SET_LBLSECURITY 5040
+#define IDC_SET_CBOSECURITY 5041  // なし / STARTTLS / SSL/TLS
+#define IDC_SET_LBLUSER 5042
+#define IDC_SET_TXTUSER 5043
+#define IDC_SET_LBLPASSWORD 5044
+#define IDC_SET_TXTPASSWORD 5045
+#define IDC_SET_CMDBUTTON2 5046  // テスト送信(&T)

@@ -22,6 +22,8 @@ int FieldId(SettingsField field) {
     case SettingsField::DateStamp: return IDC_SET_TXTDATESTAMP;
     case SettingsField::TimeStamp: return IDC_SET_TXTTIMESTAMP;
     case SettingsField::Interval: return IDC_SET_TXTINTERVAL;
+    case SettingsField::SmtpUser: return IDC_SET_TXTUSER;
+    case SettingsField::SmtpPassword: return IDC_SET_TXTPASSWORD;
   }
   return 0;
 }
@@ -38,7 +40,8 @@ int CheckId(SettingsCheck check) {
 constexpr SettingsField kFields[] = {
     SettingsField::SmtpServer, SettingsField::SmtpPort,  SettingsField::From,
     SettingsField::To,         SettingsField::Subject,   SettingsField::DateStamp,
-    SettingsField::TimeStamp,  SettingsField::Interval,
+    SettingsField::TimeStamp,  SettingsField::Interval,  SettingsField::SmtpUser,
+    SettingsField::SmtpPassword,
 };
 
 struct ToolTip {
@@ -55,6 +58,10 @@ constexpr ToolTip kToolTips[] = {
     {IDC_SET_TXTSUBJECT, u"メールの件名を指定します"},
     {IDC_SET_TXTSMTPPORT, u"SMTPサーバのポート番号を指定します"},
     {IDC_SET_TXTSMTPSERVER, u"SMTPサーバ名 or SMTPサーバIPアドレスを指定します"},
+    {IDC_SET_CBOSECURITY, u"なし：暗号化しない　STARTTLS：ポート587など　SSL/TLS：ポート465"},
+    {IDC_SET_TXTUSER, u"SMTP認証のユーザー名（空欄なら認証しません）"},
+    {IDC_SET_TXTPASSWORD, u"空欄のままなら保存済みのパスワードを使います"},
+    {IDC_SET_CMDBUTTON2, u"画面の設定でテストメールを送信します（保存はしません）"},
     {IDC_SET_CMDBUTTON0, u"設定を保存"},
     {IDC_SET_CMDBUTTON1, u"キャンセル"},
 };
@@ -91,6 +98,10 @@ void SettingsDialogWin32::AddToolTips() {
 INT_PTR SettingsDialogWin32::HandleMessage(UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG:
+      for (const char16_t* choice : kSecurityChoices) {
+        SendDlgItemMessageW(window_, IDC_SET_CBOSECURITY, CB_ADDSTRING, 0,
+                            reinterpret_cast<LPARAM>(Wide(choice)));
+      }
       AddToolTips();
       if (presenter_ != nullptr) presenter_->FormLoad();
       return TRUE;
@@ -115,6 +126,9 @@ INT_PTR SettingsDialogWin32::HandleMessage(UINT message, WPARAM wParam, LPARAM) 
         case IDC_SET_CMDBUTTON1:
         case IDCANCEL:  // Escape and the close box
           presenter_->CancelClicked();
+          return TRUE;
+        case IDC_SET_CMDBUTTON2:
+          presenter_->TestClicked();
           return TRUE;
         default:
           return FALSE;
@@ -163,6 +177,15 @@ void SettingsDialogWin32::SetChecked(SettingsCheck check, bool checked) {
   CheckDlgButton(window_, CheckId(check), checked ? BST_CHECKED : BST_UNCHECKED);
 }
 
+int SettingsDialogWin32::SecurityChoice() {
+  const LRESULT choice = SendDlgItemMessageW(window_, IDC_SET_CBOSECURITY, CB_GETCURSEL, 0, 0);
+  return choice == CB_ERR ? 0 : static_cast<int>(choice);
+}
+
+void SettingsDialogWin32::SetSecurityChoice(int choice) {
+  SendDlgItemMessageW(window_, IDC_SET_CBOSECURITY, CB_SETCURSEL, static_cast<WPARAM>(choice), 0);
+}
+
 void SettingsDialogWin32::StartClock() { SetTimer(window_, kWatchTimer, 1000, nullptr); }
 
 void SettingsDialogWin32::StopClock() {
@@ -185,9 +208,9 @@ void SettingsDialogWin32::ShowFailure(const std::u16string& description) noexcep
 
 bool OpenSettingsDialogWindow(HINSTANCE instance, HWND owner, Settings& settings,
                               const SettingsFile& file, Clock& clock, MessageBoxes& boxes,
-                              ServiceRegistration& service) {
+                              ServiceRegistration& service, TestMailSender& testMail) {
   SettingsDialogWin32 dialog(boxes);
-  SettingsDialog presenter({dialog, file, clock, boxes, service}, settings);
+  SettingsDialog presenter({dialog, file, clock, boxes, service, testMail}, settings);
   dialog.Run(instance, owner, presenter);
   return presenter.ValuesTaken();
 }

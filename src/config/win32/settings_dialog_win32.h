@@ -25,6 +25,8 @@ class SettingsDialogWin32 final : public SettingsDialogView,
   void Focus(SettingsField field) override;
   bool Checked(SettingsCheck check) override;
   void SetChecked(SettingsCheck check, bool checked) override;
+  int SecurityChoice() override;
+  void SetSecurityChoice(int choice) override;
   void StartClock() override;
   void StopClock() override;
   void Close() override;
@@ -43,9 +45,9 @@ class SettingsDialogWin32 final : public SettingsDialogView,
 };
 
 // Opens the settings dialog over owner; true when it took new values into
-// settings.
+// settings. testMail sends the test mail of its test button.
 bool OpenSettingsDialogWindow(HINSTANCE instance, HWND owner, Settings& settings,
                               const SettingsFile& file, Clock& clock, MessageBoxes& boxes,
-                              ServiceRegistration& service);
+                              ServiceRegistration& service, TestMailSender& testMail);
 
 }  // namespace zkq::win32

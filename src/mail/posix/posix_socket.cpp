@@ -186,4 +186,16 @@ std::int32_t PosixSocket::ConnectError() const {
   return error == 0 ? 0 : WsaCodeOfErrno(error);
 }
 
+std::u16string PosixSocket::LocalAddress() {
+  sockaddr_storage address{};
+  socklen_t length = sizeof address;
+  char text[INET6_ADDRSTRLEN] = {};
+  if (fd_ < 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+      ::getnameinfo(reinterpret_cast<sockaddr*>(&address), length, text, sizeof text, nullptr, 0,
+                    NI_NUMERICHOST) != 0) {
+    return u"";
+  }
+  return FromUtf8(text);
+}
+
 }  // namespace zkq::posix

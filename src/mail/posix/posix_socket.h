@@ -26,6 +26,7 @@ class PosixSocket : public SocketPort {
   Transfer Receive(std::span<char> buffer) override;
   std::int32_t Arm(SocketEvent event) override;
   void Close() override;
+  std::u16string LocalAddress() override;
 
   int Descriptor() const { return fd_; }
   std::optional<SocketEvent> Armed() const { return armed_; }

@@ -134,7 +134,7 @@ void SendWindowWin32::ShowFailure(const std::u16string& description) noexcept {
 
 SendResult SendEmailWindow(HINSTANCE instance, HWND owner, const MailRequest& request,
                            const std::u16string& computerName, MessageBoxes& boxes,
-                           std::optional<ComposedMessage> composed) {
+                           std::u16string* lastStatus, std::optional<ComposedMessage> composed) {
   // TLS when the session asks for it, trusting the machine's roots.
   WinsockSocket raw;
   TlsSocket socket(raw, MakeSystemTlsEngine(u""));
@@ -150,10 +150,15 @@ SendResult SendEmailWindow(HINSTANCE instance, HWND owner, const MailRequest& re
                           raw.Attach(session);
                           socket.Attach(session);
                           dialog.Attach(session);
-                        }};
+                        },
+                        LocalDnsName()};
   return SendEmail(
       request, std::move(ports),
-      [&](SendWindow& presenter) { dialog.Run(instance, owner, presenter); }, std::move(composed));
+      [&](SendWindow& presenter) {
+        dialog.Run(instance, owner, presenter);
+        if (lastStatus != nullptr) *lastStatus = presenter.LastStatus();
+      },
+      std::move(composed));
 }
 
 }  // namespace zkq::win32

@@ -224,6 +224,18 @@ void WinsockSocket::Close() {
   next_ = 0;
 }
 
+std::u16string WinsockSocket::LocalAddress() {
+  sockaddr_storage address{};
+  int length = sizeof address;
+  wchar_t text[NI_MAXHOST] = {};
+  if (!socket_ || getsockname(socket_.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+      GetNameInfoW(reinterpret_cast<sockaddr*>(&address), length, text, NI_MAXHOST, nullptr, 0,
+                   NI_NUMERICHOST) != 0) {
+    return u"";
+  }
+  return FromWide(text, wcslen(text));
+}
+
 void WinsockSocket::WindowTimer::Start(std::int32_t milliseconds) {
   SetTimer(owner_.window_, kTimeoutTimer, static_cast<UINT>(std::max(milliseconds, 1)), nullptr);
 }

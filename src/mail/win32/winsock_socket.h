@@ -43,6 +43,7 @@ class WinsockSocket : public SocketPort {
   // Read also arms FD_CLOSE: a server that hangs up is heard at once.
   std::int32_t Arm(SocketEvent event) override;
   void Close() override;
+  std::u16string LocalAddress() override;
 
  private:
   class WindowTimer : public SessionTimer {

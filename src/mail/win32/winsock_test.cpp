@@ -109,13 +109,13 @@ SmtpRequest Request(std::uint16_t port) {
 
 TEST(WinsockSocketTest, SendsAMailThroughNotifications) {
   LoopbackServer server({"220-mx\r\n220 ready\r\n", "250 hello\r\n", "250 ok\r\n", "250 ok\r\n",
-                         "250 ok\r\n", "354 go\r\n", "250 queued\r\n"});
+                         "250 ok\r\n", "354 go\r\n", "250 queued\r\n", "221 bye\r\n"});
   Recorder recorder;
   test_support::RecordingBoxes boxes;
   EXPECT_EQ(SendOverSystemSockets(Request(server.Port()), recorder, boxes), SendResult::Sent);
   EXPECT_EQ(server.Received(),
-            "HELO PC01\r\nMAIL FROM:<zkq@example.jp>\r\nRCPT TO:<a@x>\r\nRCPT TO:<b@y>\r\n"
-            "DATA\r\nSubject:test\r\n\r\n..dot\r\nlast\r\n\r\n.\r\n");
+            "EHLO [127.0.0.1]\r\nMAIL FROM:<zkq@example.jp>\r\nRCPT TO:<a@x>\r\nRCPT TO:<b@y>\r\n"
+            "DATA\r\nSubject:test\r\n\r\n..dot\r\nlast\r\n\r\n.\r\nQUIT\r\n");
   ASSERT_FALSE(recorder.statuses.empty());
   EXPECT_EQ(recorder.statuses.back(), u"メッセージが送信されました！");
 }
@@ -154,7 +154,7 @@ TEST(WinsockSocketTest, SilentServerTimesOut) {
   test_support::RecordingBoxes boxes;
   EXPECT_EQ(SendOverSystemSockets(request, recorder, boxes), SendResult::NoOutcome);
   EXPECT_TRUE(recorder.endedByTimeout);
-  EXPECT_EQ(recorder.statuses.back(), u"HELO PC01\r\n");
+  EXPECT_EQ(recorder.statuses.back(), u"EHLO [127.0.0.1]\r\n");
 }
 
 TEST(WinsockSocketTest, ServerThatHangsUpEndsTheSendAtOnce) {

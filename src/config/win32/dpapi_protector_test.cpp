@@ -1,0 +1,38 @@
+// The settings password through the real DPAPI: a clear one typed into the file
+// is used, rewritten protected, and read back by a second start.
+#include "config/win32/dpapi_protector.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "base/testing/recording_boxes.h"
+#include "base/testing/scratch_folder.h"
+
+namespace zkq::win32 {
+namespace {
+
+TEST(DpapiProtector, ClearPasswordIsProtectedAtTheNextStart) {
+  test_support::ScratchFolder folder("zkq-dpapi-");
+  const std::filesystem::path path = SettingsPath(folder.Path());
+  std::ofstream(path, std::ios::binary)
+      << "[zkQuorvane]\r\nInterval=5\r\nSmtpPassword=p\x82\xa0ss word\r\n";  // "pあss word"
+  test_support::RecordingBoxes boxes;
+  DpapiProtector protector;
+  SettingsFile file(path, boxes);
+  file.SetProtector(&protector);
+  std::int16_t countdown = 0;
+  EXPECT_EQ(LoadSettings(file, countdown).SmtpPassword, u"pあss word");
+
+  std::ifstream in(path, std::ios::binary);
+  const std::string content((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_NE(content.find("SmtpPassword=dpapi:"), std::string::npos) << content;
+  EXPECT_EQ(content.find("ss word"), std::string::npos) << content;
+  EXPECT_EQ(LoadSettings(file, countdown).SmtpPassword, u"pあss word");
+  EXPECT_FALSE(protector.Unprotect("not a blob"));
+  EXPECT_TRUE(boxes.shown.empty());
+}
+
+}  // namespace
+}  // namespace zkq::win32
