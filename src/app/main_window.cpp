@@ -76,7 +76,7 @@ std::vector<ListColumn> EventRowColumns() {
 }
 
 bool IsFlagSet(std::u16string_view text) {
-  if (!IsNumeric(text)) throw Failure(kTypeMismatch);
+  if (!IsNumeric(text)) throw Failure(kTypeMismatch, kTypeMismatchNumber);
   return NumericValueIsOne(text);
 }
 

@@ -177,7 +177,8 @@ class FakeLog : public EventLog {
 
 class FakeLogs : public EventLogSource {
  public:
-  std::unique_ptr<EventLog> Open(std::u16string_view, std::u16string_view logName) override {
+  std::unique_ptr<EventLog> Open(std::u16string_view, std::u16string_view logName,
+                                 std::uint32_t&) override {
     opened.emplace_back(logName);
     return std::make_unique<FakeLog>(records[std::u16string(logName)]);
   }

@@ -137,6 +137,9 @@ bool MainWindowWin32::Create() {
   if (created == nullptr) return false;
   // From here on the window owns its menu and destroys it with itself.
   menu_ = menu.Release();
+  // Explorer runs without elevation: an elevated program would otherwise never
+  // hear that the taskbar is back, and its tray icon would stay lost.
+  ChangeWindowMessageFilterEx(window_, taskbarCreated_, MSGFLT_ALLOW, nullptr);
 
   CreateControls();
   ApplyDpi(WindowDpi(window_));

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <ctime>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -157,6 +158,22 @@ TEST(Win32MessageBoxes, ShowsTheTextUnderTheApplicationTitleWithTheAskedIcon) {
     EXPECT_EQ(seen.caption, u"zkQuorvane");
     EXPECT_EQ(seen.text, u"監視ルールをロードできません！\r\n型が一致しません。");
     EXPECT_EQ(seen.hasIcon, c.hasIcon) << static_cast<int>(c.icon);
+  }
+}
+
+// The manifest the program carries (the test is built with the same resources):
+// it runs as invoker, never asks for elevation, and is per-monitor v2 aware.
+TEST(ProgramManifest, RunsAsInvokerAndIsPerMonitorV2Aware) {
+  const HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+  ASSERT_NE(found, nullptr);
+  const HGLOBAL loaded = LoadResource(nullptr, found);
+  ASSERT_NE(loaded, nullptr);
+  const std::string manifest(static_cast<const char*>(LockResource(loaded)),
+                             SizeofResource(nullptr, found));
+  for (const char* part : {"<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>",
+                           ">PerMonitorV2, PerMonitor</dpiAwareness>", ">true/pm</dpiAware>",
+                           "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}) {
+    EXPECT_NE(manifest.find(part), std::string::npos) << part;
   }
 }
 
