@@ -183,13 +183,15 @@ TEST(Monitor, ALogThatCannotBeOpenedIsNoAllClearAndIsToldOnceUntilItReadsAgain) 
                          w.sender, w.services},
             w.view, w.folder.Path(), w.settings, std::int16_t{0});
   m.Start();
-  const std::u16string unreadable = u"監視処理でイベントログを読み込めませんでした。[2026/12/08 10:00:00]";
+  const std::u16string unreadable =
+      u"監視処理でイベントログを読み込めませんでした。[2026/12/08 10:00:00]";
   for (const bool refused : {true, true, false, true}) {
     logs.refused = refused;
     m.Tick();
     m.Tick();
-    EXPECT_EQ(w.view.statuses.back(),
-              refused ? unreadable : u"監視処理を実行しましたが異常はありません。[2026/12/08 10:00:00]");
+    EXPECT_EQ(
+        w.view.statuses.back(),
+        refused ? unreadable : u"監視処理を実行しましたが異常はありません。[2026/12/08 10:00:00]");
   }
   // The first refusal and the one after the log had read again; never a mail.
   ASSERT_EQ(w.boxes.shown.size(), 2u);

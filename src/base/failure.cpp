@@ -7,7 +7,9 @@
 namespace zkq {
 
 Failure::Failure(std::u16string description, int number)
-    : std::runtime_error(ToUtf8(description)), description_(std::move(description)), number_(number) {}
+    : std::runtime_error(ToUtf8(description)),
+      description_(std::move(description)),
+      number_(number) {}
 
 std::u16string CurrentFailureDescription() noexcept {
   try {

@@ -29,11 +29,6 @@ inline constexpr char16_t kBadDate[] =
 inline constexpr char16_t kBadTime[] =
     u"時刻のフォーマットが正しくありません！\r\nhh:mm:ssで指定してください。";
 inline constexpr char16_t kBadInterval[] = u"イベントログの監視間隔（数字）を指定してください。";
-// Shown after the application title.
-inline constexpr char16_t kServiceInstalled[] = u"はサービスとして登録されました！";
-inline constexpr char16_t kServiceNotInstalled[] = u"はサービスとして登録されませんでした！";
-inline constexpr char16_t kServiceUninstalled[] = u"はサービスから削除されました！";
-inline constexpr char16_t kServiceNotUninstalled[] = u"はサービスから削除されませんでした！";
 
 class SettingsDialogView {
  public:
@@ -53,13 +48,12 @@ class SettingsDialogView {
   virtual void Close() = 0;
 };
 
-// Registers the program as a Windows service (interactive) or removes it;
-// true on success.
+// Registers the program as a Windows service (interactive) or removes it.
 class ServiceRegistration {
  public:
   virtual ~ServiceRegistration() = default;
-  virtual bool Install() = 0;
-  virtual bool Uninstall() = 0;
+  virtual RegistrationOutcome Install() = 0;
+  virtual RegistrationOutcome Uninstall() = 0;
 };
 
 struct SettingsDialogPorts {

@@ -5,8 +5,8 @@
 #include <functional>
 #include <new>
 #include <stdexcept>
-#include <system_error>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "base/failure.h"
@@ -113,8 +113,10 @@ TEST(ServiceHandlers, AFailureEntryCarriesTheFailuresOwnNumber) {
     std::function<void()> fail;
     std::u16string entry;
   } cases[] = {
-      {[] { throw Failure(kOverflow, kOverflowNumber); }, u"error 109 1 [6] オーバーフローしました。"},
-      {[] { throw Failure(u"パスが見つかりません。", 76); }, u"error 109 1 [76] パスが見つかりません。"},
+      {[] { throw Failure(kOverflow, kOverflowNumber); },
+       u"error 109 1 [6] オーバーフローしました。"},
+      {[] { throw Failure(u"パスが見つかりません。", 76); },
+       u"error 109 1 [76] パスが見つかりません。"},
       {[] { throw std::system_error(1058, std::system_category(), "service"); },
        u"error 109 1 [1058] service: "},
       {[] { throw std::runtime_error("other"); }, u"error 109 1 [0] other"},

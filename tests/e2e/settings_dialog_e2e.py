@@ -18,6 +18,7 @@ from run_e2e import IDC, NO_FINDINGS, RULES, STARTED, check, equal, settings  # 
 
 CAPTION = "設定 - zkQuorvane"
 SERVER, TIME, DATE, INTERVAL = 5024, 5007, 5006, 5010
+HEADING = 5027  # IDC_SET_LBLHEADING
 SAVE = 5025
 
 
@@ -47,6 +48,7 @@ def settings_dialog(s: Session, args) -> None:
 
     d("click", IDC["CMDBUTTON0"] + 1)  # cmdButton(1), "設定"
     d("wait-window", "#32770", quote_word(CAPTION), 10000)
+    equal(d("text", HEADING), "アプリケーション設定画面", "the dialog's heading")
     equal(d("text", SERVER), "127.0.0.1", "txtSmtpServer from the file")
     first = d("text", TIME)
     check(re.fullmatch(r"\d{2}:\d{2}:\d{2}", first) is not None, f"the live clock shows {first!r}")

@@ -55,7 +55,7 @@ def make(args, s):
             equal(box["icon"], "exclamation", "its icon")
             s.screenshot(f"refused-from-{'other' if folder == other else 'same'}-folder", box["rect"])
             d("msgbox-press")
-            equal(d("wait-exit", 10000), "2", f"the exit code of the refused start from {what}")
+            equal(d("wait-exit", 10000), 2, f"the exit code of the refused start from {what}")
             equal((folder / "zkQuorvane.ini").read_bytes(), ini_before,
                   f"the settings file after the refused start from {what}")
 

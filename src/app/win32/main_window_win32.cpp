@@ -321,6 +321,17 @@ LRESULT MainWindowWin32::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
       if (wParam == kCheckTimerId && events_ != nullptr && !ended_) events_->CheckTimerTicked();
       return 0;
     case ZKQ_WM_TRAYICON:
+      // A modal window (a dialog, a message box) has disabled this one: a
+      // click on the icon brings that window forward instead of acting
+      // behind it.
+      if (!IsWindowEnabled(window_)) {
+        const UINT mouse = LOWORD(lParam);
+        if (mouse == WM_LBUTTONDBLCLK || mouse == WM_RBUTTONUP || mouse == WM_RBUTTONDOWN) {
+          const HWND modal = GetLastActivePopup(window_);
+          if (modal != window_) SetForegroundWindow(modal);
+        }
+        return 0;
+      }
       if (events_ != nullptr && !ended_) events_->TrayIconNotified(LOWORD(lParam));
       return 0;
     case kServiceRequestMessage:

@@ -27,6 +27,8 @@ class ProgramBoxes final : public MessageBoxes {
   ProgramBoxes();
   void Show(const std::u16string& text, MessageIcon icon) override;
   ServiceEventLog& EventLog() { return log_; }
+  // The window that owns boxes shown while none of the program's is active.
+  void SetOwner(HWND owner) { screen_.SetOwner(owner); }
   // The service controller started this process.
   bool AsService() const { return logged_.has_value(); }
 
@@ -46,8 +48,8 @@ class WindowsServiceControl final : public ServiceControl {
  public:
   WindowsServiceControl(HWND mainWindow, ServiceDispatcher& dispatcher)
       : registration_(kServiceName), mainWindow_(mainWindow), dispatcher_(dispatcher) {}
-  bool Install() override { return registration_.Install(); }
-  bool Uninstall() override { return registration_.Uninstall(); }
+  RegistrationOutcome Install() override { return registration_.Install(); }
+  RegistrationOutcome Uninstall() override { return registration_.Uninstall(); }
   void Connect() override;
 
  private:

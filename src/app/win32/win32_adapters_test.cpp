@@ -109,6 +109,7 @@ struct SeenBox {
   std::u16string caption, text;
   bool hasIcon = false;
   bool found = false;
+  HWND owner = nullptr;
 };
 
 // Waits for the box of this process captioned zkQuorvane, reads it and presses OK.
@@ -121,6 +122,7 @@ SeenBox ReadAndCloseBox() {
       continue;
     }
     seen.found = true;
+    seen.owner = GetWindow(box, GW_OWNER);
     seen.caption = WindowText(box);
     seen.text = WindowText(GetDlgItem(box, 0xFFFF));
     for (HWND child = GetWindow(box, GW_CHILD); child != nullptr;
@@ -159,6 +161,39 @@ TEST(Win32MessageBoxes, ShowsTheTextUnderTheApplicationTitleWithTheAskedIcon) {
     EXPECT_EQ(seen.text, u"監視ルールをロードできません！\r\n型が一致しません。");
     EXPECT_EQ(seen.hasIcon, c.hasIcon) << static_cast<int>(c.icon);
   }
+}
+
+// With none of the program's windows active (a cycle while the program is in
+// the background), the main window owns the box. (A box without a visible
+// owner is also asked to stay on top; Wine's boxes do not show that style.)
+TEST(Win32MessageBoxes, AreOwnedByTheMainWindowWhenNoWindowIsActive) {
+  const HWND main = CreateWindowExW(0, L"STATIC", L"main", WS_POPUP, 0, 0, 100, 100, nullptr,
+                                    nullptr, nullptr, nullptr);
+  ASSERT_NE(main, nullptr);
+  const struct {
+    const char* what;
+    HWND owner;
+    int show;
+    HWND expectedOwner;
+  } cases[] = {
+      {"no main window", nullptr, SW_HIDE, nullptr},
+      {"hidden main window", main, SW_HIDE, main},
+      {"minimised main window", main, SW_SHOWMINNOACTIVE, nullptr},
+      {"visible main window", main, SW_SHOWNOACTIVATE, main},
+  };
+  for (const auto& c : cases) {
+    ShowWindow(main, c.show);
+    SetActiveWindow(nullptr);
+    Win32MessageBoxes boxes;
+    boxes.SetOwner(c.owner);
+    SeenBox seen;
+    std::thread reader([&] { seen = ReadAndCloseBox(); });
+    boxes.Show(u"text", MessageIcon::Exclamation);
+    reader.join();
+    ASSERT_TRUE(seen.found) << c.what;
+    EXPECT_EQ(seen.owner, c.expectedOwner) << c.what;
+  }
+  DestroyWindow(main);
 }
 
 // The manifest the program carries (the test is built with the same resources):

@@ -77,6 +77,7 @@ int RunProgram(HINSTANCE instance, zkq::win32::ProgramBoxes& boxes,
     ShowApplicationError(boxes, u"");
     return kStartupFailedExit;
   }
+  boxes.SetOwner(window.Handle());
 
   Win32Clock clock;
   Win32SystemInfo system;
@@ -106,6 +107,7 @@ int RunProgram(HINSTANCE instance, zkq::win32::ProgramBoxes& boxes,
   presenter.FormLoad();
   if (presenter.Ended() || window.Ended()) {
     window.SetServiceRequests(nullptr);
+    boxes.SetOwner(nullptr);
     return 0;
   }
   window.ShowFirstTime();
@@ -121,6 +123,7 @@ int RunProgram(HINSTANCE instance, zkq::win32::ProgramBoxes& boxes,
   // the presenter any more.
   window.SetEvents(nullptr);
   window.SetServiceRequests(nullptr);
+  boxes.SetOwner(nullptr);
   return 0;
 }
 

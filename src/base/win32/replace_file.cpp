@@ -24,8 +24,8 @@ ReplaceOutcome FileCalls::Replace(const fs::path& from, const fs::path& to) {
   // always either in place or at the backup name, and is put back from there.
   fs::path backup = source;
   backup += ".old";
-  if (ReplaceFileW(target.c_str(), source.c_str(), backup.c_str(),
-                   REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+  if (ReplaceFileW(target.c_str(), source.c_str(), backup.c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS,
+                   nullptr, nullptr)) {
     DeleteFileW(backup.c_str());
     return ReplaceOutcome::Done;
   }

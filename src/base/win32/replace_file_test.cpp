@@ -18,8 +18,8 @@ using win32::UniqueKernelHandle;
 // A scanner's or backup agent's handle: it shares reading and writing, not deletion.
 UniqueKernelHandle Hold(const fs::path& path) {
   return UniqueKernelHandle(CreateFileW(path.c_str(), GENERIC_READ,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                        OPEN_EXISTING, 0, nullptr));
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        0, nullptr));
 }
 
 bool UnderWine() {

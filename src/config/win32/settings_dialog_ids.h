@@ -28,3 +28,4 @@
 #define IDC_SET_TXTSMTPSERVER 5024
 #define IDC_SET_CMDBUTTON0 5025  // 保存(&S)
 #define IDC_SET_CMDBUTTON1 5026  // ｷｬﾝｾﾙ(&C)
+#define IDC_SET_LBLHEADING 5027  // アプリケーション設定画面

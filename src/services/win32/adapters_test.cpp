@@ -130,8 +130,9 @@ class RegistrationTest : public testing::Test {
 TEST_F(RegistrationTest, InstallRegistersTheServiceAndItsEventSourceAndUninstallRemovesThem) {
   const std::wstring exe = L"C:\\Program Files\\zk Quorvane\\zkQuorvane.exe";
   WindowsServiceRegistration registration(kName, exe);
-  ASSERT_TRUE(registration.Install());
-  EXPECT_FALSE(registration.Install()) << "a second install of the same service";
+  ASSERT_EQ(registration.Install(), RegistrationOutcome::Done);
+  EXPECT_EQ(registration.Install(), RegistrationOutcome::Failed)
+      << "a second install of the same service";
 
   {
     const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
@@ -150,8 +151,7 @@ TEST_F(RegistrationTest, InstallRegistersTheServiceAndItsEventSourceAndUninstall
     // The description, the delayed start and the restarts after a failure.
     // Wine's manager knows only the description (the others answer
     // ERROR_INVALID_LEVEL there); Windows must show all three.
-    const bool wine =
-        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
     auto query = [&](DWORD level) {
       const bool ok = QueryServiceConfig2W(service.Get(), level, buffer, sizeof(buffer), &needed);
       const DWORD error = ok ? 0 : GetLastError();
@@ -194,7 +194,7 @@ TEST_F(RegistrationTest, InstallRegistersTheServiceAndItsEventSourceAndUninstall
     EXPECT_EQ(types, 7u);
   }
 
-  ASSERT_TRUE(registration.Uninstall());
+  ASSERT_EQ(registration.Uninstall(), RegistrationOutcome::Done);
   const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
   EXPECT_FALSE(UniqueServiceHandle(OpenServiceW(manager.Get(), kName, SERVICE_QUERY_CONFIG)));
   EXPECT_EQ(GetLastError(), DWORD{ERROR_SERVICE_DOES_NOT_EXIST});
@@ -202,7 +202,7 @@ TEST_F(RegistrationTest, InstallRegistersTheServiceAndItsEventSourceAndUninstall
   EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (kApplicationSources + std::wstring(kName)).c_str(),
                           0, KEY_QUERY_VALUE, &opened),
             ERROR_FILE_NOT_FOUND);
-  EXPECT_FALSE(registration.Uninstall()) << "nothing left to remove";
+  EXPECT_EQ(registration.Uninstall(), RegistrationOutcome::Failed) << "nothing left to remove";
 }
 
 TEST(MessageTable, ShowsEachEntrysOwnText) {
@@ -323,7 +323,8 @@ TEST_F(DispatchTest, ARefusedPauseLeavesTheServiceRunning) {
   EXPECT_EQ(WaitFor(service, SERVICE_RUNNING), DWORD{SERVICE_RUNNING});
   Send(service, SERVICE_CONTROL_STOP);
   EXPECT_EQ(WaitFor(service, SERVICE_STOPPED), DWORD{SERVICE_STOPPED});
-  EXPECT_EQ(FinalLog(), "as service\nstart\npause entry written\npause\nstop 1\nloop ended\nended\n");
+  EXPECT_EQ(FinalLog(),
+            "as service\nstart\npause entry written\npause\nstop 1\nloop ended\nended\n");
 }
 
 // A stop that arrives while the user-interface thread is held up for 30

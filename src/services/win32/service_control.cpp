@@ -61,6 +61,13 @@ void Describe(SC_HANDLE service) {
   ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
 }
 
+// Why the service manager refused, from its last error: without elevation
+// (UAC) it denies access.
+RegistrationOutcome Refused() {
+  return GetLastError() == ERROR_ACCESS_DENIED ? RegistrationOutcome::NeedsAdministrator
+                                               : RegistrationOutcome::Failed;
+}
+
 bool IsPending(DWORD state) {
   return state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING ||
          state == SERVICE_PAUSE_PENDING || state == SERVICE_CONTINUE_PENDING;
@@ -94,9 +101,9 @@ bool StartedAsService(const std::wstring& serviceName) {
          status.dwCurrentState != SERVICE_STOPPED && status.dwProcessId == GetCurrentProcessId();
 }
 
-bool WindowsServiceRegistration::Install() {
+RegistrationOutcome WindowsServiceRegistration::Install() {
   const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
-  if (!manager) return false;
+  if (!manager) return Refused();
   const std::wstring command = L"\"" + executable_ + L"\"";
   // No account: the service runs as LocalSystem, the only account that may be
   // interactive.
@@ -105,21 +112,21 @@ bool WindowsServiceRegistration::Install() {
       SERVICE_QUERY_STATUS | SERVICE_CHANGE_CONFIG | SERVICE_START,
       SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS, SERVICE_AUTO_START,
       SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
-  if (!service) return false;
+  if (!service) return Refused();
   // The service is registered even if these extras or its entries' texts are
   // missing: each only makes it nicer to run.
   Describe(service.Get());
   AddEventSource(serviceName_, executable_);
-  return true;
+  return RegistrationOutcome::Done;
 }
 
-bool WindowsServiceRegistration::Uninstall() {
+RegistrationOutcome WindowsServiceRegistration::Uninstall() {
   const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-  if (!manager) return false;
+  if (!manager) return Refused();
   const UniqueServiceHandle service(OpenServiceW(manager.Get(), serviceName_.c_str(), DELETE));
-  if (!service || !DeleteService(service.Get())) return false;
+  if (!service || !DeleteService(service.Get())) return Refused();
   RegDeleteKeyW(HKEY_LOCAL_MACHINE, (kApplicationSources + serviceName_).c_str());
-  return true;
+  return RegistrationOutcome::Done;
 }
 
 WindowsEventLog::WindowsEventLog(const std::wstring& sourceName)
@@ -137,7 +144,8 @@ bool WindowsEventLog::Write(EventEntryType type, std::uint16_t category, std::ui
                       nullptr) != FALSE;
 }
 
-LRESULT AnswerServiceRequest(WPARAM wParam, LPARAM lParam, ServiceRequestHandler& handler) noexcept {
+LRESULT AnswerServiceRequest(WPARAM wParam, LPARAM lParam,
+                             ServiceRequestHandler& handler) noexcept {
   if (wParam > static_cast<WPARAM>(ServiceRequest::Control)) return 0;
   const auto request = static_cast<ServiceRequest>(wParam);
   bool success = false;

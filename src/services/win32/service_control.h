@@ -35,8 +35,8 @@ class WindowsServiceRegistration : public ServiceRegistration {
   explicit WindowsServiceRegistration(std::wstring serviceName = L"zkQuorvane",
                                       std::wstring executable = ExecutablePath())
       : serviceName_(std::move(serviceName)), executable_(std::move(executable)) {}
-  bool Install() override;
-  bool Uninstall() override;
+  RegistrationOutcome Install() override;
+  RegistrationOutcome Uninstall() override;
 
  private:
   std::wstring serviceName_, executable_;
@@ -121,9 +121,9 @@ class ServiceDispatcher {
   std::mutex statusMutex_;
   SERVICE_STATUS_HANDLE statusHandle_ = nullptr;
   SERVICE_STATUS status_ = {};
-  bool running_ = false;       // start-up has completed
-  bool stopAsked_ = false;     // a stop is pending
-  bool stopPosted_ = false;    // and has reached the window's queue
+  bool running_ = false;     // start-up has completed
+  bool stopAsked_ = false;   // a stop is pending
+  bool stopPosted_ = false;  // and has reached the window's queue
 };
 
 }  // namespace zkq::win32
