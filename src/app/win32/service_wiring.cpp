@@ -11,7 +11,7 @@ namespace {
 constexpr DWORD kStopGraceMs = 5000;
 constexpr char16_t kDispatchNotStarted[] = u"サービスの制御を開始できません。エラー ";
 
-DWORD WINAPI EndProcessAfterGrace(LPVOID) {
+DWORD WINAPI EndProcessAfterGrace(LPVOID) noexcept {
   Sleep(kStopGraceMs);
   ExitProcess(0);
 }
@@ -44,8 +44,8 @@ void ServiceStop::EndProgram() {
   // loop (the dispatcher's owner reports it).
   presenter_.Unload();
   // The thread is never waited for: it ends with the process.
-  const HANDLE watch = CreateThread(nullptr, 0, EndProcessAfterGrace, nullptr, 0, nullptr);
-  if (watch != nullptr) CloseHandle(watch);
+  const UniqueKernelHandle watch(
+      CreateThread(nullptr, 0, EndProcessAfterGrace, nullptr, 0, nullptr));
 }
 
 void AnswerServiceRequests(MainWindowWin32& window, ServiceRequestHandler& handlers) {
