@@ -96,6 +96,11 @@ std::optional<std::string> ReadWholeFile(const fs::path& path) {
 
 bool ReplaceFileAtomically(const fs::path& path, std::string_view bytes, FileCalls& calls) {
   if (path.empty() || !path.has_filename()) return false;
+  // Only a file is replaced: a folder of that name (Wine's ReplaceFileW would
+  // put the file in its place, contents and all) stays as it is.
+  std::error_code ec;
+  const fs::file_status old = fs::status(path, ec);
+  if (fs::exists(old) && !fs::is_regular_file(old)) return false;
   const fs::path temporary = TemporaryNameFor(path);
   bool ok = false;
   {
@@ -109,7 +114,6 @@ bool ReplaceFileAtomically(const fs::path& path, std::string_view bytes, FileCal
     if (tries > 0) calls.Pause(kReplacePause);
     outcome = calls.Replace(temporary, path);
   }
-  std::error_code ec;
   if (outcome != ReplaceOutcome::Done) fs::remove(temporary, ec);
   return outcome == ReplaceOutcome::Done;
 }
