@@ -13,6 +13,7 @@ constexpr char16_t kDispatchNotStarted[] = u"サービスの制御を開始で�
 
 DWORD WINAPI EndProcessAfterGrace(LPVOID) noexcept {
   Sleep(kStopGraceMs);
+  ServiceDispatcher::ReportStoppedAtExit();
   ExitProcess(0);
 }
 

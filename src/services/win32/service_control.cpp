@@ -221,6 +221,17 @@ void ServiceDispatcher::Answered(ServiceRequest request, bool success) noexcept 
   }
 }
 
+void ServiceDispatcher::ReportStoppedAtExit() noexcept {
+  ServiceDispatcher* self = gDispatcher.load();
+  if (self == nullptr) return;
+  try {
+    const std::lock_guard lock(self->statusMutex_);
+    self->SetState(SERVICE_STOPPED);
+  } catch (...) {
+    // The process ends all the same.
+  }
+}
+
 DWORD WINAPI ServiceDispatcher::DispatchThread(LPVOID name) noexcept {
   const std::unique_ptr<std::wstring> serviceName(static_cast<std::wstring*>(name));
   const SERVICE_TABLE_ENTRYW table[] = {{serviceName->data(), ServiceMain}, {nullptr, nullptr}};

@@ -96,6 +96,10 @@ class ServiceDispatcher {
 
   // The user-interface thread's answer to a request the dispatcher posted.
   static void Answered(ServiceRequest request, bool success) noexcept;
+  // The process is about to end without leaving its loop: the controller
+  // hears STOPPED first, so that an asked-for stop never counts as a crash
+  // (which the restart-on-failure actions would answer with a restart).
+  static void ReportStoppedAtExit() noexcept;
 
  private:
   static DWORD WINAPI DispatchThread(LPVOID self) noexcept;
