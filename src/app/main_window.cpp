@@ -17,10 +17,6 @@ namespace {
 constexpr char16_t kCrLf[] = u"\r\n";
 constexpr char16_t kStartFailed[] = u"起動に失敗しました！";
 constexpr char16_t kInvalidOption[] = u"Invalid command option";
-constexpr char16_t kInstalled[] = u"はサービスとして登録されました！";
-constexpr char16_t kNotInstalled[] = u"はサービスとして登録されませんでした！";
-constexpr char16_t kUninstalled[] = u"はサービスから削除されました！";
-constexpr char16_t kNotUninstalled[] = u"はサービスから削除されませんでした！";
 
 constexpr unsigned kHelpContents = 3;
 constexpr unsigned kHelpPartialKey = 0x105;
@@ -76,7 +72,7 @@ std::vector<ListColumn> EventRowColumns() {
 }
 
 bool IsFlagSet(std::u16string_view text) {
-  if (!IsNumeric(text)) throw Failure(kTypeMismatch);
+  if (!IsNumeric(text)) throw Failure(kTypeMismatch, kTypeMismatchNumber);
   return NumericValueIsOne(text);
 }
 
@@ -144,26 +140,17 @@ void MainWindow::FormLoad() {
     // read the command line as it came. The program counts as ended before
     // its last message: while the box waits, the message loop still delivers
     // timer ticks and tray clicks, and none of them may run anything.
-    const std::u16string title(kAppTitle);
     if (commandLine_ == u"-install") {
       view.SetBusyCursor(false);
       End();
-      if (ports_.service.Install()) {
-        ports_.boxes.Show(title + kInstalled, MessageIcon::Information);
-      } else {
-        ports_.boxes.Show(title + kNotInstalled, MessageIcon::Exclamation);
-      }
+      ShowRegistrationOutcome(ports_.boxes, true, ports_.service.Install());
       view.EndProgram();
       return;
     }
     if (rawCommandLine_ == u"-uninstall") {
       view.SetBusyCursor(false);
       End();
-      if (ports_.service.Uninstall()) {
-        ports_.boxes.Show(title + kUninstalled, MessageIcon::Information);
-      } else {
-        ports_.boxes.Show(title + kNotUninstalled, MessageIcon::Exclamation);
-      }
+      ShowRegistrationOutcome(ports_.boxes, false, ports_.service.Uninstall());
       view.EndProgram();
       return;
     }

@@ -148,16 +148,17 @@ class FakeSystem : public SystemInfo {
 class FakeService : public ServiceControl {
  public:
   explicit FakeService(Journal& journal) : journal_(journal) {}
-  bool Install() override {
+  RegistrationOutcome Install() override {
     journal_.push_back("install");
     return installResult;
   }
-  bool Uninstall() override {
+  RegistrationOutcome Uninstall() override {
     journal_.push_back("uninstall");
     return uninstallResult;
   }
   void Connect() override { journal_.push_back("connect"); }
-  bool installResult = true, uninstallResult = true;
+  RegistrationOutcome installResult = RegistrationOutcome::Done;
+  RegistrationOutcome uninstallResult = RegistrationOutcome::Done;
 
  private:
   Journal& journal_;
@@ -179,7 +180,8 @@ class FakeLog : public EventLog {
 
 class FakeLogs : public EventLogSource {
  public:
-  std::unique_ptr<EventLog> Open(std::u16string_view, std::u16string_view logName) override {
+  std::unique_ptr<EventLog> Open(std::u16string_view, std::u16string_view logName,
+                                 std::uint32_t&) override {
     opened.emplace_back(logName);
     return std::make_unique<FakeLog>(records[std::u16string(logName)]);
   }
@@ -529,7 +531,7 @@ TEST(MainWindowFormLoad, IconStartFailureKeepsTheAutoStartBox) {
 
 struct CommandCase {
   const char16_t* commandLine;
-  bool installResult, uninstallResult;
+  RegistrationOutcome installResult, uninstallResult;
   const char* serviceCall;  // "install", "uninstall" or ""
   std::u16string message;
   MessageIcon icon;
@@ -538,21 +540,29 @@ struct CommandCase {
 
 TEST(MainWindowFormLoad, CommandLine) {
   const std::u16string t = u"zkQuorvane";
+  const std::u16string admin =
+      u"\r\nサービスの登録と削除には管理者の権限が必要です。管理者として実行してください。";
+  constexpr auto ok = RegistrationOutcome::Done, no = RegistrationOutcome::Failed,
+                 notAdmin = RegistrationOutcome::NeedsAdministrator;
   const CommandCase cases[] = {
-      {u"", true, true, "", u"", MessageIcon::None, false},
-      {u"   ", true, true, "", u"Invalid command option", MessageIcon::None, true},
-      {u" -install ", true, true, "install", t + u"はサービスとして登録されました！",
+      {u"", ok, ok, "", u"", MessageIcon::None, false},
+      {u"   ", ok, ok, "", u"Invalid command option", MessageIcon::None, true},
+      {u" -install ", ok, ok, "install", t + u"はサービスとして登録されました！",
        MessageIcon::Information, true},
-      {u"-install", false, true, "install", t + u"はサービスとして登録されませんでした！",
+      {u"-install", no, ok, "install", t + u"はサービスとして登録されませんでした！",
        MessageIcon::Exclamation, true},
-      {u"-uninstall", true, true, "uninstall", t + u"はサービスから削除されました！",
+      {u"-install", notAdmin, ok, "install", t + u"はサービスとして登録されませんでした！" + admin,
+       MessageIcon::Exclamation, true},
+      {u"-uninstall", ok, notAdmin, "uninstall",
+       t + u"はサービスから削除されませんでした！" + admin, MessageIcon::Exclamation, true},
+      {u"-uninstall", ok, ok, "uninstall", t + u"はサービスから削除されました！",
        MessageIcon::Information, true},
-      {u"-uninstall", true, false, "uninstall", t + u"はサービスから削除されませんでした！",
+      {u"-uninstall", ok, no, "uninstall", t + u"はサービスから削除されませんでした！",
        MessageIcon::Exclamation, true},
-      {u" -uninstall", true, true, "", u"Invalid command option", MessageIcon::None, true},
-      {u"-uninstall ", true, true, "", u"Invalid command option", MessageIcon::None, true},
-      {u"-Install", true, true, "", u"Invalid command option", MessageIcon::None, true},
-      {u"-install -uninstall", true, true, "", u"Invalid command option", MessageIcon::None, true},
+      {u" -uninstall", ok, ok, "", u"Invalid command option", MessageIcon::None, true},
+      {u"-uninstall ", ok, ok, "", u"Invalid command option", MessageIcon::None, true},
+      {u"-Install", ok, ok, "", u"Invalid command option", MessageIcon::None, true},
+      {u"-install -uninstall", ok, ok, "", u"Invalid command option", MessageIcon::None, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(ToUtf8(std::u16string(u"[") + c.commandLine + u"]"));

@@ -67,8 +67,8 @@ class ServiceControl {
   virtual ~ServiceControl() = default;
   // Register (with the interactive flag set) or remove the service; true on
   // success. The caller reports the outcome to the user.
-  virtual bool Install() = 0;
-  virtual bool Uninstall() = 0;
+  virtual RegistrationOutcome Install() = 0;
+  virtual RegistrationOutcome Uninstall() = 0;
   // Accept pause and continue, then start the service dispatch (returns at once).
   virtual void Connect() = 0;
 };

@@ -326,5 +326,48 @@ TEST(MonitorOutbox, TheFileOutboxKeepsEveryByteAndTheOrderOfCreation) {
   EXPECT_FALSE(outbox.Read(entries[1]));
 }
 
+// The live logs of a machine where the account may not read the Security log.
+class SecurityRefused : public LogSources, public EventLogSource {
+ public:
+  EventLogSource& For(const fs::path&) override { return *this; }
+  std::unique_ptr<EventLog> Open(std::u16string_view, std::u16string_view logName,
+                                 std::uint32_t& error) override {
+    if (logName == u"Security" && refused) {
+      error = 5;
+      return nullptr;
+    }
+    return EmptyEventLog();
+  }
+  bool refused = true;
+};
+
+TEST(Monitor, ALogThatCannotBeOpenedIsNoAllClearAndIsToldOnceUntilItReadsAgain) {
+  World w;
+  SecurityRefused logs;
+  Monitor m(MonitorPorts{w.clock, w.boxes, w.file, logs, w.rules, w.accounts, w.zone, w.tables,
+                         w.sender, w.services, w.outbox},
+            w.view, w.folder.Path(), w.settings, std::int16_t{0});
+  m.Start();
+  const std::u16string unreadable =
+      u"監視処理でイベントログを読み込めませんでした。[2026/12/08 10:00:00]";
+  for (const bool refused : {true, true, false, true}) {
+    logs.refused = refused;
+    m.Tick();
+    m.Tick();
+    EXPECT_EQ(
+        w.view.statuses.back(),
+        refused ? unreadable : u"監視処理を実行しましたが異常はありません。[2026/12/08 10:00:00]");
+  }
+  // The first refusal and the one after the log had read again; never a mail.
+  ASSERT_EQ(w.boxes.shown.size(), 2u);
+  for (const auto& box : w.boxes.shown) {
+    EXPECT_NE(box.text.find(u"OpenEventLog function fails.\r\nErrNumber = 0x00000005"),
+              std::u16string::npos);
+    EXPECT_NE(box.text.find(u"イベントログ: Security"), std::u16string::npos);
+    EXPECT_NE(box.text.find(u"Event Log Readers"), std::u16string::npos);
+  }
+  EXPECT_TRUE(w.sender.sent.empty());
+}
+
 }  // namespace
 }  // namespace zkq

@@ -75,7 +75,8 @@ std::optional<StartupValues> RunMain(std::u16string_view exePath, std::u16string
   try {
     dirText = ProgramDirText(exePath);
     values.programDir = PathFromText(dirText);
-    if (dirText.empty() || !currentDirectory.Set(values.programDir)) throw Failure(kPathNotFound);
+    if (dirText.empty() || !currentDirectory.Set(values.programDir))
+      throw Failure(kPathNotFound, kPathNotFoundNumber);
     values.rawCommandLine = std::u16string(commandLine);
     values.commandLine = Trim(commandLine);
   } catch (const Failure& failure) {

@@ -176,11 +176,11 @@ std::optional<Ymd> ReadDate(std::u16string_view text) {
 
 std::int16_t ToInt16(std::u16string_view text) {
   const Number number = ParseNumber(text);
-  if (number.kind == Parsed::NoNumber) throw Failure(kTypeMismatch);
-  if (number.kind == Parsed::OutOfRange) throw Failure(kOverflow);
+  if (number.kind == Parsed::NoNumber) throw Failure(kTypeMismatch, kTypeMismatchNumber);
+  if (number.kind == Parsed::OutOfRange) throw Failure(kOverflow, kOverflowNumber);
   // The default rounding mode: to nearest, a half to the even neighbour.
   const double rounded = std::nearbyint(number.value);
-  if (rounded < -32767.0 || rounded > 32767.0) throw Failure(kOverflow);
+  if (rounded < -32767.0 || rounded > 32767.0) throw Failure(kOverflow, kOverflowNumber);
   return static_cast<std::int16_t>(rounded);
 }
 

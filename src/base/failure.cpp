@@ -6,8 +6,10 @@
 
 namespace zkq {
 
-Failure::Failure(std::u16string description)
-    : std::runtime_error(ToUtf8(description)), description_(std::move(description)) {}
+Failure::Failure(std::u16string description, int number)
+    : std::runtime_error(ToUtf8(description)),
+      description_(std::move(description)),
+      number_(number) {}
 
 std::u16string CurrentFailureDescription() noexcept {
   try {

@@ -8,11 +8,15 @@ namespace zkq {
 
 class Failure : public std::runtime_error {
  public:
-  explicit Failure(std::u16string description);
+  // number: the runtime's number for the failure (13 for a type mismatch,
+  // say), which the service mode's error entries carry; 0 when it has none.
+  explicit Failure(std::u16string description, int number = 0);
   const std::u16string& Description() const noexcept { return description_; }
+  int Number() const noexcept { return number_; }
 
  private:
   std::u16string description_;
+  int number_;
 };
 
 // The description of the exception being handled, for a catch (...) at a
@@ -24,5 +28,9 @@ std::u16string CurrentFailureDescription() noexcept;
 inline constexpr char16_t kTypeMismatch[] = u"型が一致しません。";
 inline constexpr char16_t kOverflow[] = u"オーバーフローしました。";
 inline constexpr char16_t kUnknownFailure[] = u"予期しないエラーが発生しました。";
+inline constexpr int kTypeMismatchNumber = 13;
+inline constexpr int kOverflowNumber = 6;
+inline constexpr int kOutOfMemoryNumber = 7;
+inline constexpr int kPathNotFoundNumber = 76;
 
 }  // namespace zkq

@@ -1,7 +1,10 @@
 #include "base/files.h"
 
+#include <atomic>
 #include <memory>
+#include <string>
 #include <system_error>
+#include <thread>
 
 #if defined(_WIN32)
 #include <io.h>
@@ -26,6 +29,24 @@ File OpenFile(const fs::path& path, bool write) {
 #endif
 }
 
+// A name beside path that no other rewrite uses: two rewrites at once, or a
+// temporary file a scanner still holds, never meet.
+fs::path TemporaryNameFor(const fs::path& path) {
+  static std::atomic<unsigned> counter = 0;
+  const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
+  for (;;) {
+    // Appended piece by piece: GCC 12 warns wrongly about "." + std::string.
+    fs::path temporary = path;
+    temporary += ".";
+    temporary += std::to_string(ticks % 1000000007);
+    temporary += "-";
+    temporary += std::to_string(++counter);
+    temporary += ".tmp";
+    std::error_code ec;
+    if (!fs::exists(temporary, ec)) return temporary;
+  }
+}
+
 }  // namespace
 
 bool FileCalls::Write(std::FILE* file, std::string_view bytes) {
@@ -41,11 +62,19 @@ bool FileCalls::Flush(std::FILE* file) {
 #endif
 }
 
-bool FileCalls::Rename(const fs::path& from, const fs::path& to) {
+#if !defined(_WIN32)
+// Windows has its own (base/win32/replace_file.cpp).
+ReplaceOutcome FileCalls::Replace(const fs::path& from, const fs::path& to) {
   std::error_code ec;
+  // The file keeps who may read and write it.
+  const fs::file_status old = fs::status(to, ec);
+  if (fs::exists(old)) fs::permissions(from, old.permissions(), ec);
   fs::rename(from, to, ec);
-  return !ec;
+  return ec ? ReplaceOutcome::Failed : ReplaceOutcome::Done;
 }
+#endif
+
+void FileCalls::Pause(std::chrono::milliseconds time) { std::this_thread::sleep_for(time); }
 
 FileCalls& SystemFileCalls() {
   static FileCalls calls;
@@ -67,11 +96,12 @@ std::optional<std::string> ReadWholeFile(const fs::path& path) {
 
 bool ReplaceFileAtomically(const fs::path& path, std::string_view bytes, FileCalls& calls) {
   if (path.empty() || !path.has_filename()) return false;
+  // Only a file is replaced: a folder of that name (Wine's ReplaceFileW would
+  // put the file in its place, contents and all) stays as it is.
   std::error_code ec;
   const fs::file_status old = fs::status(path, ec);
-  const bool exists = fs::exists(old);
-  fs::path temporary = path;
-  temporary += ".tmp";
+  if (fs::exists(old) && !fs::is_regular_file(old)) return false;
+  const fs::path temporary = TemporaryNameFor(path);
   bool ok = false;
   {
     File file = OpenFile(temporary, true);
@@ -79,11 +109,13 @@ bool ReplaceFileAtomically(const fs::path& path, std::string_view bytes, FileCal
     ok = calls.Write(file.get(), bytes) && calls.Flush(file.get());
     ok = std::fclose(file.release()) == 0 && ok;
   }
-  // The settings file keeps who may read and write it.
-  if (ok && exists) fs::permissions(temporary, old.permissions(), ec);
-  ok = ok && calls.Rename(temporary, path);
-  if (!ok) fs::remove(temporary, ec);
-  return ok;
+  ReplaceOutcome outcome = ok ? ReplaceOutcome::Busy : ReplaceOutcome::Failed;
+  for (int tries = 0; outcome == ReplaceOutcome::Busy && tries < kReplaceTries; ++tries) {
+    if (tries > 0) calls.Pause(kReplacePause);
+    outcome = calls.Replace(temporary, path);
+  }
+  if (outcome != ReplaceOutcome::Done) fs::remove(temporary, ec);
+  return outcome == ReplaceOutcome::Done;
 }
 
 }  // namespace zkq

@@ -1,8 +1,11 @@
 #pragma once
 // The one way the program reads and rewrites its own files (settings, rules).
-// A rewrite goes to a temporary file beside the old one, is flushed to disk
-// and then renamed over it, keeping the old file's permissions, so a failed or
-// interrupted write always leaves the old file whole.
+// A rewrite goes to a temporary file of its own beside the old one, is flushed
+// to disk and then put in place of it, keeping what the administrator set on
+// the old file, so a failed or interrupted write always leaves the old file
+// whole. Another program that holds the file for a moment (a virus scanner, a
+// backup agent) makes the rewrite wait briefly and try again.
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -11,13 +14,27 @@
 
 namespace zkq {
 
+enum class ReplaceOutcome {
+  Done,
+  Busy,  // another program holds the file: worth another try
+  Failed,
+};
+
+// How often, and how far apart, a replacement is tried while the file is busy.
+inline constexpr int kReplaceTries = 10;
+inline constexpr std::chrono::milliseconds kReplacePause{100};
+
 // The calls a rewrite makes, so that tests can make any of them fail.
 class FileCalls {
  public:
   virtual ~FileCalls() = default;
   virtual bool Write(std::FILE* file, std::string_view bytes);
   virtual bool Flush(std::FILE* file);  // to the disk, not only out of the C library
-  virtual bool Rename(const std::filesystem::path& from, const std::filesystem::path& to);
+  // Puts from in place of the file to. Where to exists it keeps its
+  // permissions (on Windows its ACL, owner and attributes: ReplaceFileW).
+  virtual ReplaceOutcome Replace(const std::filesystem::path& from,
+                                 const std::filesystem::path& to);
+  virtual void Pause(std::chrono::milliseconds time);  // between two tries
 };
 
 FileCalls& SystemFileCalls();
@@ -26,8 +43,9 @@ FileCalls& SystemFileCalls();
 // regular file or cannot be read.
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& path);
 
-// Replaces (or creates) path with bytes through "<path>.tmp"; false, with the
-// old file as it was and no temporary file left, when any step fails.
+// Replaces (or creates) path with bytes through a temporary file beside it;
+// false, with the old file as it was and no temporary file left, when any
+// step fails.
 bool ReplaceFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                            FileCalls& calls = SystemFileCalls());
 

@@ -24,8 +24,8 @@ class FailingCalls : public FileCalls {
     return false;
   }
   bool Flush(std::FILE* file) override { return failing_ != 1 && FileCalls::Flush(file); }
-  bool Rename(const fs::path& from, const fs::path& to) override {
-    return failing_ != 2 && FileCalls::Rename(from, to);
+  ReplaceOutcome Replace(const fs::path& from, const fs::path& to) override {
+    return failing_ == 2 ? ReplaceOutcome::Failed : FileCalls::Replace(from, to);
   }
 
  private:
@@ -44,7 +44,8 @@ TEST(ReplaceFileAtomically, AFailedStepLeavesTheOldFileWhole) {
     EXPECT_FALSE(ReplaceFileAtomically(path, "[zkQuorvane]\r\nDateStamp=2026/12/08\r\n", calls))
         << "step " << failing;
     EXPECT_EQ(ReadWholeFile(path), old) << "step " << failing;
-    EXPECT_FALSE(fs::exists(folder.Path() / "zkQuorvane.ini.tmp")) << "step " << failing;
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.Path()), fs::directory_iterator()), 1)
+        << "no temporary file left after step " << failing;
   }
   fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
   ASSERT_TRUE(ReplaceFileAtomically(path, "new"));
@@ -54,6 +55,54 @@ TEST(ReplaceFileAtomically, AFailedStepLeavesTheOldFileWhole) {
             fs::perms::owner_read | fs::perms::owner_write);
 #endif
   EXPECT_FALSE(ReadWholeFile(folder.Path()).has_value()) << "a folder is no file";
+}
+
+// Another program holding the file makes the replacement wait and try again,
+// a few times; a file that stays held, or a plain failure, leaves it whole.
+TEST(ReplaceFileAtomically, RetriesWhileTheFileIsBusy) {
+  class BusyCalls : public FileCalls {
+   public:
+    explicit BusyCalls(int busyTries, ReplaceOutcome then) : busyTries_(busyTries), then_(then) {}
+    ReplaceOutcome Replace(const fs::path& from, const fs::path& to) override {
+      temporaries.push_back(from);
+      if (++tries <= busyTries_) return ReplaceOutcome::Busy;
+      return then_ == ReplaceOutcome::Done ? FileCalls::Replace(from, to) : then_;
+    }
+    void Pause(std::chrono::milliseconds time) override { paused += time; }
+    int tries = 0;
+    std::chrono::milliseconds paused{0};
+    std::vector<fs::path> temporaries;
+
+   private:
+    int busyTries_;
+    ReplaceOutcome then_;
+  };
+  const struct {
+    int busyTries;
+    ReplaceOutcome then;
+    bool replaced;
+    int tries;
+  } cases[] = {
+      {3, ReplaceOutcome::Done, true, 4},
+      {kReplaceTries, ReplaceOutcome::Done, false, kReplaceTries},
+      {0, ReplaceOutcome::Failed, false, 1},
+  };
+  test_support::ScratchFolder folder("zkq-files-");
+  const fs::path path = folder.Path() / "rules.txt";
+  std::vector<fs::path> temporaries;
+  for (const auto& c : cases) {
+    std::ofstream(path, std::ios::binary) << "old";
+    BusyCalls calls(c.busyTries, c.then);
+    EXPECT_EQ(ReplaceFileAtomically(path, "new", calls), c.replaced) << c.busyTries;
+    EXPECT_EQ(ReadWholeFile(path), c.replaced ? "new" : "old") << c.busyTries;
+    EXPECT_EQ(calls.tries, c.tries);
+    EXPECT_EQ(calls.paused, (c.tries - 1) * kReplacePause);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.Path()), fs::directory_iterator()), 1);
+    temporaries.push_back(calls.temporaries.front());
+  }
+  // Each write has a temporary file of its own.
+  EXPECT_NE(temporaries[0], temporaries[1]);
+  EXPECT_EQ(temporaries[0].parent_path(), folder.Path());
 }
 
 #ifndef _WIN32

@@ -51,4 +51,31 @@ class MessageBoxes {
 
 inline constexpr char16_t kAppTitle[] = u"zkQuorvane";
 
+// Registering the program as a service, or removing it: how it went. Only an
+// elevated administrator may do either, which the user is told plainly.
+enum class RegistrationOutcome { Done, Failed, NeedsAdministrator };
+
+// Shown after the application title.
+inline constexpr char16_t kServiceInstalled[] = u"はサービスとして登録されました！";
+inline constexpr char16_t kServiceNotInstalled[] = u"はサービスとして登録されませんでした！";
+inline constexpr char16_t kServiceUninstalled[] = u"はサービスから削除されました！";
+inline constexpr char16_t kServiceNotUninstalled[] = u"はサービスから削除されませんでした！";
+inline constexpr char16_t kNeedsAdministrator[] =
+    u"\r\nサービスの登録と削除には管理者の権限が必要です。管理者として実行してください。";
+
+// The message of an install (or removal): the title and the outcome, and why
+// when the rights were missing.
+inline void ShowRegistrationOutcome(MessageBoxes& boxes, bool install,
+                                    RegistrationOutcome outcome) {
+  std::u16string text(kAppTitle);
+  if (outcome == RegistrationOutcome::Done) {
+    text += install ? kServiceInstalled : kServiceUninstalled;
+    boxes.Show(text, MessageIcon::Information);
+    return;
+  }
+  text += install ? kServiceNotInstalled : kServiceNotUninstalled;
+  if (outcome == RegistrationOutcome::NeedsAdministrator) text += kNeedsAdministrator;
+  boxes.Show(text, MessageIcon::Exclamation);
+}
+
 }  // namespace zkq

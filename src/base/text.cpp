@@ -1,5 +1,7 @@
 #include "base/text.h"
 
+#include <algorithm>
+
 namespace zkq {
 
 namespace {
@@ -134,6 +136,15 @@ std::u16string_view TrimView(std::u16string_view text) {
 }
 
 std::u16string Trim(std::u16string_view text) { return std::u16string(TrimView(text)); }
+
+bool SameNameIgnoringCase(std::u16string_view a, std::u16string_view b) {
+  auto lower = [](char16_t c) {
+    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
+  };
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(),
+                    [&](char16_t x, char16_t y) { return lower(x) == lower(y); });
+}
 
 std::u16string ReplaceAll(std::u16string_view text, std::u16string_view what,
                           std::u16string_view with) {

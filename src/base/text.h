@@ -27,6 +27,10 @@ bool IsCp932LeadByte(std::uint8_t byte);
 std::u16string Trim(std::u16string_view text);
 std::u16string_view TrimView(std::u16string_view text);
 
+// Equal but for the case of the letters A to Z, as Windows compares the names
+// of files and services (which are ASCII in practice).
+bool SameNameIgnoringCase(std::u16string_view a, std::u16string_view b);
+
 // Half-width katakana (U+FF61..U+FF9F) to full-width.
 // Composed: a following voiced or semi-voiced sound mark joins the kana before it
 // ("ｶﾞ" -> "ガ"), so the result can be shorter; Windows' LCMAP_FULLWIDTH does this.

@@ -255,26 +255,13 @@ void SettingsDialog::SaveClicked() {
 
 void SettingsDialog::ApplyServiceOption() {
   const bool wasOn = FlagIsOn(settings_.ServiceStart);
-  const std::u16string title = kAppTitle;
   if (ports_.view.Checked(SettingsCheck::ServiceStart)) {
     // Installed once, when the option goes on; a failed registration is not
     // retried while the option stays on.
-    if (!wasOn) {
-      if (ports_.service.Install()) {
-        ports_.boxes.Show(title + kServiceInstalled, MessageIcon::Information);
-      } else {
-        ports_.boxes.Show(title + kServiceNotInstalled, MessageIcon::Exclamation);
-      }
-    }
+    if (!wasOn) ShowRegistrationOutcome(ports_.boxes, true, ports_.service.Install());
     settings_.ServiceStart.assign(1, u'1');  // GCC 12 warns falsely on "= u\"1\""
   } else {
-    if (wasOn) {
-      if (ports_.service.Uninstall()) {
-        ports_.boxes.Show(title + kServiceUninstalled, MessageIcon::Information);
-      } else {
-        ports_.boxes.Show(title + kServiceNotUninstalled, MessageIcon::Exclamation);
-      }
-    }
+    if (wasOn) ShowRegistrationOutcome(ports_.boxes, false, ports_.service.Uninstall());
     settings_.ServiceStart.assign(1, u'0');  // GCC 12 warns falsely on "= u\"1\""
   }
 }

@@ -55,11 +55,6 @@ inline constexpr char16_t kPasswordNotProtected[] = u"パスワードを保護�
 inline constexpr char16_t kTestMailSent[] = u"テストメールを送信しました。";
 // Followed by the send result, "）", CR LF and the sending window's last status.
 inline constexpr char16_t kTestMailFailed[] = u"テストメールを送信できませんでした。（結果 ";
-// Shown after the application title.
-inline constexpr char16_t kServiceInstalled[] = u"はサービスとして登録されました！";
-inline constexpr char16_t kServiceNotInstalled[] = u"はサービスとして登録されませんでした！";
-inline constexpr char16_t kServiceUninstalled[] = u"はサービスから削除されました！";
-inline constexpr char16_t kServiceNotUninstalled[] = u"はサービスから削除されませんでした！";
 
 class SettingsDialogView {
  public:
@@ -82,13 +77,12 @@ class SettingsDialogView {
   virtual void Close() = 0;
 };
 
-// Registers the program as a Windows service (interactive) or removes it;
-// true on success.
+// Registers the program as a Windows service (interactive) or removes it.
 class ServiceRegistration {
  public:
   virtual ~ServiceRegistration() = default;
-  virtual bool Install() = 0;
-  virtual bool Uninstall() = 0;
+  virtual RegistrationOutcome Install() = 0;
+  virtual RegistrationOutcome Uninstall() = 0;
 };
 
 // One mail with the dialog's values, for the test button.

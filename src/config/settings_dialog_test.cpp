@@ -72,9 +72,15 @@ class StepClock : public Clock {
 
 class FakeService : public ServiceRegistration {
  public:
-  bool Install() override { ++installs; return works; }
-  bool Uninstall() override { ++uninstalls; return works; }
-  bool works = true;
+  RegistrationOutcome Install() override {
+    ++installs;
+    return works;
+  }
+  RegistrationOutcome Uninstall() override {
+    ++uninstalls;
+    return works;
+  }
+  RegistrationOutcome works = RegistrationOutcome::Done;
   int installs = 0, uninstalls = 0;
 };
 
@@ -224,18 +230,27 @@ TEST_F(SettingsDialogTest, SaveChecksInOrderOrStoresTheEntries) {
 }
 
 TEST_F(SettingsDialogTest, ServiceIsInstalledOnceAndRemovedWhenTheOptionGoesOff) {
+  constexpr auto ok = RegistrationOutcome::Done, no = RegistrationOutcome::Failed,
+                 notAdmin = RegistrationOutcome::NeedsAdministrator;
   struct Step {
-    bool ticked, works;
+    bool ticked;
+    RegistrationOutcome works;
     int installs, uninstalls;
     std::u16string message;
     MessageIcon icon;
   };
   const Step steps[] = {
-      {true, false, 1, 0, u"zkQuorvaneはサービスとして登録されませんでした！", MessageIcon::Exclamation},
-      {true, true, 1, 0, u"", MessageIcon::None},  // stored as on: not asked again
-      {false, true, 1, 1, u"zkQuorvaneはサービスから削除されました！", MessageIcon::Information},
-      {true, true, 2, 1, u"zkQuorvaneはサービスとして登録されました！", MessageIcon::Information},
-      {false, false, 2, 2, u"zkQuorvaneはサービスから削除されませんでした！", MessageIcon::Exclamation},
+      {true, no, 1, 0, u"zkQuorvaneはサービスとして登録されませんでした！",
+       MessageIcon::Exclamation},
+      {true, ok, 1, 0, u"", MessageIcon::None},  // stored as on: not asked again
+      {false, ok, 1, 1, u"zkQuorvaneはサービスから削除されました！", MessageIcon::Information},
+      {true, ok, 2, 1, u"zkQuorvaneはサービスとして登録されました！", MessageIcon::Information},
+      {false, no, 2, 2, u"zkQuorvaneはサービスから削除されませんでした！",
+       MessageIcon::Exclamation},
+      {true, notAdmin, 3, 2,
+       u"zkQuorvaneはサービスとして登録されませんでした！\r\nサービスの登録と削除には管理者の権限が"
+       u"必要です。管理者として実行してください。",
+       MessageIcon::Exclamation},
   };
   for (const Step& s : steps) {
     boxes_.shown.clear();

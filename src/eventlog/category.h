@@ -8,7 +8,9 @@
 
 namespace zkq {
 
-// sub-language * 1024 + primary language; the lookups use MakeLanguageId(0, 1) = 0x0400.
+// sub-language * 1024 + primary language. The lookups pass language 0 rather
+// than MakeLanguageId(0, 1) = 0x0400, so that Windows falls back to a language
+// the module has.
 constexpr std::uint16_t MakeLanguageId(std::uint16_t primary, std::uint16_t sub) {
   return static_cast<std::uint16_t>(sub * 1024 + primary);
 }

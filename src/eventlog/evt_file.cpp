@@ -6,6 +6,7 @@
 #include <functional>
 #include <utility>
 
+#include "base/text.h"
 #include "eventlog/record.h"
 
 namespace zkq {
@@ -222,16 +223,6 @@ bool IsEvtHeader(const std::vector<std::uint8_t>& bytes) {
          Le32(bytes.data() + 4) == kRecordSignature;
 }
 
-char16_t LowerAscii(char16_t c) {
-  return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
-}
-
-bool SameNameIgnoringCase(std::u16string_view a, std::u16string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char16_t x, char16_t y) { return LowerAscii(x) == LowerAscii(y); });
-}
-
 }  // namespace
 
 std::unique_ptr<EventLog> EmptyEventLog() { return std::make_unique<EmptyLog>(); }
@@ -335,7 +326,8 @@ std::filesystem::path EvtFileSource::PathOf(std::u16string_view logName) const {
   return exact;
 }
 
-std::unique_ptr<EventLog> EvtFileSource::Open(std::u16string_view, std::u16string_view logName) {
+std::unique_ptr<EventLog> EvtFileSource::Open(std::u16string_view, std::u16string_view logName,
+                                              std::uint32_t&) {
   EvtOpenResult opened = OpenEvtFile(PathOf(logName));
   if (opened.error == EvtOpenError::Missing) return EmptyEventLog();
   if (opened.error != EvtOpenError::None) return FailedEventLog(opened.code);

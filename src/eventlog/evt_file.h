@@ -65,7 +65,8 @@ std::unique_ptr<EventLog> FailedEventLog(std::uint32_t code);
 class EvtFileSource : public EventLogSource {
  public:
   explicit EvtFileSource(std::filesystem::path dir);
-  std::unique_ptr<EventLog> Open(std::u16string_view server, std::u16string_view logName) override;
+  std::unique_ptr<EventLog> Open(std::u16string_view server, std::u16string_view logName,
+                                 std::uint32_t& error) override;
   // The file that serves logName (it may not exist).
   std::filesystem::path PathOf(std::u16string_view logName) const;
 

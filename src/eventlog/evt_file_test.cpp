@@ -204,18 +204,19 @@ TEST_F(EvtFolder, LogsByName) {
   Write("Security.evt", Bytes{'n', 'o', 't', ' ', 'a', ' ', 'l', 'o', 'g'});
 
   EvtFileSource source(dir_);
-  std::unique_ptr<EventLog> log = source.Open(u"PC", u"System");
+  std::uint32_t error = 0;
+  std::unique_ptr<EventLog> log = source.Open(u"PC", u"System", error);
   ASSERT_NE(log, nullptr);
   EXPECT_EQ(ReadAll(*log).records.size(), 3u);
-  log = source.Open(u"PC", u"Application");
+  log = source.Open(u"PC", u"Application", error);
   ASSERT_NE(log, nullptr);
   EXPECT_EQ(ReadAll(*log).records.size(), 2u);
-  log = source.Open(u"PC", u"Security");
+  log = source.Open(u"PC", u"Security", error);
   ASSERT_NE(log, nullptr);
   EXPECT_EQ(ReadAll(*log).end, kErrorEventlogFileCorrupt) << "no event log is no empty log";
 
   std::filesystem::remove(dir_ / "System.evt");
-  log = source.Open(u"PC", u"System");
+  log = source.Open(u"PC", u"System", error);
   ASSERT_NE(log, nullptr) << "an absent file is an empty log";
   const ReadResult none = ReadAll(*log);
   EXPECT_TRUE(none.records.empty());
@@ -285,7 +286,8 @@ TEST_F(EvtFolder, HostileFiles) {
     c.make(dir / "System.evt");
     const EvtOpenResult opened = OpenEvtFile(dir / "System.evt");
     EXPECT_EQ(opened.error, c.error) << c.name;
-    std::unique_ptr<EventLog> log = EvtFileSource(dir).Open(u"PC", u"System");
+    std::uint32_t error = 0;
+    std::unique_ptr<EventLog> log = EvtFileSource(dir).Open(u"PC", u"System", error);
     ASSERT_NE(log, nullptr) << c.name;
     const ReadResult got = ReadAll(*log);
     EXPECT_EQ(got.end, c.end) << c.name;

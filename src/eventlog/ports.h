@@ -25,8 +25,9 @@ class EventLogSource {
  public:
   virtual ~EventLogSource() = default;
   // Opens the named log ("System", "Security", "Application") of server;
-  // nullptr when it cannot be opened.
-  virtual std::unique_ptr<EventLog> Open(std::u16string_view server, std::u16string_view logName) = 0;
+  // nullptr when it cannot be opened, with the Windows error code in error.
+  virtual std::unique_ptr<EventLog> Open(std::u16string_view server, std::u16string_view logName,
+                                         std::uint32_t& error) = 0;
 };
 
 class AccountNames {
@@ -46,7 +47,8 @@ class MessageTables {
                                                             std::u16string_view source) = 0;
   // A variable of the process environment; "" when not set.
   virtual std::u16string Environment(std::u16string_view name) = 0;
-  // Message id of the module at path, in the user's default language; "" on any failure.
+  // Message id of the module at path, in the user's language where the module has
+  // it, else in the language Windows falls back to; "" on any failure.
   virtual std::u16string FormatModuleMessage(std::u16string_view path, std::uint32_t messageId) = 0;
   // The system's one-line text for a Windows error code; "" on failure.
   virtual std::u16string FormatSystemMessage(std::uint32_t code) = 0;

@@ -21,7 +21,9 @@ struct EventLogContext {
 
 // Clears list and appends a row for every record of logName written at or
 // after "dateStamp timeStamp" (every record when the stamp is no date and time).
-// Returns 0 when it ran, -1 when the list could not be cleared.
+// A log that cannot be opened or read is shown on context.boxes: the failed
+// call, the error code and its system text, the log's name, and for access
+// denied the remedy. Returns 0 when it ran, -1 when the list could not be cleared.
 std::int32_t ReadEventLogRows(EventList& list, std::u16string_view logName,
                               std::u16string_view computerName, std::u16string_view dateStamp,
                               std::u16string_view timeStamp, EventLogContext& context);
@@ -31,6 +33,13 @@ std::int32_t ReadEventLogRows(EventList& list, std::u16string_view logName,
 // record is listed).
 std::optional<std::int64_t> StampUtcSeconds(std::u16string_view dateStamp,
                                             std::u16string_view timeStamp, TimeZone& zone);
+
+// The lines that name the log in a failure message, and the remedy for a log
+// the account may not read.
+inline constexpr char16_t kLogNameLabel[] = u"\r\nイベントログ: ";
+inline constexpr char16_t kAccessRemedy[] =
+    u"\r\nサービスとして実行するか、実行するアカウントを Event Log Readers "
+    u"グループに追加してください。";
 
 // "ReadEventLog function fails." CR LF "ErrNumber = 0x0000001F" CR LF and the
 // system's text for the code.

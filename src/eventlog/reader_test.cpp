@@ -38,11 +38,16 @@ class FakeSource : public EventLogSource {
   std::map<std::u16string, std::vector<Bytes>> logs;
   std::size_t failAt = SIZE_MAX;
   std::uint32_t failCode = 0;
+  std::uint32_t openError = 0;  // for a log that is not in logs
   std::vector<std::pair<std::u16string, std::u16string>> opened;
-  std::unique_ptr<EventLog> Open(std::u16string_view server, std::u16string_view logName) override {
+  std::unique_ptr<EventLog> Open(std::u16string_view server, std::u16string_view logName,
+                                 std::uint32_t& error) override {
     opened.emplace_back(server, logName);
     auto it = logs.find(std::u16string(logName));
-    if (it == logs.end()) return nullptr;
+    if (it == logs.end()) {
+      error = openError;
+      return nullptr;
+    }
     return std::make_unique<FakeLog>(it->second, failAt, failCode);
   }
 };
@@ -175,19 +180,41 @@ TEST(ReadEventLogRows, OpensTheNamedLogOfTheComputer) {
   EXPECT_EQ(r.Ids(), std::vector<std::u16string>{u"1001"});
 }
 
-TEST(ReadEventLogRows, EmptyOrUnopenableLogGivesNoRowsAndNoMessage) {
+TEST(ReadEventLogRows, AnEmptyLogGivesNoRowsAndNoMessage) {
   Reader empty;
   empty.source.logs[u"System"] = {};
   empty.list.push_back(kOldRow);
   EXPECT_EQ(empty.Read(u"", u""), 0);
   EXPECT_TRUE(empty.list.empty());
   EXPECT_TRUE(empty.boxes.shown.empty());
+}
 
-  Reader closed;  // no such log: the open fails
-  closed.list.push_back(kOldRow);
-  EXPECT_EQ(closed.Read(u"", u""), 0);
-  EXPECT_TRUE(closed.list.empty());
-  EXPECT_TRUE(closed.boxes.shown.empty());
+TEST(ReadEventLogRows, ALogThatCannotBeOpenedIsToldWithItsNameAndTheRemedy) {
+  struct Case {
+    std::u16string log;
+    std::uint32_t code;
+    std::u16string systemText, message;
+  };
+  const std::vector<Case> cases = {
+      {u"Security", 5, u"アクセスが拒否されました。",
+       u"OpenEventLog function fails.\r\nErrNumber = 0x00000005\r\nアクセスが拒否されました。"
+       u"\r\nイベントログ: Security\r\nサービスとして実行するか、実行するアカウントを Event "
+       u"Log Readers グループに追加してください。"},
+      {u"System", 1722, u"RPC サーバーを利用できません。",
+       u"OpenEventLog function fails.\r\nErrNumber = 0x000006BA\r\nRPC "
+       u"サーバーを利用できません。\r\nイベントログ: System"},
+  };
+  for (const Case& c : cases) {
+    Reader r;
+    r.source.openError = c.code;
+    r.tables.systemTexts[c.code] = c.systemText;
+    r.list.push_back(kOldRow);
+    EXPECT_EQ(r.Read(u"", u"", c.log), 0);
+    EXPECT_TRUE(r.list.empty());
+    ASSERT_EQ(r.boxes.shown.size(), 1u);
+    EXPECT_EQ(r.boxes.shown[0].text, c.message);
+    EXPECT_EQ(r.boxes.shown[0].icon, MessageIcon::Exclamation);
+  }
 }
 
 TEST(ReadEventLogRows, ReadFailureKeepsRowsAndShowsTheCode) {
@@ -197,11 +224,14 @@ TEST(ReadEventLogRows, ReadFailureKeepsRowsAndShowsTheCode) {
   };
   const std::vector<Case> cases = {
       {5, u"アクセスが拒否されました。",
-       u"ReadEventLog function fails.\r\nErrNumber = 0x00000005\r\nアクセスが拒否されました。"},
-      {0xC000013A, u"", u"ReadEventLog function fails.\r\nErrNumber = 0xC000013A\r\n"},
+       u"ReadEventLog function fails.\r\nErrNumber = 0x00000005\r\nアクセスが拒否されました。"
+       u"\r\nイベントログ: System\r\nサービスとして実行するか、実行するアカウントを Event Log "
+       u"Readers グループに追加してください。"},
+      {0xC000013A, u"",
+       u"ReadEventLog function fails.\r\nErrNumber = 0xC000013A\r\n\r\nイベントログ: System"},
       {1500, u"イベント ログ ファイルが壊れています。",
        u"ReadEventLog function fails.\r\nErrNumber = 0x000005DC\r\nイベント ログ "
-       u"ファイルが壊れています。"},
+       u"ファイルが壊れています。\r\nイベントログ: System"},
   };
   for (const Case& c : cases) {
     Reader r;

@@ -99,7 +99,8 @@ void ListServiceRows(std::span<const ServiceRow> rows, std::u16string_view compu
     const std::u16string_view name = TrimView(service.serviceName);
     const std::u16string_view stateText = ServiceStateText(service.currentState);
     for (std::size_t i = 0; i < rows.size(); ++i) {
-      if (wanted[i] != name) continue;
+      // Windows holds "spooler" and "Spooler" for one service.
+      if (!SameNameIgnoringCase(wanted[i], name)) continue;
       found[i] = true;
       if (rows[i].state == stateText) continue;
       section += NameColumn(service.serviceName);

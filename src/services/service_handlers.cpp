@@ -3,6 +3,7 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <system_error>
 
 #include "base/failure.h"
 #include "base/text.h"
@@ -10,15 +11,17 @@
 namespace zkq {
 namespace {
 
-// The runtime's numbers for the failures the program knows; 0 for any other.
+// The failure's own number: a Failure's, the system's code of a system
+// error, the runtime's for running out of memory; 0 for anything else.
 int FailureNumber() noexcept {
   try {
     throw;
   } catch (const Failure& failure) {
-    if (failure.Description() == kTypeMismatch) return 13;
-    if (failure.Description() == kOverflow) return 6;
+    return failure.Number();
+  } catch (const std::system_error& error) {
+    return error.code().value();
   } catch (const std::bad_alloc&) {
-    return 7;
+    return kOutOfMemoryNumber;
   } catch (...) {
   }
   return 0;

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <new>
+#include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "base/failure.h"
@@ -36,7 +39,7 @@ class FakeMonitor : public MonitorControl {
  public:
   void EndProgram() override {
     ++ended;
-    if (fail) throw Failure(kTypeMismatch);
+    if (fail) throw Failure(kTypeMismatch, kTypeMismatchNumber);
   }
   bool fail = false;
   int ended = 0;
@@ -98,6 +101,33 @@ TEST(ServiceHandlers, AnswerEachRequestWithItsEntryAndEndTheProgramOnlyOnStop) {
     EXPECT_EQ(handlers.Handle(c.request, c.code), c.answer);
     EXPECT_EQ(log.entries, c.entries);
     EXPECT_EQ(monitor.ended, c.ended);
+  }
+}
+
+TEST(ServiceHandlers, AFailureEntryCarriesTheFailuresOwnNumber) {
+  struct Failing : MonitorControl {
+    void EndProgram() override { fail(); }
+    std::function<void()> fail;
+  };
+  const struct {
+    std::function<void()> fail;
+    std::u16string entry;
+  } cases[] = {
+      {[] { throw Failure(kOverflow, kOverflowNumber); },
+       u"error 109 1 [6] オーバーフローしました。"},
+      {[] { throw Failure(u"パスが見つかりません。", 76); },
+       u"error 109 1 [76] パスが見つかりません。"},
+      {[] { throw std::system_error(1058, std::system_category(), "service"); },
+       u"error 109 1 [1058] service: "},
+      {[] { throw std::runtime_error("other"); }, u"error 109 1 [0] other"},
+  };
+  for (const auto& c : cases) {
+    FakeLog log;
+    Failing monitor;
+    monitor.fail = c.fail;
+    ServiceHandlers(log, monitor).Handle(ServiceRequest::Stop, 1);
+    ASSERT_EQ(log.entries.size(), 1u);
+    EXPECT_EQ(log.entries[0].substr(0, c.entry.size()), c.entry);
   }
 }
 

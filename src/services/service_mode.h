@@ -13,10 +13,10 @@ namespace zkq {
 class ServiceRegistration {
  public:
   virtual ~ServiceRegistration() = default;
-  // True when the service (and its event source) was registered or removed;
+  // Whether the service (and its event source) was registered or removed;
   // the caller tells the user.
-  virtual bool Install() = 0;
-  virtual bool Uninstall() = 0;
+  virtual RegistrationOutcome Install() = 0;
+  virtual RegistrationOutcome Uninstall() = 0;
 };
 
 enum class EventEntryType { Error, Warning, Information };

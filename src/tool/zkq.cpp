@@ -162,7 +162,8 @@ int Rows(const Args& args, Output& out, Output& err, AccountNames& accounts, Mes
 class CheckedSource : public EventLogSource {
  public:
   CheckedSource(const std::filesystem::path& dir, Output& err) : files_(dir), err_(err) {}
-  std::unique_ptr<EventLog> Open(std::u16string_view, std::u16string_view logName) override {
+  std::unique_ptr<EventLog> Open(std::u16string_view, std::u16string_view logName,
+                                 std::uint32_t&) override {
     const std::filesystem::path path = files_.PathOf(logName);
     EvtOpenResult opened = OpenEvtFile(path);
     if (opened.error == EvtOpenError::Missing) return EmptyEventLog();

@@ -115,6 +115,11 @@ class RulesEditorTest:
         equal([d("enabled", cid(1, UP)), d("enabled", cid(1, DOWN))], [True, False], "arrows at the last row")
         d("list-select", cid(1, LIST), 0)
         until(lambda: d("text", cid(1, SOURCE)), "Security", "fields follow the selected row")
+        # A click on the row that stays selected brings back its values over an edit.
+        d("set-text", cid(1, SOURCE), "edited")
+        d("list-click", cid(1, LIST), 0)
+        until(lambda: d("text", cid(1, SOURCE)), "Security", "fields after a click on the selected row")
+        equal(d("list-selected", cid(1, LIST)), 0, "the row clicked stays selected")
         d("set-text", cid(3, SERVICE), " Spooler ")
         d("combo-select", cid(3, STATE), 1)
         d("click", cid(3, REGISTER))

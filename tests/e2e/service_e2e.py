@@ -30,6 +30,10 @@ INSTALLED = "zkQuorvaneはサービスとして登録されました！"
 UNINSTALLED = "zkQuorvaneはサービスから削除されました！"
 STARTED = "稼動開始。["
 INFORMATION, WARNING = 4, 2  # event-log entry types
+DESCRIPTION = "イベントログとサービスの状態を監視し、異常をメールで通知します。"
+# Stop, pause and continue, shutdown, pre-shutdown.
+ACCEPTED = 0x1 | 0x2 | 0x4 | 0x100
+SERVICE_SPECIFIC_ERROR, STARTUP_FAILED = 1066, 1
 RULES_FAILED = "監視ルールをロードできません！\r\n設定ファイルのフォーマットが間違っている可能性があります！"
 
 
@@ -108,13 +112,16 @@ class ServiceTest:
         equal(config["start"], AUTO_START, "start type")
         equal(config["path"], f'"{win_path(exe)}"', "the service's command")
         equal(config["display"], SERVICE, "display name")
+        equal(config["description"], DESCRIPTION, "description")
         equal(config["state"], STOPPED, "state before the start")
 
         # Started by the manager: ServiceStart=1 minimises it and starts monitoring.
         self.probe("start", SERVICE)
         self.probe("wait", SERVICE, str(RUNNING), "20000")
         pid = d("wait-process", exe.name, 20000)
-        equal(self.probe("query", SERVICE)["pid"], int(pid), "the service's process")
+        running = self.probe("query", SERVICE)
+        equal(running["pid"], int(pid), "the service's process")
+        equal(running["accepted"], ACCEPTED, "the controls the running service accepts")
         d("wait-window", MAIN_CLASS, APP_TITLE, 15000)
         d("wait-tray", APP_TITLE, 10000)
         d("wait-hidden", 10000)
@@ -165,7 +172,23 @@ class ServiceTest:
         d("wait-gone", 10000)
         if time.monotonic() - began > 8:
             raise HarnessError("the stop took more than a few seconds")
-        equal(self.probe("query", SERVICE)["pid"], 0, "the service's process after the stop")
+        stopped = self.probe("query", SERVICE)
+        equal((stopped["pid"], stopped["exit"]), (0, 0), "the service's process and exit code after the stop")
+
+        # A start that fails (an Interval that is no number) ends the service at
+        # once with its own exit code, not with the controller's time-out.
+        ini = folder / "zkQuorvane.ini"
+        good = ini.read_bytes()
+        ini.write_bytes(ini_bytes({**values, "Interval": "abc"}))
+        began = time.monotonic()
+        self.probe("start", SERVICE, check=False)
+        self.probe("wait", SERVICE, str(STOPPED), "20000")
+        failed = self.probe("query", SERVICE)
+        equal((failed["state"], failed["exit"], failed["specific_exit"]),
+              (STOPPED, SERVICE_SPECIFIC_ERROR, STARTUP_FAILED), "the service after a failed start")
+        if time.monotonic() - began > 10:
+            raise HarnessError("the failed start took more than a few seconds")
+        ini.write_bytes(good)
 
         d = self.s.start(exe, "-uninstall")
         self.answer_box(d, RULES_FAILED, "exclamation", "rules", ends=False)

@@ -19,6 +19,7 @@ from run_e2e import IDC, NO_FINDINGS, RULES, STARTED, check, equal, settings  # 
 
 CAPTION = "設定 - zkQuorvane"
 SERVER, TIME, DATE, INTERVAL, PORT = 5024, 5007, 5006, 5010, 5022
+HEADING = 5027  # IDC_SET_LBLHEADING
 SAVE = 5025
 SECURITY, USER, PASSWORD, TEST = 5041, 5043, 5045, 5046
 
@@ -50,6 +51,7 @@ def settings_dialog(s: Session, args) -> None:
     d("click", IDC["CMDBUTTON0"] + 1)  # cmdButton(1), "設定"
     d("wait-window", "#32770", quote_word(CAPTION), 10000)
     d("wait-visible", 10000)  # a dialog shows once its controls are made
+    equal(d("text", HEADING), "アプリケーション設定画面", "the dialog's heading")
     equal(d("text", SERVER), "127.0.0.1", "txtSmtpServer from the file")
     first = d("text", TIME)
     check(re.fullmatch(r"\d{2}:\d{2}:\d{2}", first) is not None, f"the live clock shows {first!r}")

@@ -17,8 +17,8 @@ namespace {
 class ServiceControlRegistration final : public ServiceRegistration {
  public:
   explicit ServiceControlRegistration(ServiceControl& service) : service_(service) {}
-  bool Install() override { return service_.Install(); }
-  bool Uninstall() override { return service_.Uninstall(); }
+  RegistrationOutcome Install() override { return service_.Install(); }
+  RegistrationOutcome Uninstall() override { return service_.Uninstall(); }
 
  private:
   ServiceControl& service_;

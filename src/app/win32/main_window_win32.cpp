@@ -137,6 +137,9 @@ bool MainWindowWin32::Create() {
   if (created == nullptr) return false;
   // From here on the window owns its menu and destroys it with itself.
   menu_ = menu.Release();
+  // Explorer runs without elevation: an elevated program would otherwise never
+  // hear that the taskbar is back, and its tray icon would stay lost.
+  ChangeWindowMessageFilterEx(window_, taskbarCreated_, MSGFLT_ALLOW, nullptr);
 
   CreateControls();
   ApplyDpi(WindowDpi(window_));
@@ -318,6 +321,17 @@ LRESULT MainWindowWin32::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
       if (wParam == kCheckTimerId && events_ != nullptr && !ended_) events_->CheckTimerTicked();
       return 0;
     case ZKQ_WM_TRAYICON:
+      // A modal window (a dialog, a message box) has disabled this one: a
+      // click on the icon brings that window forward instead of acting
+      // behind it.
+      if (!IsWindowEnabled(window_)) {
+        const UINT mouse = LOWORD(lParam);
+        if (mouse == WM_LBUTTONDBLCLK || mouse == WM_RBUTTONUP || mouse == WM_RBUTTONDOWN) {
+          const HWND modal = GetLastActivePopup(window_);
+          if (modal != window_) SetForegroundWindow(modal);
+        }
+        return 0;
+      }
       if (events_ != nullptr && !ended_) events_->TrayIconNotified(LOWORD(lParam));
       return 0;
     case kServiceRequestMessage:

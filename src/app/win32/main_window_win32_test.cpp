@@ -503,6 +503,33 @@ TEST_F(MainWindowWin32Test, ForwardsWhatTheUserDoes) {
   }
 }
 
+// While a modal window has disabled the main window, the tray icon brings
+// that window forward and acts on nothing behind it.
+TEST_F(MainWindowWin32Test, TheTrayBringsAnOpenModalWindowForward) {
+  window_.ShowFirstTime();
+  PumpMessages();
+  const HWND modal = CreateWindowExW(0, L"STATIC", L"modal", WS_POPUP | WS_VISIBLE, 0, 0, 100, 100,
+                                     Handle(), nullptr, nullptr, nullptr);
+  ASSERT_NE(modal, nullptr);
+  SetActiveWindow(modal);
+  EnableWindow(Handle(), FALSE);
+  // Another program's window is in front.
+  const HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 200, 200, 100,
+                                     100, nullptr, nullptr, nullptr, nullptr);
+  for (const UINT mouse : {WM_RBUTTONUP, WM_LBUTTONDBLCLK}) {
+    SetForegroundWindow(other);
+    events_.log.clear();
+    SendMessageW(Handle(), ZKQ_WM_TRAYICON, 0, mouse);
+    EXPECT_TRUE(events_.log.empty()) << mouse;
+    EXPECT_EQ(GetForegroundWindow(), modal) << mouse;
+  }
+  EnableWindow(Handle(), TRUE);
+  DestroyWindow(modal);
+  DestroyWindow(other);
+  SendMessageW(Handle(), ZKQ_WM_TRAYICON, 0, WM_RBUTTONUP);
+  EXPECT_EQ(events_.log, std::vector<std::string>{"tray 517"});
+}
+
 TEST_F(MainWindowWin32Test, ClickingButtonsAndFocusingRuleListsIsReported) {
   window_.ShowFirstTime();
   PumpMessages();

@@ -8,12 +8,12 @@
 namespace zkq::win32 {
 namespace {
 
-constexpr wchar_t kServiceName[] = L"zkQuorvane";
 constexpr DWORD kStopGraceMs = 5000;
 constexpr char16_t kDispatchNotStarted[] = u"サービスの制御を開始できません。エラー ";
 
-DWORD WINAPI EndProcessAfterGrace(LPVOID) {
+DWORD WINAPI EndProcessAfterGrace(LPVOID) noexcept {
   Sleep(kStopGraceMs);
+  ServiceDispatcher::ReportStoppedAtExit();
   ExitProcess(0);
 }
 
@@ -31,26 +31,22 @@ void ProgramBoxes::Show(const std::u16string& text, MessageIcon icon) {
   }
 }
 
-WindowsServiceControl::WindowsServiceControl(HWND mainWindow)
-    : registration_(kServiceName),
-      requests_(mainWindow, kServiceRequestMessage),
-      dispatcher_(kServiceName, requests_) {}
-
 void WindowsServiceControl::Connect() {
-  if (dispatcher_.Start()) return;
+  dispatcher_.Forward(mainWindow_, kServiceRequestMessage);
+  if (dispatcher_.Started() || dispatcher_.Start()) return;
+  const DWORD error = GetLastError();
   std::u16string description(kDispatchNotStarted);
-  description += FromUtf8(std::to_string(GetLastError()));
-  throw Failure(description);
+  description += FromUtf8(std::to_string(error));
+  throw Failure(description, static_cast<int>(error));
 }
 
 void ServiceStop::EndProgram() {
-  // The controller hears of the stop once the program has ended (the
-  // dispatcher's owner reports it): reported from inside the request, the
-  // answer to the request itself would no longer reach the controller.
+  // The controller hears of the stop once the program has left its message
+  // loop (the dispatcher's owner reports it).
   presenter_.Unload();
   // The thread is never waited for: it ends with the process.
-  const HANDLE watch = CreateThread(nullptr, 0, EndProcessAfterGrace, nullptr, 0, nullptr);
-  if (watch != nullptr) CloseHandle(watch);
+  const UniqueKernelHandle watch(
+      CreateThread(nullptr, 0, EndProcessAfterGrace, nullptr, 0, nullptr));
 }
 
 void AnswerServiceRequests(MainWindowWin32& window, ServiceRequestHandler& handlers) {

@@ -27,6 +27,10 @@ class ProgramBoxes final : public MessageBoxes {
   ProgramBoxes();
   void Show(const std::u16string& text, MessageIcon icon) override;
   ServiceEventLog& EventLog() { return log_; }
+  // The window that owns boxes shown while none of the program's is active.
+  void SetOwner(HWND owner) { screen_.SetOwner(owner); }
+  // The service controller started this process.
+  bool AsService() const { return logged_.has_value(); }
 
  private:
   Win32MessageBoxes screen_;
@@ -34,20 +38,24 @@ class ProgramBoxes final : public MessageBoxes {
   std::optional<EventLogBoxes> logged_;
 };
 
+inline constexpr wchar_t kServiceName[] = L"zkQuorvane";
+
 // Install and uninstall through the service controller (the main window
-// tells the user the outcome); Connect starts the dispatch on its own thread,
-// whose requests the main window answers through kServiceRequestMessage.
+// tells the user the outcome); Connect hands the dispatch's requests to the
+// main window (kServiceRequestMessage) and starts the dispatch unless the
+// start procedure did so already.
 class WindowsServiceControl final : public ServiceControl {
  public:
-  explicit WindowsServiceControl(HWND mainWindow);
-  bool Install() override { return registration_.Install(); }
-  bool Uninstall() override { return registration_.Uninstall(); }
+  WindowsServiceControl(HWND mainWindow, ServiceDispatcher& dispatcher)
+      : registration_(kServiceName), mainWindow_(mainWindow), dispatcher_(dispatcher) {}
+  RegistrationOutcome Install() override { return registration_.Install(); }
+  RegistrationOutcome Uninstall() override { return registration_.Uninstall(); }
   void Connect() override;
 
  private:
   WindowsServiceRegistration registration_;
-  UiThreadRequests requests_;
-  ServiceDispatcher dispatcher_;
+  HWND mainWindow_;
+  ServiceDispatcher& dispatcher_;
 };
 
 // The check of the monitoring cycle on this machine's service control

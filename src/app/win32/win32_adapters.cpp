@@ -62,7 +62,12 @@ unsigned MessageBoxStyle(MessageIcon icon) {
 }
 
 void Win32MessageBoxes::Show(const std::u16string& text, MessageIcon icon) {
-  MessageBoxW(GetActiveWindow(), Wide(text), Wide(kAppTitle), MessageBoxStyle(icon));
+  HWND owner = GetActiveWindow();
+  if (owner == nullptr) owner = owner_;
+  if (owner != nullptr && (!IsWindow(owner) || IsIconic(owner))) owner = nullptr;
+  UINT style = MessageBoxStyle(icon) | MB_SETFOREGROUND;
+  if (owner == nullptr || !IsWindowVisible(owner)) style |= MB_TOPMOST;
+  MessageBoxW(owner, Wide(text), Wide(kAppTitle), style);
 }
 
 std::u16string Win32SystemInfo::ComputerName() {

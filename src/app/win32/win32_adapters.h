@@ -1,6 +1,8 @@
 #pragma once
 // The main window's ports on Windows: local clock and the user's date and time
 // forms, message boxes, and the names of the computer and the user.
+#include <windows.h>
+
 #include "app/main_window_view.h"
 #include "base/ports.h"
 
@@ -16,9 +18,18 @@ class Win32Clock final : public Clock {
 
 // A box owned by whatever window of this thread is active (a modal dialog when
 // one is open), captioned with the application title.
+// Boxes owned by the thread's active window or, when none is active (a
+// cycle's box while the program is in the background), by the main window,
+// and brought to the foreground: a box behind other windows would hold up
+// every cycle unseen. An owner that is minimised would hide the box: it is
+// then shown on its own, topmost.
 class Win32MessageBoxes final : public MessageBoxes {
  public:
+  void SetOwner(HWND owner) { owner_ = owner; }
   void Show(const std::u16string& text, MessageIcon icon) override;
+
+ private:
+  HWND owner_ = nullptr;
 };
 
 // MB_* style of the OK box with that icon.

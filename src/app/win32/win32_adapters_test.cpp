@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <ctime>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -108,6 +109,7 @@ struct SeenBox {
   std::u16string caption, text;
   bool hasIcon = false;
   bool found = false;
+  HWND owner = nullptr;
 };
 
 // Waits for the box of this process captioned zkQuorvane, reads it and presses OK.
@@ -120,6 +122,7 @@ SeenBox ReadAndCloseBox() {
       continue;
     }
     seen.found = true;
+    seen.owner = GetWindow(box, GW_OWNER);
     seen.caption = WindowText(box);
     seen.text = WindowText(GetDlgItem(box, 0xFFFF));
     for (HWND child = GetWindow(box, GW_CHILD); child != nullptr;
@@ -157,6 +160,55 @@ TEST(Win32MessageBoxes, ShowsTheTextUnderTheApplicationTitleWithTheAskedIcon) {
     EXPECT_EQ(seen.caption, u"zkQuorvane");
     EXPECT_EQ(seen.text, u"監視ルールをロードできません！\r\n型が一致しません。");
     EXPECT_EQ(seen.hasIcon, c.hasIcon) << static_cast<int>(c.icon);
+  }
+}
+
+// With none of the program's windows active (a cycle while the program is in
+// the background), the main window owns the box. (A box without a visible
+// owner is also asked to stay on top; Wine's boxes do not show that style.)
+TEST(Win32MessageBoxes, AreOwnedByTheMainWindowWhenNoWindowIsActive) {
+  const HWND main = CreateWindowExW(0, L"STATIC", L"main", WS_POPUP, 0, 0, 100, 100, nullptr,
+                                    nullptr, nullptr, nullptr);
+  ASSERT_NE(main, nullptr);
+  const struct {
+    const char* what;
+    HWND owner;
+    int show;
+    HWND expectedOwner;
+  } cases[] = {
+      {"no main window", nullptr, SW_HIDE, nullptr},
+      {"hidden main window", main, SW_HIDE, main},
+      {"minimised main window", main, SW_SHOWMINNOACTIVE, nullptr},
+      {"visible main window", main, SW_SHOWNOACTIVATE, main},
+  };
+  for (const auto& c : cases) {
+    ShowWindow(main, c.show);
+    SetActiveWindow(nullptr);
+    Win32MessageBoxes boxes;
+    boxes.SetOwner(c.owner);
+    SeenBox seen;
+    std::thread reader([&] { seen = ReadAndCloseBox(); });
+    boxes.Show(u"text", MessageIcon::Exclamation);
+    reader.join();
+    ASSERT_TRUE(seen.found) << c.what;
+    EXPECT_EQ(seen.owner, c.expectedOwner) << c.what;
+  }
+  DestroyWindow(main);
+}
+
+// The manifest the program carries (the test is built with the same resources):
+// it runs as invoker, never asks for elevation, and is per-monitor v2 aware.
+TEST(ProgramManifest, RunsAsInvokerAndIsPerMonitorV2Aware) {
+  const HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+  ASSERT_NE(found, nullptr);
+  const HGLOBAL loaded = LoadResource(nullptr, found);
+  ASSERT_NE(loaded, nullptr);
+  const std::string manifest(static_cast<const char*>(LockResource(loaded)),
+                             SizeofResource(nullptr, found));
+  for (const char* part : {"<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>",
+                           ">PerMonitorV2, PerMonitor</dpiAwareness>", ">true/pm</dpiAware>",
+                           "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}) {
+    EXPECT_NE(manifest.find(part), std::string::npos) << part;
   }
 }
 

@@ -40,13 +40,28 @@ std::u16string ExecutablePath() {
   }
 }
 
+constexpr char16_t kAlreadyRunning[] = u"zkQuorvaneは既に起動しています！";
+constexpr int kStartupFailedExit = 1;
+constexpr int kAlreadyRunningExit = 2;
+
+// One monitor per machine: two would move the one stamp and split or double
+// the alerts. The name is in the global namespace, so that the service and a
+// start on a user's desktop meet; the service's object refuses a user's
+// process, which says just as well that it runs.
+bool AnotherMonitorRuns(zkq::win32::UniqueKernelHandle& mutex) {
+  mutex.Reset(CreateMutexW(nullptr, FALSE, L"Global\\zkQuorvane.Monitor"));
+  const DWORD error = GetLastError();
+  return mutex ? error == ERROR_ALREADY_EXISTS : error == ERROR_ACCESS_DENIED;
+}
+
 void ShowApplicationError(zkq::MessageBoxes& boxes, const std::u16string& description) {
   SetCursor(LoadCursorW(nullptr, IDC_ARROW));
   boxes.Show(std::u16string(zkq::kApplicationErrorText) + u"\r\n" + description,
              zkq::MessageIcon::Exclamation);
 }
 
-int RunProgram(HINSTANCE instance, zkq::win32::ProgramBoxes& boxes) {
+int RunProgram(HINSTANCE instance, zkq::win32::ProgramBoxes& boxes,
+               zkq::win32::ServiceDispatcher& dispatcher) {
   using namespace zkq;
   using namespace zkq::win32;
 
@@ -58,17 +73,18 @@ int RunProgram(HINSTANCE instance, zkq::win32::ProgramBoxes& boxes) {
   std::optional<StartupValues> values =
       RunMain(ExecutablePath(), ArgumentsOf(FromWide(fullCommandLine, wcslen(fullCommandLine))),
               settingsFile, boxes, currentDirectory);
-  if (!values) return 1;  // RunMain has said why
+  if (!values) return kStartupFailedExit;  // RunMain has said why
 
   MainWindowWin32 window(instance, boxes);
   if (!window.Create()) {
     ShowApplicationError(boxes, u"");
-    return 1;
+    return kStartupFailedExit;
   }
+  boxes.SetOwner(window.Handle());
 
   Win32Clock clock;
   Win32SystemInfo system;
-  WindowsServiceControl service(window.Handle());
+  WindowsServiceControl service(window.Handle(), dispatcher);
   WindowsEventLogSource liveLogs;
   WindowsAccountNames accounts;
   WindowsTimeZone zone;
@@ -96,9 +112,11 @@ int RunProgram(HINSTANCE instance, zkq::win32::ProgramBoxes& boxes) {
   presenter.FormLoad();
   if (presenter.Ended() || window.Ended()) {
     window.SetServiceRequests(nullptr);
+    boxes.SetOwner(nullptr);
     return 0;
   }
   window.ShowFirstTime();
+  dispatcher.ReportRunning();
 
   MSG message{};
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -110,6 +128,7 @@ int RunProgram(HINSTANCE instance, zkq::win32::ProgramBoxes& boxes) {
   // the presenter any more.
   window.SetEvents(nullptr);
   window.SetServiceRequests(nullptr);
+  boxes.SetOwner(nullptr);
   return 0;
 }
 
@@ -117,8 +136,20 @@ int RunProgram(HINSTANCE instance, zkq::win32::ProgramBoxes& boxes) {
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   zkq::win32::ProgramBoxes boxes;
+  // Under the controller the dispatch is connected before anything else, so
+  // that a start-up failure ends the service with its own exit code (and its
+  // message as an event-log entry) instead of the controller's time-out.
+  zkq::win32::ServiceDispatcher dispatcher(zkq::win32::kServiceName);
+  if (boxes.AsService()) dispatcher.Start(true);
+  int exitCode = kStartupFailedExit;
   try {
-    return RunProgram(instance, boxes);
+    zkq::win32::UniqueKernelHandle oneMonitor;
+    if (AnotherMonitorRuns(oneMonitor)) {
+      boxes.Show(kAlreadyRunning, zkq::MessageIcon::Exclamation);
+      exitCode = kAlreadyRunningExit;
+    } else {
+      exitCode = RunProgram(instance, boxes, dispatcher);
+    }
   } catch (const zkq::Failure& failure) {
     ShowApplicationError(boxes, failure.Description());
   } catch (const std::exception& error) {
@@ -126,5 +157,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   } catch (...) {
     ShowApplicationError(boxes, u"");
   }
-  return 1;
+  dispatcher.End(static_cast<std::uint32_t>(exitCode));
+  return exitCode;
 }

@@ -16,7 +16,7 @@ class UniqueHandle {
   using Handle = typename Traits::Handle;
 
   UniqueHandle() = default;
-  explicit UniqueHandle(Handle handle) : handle_(handle) {}
+  explicit UniqueHandle(Handle handle) : handle_(Adopted(handle)) {}
   UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.Release()) {}
   UniqueHandle& operator=(UniqueHandle&& other) noexcept {
     Reset(other.Release());
@@ -30,11 +30,21 @@ class UniqueHandle {
   Handle Release() { return std::exchange(handle_, Traits::Empty()); }
   explicit operator bool() const { return handle_ != Traits::Empty(); }
   void Reset(Handle handle = Traits::Empty()) {
+    handle = Adopted(handle);
     if (handle_ != Traits::Empty() && handle_ != handle) Traits::Free(handle_);
     handle_ = handle;
   }
 
  private:
+  // A kind of handle with a second "no handle" value maps it to the empty one.
+  static Handle Adopted(Handle handle) {
+    if constexpr (requires { Traits::Adopt(handle); }) {
+      return Traits::Adopt(handle);
+    } else {
+      return handle;
+    }
+  }
+
   Handle handle_ = Traits::Empty();
 };
 
@@ -67,8 +77,12 @@ using UniqueEventLog = UniqueHandle<NullEmpty<HANDLE, ReleaseEventLog>>;
 using UniqueEventSource = UniqueHandle<NullEmpty<HANDLE, ReleaseEventSource>>;
 using UniqueServiceHandle = UniqueHandle<NullEmpty<SC_HANDLE, ReleaseServiceHandle>>;
 using UniqueMemoryDc = UniqueHandle<NullEmpty<HDC, ReleaseMemoryDc>>;
-// Events, threads and other kernel objects whose empty value is null.
-using UniqueKernelHandle = UniqueHandle<NullEmpty<HANDLE, ReleaseKernelHandle>>;
+// Events, threads, files and other kernel objects. Some calls give null for
+// no handle, others (CreateFileW) INVALID_HANDLE_VALUE: both are empty.
+struct KernelHandleTraits : NullEmpty<HANDLE, ReleaseKernelHandle> {
+  static Handle Adopt(Handle handle) { return handle == INVALID_HANDLE_VALUE ? nullptr : handle; }
+};
+using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 
 // A device context of a window (or of the screen when window is null), given
 // back with ReleaseDC.
@@ -86,6 +100,23 @@ class WindowDc {
  private:
   HWND window_;
   HDC dc_;
+};
+
+// An object selected into a device context for as long as this lives; the
+// object it replaced goes back in.
+class SelectedObject {
+ public:
+  SelectedObject(HDC dc, HGDIOBJ object)
+      : dc_(dc), old_(dc != nullptr ? SelectObject(dc, object) : nullptr) {}
+  SelectedObject(const SelectedObject&) = delete;
+  SelectedObject& operator=(const SelectedObject&) = delete;
+  ~SelectedObject() {
+    if (old_ != nullptr && old_ != HGDI_ERROR) SelectObject(dc_, old_);
+  }
+
+ private:
+  HDC dc_;
+  HGDIOBJ old_;
 };
 
 struct SocketTraits {

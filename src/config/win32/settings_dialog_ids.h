@@ -28,6 +28,7 @@
 #define IDC_SET_TXTSMTPSERVER 5024
 #define IDC_SET_CMDBUTTON0 5025  // 保存(&S)
 #define IDC_SET_CMDBUTTON1 5026  // ｷｬﾝｾﾙ(&C)
+#define IDC_SET_LBLHEADING 5027  // アプリケーション設定画面
 // The connection's security and login, and the test mail (5040 on, leaving
 // room below for the dialog's other controls).
 #define IDC_SET_LBLSECURITY 5040

@@ -4,16 +4,25 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 
 #include "eventlog/ports.h"
 
 namespace zkq {
 
+// One ReadEventLogW call of an open log (newest first) into buffer: 0, or the
+// error code; read and needed as the call gives them.
+using EventLogReadCall = std::function<DWORD(BYTE* buffer, DWORD size, DWORD& read, DWORD& needed)>;
+// A log read one whole record at a time through read: a probe into no
+// buffer for the record's size, then the record.
+std::unique_ptr<EventLog> EventLogOverReads(EventLogReadCall read);
+
 // OpenEventLogW/ReadEventLogW, newest record first, one record per read.
 class WindowsEventLogSource : public EventLogSource {
  public:
-  std::unique_ptr<EventLog> Open(std::u16string_view server, std::u16string_view logName) override;
+  std::unique_ptr<EventLog> Open(std::u16string_view server, std::u16string_view logName,
+                                 std::uint32_t& error) override;
 };
 
 // LookupAccountSidW on the local computer.
@@ -23,7 +32,7 @@ class WindowsAccountNames : public AccountNames {
 };
 
 // HKLM\SYSTEM\CurrentControlSet\Services\EventLog, the process environment,
-// and FormatMessageW in the user's default language.
+// and FormatMessageW with Windows' own choice of language.
 class WindowsMessageTables : public MessageTables {
  public:
   std::optional<std::u16string> CategoryMessageFile(std::u16string_view logName,

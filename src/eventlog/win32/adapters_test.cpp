@@ -119,6 +119,8 @@ TEST_F(CategoryModuleTest, FormatsMessagesOfAModule) {
       {built, 1, u"ディスク\r\n"},
       {U16(installed_), 2, u"ネットワーク接続の監視\r\n"},
       {built, 3, u"%1 のディスク %2 が一杯です\r\n"},  // inserts stay as written: no arguments
+      // Only in English, read on a Japanese system: Windows' own fallback finds it.
+      {U16(ExeFolder()) + u"zkq_test_categories_en.dll", 1, u"Disk\r\n"},
       {built, 99, u""},
       {built + u";" + built, 1, u""},  // a list of modules is no module
       {U16(ExeFolder()) + u"zkq_no_such_module.dll", 1, u""},
@@ -162,6 +164,37 @@ TEST(WindowsMessageTables, SystemTextIsOneLine) {
   EXPECT_EQ(tables.FormatSystemMessage(0x2FFF1234u), u"");
 }
 
+// The size probe's own error decides: only "buffer too small" leads to the
+// read of the record; any other error is the answer as it stands.
+TEST(EventLogOverReads, TheProbesOwnErrorIsReported) {
+  const struct {
+    DWORD probeError, needed;
+    std::uint32_t result;
+    std::size_t recordBytes;
+  } cases[] = {
+      {ERROR_INSUFFICIENT_BUFFER, 56, 0, 56},
+      {ERROR_HANDLE_EOF, 0, kErrorHandleEof, 0},
+      {ERROR_ACCESS_DENIED, 0, ERROR_ACCESS_DENIED, 0},
+      {ERROR_EVENTLOG_FILE_CHANGED, 0, ERROR_EVENTLOG_FILE_CHANGED, 0},
+  };
+  for (const auto& c : cases) {
+    int calls = 0;
+    auto log = EventLogOverReads([&](BYTE*, DWORD size, DWORD& read, DWORD& needed) -> DWORD {
+      ++calls;
+      if (size == 0) {
+        needed = c.needed;
+        return c.probeError;
+      }
+      read = size;
+      return 0;
+    });
+    std::span<const std::uint8_t> record;
+    EXPECT_EQ(log->ReadNext(record), c.result) << c.probeError;
+    EXPECT_EQ(record.size(), c.recordBytes) << c.probeError;
+    EXPECT_EQ(calls, c.recordBytes ? 2 : 1) << c.probeError;
+  }
+}
+
 TEST(WindowsEventLogSource, LogsOpenAndReadToTheirEnd) {
   wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = {};
   DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
@@ -171,7 +204,8 @@ TEST(WindowsEventLogSource, LogsOpenAndReadToTheirEnd) {
   for (const std::u16string& server : {std::u16string(), local, u"\\\\" + local}) {
     for (const char16_t* name : {u"System", u"Security", u"Application"}) {
       SCOPED_TRACE(ToUtf8(name) + " on '" + ToUtf8(server) + "'");
-      auto log = source.Open(server, name);
+      std::uint32_t error = 0;
+      auto log = source.Open(server, name, error);
       if (log == nullptr && std::u16string_view(name) == u"Security") continue;  // no right
       ASSERT_NE(log, nullptr);
       // Wine keeps no records, so its logs end at once; a real log hands out
@@ -195,7 +229,9 @@ TEST(WindowsEventLogSource, LogsOpenAndReadToTheirEnd) {
     }
   }
   // Another computer's name goes to the system as it is, and no such computer exists.
-  EXPECT_EQ(source.Open(u"zkq-no-such-host", u"System"), nullptr);
+  std::uint32_t error = 0;
+  EXPECT_EQ(source.Open(u"zkq-no-such-host", u"System", error), nullptr);
+  EXPECT_NE(error, 0u) << "the reason goes with the refusal";
 }
 
 std::vector<std::uint8_t> Sid(std::uint8_t authority, std::vector<std::uint32_t> subAuthorities) {

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <functional>
+#include <memory>
 #include <vector>
 
 #include "base/win32/handles.h"
@@ -23,7 +25,7 @@ constexpr int kMaxProbes = 8;
 
 class WindowsEventLog : public EventLog {
  public:
-  explicit WindowsEventLog(HANDLE handle) : handle_(handle) {}
+  explicit WindowsEventLog(EventLogReadCall read) : read_(std::move(read)) {}
 
   std::uint32_t ReadNext(std::span<const std::uint8_t>& record) override {
     record = {};
@@ -35,16 +37,20 @@ class WindowsEventLog : public EventLog {
       DWORD read = 0;
       needed = 0;
       BYTE none = 0;
-      probed = !ReadEventLogW(handle_.Get(), kReadFlags, 0, &none, 0, &read, &needed);
+      const DWORD error = read_(&none, 0, read, needed);
+      if (error == ERROR_SUCCESS) continue;
+      // Only "buffer too small" is the size the probe asks for; the end of the
+      // log, or a real failure, is the reader's answer as it stands.
+      if (error != ERROR_INSUFFICIENT_BUFFER) return error;
+      probed = true;
     }
     if (!probed) return ERROR_INVALID_DATA;
     if (needed > kMaxRecordBytes) return ERROR_NOT_ENOUGH_MEMORY;
     buffer_.assign(needed == 0 ? 1 : needed, 0);
     DWORD read = 0;
     DWORD more = 0;
-    if (!ReadEventLogW(handle_.Get(), kReadFlags, 0, buffer_.data(), needed, &read, &more)) {
-      const DWORD error = GetLastError();
-      return error == ERROR_SUCCESS ? ERROR_INVALID_DATA : error;
+    if (const DWORD error = read_(buffer_.data(), needed, read, more); error != ERROR_SUCCESS) {
+      return error;
     }
     if (read > needed) read = needed;
     record = std::span<const std::uint8_t>(buffer_.data(), read);
@@ -52,7 +58,7 @@ class WindowsEventLog : public EventLog {
   }
 
  private:
-  win32::UniqueEventLog handle_;
+  EventLogReadCall read_;
   std::vector<std::uint8_t> buffer_;
 };
 
@@ -70,14 +76,27 @@ bool IsLocalComputer(const std::wstring& server) {
 
 }  // namespace
 
+std::unique_ptr<EventLog> EventLogOverReads(EventLogReadCall read) {
+  return std::make_unique<WindowsEventLog>(std::move(read));
+}
+
 std::unique_ptr<EventLog> WindowsEventLogSource::Open(std::u16string_view server,
-                                                      std::u16string_view logName) {
+                                                      std::u16string_view logName,
+                                                      std::uint32_t& error) {
   const std::wstring serverName = ToWide(server);
   const std::wstring log = ToWide(logName);
   HANDLE handle =
       OpenEventLogW(IsLocalComputer(serverName) ? nullptr : serverName.c_str(), log.c_str());
-  if (handle == nullptr) return nullptr;
-  return std::make_unique<WindowsEventLog>(handle);
+  if (handle == nullptr) {
+    error = GetLastError();
+    return nullptr;
+  }
+  auto owned = std::make_shared<win32::UniqueEventLog>(handle);
+  return EventLogOverReads([owned](BYTE* buffer, DWORD size, DWORD& read, DWORD& needed) -> DWORD {
+    if (ReadEventLogW(owned->Get(), kReadFlags, 0, buffer, size, &read, &needed)) return 0;
+    const DWORD error = GetLastError();
+    return error == ERROR_SUCCESS ? ERROR_INVALID_DATA : error;
+  });
 }
 
 }  // namespace zkq

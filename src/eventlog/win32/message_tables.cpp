@@ -20,7 +20,10 @@ constexpr wchar_t kCategoryValue[] = L"CategoryMessageFile";
 // Registry values can in principle be huge; a path never is.
 constexpr DWORD kMaxValueBytes = 64u * 1024;
 constexpr DWORD kMessageChars = 255;
-constexpr DWORD kUserDefaultLanguage = MakeLanguageId(LANG_NEUTRAL, SUBLANG_DEFAULT);
+// Language 0 lets Windows fall back from the thread's and the user's language
+// to the system's and to English: a module without Japanese texts still has
+// its own texts on a Japanese system.
+constexpr DWORD kAnyLanguage = 0;
 
 std::u16string UpToNul(const wchar_t* text, std::size_t maxChars) {
   std::size_t length = 0;
@@ -108,7 +111,7 @@ std::u16string WindowsMessageTables::FormatModuleMessage(std::u16string_view pat
   // arguments are passed, so the inserts must stay as they are written.
   const DWORD length =
       FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS, module.Get(),
-                     messageId, kUserDefaultLanguage, text, kMessageChars, nullptr);
+                     messageId, kAnyLanguage, text, kMessageChars, nullptr);
   return FromWide(text, length > kMessageChars ? kMessageChars : length);
 }
 
@@ -116,7 +119,7 @@ std::u16string WindowsMessageTables::FormatSystemMessage(std::uint32_t code) {
   wchar_t text[kMessageChars + 1] = {};
   const DWORD length =
       FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | 0xFF, nullptr,
-                     code, kUserDefaultLanguage, text, kMessageChars, nullptr);
+                     code, kAnyLanguage, text, kMessageChars, nullptr);
   return FromWide(text, length > kMessageChars ? kMessageChars : length);
 }
 

@@ -71,8 +71,9 @@ void RulesEditorWin32::SetUp() {
   up_ = UniqueIcon(LoadIconSized(instance_, IDI_RULES_ARROW_UP, MulDiv(16, static_cast<int>(Dpi()), 96)));
   down_ = UniqueIcon(LoadIconSized(instance_, IDI_RULES_ARROW_DOWN, MulDiv(16, static_cast<int>(Dpi()), 96)));
 
-  HDC dc = GetDC(window_);
-  HGDIOBJ oldFont = SelectObject(dc, Font());
+  const WindowDc windowDc(window_);
+  const HDC dc = windowDc.Get();
+  const SelectedObject font(dc, Font());
   for (int k = 0; k < kRulePanels; ++k) {
     HWND list = Control(k, IDC_RULES_OFS_LIST);
     ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT);
@@ -111,8 +112,6 @@ void RulesEditorWin32::SetUp() {
     tip(Control(k, IDC_RULES_OFS_REGISTER), u"登録");
     tip(Control(k, IDC_RULES_OFS_DELETE), u"削除");
   }
-  SelectObject(dc, oldFont);
-  ReleaseDC(window_, dc);
   tip(GetDlgItem(window_, IDC_RULES_CMDBUTTON0), u"監視ルールを保存します");
   tip(GetDlgItem(window_, IDC_RULES_CMDBUTTON1), u"保存せずに戻る");
 }
@@ -167,7 +166,10 @@ INT_PTR RulesEditorWin32::HandleMessage(UINT message, WPARAM wParam, LPARAM lPar
           (id - IDC_RULES_PANEL0) % IDC_RULES_PANEL_STEP != IDC_RULES_OFS_LIST) {
         return FALSE;
       }
-      // Whatever moves the selection, a click or a key, refreshes the panel.
+      // A click refills the fields from the current row even when it stays
+      // selected (edits not yet registered are then undone); whatever moves
+      // the selection, a click or a key, refreshes the panel too.
+      if (header->code == NM_CLICK && updating_ == 0) presenter_->ListChanged(panel);
       if (header->code == LVN_ITEMCHANGED && updating_ == 0) {
         const auto* change = reinterpret_cast<const NMLISTVIEW*>(lParam);
         if ((change->uChanged & LVIF_STATE) != 0 &&

@@ -52,7 +52,7 @@ TEST(WindowsServiceManager, ChecksRulesAgainstWinesServices) {
   WindowsServiceManager manager;
   RecordingBoxes boxes;
   const std::vector<ServiceRow> rows = {{u"PlugPlay", u"停止"},
-                                        {u"Spooler", u"開始"},
+                                        {u"spooler", u"開始"},
                                         {u"RpcSs", u"開始"},
                                         {u"Eventlog", u"開始"},
                                         {u"zkqNoSuchService", u"開始"}};
@@ -130,8 +130,9 @@ class RegistrationTest : public testing::Test {
 TEST_F(RegistrationTest, InstallRegistersTheServiceAndItsEventSourceAndUninstallRemovesThem) {
   const std::wstring exe = L"C:\\Program Files\\zk Quorvane\\zkQuorvane.exe";
   WindowsServiceRegistration registration(kName, exe);
-  ASSERT_TRUE(registration.Install());
-  EXPECT_FALSE(registration.Install()) << "a second install of the same service";
+  ASSERT_EQ(registration.Install(), RegistrationOutcome::Done);
+  EXPECT_EQ(registration.Install(), RegistrationOutcome::Failed)
+      << "a second install of the same service";
 
   {
     const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
@@ -146,6 +147,32 @@ TEST_F(RegistrationTest, InstallRegistersTheServiceAndItsEventSourceAndUninstall
     EXPECT_EQ(config->dwStartType, DWORD{SERVICE_AUTO_START});
     EXPECT_EQ(std::wstring(config->lpBinaryPathName), L"\"" + exe + L"\"");
     EXPECT_EQ(std::wstring(config->lpDisplayName), kName);
+
+    // The description, the delayed start and the restarts after a failure.
+    // Wine's manager knows only the description (the others answer
+    // ERROR_INVALID_LEVEL there); Windows must show all three.
+    const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    auto query = [&](DWORD level) {
+      const bool ok = QueryServiceConfig2W(service.Get(), level, buffer, sizeof(buffer), &needed);
+      const DWORD error = ok ? 0 : GetLastError();
+      EXPECT_TRUE(ok || (wine && error == ERROR_INVALID_LEVEL)) << level << ": " << error;
+      return ok;
+    };
+    if (query(SERVICE_CONFIG_DESCRIPTION)) {
+      EXPECT_EQ(std::wstring(reinterpret_cast<SERVICE_DESCRIPTIONW*>(buffer)->lpDescription),
+                kServiceDescription);
+    }
+    if (query(SERVICE_CONFIG_DELAYED_AUTO_START_INFO)) {
+      EXPECT_TRUE(reinterpret_cast<SERVICE_DELAYED_AUTO_START_INFO*>(buffer)->fDelayedAutostart);
+    }
+    if (query(SERVICE_CONFIG_FAILURE_ACTIONS)) {
+      const auto* failure = reinterpret_cast<SERVICE_FAILURE_ACTIONSW*>(buffer);
+      EXPECT_EQ(failure->dwResetPeriod, 86400u);
+      ASSERT_EQ(failure->cActions, 3u);
+      EXPECT_EQ(failure->lpsaActions[0].Type, SC_ACTION_RESTART);
+      EXPECT_EQ(failure->lpsaActions[1].Delay, 60000u);
+      EXPECT_EQ(failure->lpsaActions[2].Type, SC_ACTION_NONE);
+    }
   }
   {
     HKEY opened = nullptr;
@@ -167,7 +194,7 @@ TEST_F(RegistrationTest, InstallRegistersTheServiceAndItsEventSourceAndUninstall
     EXPECT_EQ(types, 7u);
   }
 
-  ASSERT_TRUE(registration.Uninstall());
+  ASSERT_EQ(registration.Uninstall(), RegistrationOutcome::Done);
   const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
   EXPECT_FALSE(UniqueServiceHandle(OpenServiceW(manager.Get(), kName, SERVICE_QUERY_CONFIG)));
   EXPECT_EQ(GetLastError(), DWORD{ERROR_SERVICE_DOES_NOT_EXIST});
@@ -175,7 +202,7 @@ TEST_F(RegistrationTest, InstallRegistersTheServiceAndItsEventSourceAndUninstall
   EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (kApplicationSources + std::wstring(kName)).c_str(),
                           0, KEY_QUERY_VALUE, &opened),
             ERROR_FILE_NOT_FOUND);
-  EXPECT_FALSE(registration.Uninstall()) << "nothing left to remove";
+  EXPECT_EQ(registration.Uninstall(), RegistrationOutcome::Failed) << "nothing left to remove";
 }
 
 TEST(MessageTable, ShowsEachEntrysOwnText) {
@@ -214,7 +241,7 @@ class DispatchTest : public testing::Test {
       std::ifstream in(LogPath().c_str());
       std::stringstream text;
       text << in.rdbuf();
-      if (text.str().ends_with("ended\n") || std::chrono::steady_clock::now() > until) {
+      if (text.str().ends_with("\nended\n") || std::chrono::steady_clock::now() > until) {
         return text.str();
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -235,21 +262,32 @@ class DispatchTest : public testing::Test {
     return service;
   }
 
-  static DWORD WaitFor(const UniqueServiceHandle& service, DWORD state) {
+  // Waits for state; the checkpoints seen on the way are added to checkpoints.
+  static DWORD WaitFor(const UniqueServiceHandle& service, DWORD state,
+                       std::chrono::seconds limit = std::chrono::seconds(20),
+                       std::vector<DWORD>* checkpoints = nullptr) {
     SERVICE_STATUS status = {};
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    const auto until = std::chrono::steady_clock::now() + limit;
     while (QueryServiceStatus(service.Get(), &status) && status.dwCurrentState != state &&
            std::chrono::steady_clock::now() < until) {
+      if (checkpoints && (checkpoints->empty() || checkpoints->back() != status.dwCheckPoint)) {
+        checkpoints->push_back(status.dwCheckPoint);
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return status.dwCurrentState;
   }
 
+  // The control's answer: 0, or the error ControlService failed with.
   static DWORD Send(const UniqueServiceHandle& service, DWORD control) {
     SERVICE_STATUS status = {};
-    EXPECT_TRUE(ControlService(service.Get(), control, &status))
-        << control << ": " << GetLastError();
-    return status.dwCurrentState;
+    return ControlService(service.Get(), control, &status) ? 0 : GetLastError();
+  }
+
+  static std::string LogNow() {
+    std::stringstream text;
+    text << std::ifstream(LogPath().c_str()).rdbuf();
+    return text.str();
   }
 
   UniqueServiceHandle manager_;
@@ -258,39 +296,71 @@ class DispatchTest : public testing::Test {
 TEST_F(DispatchTest, PauseContinueCustomCodeAndStopReachTheUserInterfaceThread) {
   const UniqueServiceHandle service = Started(L"");
   ASSERT_TRUE(service);
-  EXPECT_EQ(Send(service, SERVICE_CONTROL_PAUSE), DWORD{SERVICE_PAUSED});
-  EXPECT_EQ(Send(service, SERVICE_CONTROL_CONTINUE), DWORD{SERVICE_RUNNING});
-  EXPECT_EQ(Send(service, 200), DWORD{SERVICE_RUNNING});
+  EXPECT_EQ(Send(service, SERVICE_CONTROL_PAUSE), 0u);
+  EXPECT_EQ(WaitFor(service, SERVICE_PAUSED), DWORD{SERVICE_PAUSED});
+  EXPECT_EQ(Send(service, SERVICE_CONTROL_CONTINUE), 0u);
+  EXPECT_EQ(WaitFor(service, SERVICE_RUNNING), DWORD{SERVICE_RUNNING});
+  EXPECT_EQ(Send(service, 200), 0u);
+  // Answered by the dispatcher alone: the window never hears of it.
+  EXPECT_EQ(Send(service, SERVICE_CONTROL_INTERROGATE), 0u);
   Send(service, SERVICE_CONTROL_STOP);
   const auto stopAsked = std::chrono::steady_clock::now();
   EXPECT_EQ(WaitFor(service, SERVICE_STOPPED), DWORD{SERVICE_STOPPED});
   EXPECT_LT(std::chrono::steady_clock::now() - stopAsked, std::chrono::seconds(5));
-  // Stopped only once the stop handler has returned.
-  std::stringstream atStop;
-  atStop << std::ifstream(LogPath().c_str()).rdbuf();
-  EXPECT_TRUE(atStop.str().ends_with("stop\n") || atStop.str().ends_with("ended\n")) << atStop.str();
+  // Stopped only once the program has left its message loop.
+  const std::string atStop = LogNow();
+  EXPECT_TRUE(atStop.ends_with("loop ended\n") || atStop.ends_with("\nended\n")) << atStop;
   EXPECT_EQ(FinalLog(),
-            "as service\nstart\npause entry written\npause\ncontinue\ncontrol 200\nstop\nended\n");
+            "as service\nstart\npause entry written\npause\ncontinue\ncontrol 200\nstop 1\n"
+            "loop ended\nended\n");
 }
 
 TEST_F(DispatchTest, ARefusedPauseLeavesTheServiceRunning) {
   const UniqueServiceHandle service = Started(L" refuse");
   ASSERT_TRUE(service);
-  EXPECT_EQ(Send(service, SERVICE_CONTROL_PAUSE), DWORD{SERVICE_RUNNING});
+  EXPECT_EQ(Send(service, SERVICE_CONTROL_PAUSE), 0u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(WaitFor(service, SERVICE_RUNNING), DWORD{SERVICE_RUNNING});
   Send(service, SERVICE_CONTROL_STOP);
   EXPECT_EQ(WaitFor(service, SERVICE_STOPPED), DWORD{SERVICE_STOPPED});
-  EXPECT_EQ(FinalLog(), "as service\nstart\npause entry written\npause\nstop\nended\n");
+  EXPECT_EQ(FinalLog(),
+            "as service\nstart\npause entry written\npause\nstop 1\nloop ended\nended\n");
+}
+
+// A stop that arrives while the user-interface thread is held up for 30
+// seconds waits for it: the service stays STOP_PENDING with a rising
+// checkpoint, and is STOPPED only when the program has ended its loop.
+TEST_F(DispatchTest, AStopWhileTheUserInterfaceThreadIsBusyIsNotLost) {
+  const UniqueServiceHandle service = Started(L" busy");
+  ASSERT_TRUE(service);
+  SERVICE_STATUS_PROCESS process = {};
+  DWORD needed = 0;
+  ASSERT_TRUE(QueryServiceStatusEx(service.Get(), SC_STATUS_PROCESS_INFO,
+                                   reinterpret_cast<BYTE*>(&process), sizeof(process), &needed));
+  const UniqueKernelHandle program(OpenProcess(SYNCHRONIZE, FALSE, process.dwProcessId));
+  ASSERT_TRUE(program);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!LogNow().ends_with("busy\n") && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_EQ(Send(service, SERVICE_CONTROL_STOP), 0u);
+  std::vector<DWORD> checkpoints;
+  EXPECT_EQ(WaitFor(service, SERVICE_STOPPED, std::chrono::seconds(45), &checkpoints),
+            DWORD{SERVICE_STOPPED});
+  const std::string atStop = LogNow();
+  EXPECT_TRUE(atStop.ends_with("loop ended\n") || atStop.ends_with("\nended\n")) << atStop;
+  EXPECT_GE(checkpoints.size(), 10u) << "the pending stop shows progress";
+  EXPECT_TRUE(std::is_sorted(checkpoints.begin(), checkpoints.end()));
+  EXPECT_EQ(WaitForSingleObject(program.Get(), 5000), WAIT_OBJECT_0) << "the process ends";
+  EXPECT_EQ(FinalLog(), "as service\nstart\nbusy\nidle\nstop 1\nloop ended\nended\n");
 }
 
 TEST(ServiceDispatcher, OutsideTheControllerStartsAtOnceAndNeverClaimsToBeAService) {
-  struct Refusing : ServiceRequestHandler {
-    bool Handle(ServiceRequest, std::uint32_t) override { return false; }
-  } handler;
   const auto before = std::chrono::steady_clock::now();
   {
-    ServiceDispatcher dispatcher(L"zkqTestDesktop", handler);
+    ServiceDispatcher dispatcher(L"zkqTestDesktop");
     ASSERT_TRUE(dispatcher.Start());
-    ServiceDispatcher second(L"zkqTestDesktop", handler);
+    ServiceDispatcher second(L"zkqTestDesktop");
     EXPECT_FALSE(second.Start()) << "one dispatcher per process";
     EXPECT_FALSE(dispatcher.StartedByController());
     EXPECT_FALSE(StartedAsService(L"PlugPlay"));

@@ -11,9 +11,16 @@ namespace {
 
 constexpr wchar_t kApplicationSources[] =
     L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
-constexpr DWORD kAcceptedControls = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE;
-constexpr DWORD kPendingWaitHint = 10000;
+constexpr DWORD kAcceptedControls = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE |
+                                    SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_PRESHUTDOWN;
+constexpr DWORD kFirstCustomControl = 128, kLastCustomControl = 255;
+// A pending state is reported again, with a higher checkpoint, this often;
+// the hint leaves room for a few missed reports.
+constexpr DWORD kProgressMs = 1000;
+constexpr DWORD kPendingWaitHint = 5000;
 constexpr DWORD kStopWaitMs = 5000;
+constexpr DWORD kRestartDelayMs = 60000;
+constexpr DWORD kFailureResetSeconds = 24 * 60 * 60;
 
 // The controller's callbacks carry no context of ours until the control
 // handler is registered, so ServiceMain finds the dispatcher here.
@@ -33,6 +40,32 @@ bool AddEventSource(const std::wstring& name, const std::wstring& executable) {
              ERROR_SUCCESS &&
          RegSetValueExW(key.Get(), L"TypesSupported", 0, REG_DWORD,
                         reinterpret_cast<const BYTE*>(&types), sizeof(types)) == ERROR_SUCCESS;
+}
+
+// What services.msc shows, a start that leaves the boot to the system's own
+// services first, and a restart after a crash (twice, a minute apart; the
+// count starts afresh after a day), so that monitoring does not end unseen.
+void Describe(SC_HANDLE service) {
+  std::wstring description(kServiceDescription);
+  SERVICE_DESCRIPTIONW text = {description.data()};
+  ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &text);
+  SERVICE_DELAYED_AUTO_START_INFO delayed = {TRUE};
+  ChangeServiceConfig2W(service, SERVICE_CONFIG_DELAYED_AUTO_START_INFO, &delayed);
+  SC_ACTION actions[] = {{SC_ACTION_RESTART, kRestartDelayMs},
+                         {SC_ACTION_RESTART, kRestartDelayMs},
+                         {SC_ACTION_NONE, 0}};
+  SERVICE_FAILURE_ACTIONSW failure = {};
+  failure.dwResetPeriod = kFailureResetSeconds;
+  failure.cActions = static_cast<DWORD>(std::size(actions));
+  failure.lpsaActions = actions;
+  ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
+}
+
+// Why the service manager refused, from its last error: without elevation
+// (UAC) it denies access.
+RegistrationOutcome Refused() {
+  return GetLastError() == ERROR_ACCESS_DENIED ? RegistrationOutcome::NeedsAdministrator
+                                               : RegistrationOutcome::Failed;
 }
 
 bool IsPending(DWORD state) {
@@ -68,29 +101,32 @@ bool StartedAsService(const std::wstring& serviceName) {
          status.dwCurrentState != SERVICE_STOPPED && status.dwProcessId == GetCurrentProcessId();
 }
 
-bool WindowsServiceRegistration::Install() {
+RegistrationOutcome WindowsServiceRegistration::Install() {
   const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
-  if (!manager) return false;
+  if (!manager) return Refused();
   const std::wstring command = L"\"" + executable_ + L"\"";
   // No account: the service runs as LocalSystem, the only account that may be
   // interactive.
   const UniqueServiceHandle service(CreateServiceW(
-      manager.Get(), serviceName_.c_str(), serviceName_.c_str(), SERVICE_QUERY_STATUS,
+      manager.Get(), serviceName_.c_str(), serviceName_.c_str(),
+      SERVICE_QUERY_STATUS | SERVICE_CHANGE_CONFIG | SERVICE_START,
       SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS, SERVICE_AUTO_START,
       SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
-  if (!service) return false;
-  // The service is registered even if its entries end up without their texts.
+  if (!service) return Refused();
+  // The service is registered even if these extras or its entries' texts are
+  // missing: each only makes it nicer to run.
+  Describe(service.Get());
   AddEventSource(serviceName_, executable_);
-  return true;
+  return RegistrationOutcome::Done;
 }
 
-bool WindowsServiceRegistration::Uninstall() {
+RegistrationOutcome WindowsServiceRegistration::Uninstall() {
   const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-  if (!manager) return false;
+  if (!manager) return Refused();
   const UniqueServiceHandle service(OpenServiceW(manager.Get(), serviceName_.c_str(), DELETE));
-  if (!service || !DeleteService(service.Get())) return false;
+  if (!service || !DeleteService(service.Get())) return Refused();
   RegDeleteKeyW(HKEY_LOCAL_MACHINE, (kApplicationSources + serviceName_).c_str());
-  return true;
+  return RegistrationOutcome::Done;
 }
 
 WindowsEventLog::WindowsEventLog(const std::wstring& sourceName)
@@ -108,45 +144,40 @@ bool WindowsEventLog::Write(EventEntryType type, std::uint16_t category, std::ui
                       nullptr) != FALSE;
 }
 
-bool UiThreadRequests::Handle(ServiceRequest request, std::uint32_t controlCode) {
-  DWORD_PTR answer = 0;
-  if (!SendMessageTimeoutW(window_, message_, static_cast<WPARAM>(request),
-                           static_cast<LPARAM>(controlCode), SMTO_NORMAL,
-                           static_cast<UINT>(timeout_.count()), &answer)) {
-    return false;
-  }
-  return answer != 0;
-}
-
-LRESULT AnswerServiceRequest(WPARAM wParam, LPARAM lParam, ServiceRequestHandler& handler) {
+LRESULT AnswerServiceRequest(WPARAM wParam, LPARAM lParam,
+                             ServiceRequestHandler& handler) noexcept {
   if (wParam > static_cast<WPARAM>(ServiceRequest::Control)) return 0;
-  return handler.Handle(static_cast<ServiceRequest>(wParam), static_cast<std::uint32_t>(lParam))
-             ? 1
-             : 0;
+  const auto request = static_cast<ServiceRequest>(wParam);
+  bool success = false;
+  try {
+    success = handler.Handle(request, static_cast<std::uint32_t>(lParam));
+  } catch (...) {
+    // The handlers keep their failures to themselves; anything else is a refusal.
+  }
+  ServiceDispatcher::Answered(request, success);
+  return success ? 1 : 0;
 }
 
 ServiceDispatcher::~ServiceDispatcher() {
-  // Ending without the controller's stop: the service main stops waiting.
-  ending_ = true;
-  if (stopRequested_) SetEvent(stopRequested_.Get());
-  // A stop under way is reported by the service main once the stop handler has
-  // returned; this report only covers the other endings.
-  if (serviceMainDone_ && startedByController_) WaitForSingleObject(serviceMainDone_.Get(), kStopWaitMs);
-  ReportStopped();
-  // Only a dispatch that the controller runs ends soon after the stop; outside
-  // the controller the call is still waiting to fail, and the process's end
-  // takes the thread with it.
-  if (thread_ && startedByController_) WaitForSingleObject(thread_.Get(), kStopWaitMs);
+  if (ended_) SetEvent(ended_.Get());
+  // The service main reports STOPPED, with the exit code, and lets the
+  // dispatch end; outside the controller the call is still waiting to fail,
+  // and the process's end takes the thread with it.
+  if (byController_ || startedByController_) {
+    if (serviceMainDone_) WaitForSingleObject(serviceMainDone_.Get(), kStopWaitMs);
+    if (thread_) WaitForSingleObject(thread_.Get(), kStopWaitMs);
+  }
   ServiceDispatcher* self = this;
   gDispatcher.compare_exchange_strong(self, nullptr);
 }
 
-bool ServiceDispatcher::Start() {
+bool ServiceDispatcher::Start(bool byController) {
   ServiceDispatcher* none = nullptr;
   if (thread_ || !gDispatcher.compare_exchange_strong(none, this)) return false;
-  stopRequested_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  byController_ = byController;
+  ended_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   serviceMainDone_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!stopRequested_ || !serviceMainDone_) {
+  if (!ended_ || !serviceMainDone_) {
     gDispatcher = nullptr;
     return false;
   }
@@ -161,18 +192,69 @@ bool ServiceDispatcher::Start() {
   return true;
 }
 
-DWORD WINAPI ServiceDispatcher::DispatchThread(LPVOID name) {
+void ServiceDispatcher::Forward(HWND window, UINT message) {
+  const std::lock_guard lock(statusMutex_);
+  message_ = message;
+  window_ = window;
+}
+
+void ServiceDispatcher::ReportRunning() {
+  const std::lock_guard lock(statusMutex_);
+  running_ = true;
+  if (!stopAsked_) SetState(SERVICE_RUNNING);
+}
+
+void ServiceDispatcher::Answered(ServiceRequest request, bool success) noexcept {
+  ServiceDispatcher* self = gDispatcher.load();
+  if (self == nullptr) return;
+  try {
+    const std::lock_guard lock(self->statusMutex_);
+    // A stop under way outranks what pause or continue would report.
+    if (self->stopAsked_) return;
+    if (request == ServiceRequest::Pause) {
+      self->SetState(success ? SERVICE_PAUSED : SERVICE_RUNNING);
+    } else if (request == ServiceRequest::Continue) {
+      self->SetState(success ? SERVICE_RUNNING : SERVICE_PAUSED);
+    }
+  } catch (...) {
+    // The controller keeps the pending state; nothing else can be done here.
+  }
+}
+
+void ServiceDispatcher::ReportStoppedAtExit() noexcept {
+  ServiceDispatcher* self = gDispatcher.load();
+  if (self == nullptr) return;
+  try {
+    const std::lock_guard lock(self->statusMutex_);
+    self->SetState(SERVICE_STOPPED);
+  } catch (...) {
+    // The process ends all the same.
+  }
+}
+
+DWORD WINAPI ServiceDispatcher::DispatchThread(LPVOID name) noexcept {
   const std::unique_ptr<std::wstring> serviceName(static_cast<std::wstring*>(name));
   const SERVICE_TABLE_ENTRYW table[] = {{serviceName->data(), ServiceMain}, {nullptr, nullptr}};
   return StartServiceCtrlDispatcherW(table) ? 0 : GetLastError();
 }
 
-void WINAPI ServiceDispatcher::ServiceMain(DWORD, LPWSTR*) {
-  if (ServiceDispatcher* self = gDispatcher.load()) self->RunService();
+void WINAPI ServiceDispatcher::ServiceMain(DWORD, LPWSTR*) noexcept {
+  ServiceDispatcher* self = gDispatcher.load();
+  if (self == nullptr) return;
+  try {
+    self->RunService();
+  } catch (...) {
+    // Only the lock can throw; the program's end still ends the process.
+  }
+  SetEvent(self->serviceMainDone_.Get());
 }
 
-DWORD WINAPI ServiceDispatcher::ControlHandler(DWORD control, DWORD, LPVOID, LPVOID self) {
-  return static_cast<ServiceDispatcher*>(self)->Control(control);
+DWORD WINAPI ServiceDispatcher::ControlHandler(DWORD control, DWORD, LPVOID, LPVOID self) noexcept {
+  try {
+    return static_cast<ServiceDispatcher*>(self)->Control(control);
+  } catch (...) {
+    return ERROR_CALL_NOT_IMPLEMENTED;
+  }
 }
 
 void ServiceDispatcher::RunService() {
@@ -183,61 +265,75 @@ void ServiceDispatcher::RunService() {
     const std::lock_guard lock(statusMutex_);
     statusHandle_ = handle;
     status_.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    SetState(running_ ? SERVICE_RUNNING : SERVICE_START_PENDING);
   }
   startedByController_ = true;
-  SetState(SERVICE_START_PENDING);
-  if (handler_.Handle(ServiceRequest::Start, 0)) {
-    SetState(SERVICE_RUNNING);
-    // The stop request has been answered by now; the stop handler runs here,
-    // and the controller hears STOPPED only after it has returned.
-    WaitForSingleObject(stopRequested_.Get(), INFINITE);
-    if (!ending_) handler_.Handle(ServiceRequest::Stop, SERVICE_CONTROL_STOP);
-    SetState(SERVICE_STOPPED);
-  } else {
-    SetState(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR);
+  // Until the program ends: a start or a stop under way shows progress, and a
+  // stop the window's queue refused is posted again.
+  while (WaitForSingleObject(ended_.Get(), kProgressMs) == WAIT_TIMEOUT) {
+    const std::lock_guard lock(statusMutex_);
+    if (stopAsked_) {
+      if (!stopPosted_) stopPosted_ = Post(ServiceRequest::Stop, SERVICE_CONTROL_STOP);
+      SetState(SERVICE_STOP_PENDING);
+    } else if (!running_) {
+      SetState(SERVICE_START_PENDING);
+    }
   }
-  SetEvent(serviceMainDone_.Get());
+  const std::lock_guard lock(statusMutex_);
+  SetState(SERVICE_STOPPED);
+}
+
+bool ServiceDispatcher::Post(ServiceRequest request, DWORD control) {
+  const HWND window = window_;
+  return window != nullptr &&
+         PostMessageW(window, message_, static_cast<WPARAM>(request), static_cast<LPARAM>(control));
 }
 
 DWORD ServiceDispatcher::Control(DWORD control) {
-  DWORD before = 0;
-  {
-    const std::lock_guard lock(statusMutex_);
-    before = status_.dwCurrentState;
-  }
+  const std::lock_guard lock(statusMutex_);
+  const DWORD before = status_.dwCurrentState;
   switch (control) {
     case SERVICE_CONTROL_STOP:
+    case SERVICE_CONTROL_SHUTDOWN:
+    case SERVICE_CONTROL_PRESHUTDOWN:
       // Reporting STOPPED before this returns would fail the controller's
-      // request (Wine answers it with 1053): the service main does the stop.
+      // request (Wine answers it with 1053); it comes when the program has ended.
+      if (!stopAsked_) {
+        stopAsked_ = true;
+        stopPosted_ = Post(ServiceRequest::Stop, control);
+      }
       SetState(SERVICE_STOP_PENDING);
-      SetEvent(stopRequested_.Get());
       return NO_ERROR;
     case SERVICE_CONTROL_PAUSE:
       SetState(SERVICE_PAUSE_PENDING);
-      SetState(handler_.Handle(ServiceRequest::Pause, control) ? SERVICE_PAUSED : before);
+      if (!Post(ServiceRequest::Pause, control)) SetState(before);
       return NO_ERROR;
     case SERVICE_CONTROL_CONTINUE:
       SetState(SERVICE_CONTINUE_PENDING);
-      SetState(handler_.Handle(ServiceRequest::Continue, control) ? SERVICE_RUNNING : before);
+      if (!Post(ServiceRequest::Continue, control)) SetState(before);
+      return NO_ERROR;
+    case SERVICE_CONTROL_INTERROGATE:
+      SetState(before);
       return NO_ERROR;
     default:
-      handler_.Handle(ServiceRequest::Control, control);
+      // The user-defined codes are the program's to ignore; the system's
+      // other notifications are none of its business.
+      if (control < kFirstCustomControl || control > kLastCustomControl) {
+        return ERROR_CALL_NOT_IMPLEMENTED;
+      }
+      Post(ServiceRequest::Control, control);
       return NO_ERROR;
   }
 }
 
-void ServiceDispatcher::ReportStopped() { SetState(SERVICE_STOPPED); }
-
-void ServiceDispatcher::SetState(DWORD state, DWORD exitCode) {
-  const std::lock_guard lock(statusMutex_);
+void ServiceDispatcher::SetState(DWORD state) {
   if (statusHandle_ == nullptr) return;
+  const std::uint32_t exitCode = exitCode_;
   status_.dwCurrentState = state;
-  status_.dwWin32ExitCode = exitCode;
-  status_.dwServiceSpecificExitCode = exitCode == ERROR_SERVICE_SPECIFIC_ERROR ? 1 : 0;
-  status_.dwControlsAccepted =
-      state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING || state == SERVICE_STOPPED
-          ? 0
-          : kAcceptedControls;
+  status_.dwWin32ExitCode =
+      state == SERVICE_STOPPED && exitCode != 0 ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR;
+  status_.dwServiceSpecificExitCode = state == SERVICE_STOPPED ? exitCode : 0;
+  status_.dwControlsAccepted = IsPending(state) || state == SERVICE_STOPPED ? 0 : kAcceptedControls;
   status_.dwCheckPoint = IsPending(state) ? status_.dwCheckPoint + 1 : 0;
   status_.dwWaitHint = IsPending(state) ? kPendingWaitHint : 0;
   SetServiceStatus(statusHandle_, &status_);

@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -23,17 +22,21 @@ std::wstring ExecutablePath();
 // can choose where its messages go.
 bool StartedAsService(const std::wstring& serviceName = L"zkQuorvane");
 
+inline constexpr wchar_t kServiceDescription[] =
+    L"イベントログとサービスの状態を監視し、異常をメールで通知します。";
+
 // The service as its own process that may use the desktop, started
-// automatically, running the executable (its path in quotes) under the
-// registration's default account; and the event source of the same name in
-// the application log, whose texts come from the executable's message table.
+// automatically (delayed), restarted after a failure, running the executable
+// (its path in quotes) under the registration's default account, with
+// kServiceDescription; and the event source of the same name in the
+// application log, whose texts come from the executable's message table.
 class WindowsServiceRegistration : public ServiceRegistration {
  public:
   explicit WindowsServiceRegistration(std::wstring serviceName = L"zkQuorvane",
                                       std::wstring executable = ExecutablePath())
       : serviceName_(std::move(serviceName)), executable_(std::move(executable)) {}
-  bool Install() override;
-  bool Uninstall() override;
+  RegistrationOutcome Install() override;
+  RegistrationOutcome Uninstall() override;
 
  private:
   std::wstring serviceName_, executable_;
@@ -50,69 +53,81 @@ class WindowsEventLog : public ServiceEventLog {
   UniqueEventSource source_;
 };
 
-// Hands the controller's requests to the user-interface thread: each request
-// is sent to window as message (wParam the request, lParam the control code)
-// and its answer is the handler's success flag. An answer that does not come
-// within timeout counts as a failure.
-class UiThreadRequests : public ServiceRequestHandler {
- public:
-  UiThreadRequests(HWND window, UINT message,
-                   std::chrono::milliseconds timeout = std::chrono::seconds(20))
-      : window_(window), message_(message), timeout_(timeout) {}
-  bool Handle(ServiceRequest request, std::uint32_t controlCode) override;
-
- private:
-  HWND window_;
-  UINT message_;
-  std::chrono::milliseconds timeout_;
-};
-
-// The window procedure's side of UiThreadRequests: answers one such message
-// with handler (on the user-interface thread) and gives what to return.
-LRESULT AnswerServiceRequest(WPARAM wParam, LPARAM lParam, ServiceRequestHandler& handler);
+// The window procedure's side of the dispatch: answers one request that the
+// dispatcher posted (wParam the request, lParam the control code) with handler
+// on the user-interface thread, and tells the controller the outcome.
+LRESULT AnswerServiceRequest(WPARAM wParam, LPARAM lParam, ServiceRequestHandler& handler) noexcept;
 
 // StartServiceCtrlDispatcherW on a thread of its own, so that a program that
 // was not started by the controller never waits for it (the call fails there,
-// under Wine only after about ten seconds). Accepts stop, pause and continue;
-// every request goes to handler on the dispatcher's threads, and the state the
-// controller sees follows the handler's answers. A stop is answered at once and
-// handled afterwards on the service main's thread, which reports the service
-// stopped when the handler has returned. One dispatcher per process.
+// under Wine only after about ten seconds). One dispatcher per process.
+//
+// The controller's requests are posted to the user-interface thread's window
+// (Forward): a posted message waits however busy that thread is, where a sent
+// one with a time-out can be given up and lose a stop. The control handler
+// therefore only reports the pending state and returns; the outcome is
+// reported once the window has answered. Stop, shutdown and pre-shutdown all
+// ask the program to end; the service is reported STOPPED only when the
+// dispatcher's owner ends (the program has left its message loop), with a
+// rising checkpoint while it waits.
 class ServiceDispatcher {
  public:
-  ServiceDispatcher(std::wstring serviceName, ServiceRequestHandler& handler)
-      : serviceName_(std::move(serviceName)), handler_(handler) {}
-  // Reports the service stopped and lets the dispatch end.
+  explicit ServiceDispatcher(std::wstring serviceName) : serviceName_(std::move(serviceName)) {}
+  // Reports the service stopped with the exit code given to End (0 by
+  // default) and lets the dispatch end.
   ~ServiceDispatcher();
   ServiceDispatcher(const ServiceDispatcher&) = delete;
   ServiceDispatcher& operator=(const ServiceDispatcher&) = delete;
 
-  // Starts the dispatch and returns at once; false when it could not be started.
-  bool Start();
+  // Starts the dispatch and returns at once; false when it could not be
+  // started. byController: the controller started this process, so the end
+  // waits until the controller has been told.
+  bool Start(bool byController = false);
+  bool Started() const { return static_cast<bool>(thread_); }
   // True once the controller has started the service in this process.
   bool StartedByController() const { return startedByController_; }
-  // Tells the controller that the service has stopped, as the program ends.
-  void ReportStopped();
+  // From now on the requests go to window as message.
+  void Forward(HWND window, UINT message);
+  // Start-up is complete: the service runs and accepts requests.
+  void ReportRunning();
+  // The exit code the service ends with: 0, or a service-specific code for a
+  // program that could not start or failed.
+  void End(std::uint32_t exitCode) { exitCode_ = exitCode; }
+
+  // The user-interface thread's answer to a request the dispatcher posted.
+  static void Answered(ServiceRequest request, bool success) noexcept;
+  // The process is about to end without leaving its loop: the controller
+  // hears STOPPED first, so that an asked-for stop never counts as a crash
+  // (which the restart-on-failure actions would answer with a restart).
+  static void ReportStoppedAtExit() noexcept;
 
  private:
-  static DWORD WINAPI DispatchThread(LPVOID self);
-  static void WINAPI ServiceMain(DWORD argc, LPWSTR* argv);
-  static DWORD WINAPI ControlHandler(DWORD control, DWORD eventType, LPVOID eventData, LPVOID self);
+  static DWORD WINAPI DispatchThread(LPVOID self) noexcept;
+  static void WINAPI ServiceMain(DWORD argc, LPWSTR* argv) noexcept;
+  static DWORD WINAPI ControlHandler(DWORD control, DWORD eventType, LPVOID eventData,
+                                     LPVOID self) noexcept;
   void RunService();
   DWORD Control(DWORD control);
-  void SetState(DWORD state, DWORD exitCode = NO_ERROR);
+  // Both with statusMutex_ held.
+  bool Post(ServiceRequest request, DWORD control);
+  void SetState(DWORD state);
 
   std::wstring serviceName_;
-  ServiceRequestHandler& handler_;
   UniqueKernelHandle thread_;
   std::atomic<bool> startedByController_ = false;
-  // Set by the stop request (or the program's end); the service main then
-  // runs the stop handler and reports STOPPED, and sets serviceMainDone_.
-  UniqueKernelHandle stopRequested_, serviceMainDone_;
-  std::atomic<bool> ending_ = false;
+  bool byController_ = false;
+  std::atomic<std::uint32_t> exitCode_ = 0;
+  std::atomic<HWND> window_ = nullptr;
+  std::atomic<UINT> message_ = 0;
+  // Set when the program ends: the service main then reports STOPPED and
+  // sets serviceMainDone_.
+  UniqueKernelHandle ended_, serviceMainDone_;
   std::mutex statusMutex_;
   SERVICE_STATUS_HANDLE statusHandle_ = nullptr;
   SERVICE_STATUS status_ = {};
+  bool running_ = false;     // start-up has completed
+  bool stopAsked_ = false;   // a stop is pending
+  bool stopPosted_ = false;  // and has reached the window's queue
 };
 
 }  // namespace zkq::win32

@@ -1,7 +1,9 @@
 // A small service for the dispatch test. Its user-interface thread answers
 // the controller's requests through the same forwarding the program uses and
 // appends one line per request to zkq_test_service.log beside it. Started with
-// "refuse", it answers pause and continue as failed.
+// "refuse", it answers pause and continue as failed; with "busy", its
+// user-interface thread is held up for 30 seconds soon after the start, as by
+// a long monitoring cycle.
 #include <windows.h>
 
 #include <cwchar>
@@ -16,6 +18,7 @@ using zkq::ServiceRequest;
 
 constexpr UINT kRequestMessage = WM_APP + 1;
 constexpr UINT_PTR kGiveUpTimer = 1;
+constexpr UINT_PTR kBusyTimer = 2;
 
 class AnsweringHandler : public zkq::ServiceRequestHandler {
  public:
@@ -24,7 +27,7 @@ class AnsweringHandler : public zkq::ServiceRequestHandler {
   bool Handle(ServiceRequest request, std::uint32_t code) override {
     switch (request) {
       case ServiceRequest::Start:
-        return Note("start");
+        return Note("asked to start");
       case ServiceRequest::Pause:
         Note(log_.Write(zkq::EventEntryType::Information, 1, zkq::kPausedEventId, u"Service paused")
                  ? "pause entry written"
@@ -35,10 +38,10 @@ class AnsweringHandler : public zkq::ServiceRequestHandler {
       case ServiceRequest::Control:
         return Note("control " + std::to_string(code));
       case ServiceRequest::Stop:
-        // Slow enough that a STOPPED reported before the handler returns shows.
+        // Slow enough that a STOPPED reported before the loop has ended shows.
         Sleep(300);
         PostQuitMessage(0);
-        return Note("stop");
+        return Note("stop " + std::to_string(code));
     }
     return false;
   }
@@ -61,6 +64,12 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     return zkq::win32::AnswerServiceRequest(wParam, lParam, *gHandler);
   }
   if (message == WM_TIMER && wParam == kGiveUpTimer) PostQuitMessage(1);
+  if (message == WM_TIMER && wParam == kBusyTimer && gHandler != nullptr) {
+    KillTimer(window, kBusyTimer);
+    gHandler->Note("busy");
+    Sleep(30000);
+    gHandler->Note("idle");
+  }
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
@@ -68,6 +77,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 int wmain(int argc, wchar_t** argv) {
   const bool refuse = argc > 1 && std::wcscmp(argv[1], L"refuse") == 0;
+  const bool busy = argc > 1 && std::wcscmp(argv[1], L"busy") == 0;
   std::wstring logPath = zkq::win32::ExecutablePath();
   logPath = logPath.substr(0, logPath.find_last_of(L'\\') + 1) + L"zkq_test_service.log";
   AnsweringHandler handler(refuse, logPath);
@@ -83,15 +93,19 @@ int wmain(int argc, wchar_t** argv) {
                                     nullptr, windowClass.hInstance, nullptr);
   // A service that is never stopped must not linger after the test.
   SetTimer(window, kGiveUpTimer, 60000, nullptr);
+  if (busy) SetTimer(window, kBusyTimer, 100, nullptr);
 
-  zkq::win32::UiThreadRequests forward(window, kRequestMessage);
   int exitCode = 0;
   {
-    zkq::win32::ServiceDispatcher dispatcher(L"zkqTestService", forward);
-    if (!dispatcher.Start()) return 2;
+    zkq::win32::ServiceDispatcher dispatcher(L"zkqTestService");
+    if (!dispatcher.Start(true)) return 2;
+    dispatcher.Forward(window, kRequestMessage);
+    dispatcher.ReportRunning();
+    handler.Note("start");
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
     exitCode = static_cast<int>(message.wParam);
+    handler.Note("loop ended");
   }
   handler.Note("ended");
   DestroyWindow(window);

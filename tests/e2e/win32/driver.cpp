@@ -895,6 +895,25 @@ std::string Driver::Run(const std::vector<std::wstring>& a) {
     }
     return "true";
   }
+  if (cmd == L"list-click") {
+    // list-click ID ROW: a left click in the middle of the row, posted as the
+    // mouse gives it, so that the list reacts as to a real click (NM_CLICK).
+    Require(a, 2, "list-click ID ROW");
+    HWND list = Control(a[1]);
+    RemoteBuffer remote(programPid_, sizeof(RECT));
+    RECT rect{};
+    rect.left = LVIR_BOUNDS;
+    remote.Write(0, &rect, sizeof rect);
+    if (!Send(list, LVM_GETITEMRECT, static_cast<WPARAM>(Number(a[2])),
+              reinterpret_cast<LPARAM>(remote.At(0)))) {
+      Fail("no such row");
+    }
+    remote.Read(0, &rect, sizeof rect);
+    const LPARAM at = MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+    PostMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageW(list, WM_LBUTTONUP, 0, at);
+    return "true";
+  }
   if (cmd == L"click") {  // posted: the handler may open a modal window
     Require(a, 1, "click ID");
     PostMessageW(Control(a[1]), BM_CLICK, 0, 0);

@@ -1,7 +1,7 @@
 // What Wine's service manager knows of one service, and the requests an
 // administrator sends it, for the service tests: one command per run, one
 // JSON line out.
-//   service_probe query NAME               registration and state
+//   service_probe query NAME               registration, description, state and exit codes
 //   service_probe start NAME
 //   service_probe control NAME pause|continue|stop
 //   service_probe wait NAME STATE MS       until the state is STATE (a number)
@@ -109,12 +109,22 @@ int wmain(int argc, wchar_t** argv) {
                               sizeof(status), &needed)) {
       return Fail("QueryServiceStatusEx");
     }
+    // The description, where the manager keeps one ("" otherwise).
+    std::wstring description;
+    std::vector<BYTE> more(8192);
+    if (QueryServiceConfig2W(s.service, SERVICE_CONFIG_DESCRIPTION, more.data(),
+                             static_cast<DWORD>(more.size()), &needed)) {
+      const auto* text = reinterpret_cast<SERVICE_DESCRIPTIONW*>(more.data());
+      if (text->lpDescription != nullptr) description = text->lpDescription;
+    }
     std::printf(
         "{\"ok\": true, \"value\": {\"exists\": true, \"type\": %lu, \"start\": %lu, \"path\": %s, "
-        "\"display\": %s, \"state\": %lu, \"pid\": %lu, \"accepted\": %lu}}\n",
+        "\"display\": %s, \"description\": %s, \"state\": %lu, \"pid\": %lu, \"accepted\": %lu, "
+        "\"exit\": %lu, \"specific_exit\": %lu}}\n",
         config->dwServiceType, config->dwStartType, Json(config->lpBinaryPathName).c_str(),
-        Json(config->lpDisplayName).c_str(), status.dwCurrentState, status.dwProcessId,
-        status.dwControlsAccepted);
+        Json(config->lpDisplayName).c_str(), Json(description).c_str(), status.dwCurrentState,
+        status.dwProcessId, status.dwControlsAccepted, status.dwWin32ExitCode,
+        status.dwServiceSpecificExitCode);
     return 0;
   }
   if (command == L"start") {
