@@ -197,13 +197,9 @@ def main():
                     if server.connections:
                         problems.append("connected although refused beforehand")
                 else:
-                    at = 0
-                    for verb in seen:
-                        at = server.commands.index(verb, at) + 1 if verb in server.commands[at:] \
-                            else -1
-                        if at < 0:
-                            problems.append(f"server did not see {seen}: {server.commands}")
-                            break
+                    heard = iter(server.commands)  # seen must come in this order
+                    if not all(verb in heard for verb in seen):
+                        problems.append(f"server did not see {seen}: {server.commands}")
                     problems += [f"server saw {verb}" for verb in unseen
                                  if verb in server.commands]
                 if status == 0:
