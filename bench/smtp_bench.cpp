@@ -46,6 +46,8 @@ int main(int argc, char** argv) {
   request.toList = u"admin@example.jp";
   const int runs = argc > 3 ? std::atoi(argv[3]) : 5;
   const std::u16string caFile = argc > 4 ? zkq::FromUtf8(argv[4]) : u"";
+  // A CA file means the server offers STARTTLS, and the session is to use it.
+  if (!caFile.empty()) request.security = zkq::SmtpSecurity::StartTls;
   Quiet quiet;
   for (int i = 0; i < runs; ++i) {
     const auto start = std::chrono::steady_clock::now();

@@ -153,6 +153,8 @@ class SmtpSession : public SocketEvents {
                  bool advance);
   void NextRecipient();
   void SendNextLine();
+  // The message's last lines, if any, and the end-of-data marker in one write.
+  void SendEndOfData(std::string lastLines);
   void Succeed();
   std::int32_t Push(std::string bytes);
   std::int32_t Flush();

@@ -239,7 +239,16 @@ struct Case {
   // Everything that went out before the TLS handshake, when it is checked.
   std::optional<std::string> inClear = std::nullopt;
   Faults tls = {};
+  // The message sent, when not the usual short one.
+  std::string message = "";
 };
+
+// More than one batch of lines: the time-out can come while the rest waits.
+std::string LongMessage() {
+  std::string message = "Subject:test\r\n\r\n";
+  for (int i = 0; i < 40000; ++i) message += "line one\r\n";
+  return message + "line two\r\n";
+}
 
 constexpr char kPassword[] = "s3cret";
 const std::string kPlainCredentials = "AUTH PLAIN AGFsaWNlAHMzY3JldA==\r\n";  // \0alice\0s3cret
@@ -466,9 +475,10 @@ const Case kCases[] = {
      .result = SendResult::NoOutcome,
      .box = kTimeoutText},
     {.name = "TimeoutAfterAMessageLine",
-     .fireAfter = u"line two\r\n",
+     .fireAfter = u"line one\r\n",
      .result = SendResult::NoOutcome,
-     .box = kTimeoutText},
+     .box = kTimeoutText,
+     .message = LongMessage()},
     {.name = "TimeoutAfterTheEndOfData",
      .fireAfter = u"\r\n.\r\n",
      .result = SendResult::NoOutcome,
@@ -491,6 +501,7 @@ TEST_P(SmtpSessionCases, EndsWithItsResult) {
   request.server = c.server;
   request.security = c.security;
   request.user = c.user;
+  if (!c.message.empty()) request.messageText = c.message;
   request.password = FromUtf8(kPassword);
   Faults faults = c.faults;
   faults.tlsStartError = c.tls.tlsStartError;
