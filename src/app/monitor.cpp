@@ -119,7 +119,7 @@ bool Monitor::WriteStamp(const DateTime& stamp, bool showFailure) {
   const std::u16string date = FormatDate(stamp);
   const std::u16string time = FormatTime(stamp);
   std::vector<std::pair<std::u16string, std::u16string>> keys = {{u"DateStamp", date},
-                                                                  {u"TimeStamp", time}};
+                                                                 {u"TimeStamp", time}};
   for (std::size_t i = 0; i < kAlertLogs.size(); ++i) {
     keys.emplace_back(std::u16string(kAlertLogs[i].logName) + u"Bookmark", Bookmark(i));
   }
@@ -247,8 +247,7 @@ void Monitor::RunCycle() {
     if (reading.bookmark) Bookmark(i) = BookmarkText(*reading.bookmark);
     const std::u16string notice = LogNoticeText(reading);
     if (!notice.empty()) {
-      notices += u"［" + std::u16string(log.displayName) + u"］" +
-                 ReplaceAll(notice, kCrLf, u" ");
+      notices += u"［" + std::u16string(log.displayName) + u"］" + ReplaceAll(notice, kCrLf, u" ");
     }
     if (boxes.Failed()) {
       readFailed = true;

@@ -7,9 +7,9 @@
 #include <cstddef>
 #include <filesystem>
 #include <span>
-#include <utility>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace zkq::profile {
 

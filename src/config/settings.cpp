@@ -33,7 +33,8 @@ bool SettingsFile::WriteIniStrings(
     std::span<const std::pair<std::u16string_view, std::u16string_view>> values,
     bool showFailure) const {
   std::vector<std::pair<std::string, std::string>> encoded;
-  for (const auto& [key, value] : values) encoded.emplace_back(EncodeCp932(key), EncodeCp932(value));
+  for (const auto& [key, value] : values)
+    encoded.emplace_back(EncodeCp932(key), EncodeCp932(value));
   if (profile::WriteMany(path_, EncodeCp932(section), encoded)) return true;
   if (showFailure) ShowWriteFailure();
   return false;

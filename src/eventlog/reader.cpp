@@ -118,8 +118,8 @@ LogReading ReadNewEventLogRows(EventList& list, std::u16string_view logName,
   const std::uint32_t code = ForEachNewEventRow(
       *log, decoder, stamp,
       bookmark ? std::optional<std::uint32_t>(bookmark->number) : std::nullopt,
-      bookmark ? bookmark->seconds : 0, newest, newestSeconds, reading.cleared,
-      reading.overwritten, [&list](const EventRowView& row) { list.push_back(row.ToRow()); });
+      bookmark ? bookmark->seconds : 0, newest, newestSeconds, reading.cleared, reading.overwritten,
+      [&list](const EventRowView& row) { list.push_back(row.ToRow()); });
   if (code != 0) {
     context.boxes.Show(LogFailureText(u"ReadEventLog", logName, code, context.tables),
                        MessageIcon::Exclamation);

@@ -227,14 +227,15 @@ int Check(const Args& args, Output& out, Output& err, AccountNames& accounts, Me
     const std::u16string key = std::u16string(log.logName) + u"Bookmark";
     std::optional<LogBookmark> bookmark;
     if (state) bookmark = ParseBookmark(state->ReadIniString(kSettingsSection, key));
-    const LogReading reading = ReadNewEventLogRows(rows, log.logName, u"", date, time, bookmark, context);
+    const LogReading reading =
+        ReadNewEventLogRows(rows, log.logName, u"", date, time, bookmark, context);
     if (reading.bookmark) bookmarks.emplace_back(key, BookmarkText(*reading.bookmark));
     MatchEvents(rules[log.rules], rows, matches);
     AppendAlertSection(alertText, log.displayName, LogNoticeText(reading), matches);
   }
   if (state) {
     std::vector<std::pair<std::u16string_view, std::u16string_view>> keys(bookmarks.begin(),
-                                                                           bookmarks.end());
+                                                                          bookmarks.end());
     // A state that cannot be kept would alert the same records next time.
     if (!keys.empty() && !state->WriteIniStrings(kSettingsSection, keys)) return 1;
   }
