@@ -59,6 +59,14 @@ class FakeView : public MainWindowView {
     rows[id] = r;
     journal_.push_back("rows " + std::to_string(id));
   }
+  void SetEventRows(int id, const EventList& events) override {
+    rows[id].clear();
+    for (const auto& e : events) {
+      rows[id].push_back(
+          {e.type, e.date, e.time, e.source, e.category, e.eventId, e.user, e.computer});
+    }
+    journal_.push_back("rows " + std::to_string(id));
+  }
   void SetWindowState(WindowState s) override {
     state = s;
     journal_.push_back(s == WindowState::Minimized ? "minimise" : "normal");
@@ -319,7 +327,8 @@ class Harness {
   void PutLog(const char* name, const Bytes& bytes) {
     fs::create_directories(dir / "logs");
     std::ofstream(dir / "logs" / name, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
   }
   void WriteRules(const std::u16string& rules) {
     std::ofstream out(dir / "rules.txt", std::ios::binary);

@@ -1,0 +1,98 @@
+#!/usr/bin/python3
+"""End to end: every record of an exported log is mailed once. A record
+written while the program was stopped, before its start-up, is mailed by the
+first cycle after the start, once; a stamp set back in the settings dialog
+has the log examined again from it.
+
+    bookmarks_e2e.py --exe zkQuorvane.exe --driver zkq_e2e_driver.exe
+"""
+from __future__ import annotations
+
+import sys
+import time
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from harness import APP_TITLE, MAIN_CLASS, Session, ini_bytes, quote_word, run_single  # noqa: E402
+from make_evt import ERROR, evt_file, record  # noqa: E402
+from outbox_e2e import wait_status  # noqa: E402
+from run_e2e import IDC, NO_FINDINGS, SEND_OK, STARTED, STOPPED, check, equal, settings  # noqa: E402
+from settings_dialog_e2e import CAPTION, DATE, SAVE, TIME, answer  # noqa: E402
+from smtp_servers import Inbox, decoded, free_port  # noqa: E402
+
+RULES = "System;対象;エラー;*;*;*\r\n".encode("cp932")
+
+
+def bookmarks(s: Session, args) -> None:
+    inbox = Inbox(port=free_port(), lifetime=250)
+    try:
+        ini = settings(Interval="1", AutoStart="1", EventLogDir="logs", SmtpPort=str(inbox.port))
+        folder = s.program_folder(args.exe, ini_bytes(ini), RULES)
+        (folder / "logs").mkdir()
+        records = []
+
+        def append(source: str, when: int) -> None:
+            records.append(record(len(records) + 1, when, 0xC0001B58, ERROR, source, "E2E-PC", []))
+            (folder / "logs" / "System.evt").write_bytes(evt_file(records, oldest=1))
+
+        def start():
+            d = s.start(folder / args.exe.name)
+            d("wait-window", MAIN_CLASS, APP_TITLE, 15000)
+            d("wait-visible", 10000)
+            return d, wait_status(d, STARTED, 0, timeout=10)
+
+        def cycle(d, prefix: str, before: str) -> str:
+            time.sleep(1.1)  # the status line counts whole seconds
+            d("tick", 20000)
+            return wait_status(d, prefix, 0, before)
+
+        def bodies():
+            return [decoded(m)["body"] for _, _, m in inbox.mails]
+
+        earlier = int(time.time()) - 7200
+        append("BeforeStart", earlier)
+        d, status = start()
+        status = cycle(d, NO_FINDINGS, status)  # older than the stamp of the first start
+
+        d("kill")
+        append("WhileStopped", int(time.time()))
+        time.sleep(1.1)  # the start-up stamp comes after the record
+        d, status = start()
+        status = cycle(d, SEND_OK, status)
+        check(inbox.wait(1, 10), "the record written while stopped was not mailed")
+        body = bodies()[0]
+        check("WhileStopped" in body and "BeforeStart" not in body, f"the catch-up mail: {body!r}")
+        status = cycle(d, NO_FINDINGS, status)
+        check(not inbox.wait(2, 2), f"a record went twice: {bodies()!r}")
+
+        # Stopped, the stamp set back before both records in the dialog, started again.
+        d("click", IDC["CMDSTOP"])
+        wait_status(d, STOPPED, 0, status, timeout=10)
+        d("click", IDC["CMDBUTTON0"] + 1)  # "設定"
+        d("wait-window", "#32770", quote_word(CAPTION), 10000)
+        d("wait-visible", 10000)
+        back = time.localtime(earlier - 60)
+        d("set-text", DATE, time.strftime("%Y/%m/%d", back))
+        d("set-text", TIME, time.strftime("%H:%M:%S", back))
+        d("click", SAVE)
+        answer(d, "設定が変更されました！", "information", "saved")
+        d("wait-gone", 10000)
+        d("wait-window", MAIN_CLASS, APP_TITLE, 5000)
+        d("click", IDC["CMDSTART"])
+        status = wait_status(d, STARTED, 0, timeout=10)
+        cycle(d, SEND_OK, status)
+        check(inbox.wait(2, 10), "the stamp set back re-examined nothing")
+        body = bodies()[1]
+        check("WhileStopped" in body and "BeforeStart" in body, f"the re-examination: {body!r}")
+        equal(len(inbox.mails), 2, "mails")
+    finally:
+        inbox.stop()
+
+
+def main() -> int:
+    return run_single("bookmarks", __doc__, ("exe", "driver"),
+                      lambda args, session: (lambda: bookmarks(session, args), None))
+
+
+if __name__ == "__main__":
+    sys.exit(main())
