@@ -387,7 +387,7 @@ TEST(Monitor, BookmarksCarryEveryRecordOnceAcrossRestarts) {
       RecordRecipe r;
       r.number = n;
       r.type = 1;
-      r.eventId = n;
+      r.eventId = static_cast<std::uint32_t>(n + minutesOffset);
       r.timeGenerated = r.timeWritten = static_cast<std::uint32_t>(nine + 60 * (n + minutesOffset));
       recipe.records.push_back(BuildRecord(r));
     }
