@@ -159,7 +159,8 @@ BENCHMARK(BM_DecodeStampRules)->Arg(100)->Arg(10)->Arg(1)->Unit(benchmark::kMill
 class BytesSource : public EventLogSource {
  public:
   explicit BytesSource(const Bytes& bytes) : bytes_(bytes) {}
-  std::unique_ptr<EventLog> Open(std::u16string_view, std::u16string_view) override {
+  std::unique_ptr<EventLog> Open(std::u16string_view, std::u16string_view,
+                                 std::uint32_t&) override {
     return OpenEvtBytes(bytes_);
   }
 
