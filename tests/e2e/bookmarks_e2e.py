@@ -2,7 +2,9 @@
 """End to end: every record of an exported log is mailed once. A record
 written while the program was stopped, before its start-up, is mailed by the
 first cycle after the start, once; a stamp set back in the settings dialog
-has the log examined again from it.
+has the log examined again from it. Then one cycle over three logs of 100,000
+new records each, 1 % of them alerted, reaches its status line within 2 s of
+the timer's tick.
 
     bookmarks_e2e.py --exe zkQuorvane.exe --driver zkq_e2e_driver.exe
 """
@@ -14,13 +16,16 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from harness import APP_TITLE, MAIN_CLASS, Session, ini_bytes, quote_word, run_single  # noqa: E402
-from make_evt import ERROR, evt_file, record  # noqa: E402
+from make_evt import ERROR, INFORMATION, evt_file, record  # noqa: E402
 from outbox_e2e import wait_status  # noqa: E402
 from run_e2e import IDC, NO_FINDINGS, SEND_OK, STARTED, STOPPED, check, equal, settings  # noqa: E402
 from settings_dialog_e2e import CAPTION, DATE, SAVE, TIME, answer  # noqa: E402
 from smtp_servers import Inbox, decoded, free_port  # noqa: E402
 
 RULES = "System;対象;エラー;*;*;*\r\n".encode("cp932")
+LOGS = ("System", "Security", "Application")
+LARGE = 100_000
+LARGE_CYCLE_SECONDS = 2.0
 
 
 def bookmarks(s: Session, args) -> None:
@@ -35,7 +40,7 @@ def bookmarks(s: Session, args) -> None:
             records.append(record(len(records) + 1, when, 0xC0001B58, ERROR, source, "E2E-PC", []))
             (folder / "logs" / "System.evt").write_bytes(evt_file(records, oldest=1))
 
-        def start():
+        def start(folder=folder):
             d = s.start(folder / args.exe.name)
             d("wait-window", MAIN_CLASS, APP_TITLE, 15000)
             d("wait-visible", 10000)
@@ -85,8 +90,39 @@ def bookmarks(s: Session, args) -> None:
         body = bodies()[1]
         check("WhileStopped" in body and "BeforeStart" in body, f"the re-examination: {body!r}")
         equal(len(inbox.mails), 2, "mails")
+        d("kill")
+        large_cycle(s, args, inbox, start)
     finally:
         inbox.stop()
+
+
+def large_cycle(s: Session, args, inbox: Inbox, start) -> None:
+    rules = "".join(f"{log};対象;エラー;*;*;*\r\n" for log in LOGS).encode("cp932")
+    ini = settings(Interval="1", AutoStart="1", EventLogDir="logs", SmtpPort=str(inbox.port))
+    folder = s.program_folder(args.exe, ini_bytes(ini), rules)
+    (folder / "logs").mkdir()
+    d, status = start(folder)
+    when = int(time.time()) + 1  # after the start-up stamp
+    error = record(1, when, 0xC0001B58, ERROR, "Service Control Manager", "E2E-PC",
+                   ["Demo Service", "%%1053"])
+    info = record(1, when, 0x40001B7C, INFORMATION, "Service Control Manager", "E2E-PC",
+                  ["Demo Service", "running"])
+    for log in LOGS:
+        # Numbered copies of two records: the number sits at offset 8.
+        records = [(error if n % 100 == 0 else info)[:8] + n.to_bytes(4, "little") +
+                   (error if n % 100 == 0 else info)[12:] for n in range(1, LARGE + 1)]
+        (folder / "logs" / f"{log}.evt").write_bytes(evt_file(records, oldest=1))
+    time.sleep(max(0.0, when + 1 - time.time()))
+    before = len(inbox.mails)
+    began = time.monotonic()
+    d("tick", 60000)
+    wait_status(d, SEND_OK, 0, status, timeout=60)
+    took = time.monotonic() - began
+    print(f"one cycle over 3 x {LARGE} new records: {took:.2f} s")
+    check(inbox.wait(before + 1, 20), "the large cycle's alert did not arrive")
+    lines = decoded(inbox.mails[before][2])["body"].count("Service Control Manager")
+    equal(lines, 3 * LARGE // 100, "alert lines of the large cycle")
+    check(took <= LARGE_CYCLE_SECONDS, f"the large cycle took {took:.2f} s")
 
 
 def main() -> int:
