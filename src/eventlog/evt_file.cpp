@@ -42,6 +42,15 @@ class MemoryStore : public Store {
   const std::vector<std::uint8_t>& bytes_;
 };
 
+// A log may reach 4 GiB, past what a long holds on Windows.
+int Seek(std::FILE* file, std::uint64_t offset) {
+#ifdef _WIN32
+  return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET);
+#else
+  return fseeko(file, static_cast<off_t>(offset), SEEK_SET);
+#endif
+}
+
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
@@ -62,7 +71,7 @@ class FileStore : public Store {
     const std::size_t start = pos + n > length ? pos + n - length : 0;
     window_.resize(std::min(length, size_ - start));
     windowStart_ = start;
-    if (std::fseek(file_.get(), static_cast<long>(start), SEEK_SET) != 0 ||
+    if (Seek(file_.get(), start) != 0 ||
         std::fread(window_.data(), 1, window_.size(), file_.get()) != window_.size()) {
       window_.clear();
       return nullptr;
