@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <functional>
 
@@ -415,8 +416,10 @@ TEST(Monitor, BookmarksCarryEveryRecordOnceAcrossRestarts) {
     return w.sender.sent.size() == before ? std::u16string() : w.sender.sent.back().body;
   };
   auto line = [](int n) {
-    return u"エラー    2026/12/08 09:" + FromUtf8((n < 10 ? "0" : "") + std::to_string(n)) +
-           u":00 Source なし " + FromUtf8(std::to_string(n)) + u" N/A COMPUTER\r\n";
+    char text[80];
+    std::snprintf(text, sizeof text,
+                  "エラー    2026/12/08 09:%02d:00 Source なし %d N/A COMPUTER\r\n", n, n);
+    return FromUtf8(text);
   };
   for (const auto& [key, value] : std::vector<std::pair<const char16_t*, const char16_t*>>{
            {u"Interval", u"1"}, {u"Rules", u"rules.txt"}, {u"EventLogDir", u"logs"}}) {
