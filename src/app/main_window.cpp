@@ -30,15 +30,6 @@ ListColumn Column(const char16_t* header, std::size_t blanks) {
   return {header, sample};
 }
 
-std::vector<ListRow> RowsOf(const EventList& events) {
-  std::vector<ListRow> rows;
-  rows.reserve(events.size());
-  for (const auto& e : events) {
-    rows.push_back({e.type, e.date, e.time, e.source, e.category, e.eventId, e.user, e.computer});
-  }
-  return rows;
-}
-
 // The messages of the rules loader: the hourglass gives way to the normal
 // pointer before any of them shows.
 class NormalPointerBoxes : public MessageBoxes {
@@ -306,11 +297,11 @@ void MainWindow::ShowStamp(const std::u16string& dateAndTime) {
 }
 
 void MainWindow::ShowReadRows(const EventList& rows) {
-  ports_.view.SetListRows(IDC_LSTLOG1, RowsOf(rows));
+  ports_.view.SetEventRows(IDC_LSTLOG1, rows);
 }
 
 void MainWindow::ShowMatchedRows(const EventList& rows) {
-  ports_.view.SetListRows(IDC_LSTLOG2, RowsOf(rows));
+  ports_.view.SetEventRows(IDC_LSTLOG2, rows);
 }
 
 MailFields MainWindow::CurrentMailFields() {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/ports.h"
+#include "eventlog/event_row.h"
 
 namespace zkq {
 
@@ -36,6 +37,9 @@ class MainWindowView {
   virtual void SetStatus(const std::u16string& text) = 0;
   virtual void SetupListColumns(int listId, const std::vector<ListColumn>& columns) = 0;
   virtual void SetListRows(int listId, const std::vector<ListRow>& rows) = 0;
+  // The working lists show rows the monitor holds, without copying them: the
+  // list reads them again whenever it needs a text, until the next call.
+  virtual void SetEventRows(int listId, const EventList& rows) = 0;
   // May come before the window is first shown: it is then the state the window opens in.
   virtual void SetWindowState(WindowState state) = 0;
   virtual void EnableCheckTimer(bool enabled) = 0;  // tmrCheck, 60000 ms

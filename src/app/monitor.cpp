@@ -103,12 +103,31 @@ Monitor::Monitor(MonitorPorts ports, MonitorView& view, std::filesystem::path pr
       view_(view),
       programDir_(std::move(programDir)),
       settings_(std::move(settings)),
-      countdown_(countdown) {}
+      countdown_(countdown),
+      writtenDate_(settings_.DateStamp),
+      writtenTime_(settings_.TimeStamp) {}
+
+std::u16string& Monitor::Bookmark(std::size_t log) {
+  std::u16string* const bookmarks[] = {&settings_.SystemBookmark, &settings_.SecurityBookmark,
+                                       &settings_.ApplicationBookmark};
+  return *bookmarks[log];
+}
 
 bool Monitor::WriteStamp(const DateTime& stamp, bool showFailure) {
-  SettingsFile& file = ports_.settingsFile;
-  return file.WriteIniString(kSettingsSection, u"DateStamp", FormatDate(stamp), showFailure) &
-         file.WriteIniString(kSettingsSection, u"TimeStamp", FormatTime(stamp), showFailure);
+  // The stamp and the bookmarks in one write: a file that took one without
+  // the others would alert records again, or skip them, after a restart.
+  const std::u16string date = FormatDate(stamp);
+  const std::u16string time = FormatTime(stamp);
+  std::vector<std::pair<std::u16string, std::u16string>> keys = {{u"DateStamp", date},
+                                                                 {u"TimeStamp", time}};
+  for (std::size_t i = 0; i < kAlertLogs.size(); ++i) {
+    keys.emplace_back(std::u16string(kAlertLogs[i].logName) + u"Bookmark", Bookmark(i));
+  }
+  std::vector<std::pair<std::u16string_view, std::u16string_view>> views(keys.begin(), keys.end());
+  if (!ports_.settingsFile.WriteIniStrings(kSettingsSection, views, showFailure)) return false;
+  writtenDate_ = date;
+  writtenTime_ = time;
+  return true;
 }
 
 void Monitor::StampNow() {
@@ -178,6 +197,7 @@ void Monitor::Tick() {
     cycleFailureShown_ = false;
   } catch (...) {
     alertText_.clear();
+    statusNotice_.clear();
     // Shown as the application error, like any failure at the window's
     // boundary. The same fault would come back every minute: one message is
     // enough until a cycle succeeds again. Monitoring stays as it was.
@@ -195,6 +215,12 @@ void Monitor::RunCycle() {
   // dialog since the last cycle takes effect now.
   settings_.DateStamp = file.ReadIniString(kSettingsSection, u"DateStamp");
   settings_.TimeStamp = file.ReadIniString(kSettingsSection, u"TimeStamp");
+  // A stamp that is not the one this program wrote last was set by the user
+  // (the settings dialog, or the file by hand) to have the logs examined again
+  // from it: the bookmarks give way to it.
+  if (settings_.DateStamp != writtenDate_ || settings_.TimeStamp != writtenTime_) {
+    for (std::size_t i = 0; i < kAlertLogs.size(); ++i) Bookmark(i).clear();
+  }
   // A file that did not take the last stamp (read-only, say) gives back an
   // older one: the bound then never goes back before the stamp this program
   // set, or the same records would be alerted every minute. A stamp set back
@@ -205,22 +231,24 @@ void Monitor::RunCycle() {
     settings_.TimeStamp = FormatTime(*unwrittenStamp_);
   }
   const DateTime now = ports_.clock.Now();
-  // The write warning once, until a write succeeds again.
-  const bool written = WriteStamp(now, false);
-  if (!written && !stampWarningShown_) file.ShowWriteFailure();
-  stampWarningShown_ = !written;
-  StampWritten(now, written);
-  if (ended_) return;
 
   EventLogSource& logs = ports_.logs.For(InProgramDir(settings_.EventLogDir));
   bool readFailed = false;
-  for (const AlertLog& log : kAlertLogs) {
+  std::u16string notices;
+  for (std::size_t i = 0; i < kAlertLogs.size(); ++i) {
+    const AlertLog& log = kAlertLogs[i];
     std::u16string& shownBefore = readFailureShown_[static_cast<int>(log.rules)];
     ReadFailureBoxes boxes(ports_.boxes, shownBefore);
     EventLogContext context{logs, ports_.accounts, ports_.tables, boxes, ports_.zone};
-    ReadEventLogRows(log1_, log.logName, computerName_, settings_.DateStamp, settings_.TimeStamp,
-                     context);
+    const LogReading reading =
+        ReadNewEventLogRows(log1_, log.logName, computerName_, settings_.DateStamp,
+                            settings_.TimeStamp, ParseBookmark(Bookmark(i)), context);
     if (ended_) return;
+    if (reading.bookmark) Bookmark(i) = BookmarkText(*reading.bookmark);
+    const std::u16string notice = LogNoticeText(reading);
+    if (!notice.empty()) {
+      notices += u"［" + std::u16string(log.displayName) + u"］" + ReplaceAll(notice, kCrLf, u" ");
+    }
     if (boxes.Failed()) {
       readFailed = true;
     } else {
@@ -229,8 +257,21 @@ void Monitor::RunCycle() {
     view_.ShowReadRows(log1_);
     MatchEvents(rules_[log.rules], log1_, log2_);
     view_.ShowMatchedRows(log2_);
-    AppendAlertSection(alertText_, log.displayName, log2_);
+    AppendAlertSection(alertText_, log.displayName, notice, log2_);
   }
+
+  // The write warning once, until a write succeeds again.
+  const bool written = WriteStamp(now, false);
+  if (!written && !stampWarningShown_) file.ShowWriteFailure();
+  stampWarningShown_ = !written;
+  StampWritten(now, written);
+  if (written) {
+    // The dialog then shows, and saves back unchanged, the stamp the file holds.
+    settings_.DateStamp = writtenDate_;
+    settings_.TimeStamp = writtenTime_;
+  }
+  if (ended_) return;
+  statusNotice_ = notices;
 
   ports_.serviceCheck.Check(rules_[RuleLog::Service], computerName_, alertText_);
   if (ended_) return;
@@ -244,6 +285,7 @@ void Monitor::RunCycle() {
     // A log that could not be read is no clean cycle.
     ShowStatus((readFailed ? kLogsUnreadable : kNoFindings) + StampNowLocale() + u"]");
   }
+  statusNotice_.clear();
   alertText_.clear();
   countdown_ = CountdownFor(settings_);
 }
@@ -348,7 +390,7 @@ void Monitor::CountKept() {
 }
 
 void Monitor::ShowStatus(const std::u16string& text) {
-  view_.ShowStatus(text + KeptMailsText(keptCount_));
+  view_.ShowStatus(statusNotice_ + text + KeptMailsText(keptCount_));
 }
 
 std::u16string Monitor::StampNowFixed() {

@@ -177,7 +177,10 @@ class Monitor {
   // Every status the monitor shows: followed by the count of kept mails while any wait.
   void ShowStatus(const std::u16string& text);
   void StampWritten(const DateTime& stamp, bool written);
+  // The stamp with the bookmarks; true when the file took them.
   bool WriteStamp(const DateTime& stamp, bool showFailure);
+  // The bookmark text of kAlertLogs[log] in the settings.
+  std::u16string& Bookmark(std::size_t log);
   std::u16string StampNowFixed();
   std::u16string StampNowLocale();
   std::filesystem::path InProgramDir(const std::u16string& name) const;
@@ -187,6 +190,10 @@ class Monitor {
   std::filesystem::path programDir_;
   Settings settings_;
   std::int16_t countdown_ = 0;
+  // The stamp as this program last put it in the file (or found it there).
+  std::u16string writtenDate_, writtenTime_;
+  // What the cycle found about cleared or overwritten logs, before its status.
+  std::u16string statusNotice_;
   RuleSet rules_;
   EventList log1_, log2_;
   std::u16string alertText_;

@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <functional>
 
 #include "base/testing/recording_boxes.h"
 #include "base/testing/scratch_folder.h"
 #include "base/text.h"
+#include "eventlog/evt_builder.h"
 #include "eventlog/no_lookups.h"
 
 namespace zkq {
@@ -367,6 +369,86 @@ TEST(Monitor, ALogThatCannotBeOpenedIsNoAllClearAndIsToldOnceUntilItReadsAgain) 
     EXPECT_NE(box.text.find(u"Event Log Readers"), std::u16string::npos);
   }
   EXPECT_TRUE(w.sender.sent.empty());
+}
+
+// The monitor over real System.evt files: a restart catches up on what was
+// written while it was stopped, once; a stamp set back re-examines from it; a
+// cleared log is told in the mail and on the status line.
+TEST(Monitor, BookmarksCarryEveryRecordOnceAcrossRestarts) {
+  World w;
+  w.services.stopped = false;
+  const std::string rules = EncodeCp932(u"System;対象;エラー;*;*;*\r\n");
+  std::ofstream(w.folder.Path() / "rules.txt", std::ios::binary).write(rules.data(), rules.size());
+  fs::create_directories(w.folder.Path() / "logs");
+  // Record n was written n minutes after 09:00 Japan time, the stamp is 10:00.
+  const std::int64_t nine = DateTime{2026, 12, 8, 9, 0, 0}.ToSeconds() - 9 * 3600;
+  auto writeLog = [&](std::uint32_t from, std::uint32_t to, std::int64_t minutesOffset) {
+    EvtRecipe recipe;
+    for (std::uint32_t n = from; n <= to; ++n) {
+      RecordRecipe r;
+      r.number = n;
+      r.type = 1;
+      r.eventId = static_cast<std::uint32_t>(n + minutesOffset);
+      r.timeGenerated = r.timeWritten = static_cast<std::uint32_t>(nine + 60 * (n + minutesOffset));
+      recipe.records.push_back(BuildRecord(r));
+    }
+    const Bytes bytes = BuildEvtFile(recipe);
+    std::ofstream(w.folder.Path() / "logs" / "System.evt", std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+  };
+  RulesFile rulesFile;
+  LogSourceChoice sources(w.logs.empty);
+  std::optional<Monitor> m;
+  auto start = [&] {
+    std::int16_t countdown = 0;
+    m.emplace(MonitorPorts{w.clock, w.boxes, w.file, sources, rulesFile, w.accounts, w.zone,
+                           w.tables, w.sender, w.services, w.outbox},
+              w.view, w.folder.Path(), LoadSettings(w.file, countdown), std::int16_t{0});
+    m->LoadRules(w.boxes);
+    m->StampNow();  // as the window does at start-up
+    m->Start();
+  };
+  auto cycle = [&] {
+    const std::size_t before = w.sender.sent.size();
+    w.clock.now = DateTime::FromSeconds(w.clock.now.ToSeconds() + 60);
+    m->Tick();
+    return w.sender.sent.size() == before ? std::u16string() : w.sender.sent.back().body;
+  };
+  auto line = [](int n) {
+    char text[80];
+    std::snprintf(text, sizeof text,
+                  "エラー    2026/12/08 09:%02d:00 Source なし %d N/A COMPUTER\r\n", n, n);
+    return FromUtf8(text);
+  };
+  for (const auto& [key, value] : std::vector<std::pair<const char16_t*, const char16_t*>>{
+           {u"Interval", u"1"}, {u"Rules", u"rules.txt"}, {u"EventLogDir", u"logs"}}) {
+    w.file.WriteIniString(kSettingsSection, key, value);
+  }
+
+  writeLog(1, 2, 0);
+  start();
+  EXPECT_EQ(cycle(), u"");  // older than the first stamp
+  writeLog(1, 3, 0);
+  EXPECT_EQ(cycle(), u"［システム］\r\n" + line(3));  // before the stamp, yet after the bookmark
+  EXPECT_EQ(w.file.ReadIniString(kSettingsSection, u"SystemBookmark"),
+            FromUtf8(std::to_string(3) + ":" + std::to_string(nine + 180)));
+  m->Stop();
+  writeLog(1, 5, 0);  // written while stopped
+  w.clock.now = DateTime::FromSeconds(w.clock.now.ToSeconds() + 3600);
+  start();
+  EXPECT_EQ(cycle(), u"［システム］\r\n" + line(5) + line(4));
+  EXPECT_EQ(cycle(), u"");
+  // The stamp set back by hand: the bookmarks give way to it.
+  w.file.WriteIniString(kSettingsSection, u"DateStamp", u"2026/12/08");
+  w.file.WriteIniString(kSettingsSection, u"TimeStamp", u"09:04:00");
+  EXPECT_EQ(cycle(), u"［システム］\r\n" + line(5) + line(4));
+  EXPECT_EQ(cycle(), u"");
+  writeLog(1, 1, 20);  // cleared, one record since
+  EXPECT_EQ(cycle(), u"［システム］\r\n※ 前回の監視の後にログが消去されました。\r\n" + line(21));
+  EXPECT_TRUE(w.view.statuses.back().starts_with(
+      u"［システム］※ 前回の監視の後にログが消去されました。 メール送信を完了しました。"))
+      << ToUtf8(w.view.statuses.back());
 }
 
 }  // namespace

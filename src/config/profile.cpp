@@ -308,6 +308,12 @@ std::string Read(const fs::path& file, std::string_view section, std::string_vie
 
 bool Write(const fs::path& file, std::string_view section, std::string_view key,
            std::string_view value) {
+  const std::pair<std::string, std::string> one{std::string(key), std::string(value)};
+  return WriteMany(file, section, std::span(&one, 1));
+}
+
+bool WriteMany(const fs::path& file, std::string_view section,
+               std::span<const std::pair<std::string, std::string>> values) {
   std::error_code ec;
   const bool exists = fs::exists(file, ec);
   if (ec) return false;
@@ -324,9 +330,11 @@ bool Write(const fs::path& file, std::string_view section, std::string_view key,
   // A file is written back in the encoding it was read in.
   const TextEncoding encoding = DetectTextEncoding(content);
   std::string body(WithoutBom(content));
-  if (!UpdateContent(body, InFileEncoding(section, encoding), InFileEncoding(key, encoding),
-                     InFileEncoding(value, encoding))) {
-    return false;
+  for (const auto& [key, value] : values) {
+    if (!UpdateContent(body, InFileEncoding(section, encoding), InFileEncoding(key, encoding),
+                       InFileEncoding(value, encoding))) {
+      return false;
+    }
   }
   if (encoding == TextEncoding::Utf8Bom) body.insert(0, kUtf8Bom);
   return ReplaceFileAtomically(file, body);

@@ -6,8 +6,10 @@
 // sections or keys wins. No message is shown here and nothing throws.
 #include <cstddef>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace zkq::profile {
 
@@ -36,5 +38,10 @@ std::string Read(const std::filesystem::path& file, std::string_view section, st
 // or any step fails.
 bool Write(const std::filesystem::path& file, std::string_view section, std::string_view key,
            std::string_view value);
+
+// Sets several keys of section in one write of the file, so that they are
+// never found half written; false as Write, with the file untouched.
+bool WriteMany(const std::filesystem::path& file, std::string_view section,
+               std::span<const std::pair<std::string, std::string>> values);
 
 }  // namespace zkq::profile

@@ -2,6 +2,7 @@
 
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "base/base64.h"
 #include "base/convert.h"
@@ -23,6 +24,18 @@ bool SettingsFile::WriteIniString(std::u16string_view section, std::u16string_vi
   if (profile::Write(path_, EncodeCp932(section), EncodeCp932(key), EncodeCp932(value))) {
     return true;
   }
+  if (showFailure) ShowWriteFailure();
+  return false;
+}
+
+bool SettingsFile::WriteIniStrings(
+    std::u16string_view section,
+    std::span<const std::pair<std::u16string_view, std::u16string_view>> values,
+    bool showFailure) const {
+  std::vector<std::pair<std::string, std::string>> encoded;
+  for (const auto& [key, value] : values)
+    encoded.emplace_back(EncodeCp932(key), EncodeCp932(value));
+  if (profile::WriteMany(path_, EncodeCp932(section), encoded)) return true;
   if (showFailure) ShowWriteFailure();
   return false;
 }
@@ -74,6 +87,9 @@ Settings LoadSettings(const SettingsFile& file, std::int16_t& countdown) {
   s.EventLogDir = read(u"EventLogDir");
   s.SmtpSecurity = read(u"SmtpSecurity");
   s.SmtpUser = read(u"SmtpUser");
+  s.SystemBookmark = read(u"SystemBookmark");
+  s.SecurityBookmark = read(u"SecurityBookmark");
+  s.ApplicationBookmark = read(u"ApplicationBookmark");
   const std::u16string stored = file.ReadIniString(kSettingsSection, u"SmtpPassword", kPasswordReadSize);
   s.SmtpPassword = PasswordOfStoredText(stored, file.Protector());
   if (!stored.empty() && !stored.starts_with(kProtectedPasswordPrefix) && file.Protector()) {

@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "base/ports.h"
 #include "config/profile.h"
@@ -34,6 +36,8 @@ struct Settings {
   // (none when SmtpUser is empty). SmtpPassword is the password itself: the
   // file keeps it protected (kProtectedPasswordPrefix).
   std::u16string SmtpSecurity, SmtpUser, SmtpPassword;
+  // The newest record examined in each log, "number:seconds"; "" for none.
+  std::u16string SystemBookmark, SecurityBookmark, ApplicationBookmark;
 };
 
 // Keeps a password unreadable to anyone but this machine (DPAPI at machine
@@ -73,6 +77,10 @@ class SettingsFile {
   // had worked.
   bool WriteIniString(std::u16string_view section, std::u16string_view key,
                       std::u16string_view value, bool showFailure = true) const;
+  // Several keys in one write of the file, as WriteIniString otherwise.
+  bool WriteIniStrings(std::u16string_view section,
+                       std::span<const std::pair<std::u16string_view, std::u16string_view>> values,
+                       bool showFailure = true) const;
   // The write warning, for a caller that wrote without showing it.
   void ShowWriteFailure() const;
 

@@ -19,34 +19,121 @@ std::uint32_t Le32(const std::uint8_t* p) {
          static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
+// Where the bytes of a log come from: memory, or the file itself, read on
+// demand so that a cycle reads only the header and the records it examines.
+class Store {
+ public:
+  virtual ~Store() = default;
+  virtual std::size_t Size() const = 0;
+  // The n bytes at pos (pos + n <= Size()), valid until the next call;
+  // nullptr when they cannot be read.
+  virtual const std::uint8_t* At(std::size_t pos, std::size_t n) const = 0;
+};
+
+class MemoryStore : public Store {
+ public:
+  explicit MemoryStore(const std::vector<std::uint8_t>& bytes) : bytes_(bytes) {}
+  std::size_t Size() const override { return bytes_.size(); }
+  const std::uint8_t* At(std::size_t pos, std::size_t) const override {
+    return bytes_.data() + pos;
+  }
+
+ private:
+  const std::vector<std::uint8_t>& bytes_;
+};
+
+// A log may reach 4 GiB, past what a long holds on Windows.
+int Seek(std::FILE* file, std::uint64_t offset) {
+#ifdef _WIN32
+  return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET);
+#else
+  return fseeko(file, static_cast<off_t>(offset), SEEK_SET);
+#endif
+}
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Reads the file in windows that end where the asked-for bytes end: the log
+// is read backwards, so the next record is mostly in the window already.
+class FileStore : public Store {
+ public:
+  FileStore(FilePtr file, std::size_t size) : file_(std::move(file)), size_(size) {}
+  std::size_t Size() const override { return size_; }
+  FilePtr Release() && { return std::move(file_); }
+  const std::uint8_t* At(std::size_t pos, std::size_t n) const override {
+    if (pos >= windowStart_ && pos + n <= windowStart_ + window_.size()) {
+      return window_.data() + (pos - windowStart_);
+    }
+    const std::size_t length = std::max(n, kWindow);
+    const std::size_t start = pos + n > length ? pos + n - length : 0;
+    window_.resize(std::min(length, size_ - start));
+    windowStart_ = start;
+    if (Seek(file_.get(), start) != 0 ||
+        std::fread(window_.data(), 1, window_.size(), file_.get()) != window_.size()) {
+      window_.clear();
+      return nullptr;
+    }
+    return window_.data() + (pos - windowStart_);
+  }
+
+ private:
+  static constexpr std::size_t kWindow = 64u << 10;
+  FilePtr file_;
+  std::size_t size_;
+  mutable std::vector<std::uint8_t> window_;
+  mutable std::size_t windowStart_ = 0;
+};
+
 // Positions inside the ring of record space, [kEvtHeaderSize, file size).
 class Ring {
  public:
-  explicit Ring(const std::vector<std::uint8_t>& bytes) : bytes_(bytes) {}
-  std::size_t Size() const { return bytes_.size() - kEvtHeaderSize; }
-  bool Contains(std::uint64_t pos) const { return pos >= kEvtHeaderSize && pos < bytes_.size(); }
+  explicit Ring(const Store& store) : store_(store), size_(store.Size()) {}
+  std::size_t Size() const { return size_ - kEvtHeaderSize; }
+  bool Contains(std::uint64_t pos) const { return pos >= kEvtHeaderSize && pos < size_; }
   std::size_t Forward(std::size_t pos, std::size_t n) const {
     return kEvtHeaderSize + (pos - kEvtHeaderSize + n) % Size();
   }
   std::size_t Back(std::size_t pos, std::size_t n) const {
     return kEvtHeaderSize + (pos - kEvtHeaderSize + Size() - n % Size()) % Size();
   }
+  // 0 when the bytes cannot be read, which no length or signature is.
   std::uint32_t U32(std::size_t pos) const {
-    if (pos + 4 <= bytes_.size()) return Le32(bytes_.data() + pos);
+    if (pos + 4 <= size_) {
+      const std::uint8_t* p = store_.At(pos, 4);
+      return p ? Le32(p) : 0;
+    }
     std::uint8_t b[4];
-    for (std::size_t i = 0; i < 4; ++i) b[i] = bytes_[Forward(pos, i)];
+    for (std::size_t i = 0; i < 4; ++i) {
+      const std::uint8_t* p = store_.At(Forward(pos, i), 1);
+      if (!p) return 0;
+      b[i] = *p;
+    }
     return Le32(b);
   }
   // Copies n bytes from pos on, wrapping at the end of the file.
-  void Copy(std::size_t pos, std::size_t n, std::vector<std::uint8_t>& out) const {
+  bool Copy(std::size_t pos, std::size_t n, std::vector<std::uint8_t>& out) const {
     out.resize(n);
-    const std::size_t first = std::min(n, bytes_.size() - pos);
-    std::copy_n(bytes_.data() + pos, first, out.data());
-    std::copy_n(bytes_.data() + kEvtHeaderSize, n - first, out.data() + first);
+    const std::size_t first = std::min(n, size_ - pos);
+    const std::uint8_t* head = store_.At(pos, first);
+    if (!head) return false;
+    std::copy_n(head, first, out.data());
+    if (n == first) return true;
+    const std::uint8_t* tail = store_.At(kEvtHeaderSize, n - first);
+    if (!tail) return false;
+    std::copy_n(tail, n - first, out.data() + first);
+    return true;
+  }
+  // The n bytes at pos when they do not wrap; nullptr otherwise.
+  const std::uint8_t* Contiguous(std::size_t pos, std::size_t n) const {
+    return pos + n <= size_ ? store_.At(pos, n) : nullptr;
   }
 
  private:
-  const std::vector<std::uint8_t>& bytes_;
+  const Store& store_;
+  std::size_t size_;
 };
 
 struct EofRecord {
@@ -165,23 +252,17 @@ class TruncatedLog : public EventLog {
 class EvtFileLog : public EventLog {
  public:
   EvtFileLog(std::vector<std::uint8_t> bytes, const EofRecord& eof)
-      : bytes_(std::move(bytes)),
-        pos_(eof.pos),
-        begin_(eof.beginRecord),
-        expected_(eof.currentRecordNumber - 1),
-        oldest_(eof.oldestRecordNumber) {
-    // The end-of-file record sitting where the oldest record would begin, or
-    // equal record numbers, mean the log has no records.
-    done_ = eof.pos == eof.beginRecord || eof.currentRecordNumber <= eof.oldestRecordNumber ||
-            eof.currentRecordNumber <= 1;
-    budget_ =
-        Ring(bytes_).Size() >= kEvtEofRecordSize ? Ring(bytes_).Size() - kEvtEofRecordSize : 0;
+      : bytes_(std::move(bytes)), store_(std::make_unique<MemoryStore>(bytes_)) {
+    Begin(eof);
+  }
+  EvtFileLog(std::unique_ptr<Store> store, const EofRecord& eof) : store_(std::move(store)) {
+    Begin(eof);
   }
 
   std::uint32_t ReadNext(std::span<const std::uint8_t>& record) override {
     record = {};
     if (done_) return kErrorHandleEof;
-    const Ring ring(bytes_);
+    const Ring ring(*store_);
     const std::uint32_t length = ring.U32(ring.Back(pos_, 4));
     if (length < kRecordHeaderSize + 4 || length > budget_) return Corrupt();
     const std::size_t start = ring.Back(pos_, length);
@@ -189,11 +270,12 @@ class EvtFileLog : public EventLog {
         ring.U32(ring.Forward(start, 8)) != expected_) {
       return Corrupt();
     }
-    if (start + length <= bytes_.size()) {
-      record = std::span<const std::uint8_t>(bytes_.data() + start, length);
-    } else {
-      ring.Copy(start, length, wrapped_);
+    if (const std::uint8_t* whole = ring.Contiguous(start, length)) {
+      record = std::span<const std::uint8_t>(whole, length);
+    } else if (ring.Copy(start, length, wrapped_)) {
       record = wrapped_;
+    } else {
+      return Corrupt();
     }
     budget_ -= length;
     done_ = start == begin_ || expected_ <= oldest_ || expected_ == 1;
@@ -203,17 +285,31 @@ class EvtFileLog : public EventLog {
   }
 
  private:
+  void Begin(const EofRecord& eof) {
+    pos_ = eof.pos;
+    begin_ = eof.beginRecord;
+    expected_ = eof.currentRecordNumber - 1;
+    oldest_ = eof.oldestRecordNumber;
+    // The end-of-file record sitting where the oldest record would begin, or
+    // equal record numbers, mean the log has no records.
+    done_ = eof.pos == eof.beginRecord || eof.currentRecordNumber <= eof.oldestRecordNumber ||
+            eof.currentRecordNumber <= 1;
+    const Ring ring(*store_);
+    budget_ = ring.Size() >= kEvtEofRecordSize ? ring.Size() - kEvtEofRecordSize : 0;
+  }
+
   std::uint32_t Corrupt() {
     done_ = true;
     return kErrorEventlogFileCorrupt;
   }
 
   std::vector<std::uint8_t> bytes_;
+  std::unique_ptr<Store> store_;
   std::vector<std::uint8_t> wrapped_;
-  std::size_t pos_;
-  std::size_t begin_;
-  std::uint32_t expected_;
-  std::uint32_t oldest_;
+  std::size_t pos_ = 0;
+  std::size_t begin_ = 0;
+  std::uint32_t expected_ = 0;
+  std::uint32_t oldest_ = 0;
   std::size_t budget_ = 0;
   bool done_ = false;
 };
@@ -233,7 +329,8 @@ std::unique_ptr<EventLog> FailedEventLog(std::uint32_t code) {
 
 std::unique_ptr<EventLog> OpenEvtBytes(std::vector<std::uint8_t> bytes) {
   if (!IsEvtHeader(bytes)) return nullptr;
-  const Ring ring(bytes);
+  const MemoryStore store(bytes);
+  const Ring ring(store);
   // Every log ends in its end-of-file record, even an empty one; a file too
   // short to hold one was cut short.
   if (ring.Size() < kEvtEofRecordSize)
@@ -276,13 +373,10 @@ EvtOpenResult OpenEvtFile(const std::filesystem::path& path) {
   const std::uintmax_t size = std::filesystem::file_size(path, ec);
   if (ec) return fail(EvtOpenError::Unreadable, kErrorReadFault);
 
-  struct Closer {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-  };
 #ifdef _WIN32
-  std::unique_ptr<std::FILE, Closer> file(_wfopen(path.c_str(), L"rb"));
+  FilePtr file(_wfopen(path.c_str(), L"rb"));
 #else
-  std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "rb"));
+  FilePtr file(std::fopen(path.c_str(), "rb"));
 #endif
   if (!file) {
     return fail(EvtOpenError::Unreadable,
@@ -301,6 +395,21 @@ EvtOpenResult OpenEvtFile(const std::filesystem::path& path) {
   for (std::size_t at : {16, 20})
     holds = std::max<std::uint64_t>(holds, Le32(bytes.data() + at) + kEvtEofRecordSize);
   const std::uint64_t toRead = std::min<std::uint64_t>(size, holds);
+  // A clean header names its end-of-file record: the file is then read only
+  // where the records asked for lie. A dirty one needs the whole file searched.
+  if ((Le32(bytes.data() + 36) & kEvtFlagDirty) == 0 &&
+      toRead >= kEvtHeaderSize + kEvtEofRecordSize) {
+    auto store = std::make_unique<FileStore>(std::move(file), static_cast<std::size_t>(toRead));
+    EofRecord eof;
+    if (ReadEof(Ring(*store), Le32(bytes.data() + 20), eof)) {
+      result.log = std::make_unique<EvtFileLog>(std::move(store), eof);
+      return result;
+    }
+    file = std::move(*store).Release();
+    if (!file || std::fseek(file.get(), kEvtHeaderSize, SEEK_SET) != 0) {
+      return fail(EvtOpenError::Unreadable, kErrorReadFault);
+    }
+  }
   if (toRead > kEvtHeaderSize) {
     bytes.resize(static_cast<std::size_t>(toRead));
     const std::size_t rest =

@@ -1,6 +1,7 @@
 #include "eventlog/reader.h"
 
 #include "base/datetime.h"
+#include "eventlog/record.h"
 #include "eventlog/row_decoder.h"
 
 namespace zkq {
@@ -31,6 +32,19 @@ std::u16string LogFailureText(std::u16string_view call, std::u16string_view logN
   return text;
 }
 
+// A decimal number with an optional leading "-", nothing else.
+std::optional<std::int64_t> ParseDecimal(std::u16string_view text) {
+  const bool negative = !text.empty() && text.front() == u'-';
+  if (negative) text.remove_prefix(1);
+  if (text.empty() || text.size() > 12) return std::nullopt;
+  std::int64_t value = 0;
+  for (char16_t c : text) {
+    if (c < u'0' || c > u'9') return std::nullopt;
+    value = value * 10 + (c - u'0');
+  }
+  return negative ? -value : value;
+}
+
 }  // namespace
 
 std::u16string ReadFailureText(std::uint32_t code, MessageTables& tables) {
@@ -46,6 +60,74 @@ std::optional<std::int64_t> StampUtcSeconds(std::u16string_view dateStamp,
     return stamp->ToSeconds() - 9 * 3600;
   }
   return std::nullopt;
+}
+
+std::optional<LogBookmark> ParseBookmark(std::u16string_view text) {
+  const std::size_t colon = text.find(u':');
+  if (colon == std::u16string_view::npos) return std::nullopt;
+  const auto number = ParseDecimal(text.substr(0, colon));
+  const auto seconds = ParseDecimal(text.substr(colon + 1));
+  if (!number || !seconds || *number < 0 || *number > UINT32_MAX) return std::nullopt;
+  return LogBookmark{static_cast<std::uint32_t>(*number), static_cast<std::int64_t>(*seconds)};
+}
+
+std::u16string BookmarkText(const LogBookmark& bookmark) {
+  std::u16string text;
+  AppendDecimal(text, bookmark.number);
+  text.push_back(u':');
+  if (bookmark.seconds < 0) {
+    text.push_back(u'-');
+    AppendDecimal(text, static_cast<std::uint32_t>(-bookmark.seconds));
+  } else {
+    AppendDecimal(text, static_cast<std::uint32_t>(bookmark.seconds));
+  }
+  return text;
+}
+
+std::u16string LogNoticeText(const LogReading& reading) {
+  std::u16string text;
+  if (reading.cleared) text += u"※ 前回の監視の後にログが消去されました。\r\n";
+  if (reading.overwritten != 0) {
+    text += u"※ 監視前に上書きされた記録: ";
+    AppendDecimal(text, reading.overwritten);
+    text += u" 件\r\n";
+  }
+  return text;
+}
+
+LogReading ReadNewEventLogRows(EventList& list, std::u16string_view logName,
+                               std::u16string_view computerName, std::u16string_view dateStamp,
+                               std::u16string_view timeStamp,
+                               const std::optional<LogBookmark>& bookmark,
+                               EventLogContext& context) {
+  LogReading reading;
+  reading.bookmark = bookmark;
+  list.clear();
+  std::uint32_t openError = 0;
+  std::unique_ptr<EventLog> log = context.logs.Open(computerName, logName, openError);
+  if (!log) {
+    context.boxes.Show(LogFailureText(u"OpenEventLog", logName, openError, context.tables),
+                       MessageIcon::Exclamation);
+    reading.failed = true;
+    return reading;
+  }
+  const std::optional<std::int64_t> stamp = StampUtcSeconds(dateStamp, timeStamp, context.zone);
+  EventRowDecoder decoder(logName, context.accounts, context.tables);
+  std::optional<std::uint32_t> newest;
+  std::int64_t newestSeconds = 0;
+  const std::uint32_t code = ForEachNewEventRow(
+      *log, decoder, stamp,
+      bookmark ? std::optional<std::uint32_t>(bookmark->number) : std::nullopt,
+      bookmark ? bookmark->seconds : 0, newest, newestSeconds, reading.cleared, reading.overwritten,
+      [&list](const EventRowView& row) { list.push_back(row.ToRow()); });
+  if (code != 0) {
+    context.boxes.Show(LogFailureText(u"ReadEventLog", logName, code, context.tables),
+                       MessageIcon::Exclamation);
+    reading.failed = true;
+  } else if (newest) {
+    reading.bookmark = LogBookmark{*newest, newestSeconds};
+  }
+  return reading;
 }
 
 std::int32_t ReadEventLogRows(EventList& list, std::u16string_view logName,

@@ -28,6 +28,39 @@ std::int32_t ReadEventLogRows(EventList& list, std::u16string_view logName,
                               std::u16string_view computerName, std::u16string_view dateStamp,
                               std::u16string_view timeStamp, EventLogContext& context);
 
+// The newest record a cycle examined in one log: its record number and its
+// written time (UTC seconds). Kept as "number:seconds".
+struct LogBookmark {
+  std::uint32_t number = 0;
+  std::int64_t seconds = 0;
+  friend bool operator==(const LogBookmark&, const LogBookmark&) = default;
+};
+std::optional<LogBookmark> ParseBookmark(std::u16string_view text);
+std::u16string BookmarkText(const LogBookmark& bookmark);
+
+// What one reading found out about the log beside its rows.
+struct LogReading {
+  // The newest record read; the bookmark given when the log had none or the
+  // read failed (what could not be read is read again next time).
+  std::optional<LogBookmark> bookmark;
+  bool cleared = false;           // the record numbers started again
+  std::uint32_t overwritten = 0;  // records lost between the bookmark and the oldest one
+  bool failed = false;
+};
+
+// The lines that open the log's section of the alert: the log was cleared,
+// or records were overwritten unread. "" when neither.
+std::u16string LogNoticeText(const LogReading& reading);
+
+// As above, but a log with a bookmark is read only down to the bookmarked
+// record, and every record after it is listed whatever its written time; the
+// stamp is the bound only where there is no bookmark.
+LogReading ReadNewEventLogRows(EventList& list, std::u16string_view logName,
+                               std::u16string_view computerName, std::u16string_view dateStamp,
+                               std::u16string_view timeStamp,
+                               const std::optional<LogBookmark>& bookmark,
+                               EventLogContext& context);
+
 // The stamp "dateStamp timeStamp", a local time of the machine, as UTC seconds
 // to compare with the records; nothing when it is no date and time (then every
 // record is listed).

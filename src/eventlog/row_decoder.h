@@ -81,4 +81,51 @@ std::uint32_t ForEachEventRow(EventLog& log, EventRowDecoder& decoder,
   }
 }
 
+// Reads log newest first down to the bookmarked record and calls onRow for
+// every record after it (for every record at or after stampUtc when there is
+// no bookmark, and for every record of a log whose numbers started again).
+// reading.bookmark becomes the newest record read. Returns as ForEachEventRow.
+template <class OnRow>
+std::uint32_t ForEachNewEventRow(EventLog& log, EventRowDecoder& decoder,
+                                 const std::optional<std::int64_t>& stampUtc,
+                                 const std::optional<std::uint32_t>& bookmarkNumber,
+                                 std::int64_t bookmarkSeconds, std::optional<std::uint32_t>& newest,
+                                 std::int64_t& newestSeconds, bool& cleared,
+                                 std::uint32_t& overwritten, OnRow&& onRow) {
+  std::span<const std::uint8_t> record;
+  EventRowView row;
+  std::optional<std::uint32_t> oldest;
+  for (;;) {
+    const std::uint32_t code = log.ReadNext(record);
+    if (code != 0 && code != kErrorHandleEof) return code;
+    if (code == kErrorHandleEof) {
+      // The log ends above the bookmark: what lay between was overwritten unread.
+      if (bookmarkNumber && !cleared && oldest && *oldest > *bookmarkNumber + 1) {
+        overwritten = *oldest - *bookmarkNumber - 1;
+      }
+      return 0;
+    }
+    const RecordFields fields = DecodeRecordFields(record);
+    const std::int64_t seconds = RecordUtcSeconds(fields.timeWritten);
+    if (!newest) {
+      newest = fields.recordNumber;
+      newestSeconds = seconds;
+      if (bookmarkNumber && fields.recordNumber < *bookmarkNumber) cleared = true;
+    }
+    if (bookmarkNumber && !cleared) {
+      if (fields.recordNumber == *bookmarkNumber) {
+        if (seconds == bookmarkSeconds) return 0;
+        cleared = true;  // another record under the same number: a new log
+      } else if (fields.recordNumber < *bookmarkNumber) {
+        return 0;
+      }
+    }
+    oldest = fields.recordNumber;
+    const bool bounded = !bookmarkNumber;
+    if (decoder.Decode(record, bounded ? stampUtc : std::nullopt, row)) {
+      onRow(static_cast<const EventRowView&>(row));
+    }
+  }
+}
+
 }  // namespace zkq

@@ -22,11 +22,17 @@ void AddEventRow(EventList& list, const EventRow& row) {
 
 void AppendAlertSection(std::u16string& alertText, std::u16string_view displayName,
                         const EventList& matches) {
-  if (matches.empty()) return;
+  AppendAlertSection(alertText, displayName, u"", matches);
+}
+
+void AppendAlertSection(std::u16string& alertText, std::u16string_view displayName,
+                        std::u16string_view notice, const EventList& matches) {
+  if (matches.empty() && notice.empty()) return;
   try {
     alertText += u"［";
     alertText += displayName;
     alertText += u"］\r\n";
+    alertText += notice;
     for (const auto& row : matches) AppendAlertLine(alertText, row);
   } catch (const std::bad_alloc&) {
     // Out of memory part-way: what is already in the alert text still goes out.

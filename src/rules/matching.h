@@ -91,5 +91,9 @@ void AppendAlertLine(std::u16string& alertText, const Row& row) {
 // matches; appends nothing when matches is empty.
 void AppendAlertSection(std::u16string& alertText, std::u16string_view displayName,
                         const EventList& matches);
+// The same with notice (whole lines, each ending in CR LF) right under the
+// header; a notice makes a section of its own even without matches.
+void AppendAlertSection(std::u16string& alertText, std::u16string_view displayName,
+                        std::u16string_view notice, const EventList& matches);
 
 }  // namespace zkq

@@ -6,6 +6,7 @@
 #include "base/files.h"
 #include "base/system_time_zone.h"
 #include "base/text.h"
+#include "config/settings.h"
 #include "eventlog/evt_file.h"
 #include "eventlog/no_lookups.h"
 #include "eventlog/reader.h"
@@ -22,7 +23,7 @@ constexpr std::size_t kFlushAt = 1 << 20;
 
 struct Args {
   std::vector<std::u16string> positional;
-  std::optional<std::u16string> since, rules, dir;
+  std::optional<std::u16string> since, rules, dir, state;
 };
 
 // Message boxes of the reused program code become lines on stderr.
@@ -64,6 +65,7 @@ std::optional<Args> Parse(const std::vector<std::u16string>& args, std::size_t f
     if (args[i] == u"--since") option = &parsed.since;
     if (args[i] == u"--rules") option = &parsed.rules;
     if (args[i] == u"--dir") option = &parsed.dir;
+    if (args[i] == u"--state") option = &parsed.state;
     if (option == nullptr) {
       if (args[i].starts_with(u"--")) {
         Usage(err, u"unknown option " + args[i]);
@@ -120,7 +122,7 @@ void AppendColumn(std::string& out, std::u16string_view text, char end) {
 
 int Rows(const Args& args, Output& out, Output& err, AccountNames& accounts, MessageTables& tables,
          TimeZone& zone) {
-  if (args.positional.size() != 1 || args.rules || args.dir) {
+  if (args.positional.size() != 1 || args.rules || args.dir || args.state) {
     return Usage(err, u"rows takes one log file and --since");
   }
   std::u16string date, time;
@@ -212,14 +214,30 @@ int Check(const Args& args, Output& out, Output& err, AccountNames& accounts, Me
     Say(err, where + u": skipped, ", line.Reason());
   }
 
+  // With --state, the bookmarks are kept there as the monitor keeps them in
+  // its settings file, so that each run alerts only what is new.
+  std::optional<SettingsFile> state;
+  if (args.state) state.emplace(std::filesystem::path(*args.state), boxes);
   CheckedSource logs(dir, err);
   EventLogContext context{logs, accounts, tables, boxes, zone};
   std::u16string alertText;
   EventList rows, matches;
+  std::vector<std::pair<std::u16string, std::u16string>> bookmarks;
   for (const AlertLog& log : kAlertLogs) {
-    ReadEventLogRows(rows, log.logName, u"", date, time, context);
+    const std::u16string key = std::u16string(log.logName) + u"Bookmark";
+    std::optional<LogBookmark> bookmark;
+    if (state) bookmark = ParseBookmark(state->ReadIniString(kSettingsSection, key));
+    const LogReading reading =
+        ReadNewEventLogRows(rows, log.logName, u"", date, time, bookmark, context);
+    if (reading.bookmark) bookmarks.emplace_back(key, BookmarkText(*reading.bookmark));
     MatchEvents(rules[log.rules], rows, matches);
-    AppendAlertSection(alertText, log.displayName, matches);
+    AppendAlertSection(alertText, log.displayName, LogNoticeText(reading), matches);
+  }
+  if (state) {
+    std::vector<std::pair<std::u16string_view, std::u16string_view>> keys(bookmarks.begin(),
+                                                                          bookmarks.end());
+    // A state that cannot be kept would alert the same records next time.
+    if (!keys.empty() && !state->WriteIniStrings(kSettingsSection, keys)) return 1;
   }
   // The text is what the cycle would have made of the logs it could read; a
   // log it could not read still makes the command fail.

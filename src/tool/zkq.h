@@ -20,6 +20,7 @@ class Output {
 inline constexpr char kZkqUsage[] =
     "usage: zkq rows FILE.evt [--since \"yyyy/mm/dd hh:mm:ss\"]\n"
     "       zkq check --rules RULES --dir DIR [--since \"yyyy/mm/dd hh:mm:ss\"]\n"
+    "                 [--state FILE]\n"
     "\n"
     "rows   prints the event rows the monitor lists for the log file, newest\n"
     "       first, one a line: type, date, time, source, category, event ID,\n"
@@ -31,6 +32,10 @@ inline constexpr char kZkqUsage[] =
     "       stamp), in this machine's local time like the stamp in the settings\n"
     "       file; without it every record counts. Dates and times shown are Japan\n"
     "       time (UTC+9), as the monitor shows them.\n"
+    "--state  keeps in FILE, as the monitor does, the newest record checked in\n"
+    "       each log; the next check alerts only records after it, and tells of\n"
+    "       a log cleared or overwritten in between. FILE is created when\n"
+    "       absent; a first check counts the records --since allows.\n"
     "\n"
     "On Windows, accounts and categories are looked up on this computer, as the\n"
     "monitor does; those that cannot be, and all of them elsewhere, show as the\n"

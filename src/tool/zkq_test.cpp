@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -231,6 +232,85 @@ TEST_F(ZkqFiles, HostileInputIsToldPlainly) {
         "rules.txt:3: skipped, blanks around the kind \"Service\"",
         "rules.txt:4: skipped, unknown kind \"Mail\"", "System.evt: not a regular file"}) {
     EXPECT_NE(check.err.find(told), std::string::npos) << told << "\n" << check.err;
+  }
+}
+
+// Each case runs check --state over a System log that changes between runs;
+// every record is an error the rule alerts, its event ID its number.
+TEST_F(ZkqFiles, CheckWithStateAlertsEachRecordOnce) {
+  WriteText("rules.txt", "System;対象;エラー;*;*;*\r\n");
+  struct Rec {
+    std::uint32_t number, time;
+  };
+  auto span = [](std::uint32_t from, std::uint32_t to, std::uint32_t time) {
+    std::vector<Rec> recs;
+    for (std::uint32_t n = from; n <= to; ++n) recs.push_back({n, time + n});
+    return recs;
+  };
+  auto lines = [](const std::vector<Rec>& newestFirst) {
+    std::string text = newestFirst.empty() ? "" : "［システム］\r\n";
+    for (const Rec& r : newestFirst) {
+      const std::uint32_t at = 41 * 60 + 47 + (r.time - kBase);  // kBase is 15:41:47
+      char line[96];
+      std::snprintf(line, sizeof line,
+                    "エラー    2011/07/27 15:%02u:%02u D なし %u N/A サーバー01\r\n", at / 60,
+                    at % 60, r.number);
+      text += line;
+    }
+    return text;
+  };
+  const std::string kCleared = "※ 前回の監視の後にログが消去されました。\r\n";
+  struct Run {
+    std::vector<Rec> log;      // oldest first
+    std::string notice;        // under the header
+    std::vector<Rec> alerted;  // newest first
+  };
+  struct Case {
+    const char* name;
+    std::vector<Run> runs;
+  };
+  const std::vector<Case> cases = {
+      {"grows",
+       {{span(1, 3, kBase), "", {{3, kBase + 3}, {2, kBase + 2}, {1, kBase + 1}}},
+        {span(1, 5, kBase), "", {{5, kBase + 5}, {4, kBase + 4}}},
+        {span(1, 5, kBase), "", {}}}},
+      {"older time appended",
+       {{{{1, kBase + 20}, {2, kBase + 30}}, "", {{2, kBase + 30}, {1, kBase + 20}}},
+        {{{1, kBase + 20}, {2, kBase + 30}, {3, kBase + 5}}, "", {{3, kBase + 5}}}}},
+      {"cleared, fewer records",
+       {{span(1, 5, kBase),
+         "",
+         {{5, kBase + 5}, {4, kBase + 4}, {3, kBase + 3}, {2, kBase + 2}, {1, kBase + 1}}},
+        {span(1, 2, kBase + 9), kCleared, {{2, kBase + 11}, {1, kBase + 10}}}}},
+      {"cleared, past the bookmark again",
+       {{span(1, 1, kBase), "", {{1, kBase + 1}}},
+        {span(1, 2, kBase + 9), kCleared, {{2, kBase + 11}, {1, kBase + 10}}}}},
+      {"wrapped past the bookmark",
+       {{span(1, 3, kBase), "", {{3, kBase + 3}, {2, kBase + 2}, {1, kBase + 1}}},
+        {span(8, 9, kBase),
+         "※ 監視前に上書きされた記録: 4 件\r\n",
+         {{9, kBase + 9}, {8, kBase + 8}}}}},
+      {"wrapped to just after the bookmark",
+       {{span(1, 3, kBase), "", {{3, kBase + 3}, {2, kBase + 2}, {1, kBase + 1}}},
+        {span(4, 5, kBase), "", {{5, kBase + 5}, {4, kBase + 4}}}}},
+  };
+  for (const Case& c : cases) {
+    const std::string state = Path(std::string("state-") + c.name + ".ini");
+    for (std::size_t i = 0; i < c.runs.size(); ++i) {
+      EvtRecipe recipe;
+      for (const Rec& r : c.runs[i].log)
+        recipe.records.push_back(Record(r.number, r.time, 1, u"D", r.number));
+      Write("System.evt", BuildEvtFile(recipe));
+      const Result r =
+          Zkq({"check", "--rules", Path("rules.txt"), "--dir", dir_.string(), "--state", state});
+      EXPECT_EQ(r.status, 0) << r.err;
+      std::string expected = lines(c.runs[i].alerted);
+      if (!c.runs[i].notice.empty()) {
+        if (expected.empty()) expected = "［システム］\r\n";
+        expected.insert(expected.find('\n') + 1, c.runs[i].notice);
+      }
+      EXPECT_EQ(r.out, expected) << c.name << ", run " << i + 1;
+    }
   }
 }
 

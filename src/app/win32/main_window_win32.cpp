@@ -4,6 +4,7 @@
 #include <shellapi.h>
 #include <windowsx.h>
 
+#include <algorithm>
 #include <exception>
 #include <iterator>
 
@@ -187,8 +188,10 @@ void MainWindowWin32::CreateControls() {
     }
   }
   // The working lists of a cycle are never shown, but carry their columns.
+  // They own no rows: a cycle of a hundred thousand new records would spend
+  // seconds inserting them one by one.
   for (int id : {IDC_LSTLOG1, IDC_LSTLOG2}) {
-    CreateChild(WC_LISTVIEWW, u"", LVS_REPORT, id);
+    CreateChild(WC_LISTVIEWW, u"", LVS_REPORT | LVS_OWNERDATA, id);
   }
   statusBar_ = CreateChild(STATUSCLASSNAMEW, u"", WS_VISIBLE | SBARS_SIZEGRIP, IDC_STATUSBAR1);
   int parts[] = {-1};
@@ -403,6 +406,26 @@ void MainWindowWin32::OnCommand(WPARAM wParam, LPARAM lParam) {
 
 LRESULT MainWindowWin32::OnNotify(const NMHDR& header) {
   const int id = static_cast<int>(header.idFrom);
+  if (header.code == LVN_GETDISPINFOW) {
+    const auto rows = eventRows_.find(id);
+    LVITEMW& item = reinterpret_cast<NMLVDISPINFOW&>(const_cast<NMHDR&>(header)).item;
+    if (rows == eventRows_.end() || (item.mask & LVIF_TEXT) == 0 || item.pszText == nullptr ||
+        item.cchTextMax <= 0) {
+      return 0;
+    }
+    item.pszText[0] = L'\0';
+    const EventList& list = *rows->second;
+    if (item.iItem < 0 || static_cast<std::size_t>(item.iItem) >= list.size()) return 0;
+    const EventRow& row = list[static_cast<std::size_t>(item.iItem)];
+    const std::u16string* const columns[] = {&row.type,     &row.date,    &row.time, &row.source,
+                                             &row.category, &row.eventId, &row.user, &row.computer};
+    if (item.iSubItem < 0 || item.iSubItem >= 8) return 0;
+    const std::u16string& text = *columns[item.iSubItem];
+    const std::size_t n = std::min(text.size(), static_cast<std::size_t>(item.cchTextMax - 1));
+    std::copy_n(text.data(), n, item.pszText);
+    item.pszText[n] = L'\0';
+    return 0;
+  }
   if (header.code == NM_SETFOCUS && IsRuleList(id) && events_ != nullptr && !ended_) {
     events_->RuleListFocused(id);
   }
@@ -508,6 +531,14 @@ void MainWindowWin32::SetListRows(int listId, const std::vector<ListRow>& rows) 
     }
   }
   SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(list, nullptr, TRUE);
+}
+
+void MainWindowWin32::SetEventRows(int listId, const EventList& rows) {
+  HWND list = Control(listId);
+  if (list == nullptr) return;
+  eventRows_[listId] = &rows;
+  ListView_SetItemCountEx(list, static_cast<int>(rows.size()), 0);
   InvalidateRect(list, nullptr, TRUE);
 }
 

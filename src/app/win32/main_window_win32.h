@@ -71,6 +71,7 @@ class MainWindowWin32 final : public MainWindowView, public WindowBase<MainWindo
   void SetStatus(const std::u16string& text) override;
   void SetupListColumns(int listId, const std::vector<ListColumn>& columns) override;
   void SetListRows(int listId, const std::vector<ListRow>& rows) override;
+  void SetEventRows(int listId, const EventList& rows) override;
   void SetWindowState(WindowState state) override;
   void EnableCheckTimer(bool enabled) override;
   void AddTrayIcon() override;
@@ -117,6 +118,8 @@ class MainWindowWin32 final : public MainWindowView, public WindowBase<MainWindo
   std::u16string trayTip_ = kAppTitle;
   bool ended_ = false;
   std::map<int, std::vector<ListColumn>> columns_;
+  // The rows behind each owner-data working list.
+  std::map<int, const EventList*> eventRows_;
 };
 
 }  // namespace zkq::win32

@@ -14,11 +14,11 @@ namespace zkq {
 // One ReadEventLogW call of an open log (newest first) into buffer: 0, or the
 // error code; read and needed as the call gives them.
 using EventLogReadCall = std::function<DWORD(BYTE* buffer, DWORD size, DWORD& read, DWORD& needed)>;
-// A log read one whole record at a time through read: a probe into no
-// buffer for the record's size, then the record.
+// A log read through read in batches: a 64 KiB buffer filled with as many
+// whole records as fit, grown only for a record larger than that.
 std::unique_ptr<EventLog> EventLogOverReads(EventLogReadCall read);
 
-// OpenEventLogW/ReadEventLogW, newest record first, one record per read.
+// OpenEventLogW/ReadEventLogW, newest record first, in batches.
 class WindowsEventLogSource : public EventLogSource {
  public:
   std::unique_ptr<EventLog> Open(std::u16string_view server, std::u16string_view logName,

@@ -164,34 +164,47 @@ TEST(WindowsMessageTables, SystemTextIsOneLine) {
   EXPECT_EQ(tables.FormatSystemMessage(0x2FFF1234u), u"");
 }
 
-// The size probe's own error decides: only "buffer too small" leads to the
-// read of the record; any other error is the answer as it stands.
-TEST(EventLogOverReads, TheProbesOwnErrorIsReported) {
+// A fake log serves whole records into whatever buffer it is given, as
+// ReadEventLogW does: records come out in order, many per call, a record
+// larger than the batch grows the buffer, and an error is the answer as it stands.
+TEST(EventLogOverReads, ReadsInBatches) {
   const struct {
-    DWORD probeError, needed;
-    std::uint32_t result;
-    std::size_t recordBytes;
+    std::vector<DWORD> sizes;
+    DWORD endError;
+    int calls;
   } cases[] = {
-      {ERROR_INSUFFICIENT_BUFFER, 56, 0, 56},
-      {ERROR_HANDLE_EOF, 0, kErrorHandleEof, 0},
-      {ERROR_ACCESS_DENIED, 0, ERROR_ACCESS_DENIED, 0},
-      {ERROR_EVENTLOG_FILE_CHANGED, 0, ERROR_EVENTLOG_FILE_CHANGED, 0},
+      {std::vector<DWORD>(100, 600), ERROR_HANDLE_EOF, 2},  // one batch, then the end
+      {std::vector<DWORD>(300, 600), ERROR_HANDLE_EOF, 4},  // 109 records a batch
+      {{600, 200000, 600}, ERROR_HANDLE_EOF, 5},            // grown once for the big one
+      {{600}, ERROR_EVENTLOG_FILE_CHANGED, 2},
   };
   for (const auto& c : cases) {
+    std::size_t next = 0;
     int calls = 0;
-    auto log = EventLogOverReads([&](BYTE*, DWORD size, DWORD& read, DWORD& needed) -> DWORD {
-      ++calls;
-      if (size == 0) {
-        needed = c.needed;
-        return c.probeError;
-      }
-      read = size;
-      return 0;
-    });
+    auto log =
+        EventLogOverReads([&](BYTE* buffer, DWORD size, DWORD& read, DWORD& needed) -> DWORD {
+          ++calls;
+          read = 0;
+          if (next == c.sizes.size()) return c.endError;
+          if (c.sizes[next] > size) {
+            needed = c.sizes[next];
+            return ERROR_INSUFFICIENT_BUFFER;
+          }
+          while (next < c.sizes.size() && read + c.sizes[next] <= size) {
+            std::memset(buffer + read, static_cast<int>(next), c.sizes[next]);
+            std::memcpy(buffer + read, &c.sizes[next], 4);
+            read += c.sizes[next++];
+          }
+          return 0;
+        });
     std::span<const std::uint8_t> record;
-    EXPECT_EQ(log->ReadNext(record), c.result) << c.probeError;
-    EXPECT_EQ(record.size(), c.recordBytes) << c.probeError;
-    EXPECT_EQ(calls, c.recordBytes ? 2 : 1) << c.probeError;
+    for (std::size_t i = 0; i < c.sizes.size(); ++i) {
+      ASSERT_EQ(log->ReadNext(record), 0u) << i;
+      ASSERT_EQ(record.size(), c.sizes[i]);
+      EXPECT_EQ(record[5], static_cast<std::uint8_t>(i));
+    }
+    EXPECT_EQ(log->ReadNext(record), c.endError == ERROR_HANDLE_EOF ? kErrorHandleEof : c.endError);
+    EXPECT_EQ(calls, c.calls);
   }
 }
 
