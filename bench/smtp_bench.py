@@ -9,7 +9,6 @@ With --starttls the server requires STARTTLS, with a certificate of a test CA
 made for the run; both clients trust that CA (smtp_bench through its CA file
 argument, as zkq send --ca-file) and secure the session before MAIL FROM.
 """
-import importlib.util
 import os
 import socket
 import smtplib
@@ -25,11 +24,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 def test_certificates(folder):
     """The test CA and the server certificate of the TLS engine tests."""
-    path = os.path.join(HERE, "..", "src", "mail", "testing", "tls_test_server.py")
-    spec = importlib.util.spec_from_file_location("tls_test_server", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    module.make_certificates(folder)
+    sys.path.insert(0, os.path.join(HERE, "..", "src", "mail", "testing"))
+    import tls_test_server
+    tls_test_server.make_certificates(folder)
     return (os.path.join(folder, "ca.pem"), os.path.join(folder, "server.pem"),
             os.path.join(folder, "server.key"))
 
