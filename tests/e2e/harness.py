@@ -111,10 +111,16 @@ def free_display(candidates, exists=os.path.exists) -> int:
     raise HarnessError("no free X display among " + ", ".join(map(str, candidates)))
 
 
+WINE_RUN_DISPLAY = 91  # scripts/wine-run.sh's display without ZKQ_DISPLAY
+
+
 def display_numbers(given: str | None, wine_display: str | None, default=range(88, 100)) -> list[int]:
     """The X displays a run may use: "N" or "N-M" when given; otherwise the one
     after the display the Wine helper script keeps (ZKQ_DISPLAY), so that two
-    engineers' runs with different ZKQ_DISPLAY never meet; else the default."""
+    engineers' runs with different ZKQ_DISPLAY never meet; else the default,
+    less the display that scripts/wine-run.sh keeps by default (91): an end-to-end
+    run's Xvfb there would be taken over by the unit tests' runs under Wine and
+    pulled from under them when the end-to-end run stops."""
     if given:
         m = re.fullmatch(r"\s*(\d+)\s*(?:-\s*(\d+)\s*)?", given)
         if not m or (m.group(2) and int(m.group(2)) < int(m.group(1))):
@@ -123,7 +129,7 @@ def display_numbers(given: str | None, wine_display: str | None, default=range(8
         return list(range(first, int(m.group(2) or first) + 1))
     if wine_display and wine_display.strip().isdigit():
         return [int(wine_display) + 1]
-    return list(default)
+    return [n for n in default if n != WINE_RUN_DISPLAY]
 
 
 # --- processes ------------------------------------------------------------
