@@ -1,5 +1,6 @@
 #pragma once
 // One event record as the lists show it: eight display texts.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,9 @@ struct EventRow {
   std::u16string eventId;   // low 16 bits, decimal
   std::u16string user;      // "N/A", the account name, or "S-1-5-…"
   std::u16string computer;
+  // Not shown in the lists: what the alert's message text is made from.
+  std::uint32_t eventCode = 0;  // the whole event ID, as message tables number it
+  std::u16string strings;       // the record's insertion strings, each ended by a NUL
   friend bool operator==(const EventRow&, const EventRow&) = default;
 };
 

@@ -52,6 +52,36 @@ class MessageTables {
   virtual std::u16string FormatModuleMessage(std::u16string_view path, std::uint32_t messageId) = 0;
   // The system's one-line text for a Windows error code; "" on failure.
   virtual std::u16string FormatSystemMessage(std::uint32_t code) = 0;
+
+  // The event messages of alerted records. A machine without message tables
+  // (Linux, a log replayed elsewhere) has none of these: the alert then shows
+  // the record's strings.
+
+  // A value of the source's key as stored ("EventMessageFile",
+  // "ParameterMessageFile"): a REG_EXPAND_SZ comes back unexpanded. Nothing
+  // when the key or the value is missing.
+  virtual std::optional<std::u16string> SourceValue(std::u16string_view /*logName*/,
+                                                    std::u16string_view /*source*/,
+                                                    std::u16string_view /*valueName*/) {
+    return std::nullopt;
+  }
+  // The whole message messageId of the module at path (one module, its
+  // variables expanded), in language 0, as its message table holds it: every
+  // line, and the inserts (%1, %2!s!) and parameters (%%7) as written. Nothing
+  // when the module cannot be loaded or has no such message. The module is
+  // loaded as a data file, never shows an error box, and stays loaded until
+  // ReleaseModules.
+  virtual std::optional<std::u16string> ModuleMessage(std::u16string_view /*path*/,
+                                                      std::uint32_t /*messageId*/) {
+    return std::nullopt;
+  }
+  // The system's own message id (a %%n parameter without a parameter file),
+  // with its lines; nothing when the system has none.
+  virtual std::optional<std::u16string> SystemMessage(std::uint32_t /*messageId*/) {
+    return std::nullopt;
+  }
+  // Frees what ModuleMessage loaded: called when a cycle has made its alert.
+  virtual void ReleaseModules() {}
 };
 
 }  // namespace zkq

@@ -10,7 +10,8 @@ namespace zkq {
 EventRow EventRowView::ToRow() const {
   return EventRow{std::u16string(type),   std::u16string(date),     std::u16string(time),
                   std::u16string(source), std::u16string(category), std::u16string(eventId),
-                  std::u16string(user),   std::u16string(computer)};
+                  std::u16string(user),   std::u16string(computer), eventCode,
+                  std::u16string(strings)};
 }
 
 EventRowDecoder::EventRowDecoder(std::u16string_view logName, AccountNames& accounts,

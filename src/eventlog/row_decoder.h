@@ -18,6 +18,8 @@ namespace zkq {
 // The columns of one row; valid until the decoder's next Decode.
 struct EventRowView {
   std::u16string_view type, date, time, source, category, eventId, user, computer;
+  std::uint32_t eventCode = 0;
+  std::u16string_view strings;  // as EventRow::strings
   EventRow ToRow() const;
 };
 
