@@ -298,5 +298,42 @@ TEST_F(EvtFolder, HostileFiles) {
   }
 }
 
+#ifdef __linux__
+// Bytes the process has read from files so far (Linux's own count of read calls).
+std::uint64_t BytesReadSoFar() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  std::uint64_t value = 0;
+  while (io >> key >> value) {
+    if (key == "rchar:") return value;
+  }
+  return 0;
+}
+
+// A cycle after a bookmark reads the newest records of a large log: the file
+// must cost what those records are, not what the log is.
+TEST_F(EvtFolder, NewestRecordsOfALargeCleanFileReadOnlyTheirBytes) {
+  EvtRecipe recipe;
+  recipe.records = Range(1, 40000, 20);
+  const Bytes file = BuildEvtFile(recipe);
+  ASSERT_GT(file.size(), 4u << 20);
+  Write("System.evt", file);
+
+  const std::uint64_t before = BytesReadSoFar();
+  std::uint32_t error = 0;
+  std::unique_ptr<EventLog> log = EvtFileSource(dir_).Open(u"PC", u"System", error);
+  ASSERT_NE(log, nullptr);
+  std::span<const std::uint8_t> record;
+  for (std::uint32_t n = 40000; n > 39900; --n) {
+    ASSERT_EQ(log->ReadNext(record), 0u);
+    ASSERT_EQ(DecodeRecordFields(record).recordNumber, n);
+  }
+  const std::uint64_t read = BytesReadSoFar() - before;
+  EXPECT_GT(read, 0u) << "the count of bytes read is not available";
+  EXPECT_LT(read, 256u << 10) << "bytes read for 100 records of a " << file.size()
+                              << "-byte log";
+}
+#endif
+
 }  // namespace
 }  // namespace zkq
