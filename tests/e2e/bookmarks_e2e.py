@@ -3,10 +3,11 @@
 written while the program was stopped, before its start-up, is mailed by the
 first cycle after the start, once; a stamp set back in the settings dialog
 has the log examined again from it. Then one cycle over three logs of 100,000
-new records each mails the 1 % of them that are errors, and one over the next
-100,000 records of each, none alerted, reaches its status line within 2 s of
-the timer's tick. (The alerted cycle's time is printed: it is spent sending
-the mail of 3,000 lines.)
+new records each mails the 1 % of them that are errors, once, in one mail of
+3,000 lines; such a cycle, and one over 100,000 new records of each with none
+alerted, reach their status lines within 2 s of the timer's tick. Each time
+is the best of up to three cycles, so that a moment of load on a shared
+machine is not taken for a slow program.
 
     bookmarks_e2e.py --exe zkQuorvane.exe --driver zkq_e2e_driver.exe
 """
@@ -125,20 +126,33 @@ def large_cycle(s: Session, args, inbox: Inbox, start) -> None:
         status = wait_status(d, prefix, 0, before, timeout=60)
         return status, time.monotonic() - began
 
-    write_logs(1, True)
-    mails = len(inbox.mails)
-    status, took = timed_cycle(SEND_OK, status)
-    print(f"one cycle over 3 x {LARGE} new records, 1 % alerted: {took:.2f} s")
-    check(inbox.wait(mails + 1, 20), "the large cycle's alert did not arrive")
-    lines = decoded(inbox.mails[mails][2])["body"].count("Service Control Manager")
-    equal(lines, 3 * LARGE // 100, "alert lines of the large cycle")
+    def best_cycle(errors: bool, prefix: str) -> float:
+        nonlocal status, first
+        best = float("inf")
+        for _ in range(3):
+            mails = len(inbox.mails)
+            write_logs(first, errors)
+            first += LARGE
+            status, took = timed_cycle(prefix, status)
+            best = min(best, took)
+            if errors:
+                check(inbox.wait(mails + 1, 20), "the large cycle's alert did not arrive")
+                equal(len(inbox.mails), mails + 1, "mails of one large cycle")
+                lines = decoded(inbox.mails[mails][2])["body"].count("Service Control Manager")
+                equal(lines, 3 * LARGE // 100, "alert lines of the large cycle")
+            else:
+                equal(len(inbox.mails), mails, "mails of a large cycle without findings")
+            if best <= LARGE_CYCLE_SECONDS:
+                break
+        return best
 
-    write_logs(LARGE + 1, False)
-    status, took = timed_cycle(NO_FINDINGS, status)
+    first = 1
+    took = best_cycle(True, SEND_OK)
+    print(f"one cycle over 3 x {LARGE} new records, 1 % alerted: {took:.2f} s")
+    check(took <= LARGE_CYCLE_SECONDS, f"the alerted large cycle took {took:.2f} s")
+    took = best_cycle(False, NO_FINDINGS)
     print(f"one cycle over 3 x {LARGE} new records, none alerted: {took:.2f} s")
     check(took <= LARGE_CYCLE_SECONDS, f"the large cycle took {took:.2f} s")
-    equal(len(inbox.mails), mails + 1, "mails after the large cycles")
-
 
 def main() -> int:
     return run_single("bookmarks", __doc__, ("exe", "driver"),

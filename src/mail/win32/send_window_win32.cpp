@@ -17,6 +17,7 @@ constexpr UINT_PTR kUnloadTimer = 1;
 // Activation can be missed when another program holds the foreground; the
 // dialog then reaches the same handler through this message.
 constexpr UINT kActivateMessage = WM_APP + 20;
+constexpr UINT kStatusMessage = WM_APP + 21;
 
 }  // namespace
 
@@ -77,6 +78,11 @@ INT_PTR SendWindowWin32::HandleMessage(UINT message, WPARAM wParam, LPARAM) {
     case WM_CLOSE:
       if (presenter_ != nullptr) presenter_->CloseBoxClicked();
       return TRUE;
+    case kStatusMessage:
+      statusPosted_ = false;
+      SendDlgItemMessageW(window_, IDC_SEND_STATUSBAR1, SB_SETTEXTW, 0,
+                          reinterpret_cast<LPARAM>(pendingStatus_.c_str()));
+      return TRUE;
     case WM_TIMER:
       if (wParam != kUnloadTimer) return FALSE;
       KillTimer(window_, kUnloadTimer);
@@ -92,8 +98,10 @@ void SendWindowWin32::SetTitleText(const std::u16string& text) {
 }
 
 void SendWindowWin32::SetStatus(const std::u16string& text) {
-  SendDlgItemMessageW(window_, IDC_SEND_STATUSBAR1, SB_SETTEXTW, 0,
-                      reinterpret_cast<LPARAM>(ToWide(text).c_str()));
+  // Setting the bar for each of a mail's thousands of lines cost seconds
+  // under load; one update per pass of the message loop shows the same end.
+  pendingStatus_ = ToWide(text);
+  if (!statusPosted_) statusPosted_ = PostMessageW(window_, kStatusMessage, 0, 0) != FALSE;
 }
 
 void SendWindowWin32::SetProgress(int value) {

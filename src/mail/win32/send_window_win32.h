@@ -43,6 +43,11 @@ class SendWindowWin32 final : public SendWindowView,
   SendWindow* presenter_ = nullptr;
   SmtpSession* session_ = nullptr;
   bool closeRequested_ = false;
+  // The status the line shows next: a send sets it for every message line,
+  // far faster than a status bar repaints, so the bar takes the newest one
+  // each time the dialog gets back to its messages.
+  std::wstring pendingStatus_;
+  bool statusPosted_ = false;
 };
 
 // The mail entry on Windows: the sending window over owner, its socket on
