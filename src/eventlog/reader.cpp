@@ -124,9 +124,11 @@ LogReading ReadNewEventLogRows(EventList& list, std::u16string_view logName,
     context.boxes.Show(LogFailureText(u"ReadEventLog", logName, code, context.tables),
                        MessageIcon::Exclamation);
     reading.failed = true;
-  } else if (newest) {
-    reading.bookmark = LogBookmark{*newest, newestSeconds};
   }
+  // What was read is alerted now, and only now: a log damaged below its new
+  // records would otherwise mail them again every cycle. What lies beyond
+  // the damage cannot be read; the failure message has told of it.
+  if (newest) reading.bookmark = LogBookmark{*newest, newestSeconds};
   return reading;
 }
 

@@ -40,8 +40,8 @@ std::u16string BookmarkText(const LogBookmark& bookmark);
 
 // What one reading found out about the log beside its rows.
 struct LogReading {
-  // The newest record read; the bookmark given when the log had none or the
-  // read failed (what could not be read is read again next time).
+  // The newest record read, even when the read failed further down; the
+  // bookmark given when no record was read (the log is read again next time).
   std::optional<LogBookmark> bookmark;
   bool cleared = false;           // the record numbers started again
   std::uint32_t overwritten = 0;  // records lost between the bookmark and the oldest one

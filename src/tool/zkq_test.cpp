@@ -264,6 +264,7 @@ TEST_F(ZkqFiles, CheckWithStateAlertsEachRecordOnce) {
     std::vector<Rec> log;      // oldest first
     std::string notice;        // under the header
     std::vector<Rec> alerted;  // newest first
+    std::uint32_t damaged = 0;  // the record of this number is out of sequence
   };
   struct Case {
     const char* name;
@@ -290,6 +291,10 @@ TEST_F(ZkqFiles, CheckWithStateAlertsEachRecordOnce) {
         {span(8, 9, kBase),
          "※ 監視前に上書きされた記録: 4 件\r\n",
          {{9, kBase + 9}, {8, kBase + 8}}}}},
+      {"damaged below the new records",
+       {{span(1, 3, kBase), "", {{3, kBase + 3}, {2, kBase + 2}, {1, kBase + 1}}},
+        {span(1, 6, kBase), "", {{6, kBase + 6}, {5, kBase + 5}}, 4},
+        {span(1, 6, kBase), "", {}, 4}}},
       {"wrapped to just after the bookmark",
        {{span(1, 3, kBase), "", {{3, kBase + 3}, {2, kBase + 2}, {1, kBase + 1}}},
         {span(4, 5, kBase), "", {{5, kBase + 5}, {4, kBase + 4}}}}},
@@ -298,12 +303,19 @@ TEST_F(ZkqFiles, CheckWithStateAlertsEachRecordOnce) {
     const std::string state = Path(std::string("state-") + c.name + ".ini");
     for (std::size_t i = 0; i < c.runs.size(); ++i) {
       EvtRecipe recipe;
-      for (const Rec& r : c.runs[i].log)
+      std::size_t damagedAt = 0;
+      for (const Rec& r : c.runs[i].log) {
         recipe.records.push_back(Record(r.number, r.time, 1, u"D", r.number));
-      Write("System.evt", BuildEvtFile(recipe));
+        if (r.number < c.runs[i].damaged) damagedAt += recipe.records.back().size();
+      }
+      Bytes file = BuildEvtFile(recipe);
+      if (c.runs[i].damaged != 0) PutU32(file, 48 + damagedAt + 8, 77);
+      Write("System.evt", file);
       const Result r =
           Zkq({"check", "--rules", Path("rules.txt"), "--dir", dir_.string(), "--state", state});
-      EXPECT_EQ(r.status, 0) << r.err;
+      // A read that meets the damage says so; the next run stops above it.
+      const bool meetsDamage = c.runs[i].damaged != 0 && !c.runs[i].alerted.empty();
+      EXPECT_EQ(r.status, meetsDamage ? 1 : 0) << c.name << ", run " << i + 1 << ": " << r.err;
       std::string expected = lines(c.runs[i].alerted);
       if (!c.runs[i].notice.empty()) {
         if (expected.empty()) expected = "［システム］\r\n";
