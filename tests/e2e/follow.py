@@ -53,35 +53,21 @@ def print_mail(when: str, mail: tuple[str, list[str], bytes], seen: set[str]) ->
 
 
 class Appender:
-    """Appends an error to the log every 20 to 40 seconds. The examination
-    stamp counts whole seconds and takes the moment a cycle starts, so a record
-    written in that very second could be read by two cycles: appends keep three
-    seconds away from the next cycle, expected an interval after the last one."""
+    """Appends an error to the log every 20 to 40 seconds, whenever it falls:
+    the monitor keeps the number of the newest record it examined, so a record
+    written during a cycle is read by the next one, once."""
 
-    def __init__(self, log: GrowingLog, interval: float):
+    def __init__(self, log: GrowingLog):
         self.log = log
-        self.interval = interval
-        self.next_cycle: float | None = None
         self.due = time.monotonic() + random.uniform(20, 40)
-
-    def cycle_seen(self) -> None:
-        self.next_cycle = time.monotonic() + self.interval
 
     def poll(self, stamp: str) -> None:
         now = time.monotonic()
         if now < self.due:
             return
-        if self.next_cycle is not None:
-            while self.next_cycle < now - 2:
-                self.next_cycle += self.interval
-            if abs(self.next_cycle - now) < 3:
-                return
         number, _ = self.log.append_error()
         print(f"{stamp}  System log: error record {number} appended", flush=True)
         self.due = now + random.uniform(20, 40)
-
-
-CYCLE_STATUSES = ("監視処理を", "メール送信")
 
 
 def follow(session: Session, exe: Path, screenshots: bool, inbox: Inbox | None = None,
@@ -128,8 +114,6 @@ def follow(session: Session, exe: Path, screenshots: bool, inbox: Inbox | None =
             break  # the window closed between the two questions
         if status != last:
             last = status
-            if appender is not None and status.startswith(CYCLE_STATUSES):
-                appender.cycle_seen()
             line = f"{stamp()}  status: {status or '(empty)'}"
             if screenshots:
                 shots += 1
@@ -162,7 +146,6 @@ def main() -> int:
     parser.add_argument("--verbose", action="store_true", help="show the driver's dialogue")
     parser.add_argument("--smtp-port", type=int, help="run the SMTP server for the mails on 127.0.0.1:PORT")
     parser.add_argument("--grow-log", type=Path, help="write this .evt log and append errors to it")
-    parser.add_argument("--interval", type=float, default=60.0, help="the program's cycle, in seconds")
     args = parser.parse_args()
 
     # Ctrl+C and a plain kill both end in the teardown below, even when the
@@ -193,7 +176,7 @@ def main() -> int:
             print(f"Screenshots of the main window go to {args.screenshots.resolve()}/", flush=True)
         appender = None
         if args.grow_log:
-            appender = Appender(GrowingLog(args.grow_log.resolve()), args.interval)
+            appender = Appender(GrowingLog(args.grow_log.resolve()))
             print(f"System log {args.grow_log}: {len(appender.log.records)} records from before the "
                   f"start; an error is appended every 20 to 40 seconds.", flush=True)
         follow(session, args.exe.resolve(), screenshots=headless and args.screenshots is not None,
