@@ -107,14 +107,14 @@ std::vector<std::u16string> ModulePaths(MessageTables& tables, std::u16string_vi
 // Puts the cut mark at the end of the last line appended since linesStart.
 void MarkCut(std::u16string& out, std::size_t linesStart, std::size_t chars) {
   if (out.size() < linesStart + 2) return;
-  std::size_t end = out.size() - 2;
-  if (chars >= kDetailMaxChars && end > linesStart) {
+  out.resize(out.size() - 2);  // the line's CR LF
+  if (chars >= kDetailMaxChars) {
     // No room left: the mark takes the last character's place.
-    --end;
-    if (end > linesStart && out[end] >= 0xDC00 && out[end] <= 0xDFFF) --end;
-    out.erase(end, out.size() - 2 - end);
+    if (out.back() >= 0xDC00 && out.back() <= 0xDFFF) out.pop_back();
+    out.pop_back();
   }
-  out.insert(end, kCut);
+  out.append(kCut);
+  out.append(u"\r\n");
 }
 
 }  // namespace
