@@ -107,14 +107,14 @@ std::vector<std::u16string> ModulePaths(MessageTables& tables, std::u16string_vi
 // Puts the cut mark at the end of the last line appended since linesStart.
 void MarkCut(std::u16string& out, std::size_t linesStart, std::size_t chars) {
   if (out.size() < linesStart + 2) return;
-  std::size_t end = out.size() - 2;
-  if (chars >= kDetailMaxChars && end > linesStart) {
+  out.resize(out.size() - 2);  // the line's CR LF
+  if (chars >= kDetailMaxChars) {
     // No room left: the mark takes the last character's place.
-    --end;
-    if (end > linesStart && out[end] >= 0xDC00 && out[end] <= 0xDFFF) --end;
-    out.erase(end, out.size() - 2 - end);
+    if (out.back() >= 0xDC00 && out.back() <= 0xDFFF) out.pop_back();
+    out.pop_back();
   }
-  out.insert(end, kCut);
+  out.append(kCut);
+  out.append(u"\r\n");
 }
 
 }  // namespace
@@ -122,12 +122,13 @@ void MarkCut(std::u16string& out, std::size_t linesStart, std::size_t chars) {
 void AppendDetailLines(std::u16string& out, std::u16string_view text) {
   const std::size_t linesStart = out.size();
   std::size_t lines = 0, chars = 0;
-  std::size_t at = 0;
-  while (at < text.size()) {
-    std::size_t end = text.find_first_of(u"\r\n", at);
-    if (end == std::u16string_view::npos) end = text.size();
-    std::u16string_view line = text.substr(at, end - at);
-    at = end + (text.substr(end).starts_with(u"\r\n") ? 2 : 1);
+  const char16_t* at = text.data();
+  const char16_t* const end = at + text.size();
+  while (at < end) {
+    const char16_t* lineEnd = at;
+    while (lineEnd < end && *lineEnd != u'\r' && *lineEnd != u'\n') ++lineEnd;
+    std::u16string_view line(at, static_cast<std::size_t>(lineEnd - at));
+    at = lineEnd + (lineEnd + 1 < end && lineEnd[0] == u'\r' && lineEnd[1] == u'\n' ? 2 : 1);
     // Trailing blanks and TABs show nothing, and would only use up the limit.
     while (!line.empty() && (line.back() == u' ' || line.back() == u'\t')) line.remove_suffix(1);
     if (line.empty()) continue;
@@ -149,22 +150,16 @@ void AppendDetailLines(std::u16string& out, std::u16string_view text) {
     }
     out.append(kDetailIndent);
     const std::size_t from = out.size();
-    out.append(line);
-    for (std::size_t i = from; i < out.size(); ++i) {
-      if (out[i] == u'\t') {
-        out[i] = u' ';
-      } else if (IsControlCharacter(out[i])) {
-        out[i] = u'?';
-      }
+    out.resize(from + line.size());
+    char16_t* to = out.data() + from;
+    for (const char16_t c : line) {
+      *to++ = c == u'\t' ? u' ' : IsControlCharacter(c) ? u'?' : c;
     }
     chars += line.size();
     ++lines;
-    if (cut) {
-      out.append(kCut);
-      out.append(u"\r\n");
-      return;
-    }
+    if (cut) out.append(kCut);
     out.append(u"\r\n");
+    if (cut) return;
   }
 }
 

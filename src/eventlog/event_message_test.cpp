@@ -64,6 +64,7 @@ class MemoryTables : public MessageTables {
       {{u"C:\\Windows\\netevent.dll", 4}, u"Ten:%n1%n2%n3%n4%n5%n6%n7%n8%n9%n10%n11"},
       {{u"C:\\Windows\\netevent.dll", 5}, u"Long %1"},
       {{u"C:\\Windows\\netevent.dll", 6}, u"%1"},
+      {{u"C:\\Windows\\netevent.dll", 8}, u"%1%n%2"},
       {{u"D:\\lib\\%Unset%\\params.dll", 1936}, u"Yes%0"},
       {{u"D:\\lib\\%Unset%\\params.dll", 1937}, u"%%1936 or no\r\n"},
   };
@@ -111,6 +112,8 @@ TEST(EventMessages, DetailLinesOfEachKindOfRecord) {
        u"    9…\r\n"},
       {"1,000 characters at most", u"Service Control Manager", 5, Strings({longWord}),
        u"    Long " + longWord.substr(0, 994) + u"…\r\n"},
+      {"1,000 characters, then more", u"Service Control Manager", 8,
+       Strings({longWord.substr(0, 1000), u"more"}), u"    " + longWord.substr(0, 999) + u"…\r\n"},
       {"a message of blanks gives way to the strings", u"Service Control Manager", 6,
        Strings({u" "}), u""},
       {"no message for the ID: the strings", u"Service Control Manager", 7000,
