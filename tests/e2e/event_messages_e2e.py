@@ -89,6 +89,7 @@ def event_messages(s: Session, args) -> None:
         equal(box, None, "a message box during the cycle")
         check(inbox.wait(1, 10), "the alert did not arrive")
         body = decoded(inbox.mails[0][2])["body"]
+        s.log("the alert:\n" + body)
         lines = body.split("\r\n")
 
         def under(source: str, shown_id: int) -> list[str]:
