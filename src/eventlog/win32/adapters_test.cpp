@@ -160,7 +160,7 @@ TEST_F(CategoryModuleTest, GivesWholeEventMessages) {
       {messages, 0x80001C20u, report},
       {messages, 7036, std::nullopt},  // the id without its severity is another id
       {folder + u"zkq_test_parameters.dll", 5001, u"The test device is not ready."},
-      {u"%SystemRoot%\\zkq_test_categories.dll", 1, u"ディスク"},
+      {U16(installed_), 1, u"ディスク"},
       {folder + u"zkq_no_such_module.dll", 1, std::nullopt},
       {folder + u"zkq_no_such_module.dll", 1, std::nullopt},  // kept as missing
       {u"", 1, std::nullopt},

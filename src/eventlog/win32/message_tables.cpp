@@ -165,19 +165,12 @@ std::optional<std::u16string> WindowsMessageTables::ModuleMessage(std::u16string
     if (path.empty()) return std::nullopt;
     auto found = modules_.find(path);
     if (found == modules_.end()) {
-      std::wstring file = ToWide(path);
-      if (file.find(L'%') != std::wstring::npos) {
-        const DWORD needed = ExpandEnvironmentStringsW(file.c_str(), nullptr, 0);
-        std::vector<wchar_t> expanded(needed + 1, L'\0');
-        const DWORD written = ExpandEnvironmentStringsW(file.c_str(), expanded.data(), needed);
-        if (written != 0 && written <= needed) file = expanded.data();
-      }
       // Mapped for its resources only: none of its code runs and its imports
       // are never resolved.
       found = modules_
                   .emplace(std::u16string(path),
-                           LoadMessageModule(file, LOAD_LIBRARY_AS_DATAFILE |
-                                                       LOAD_LIBRARY_AS_IMAGE_RESOURCE))
+                           LoadMessageModule(ToWide(path), LOAD_LIBRARY_AS_DATAFILE |
+                                                               LOAD_LIBRARY_AS_IMAGE_RESOURCE))
                   .first;
     }
     if (!found->second) return std::nullopt;
