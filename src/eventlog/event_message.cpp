@@ -1,7 +1,6 @@
 #include "eventlog/event_message.h"
 
 #include "base/text.h"
-#include "eventlog/record.h"
 
 namespace zkq {
 namespace {

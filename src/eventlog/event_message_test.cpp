@@ -7,25 +7,20 @@
 #include <vector>
 
 #include "base/text.h"
+#include "eventlog/no_lookups.h"
 
 namespace zkq {
 namespace {
 
 // Registry, environment and message tables as a machine with a few sources
 // registered would answer; counts what it is asked.
-class MemoryTables : public MessageTables {
+class MemoryTables : public NoMessageTables {
  public:
-  std::optional<std::u16string> CategoryMessageFile(std::u16string_view,
-                                                    std::u16string_view) override {
-    return std::nullopt;
-  }
   std::u16string Environment(std::u16string_view name) override {
     if (name == u"SystemRoot") return u"C:\\Windows";
     if (name == u"Lib") return u"D:\\lib";
     return u"";
   }
-  std::u16string FormatModuleMessage(std::u16string_view, std::uint32_t) override { return {}; }
-  std::u16string FormatSystemMessage(std::uint32_t) override { return {}; }
   std::optional<std::u16string> SourceValue(std::u16string_view log, std::u16string_view source,
                                             std::u16string_view name) override {
     ++valueReads;
