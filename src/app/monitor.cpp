@@ -233,6 +233,9 @@ void Monitor::RunCycle() {
   const DateTime now = ports_.clock.Now();
 
   EventLogSource& logs = ports_.logs.For(InProgramDir(settings_.EventLogDir));
+  // The message modules stay loaded for the cycle's three logs, no longer.
+  std::optional<EventMessages> messages;
+  if (AlertDetailOn(settings_)) messages.emplace(ports_.tables);
   bool readFailed = false;
   std::u16string notices;
   for (std::size_t i = 0; i < kAlertLogs.size(); ++i) {
@@ -257,8 +260,9 @@ void Monitor::RunCycle() {
     view_.ShowReadRows(log1_);
     MatchEvents(rules_[log.rules], log1_, log2_);
     view_.ShowMatchedRows(log2_);
-    AppendAlertSection(alertText_, log.displayName, notice, log2_);
+    AppendAlertSection(alertText_, log, notice, log2_, messages ? &*messages : nullptr);
   }
+  messages.reset();
 
   // The write warning once, until a write succeeds again.
   const bool written = WriteStamp(now, false);

@@ -371,15 +371,26 @@ TEST(Monitor, ALogThatCannotBeOpenedIsNoAllClearAndIsToldOnceUntilItReadsAgain) 
   EXPECT_TRUE(w.sender.sent.empty());
 }
 
+// A rules file that alerts every System error, and the folder for the logs.
+void AlertEveryError(const fs::path& folder) {
+  const std::string rules = EncodeCp932(u"System;対象;エラー;*;*;*\r\n");
+  std::ofstream(folder / "rules.txt", std::ios::binary).write(rules.data(), rules.size());
+  fs::create_directories(folder / "logs");
+}
+
+void WriteSystemLog(const fs::path& folder, const EvtRecipe& recipe) {
+  const Bytes bytes = BuildEvtFile(recipe);
+  std::ofstream(folder / "logs" / "System.evt", std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
 // The monitor over real System.evt files: a restart catches up on what was
 // written while it was stopped, once; a stamp set back re-examines from it; a
 // cleared log is told in the mail and on the status line.
 TEST(Monitor, BookmarksCarryEveryRecordOnceAcrossRestarts) {
   World w;
   w.services.stopped = false;
-  const std::string rules = EncodeCp932(u"System;対象;エラー;*;*;*\r\n");
-  std::ofstream(w.folder.Path() / "rules.txt", std::ios::binary).write(rules.data(), rules.size());
-  fs::create_directories(w.folder.Path() / "logs");
+  AlertEveryError(w.folder.Path());
   // Record n was written n minutes after 09:00 Japan time, the stamp is 10:00.
   const std::int64_t nine = DateTime{2026, 12, 8, 9, 0, 0}.ToSeconds() - 9 * 3600;
   auto writeLog = [&](std::uint32_t from, std::uint32_t to, std::int64_t minutesOffset) {
@@ -392,10 +403,7 @@ TEST(Monitor, BookmarksCarryEveryRecordOnceAcrossRestarts) {
       r.timeGenerated = r.timeWritten = static_cast<std::uint32_t>(nine + 60 * (n + minutesOffset));
       recipe.records.push_back(BuildRecord(r));
     }
-    const Bytes bytes = BuildEvtFile(recipe);
-    std::ofstream(w.folder.Path() / "logs" / "System.evt", std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
+    WriteSystemLog(w.folder.Path(), recipe);
   };
   RulesFile rulesFile;
   LogSourceChoice sources(w.logs.empty);
@@ -449,6 +457,81 @@ TEST(Monitor, BookmarksCarryEveryRecordOnceAcrossRestarts) {
   EXPECT_TRUE(w.view.statuses.back().starts_with(
       u"［システム］※ 前回の監視の後にログが消去されました。 メール送信を完了しました。"))
       << ToUtf8(w.view.statuses.back());
+}
+
+// A machine where the Service Control Manager registered its messages.
+class SpoolerMessages : public NoMessageTables {
+ public:
+  std::optional<std::u16string> SourceValue(std::u16string_view, std::u16string_view source,
+                                            std::u16string_view name) override {
+    ++reads;
+    if (source != u"Service Control Manager" || name != u"EventMessageFile") return std::nullopt;
+    return u"netevent.dll";
+  }
+  std::optional<std::u16string> ModuleMessage(std::u16string_view, std::uint32_t id) override {
+    if (id != 0x40001B7C) return std::nullopt;
+    return u"The %1 service entered the %2 state.\r\n";
+  }
+  void ReleaseModules() override { ++releases; }
+  int reads = 0, releases = 0;
+};
+
+// AlertDetail=0 mails what the alert always held; by default each record's
+// message (or its strings) follows its line, and the modules go with the cycle.
+TEST(Monitor, AlertDetailPutsEachEventsMessageUnderItsLine) {
+  World w;
+  w.services.stopped = false;
+  AlertEveryError(w.folder.Path());
+  const std::int64_t nine = DateTime{2026, 12, 8, 9, 0, 0}.ToSeconds() - 9 * 3600;
+  EvtRecipe recipe;
+  for (std::uint32_t n = 1; n <= 3; ++n) {
+    RecordRecipe r;
+    r.number = n;
+    r.type = 1;
+    r.timeGenerated = r.timeWritten = static_cast<std::uint32_t>(nine + 60 * n);
+    r.source = n == 2 ? u"Service Control Manager" : u"Disk";
+    r.eventId = n == 2 ? 0x40001B7C : 11;
+    if (n != 1) r.strings = {u"Print Spooler", u"stopped"};
+    recipe.records.push_back(BuildRecord(r));
+  }
+  WriteSystemLog(w.folder.Path(), recipe);
+
+  SpoolerMessages tables;
+  RulesFile rulesFile;
+  LogSourceChoice sources(w.logs.empty);
+  const auto mail = [&](const char16_t* alertDetail) {
+    for (const auto& [key, value] : std::vector<std::pair<const char16_t*, const char16_t*>>{
+             {u"Interval", u"1"}, {u"Rules", u"rules.txt"}, {u"EventLogDir", u"logs"},
+             {u"DateStamp", u""}, {u"TimeStamp", u""}, {u"SystemBookmark", u""},
+             {u"AlertDetail", alertDetail}}) {
+      w.file.WriteIniString(kSettingsSection, key, value);
+    }
+    std::int16_t countdown = 0;
+    Monitor m(MonitorPorts{w.clock, w.boxes, w.file, sources, rulesFile, w.accounts, w.zone,
+                           tables, w.sender, w.services, w.outbox},
+              w.view, w.folder.Path(), LoadSettings(w.file, countdown), std::int16_t{0});
+    m.LoadRules(w.boxes);
+    m.Start();
+    m.Tick();
+    return w.sender.sent.empty() ? std::u16string() : w.sender.sent.back().body;
+  };
+  const std::u16string plain =
+      u"［システム］\r\n"
+      u"エラー    2026/12/08 09:03:00 Disk なし 11 N/A COMPUTER\r\n"
+      u"エラー    2026/12/08 09:02:00 Service Control Manager なし 7036 N/A COMPUTER\r\n"
+      u"エラー    2026/12/08 09:01:00 Disk なし 11 N/A COMPUTER\r\n";
+  EXPECT_EQ(mail(u"0"), plain);
+  EXPECT_EQ(tables.reads + tables.releases, 0);
+  EXPECT_EQ(mail(u""),
+            u"［システム］\r\n"
+            u"エラー    2026/12/08 09:03:00 Disk なし 11 N/A COMPUTER\r\n"
+            u"    Print Spooler / stopped\r\n"
+            u"エラー    2026/12/08 09:02:00 Service Control Manager なし 7036 N/A COMPUTER\r\n"
+            u"    The Print Spooler service entered the stopped state.\r\n"
+            u"エラー    2026/12/08 09:01:00 Disk なし 11 N/A COMPUTER\r\n");
+  EXPECT_EQ(tables.reads, 2);  // one per source
+  EXPECT_EQ(tables.releases, 1);
+  EXPECT_TRUE(w.boxes.shown.empty());
 }
 
 }  // namespace

@@ -164,8 +164,6 @@ std::u16string ReplaceAll(std::u16string_view text, std::u16string_view what,
   return out;
 }
 
-bool IsControlCharacter(char16_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
-
 void ReplaceControls(std::u16string& text) {
   for (char16_t& c : text) {
     if (IsControlCharacter(c)) c = u'?';

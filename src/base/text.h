@@ -61,7 +61,7 @@ std::string EncodeText(std::u16string_view text, TextEncoding encoding);
 // Control characters (U+0000..U+001F, U+007F, U+0080..U+009F) become "?", so
 // that a text taken from outside (an event's source name, say) stays on one
 // line and carries no terminal escapes.
-bool IsControlCharacter(char16_t c);
+inline bool IsControlCharacter(char16_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
 void ReplaceControls(std::u16string& text);
 
 }  // namespace zkq

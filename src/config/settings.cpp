@@ -61,6 +61,8 @@ std::u16string PathText(const std::filesystem::path& path) {
 #endif
 }
 
+bool AlertDetailOn(const Settings& settings) { return TrimView(settings.AlertDetail) != u"0"; }
+
 std::int16_t CountdownFor(const Settings& settings) {
   // -32767 - 1 still fits: ToInt16 never returns -32768.
   return static_cast<std::int16_t>(ToInt16(settings.Interval) - 1);
@@ -90,6 +92,7 @@ Settings LoadSettings(const SettingsFile& file, std::int16_t& countdown) {
   s.SystemBookmark = read(u"SystemBookmark");
   s.SecurityBookmark = read(u"SecurityBookmark");
   s.ApplicationBookmark = read(u"ApplicationBookmark");
+  s.AlertDetail = read(u"AlertDetail");
   const std::u16string stored = file.ReadIniString(kSettingsSection, u"SmtpPassword", kPasswordReadSize);
   s.SmtpPassword = PasswordOfStoredText(stored, file.Protector());
   if (!stored.empty() && !stored.starts_with(kProtectedPasswordPrefix) && file.Protector()) {

@@ -38,7 +38,13 @@ struct Settings {
   std::u16string SmtpSecurity, SmtpUser, SmtpPassword;
   // The newest record examined in each log, "number:seconds"; "" for none.
   std::u16string SystemBookmark, SecurityBookmark, ApplicationBookmark;
+  // Optional: "0" leaves each event's message text out of the alert; any
+  // other value, absent included, puts it under the event's line.
+  std::u16string AlertDetail;
 };
+
+// Whether the alert carries each event's message text (AlertDetail is not "0").
+bool AlertDetailOn(const Settings& settings);
 
 // Keeps a password unreadable to anyone but this machine (DPAPI at machine
 // scope on Windows, so that the service and the desktop program both read it).

@@ -96,6 +96,7 @@ void SettingsDialog::FormLoad() {
   view.SetChecked(SettingsCheck::AutoStart, FlagIsOn(settings_.AutoStart));
   view.SetChecked(SettingsCheck::IconStart, FlagIsOn(settings_.IconStart));
   view.SetChecked(SettingsCheck::ServiceStart, FlagIsOn(settings_.ServiceStart));
+  view.SetChecked(SettingsCheck::AlertDetail, AlertDetailOn(settings_));
   clockRunning_ = true;
   view.StartClock();
 }
@@ -222,6 +223,7 @@ void SettingsDialog::SaveClicked() {
   settings_.TimeStamp = time;
   settings_.AutoStart = view.Checked(SettingsCheck::AutoStart) ? u"1" : u"0";
   settings_.IconStart = view.Checked(SettingsCheck::IconStart) ? u"1" : u"0";
+  settings_.AlertDetail = view.Checked(SettingsCheck::AlertDetail) ? u"1" : u"0";
   settings_.SmtpSecurity = kSecurityNames[std::clamp(view.SecurityChoice(), 0, 2)];
   settings_.SmtpUser = trimmed(SettingsField::SmtpUser);
   settings_.SmtpPassword = Password();
@@ -235,7 +237,8 @@ void SettingsDialog::SaveClicked() {
       {u"TimeStamp", &settings_.TimeStamp},   {u"Interval", &settings_.Interval},
       {u"AutoStart", &settings_.AutoStart},   {u"IconStart", &settings_.IconStart},
       {u"ServiceStart", &settings_.ServiceStart}, {u"SmtpSecurity", &settings_.SmtpSecurity},
-      {u"SmtpUser", &settings_.SmtpUser},         {u"SmtpPassword", protectedPassword ? &*protectedPassword : nullptr},
+      {u"SmtpUser", &settings_.SmtpUser},         {u"AlertDetail", &settings_.AlertDetail},
+      {u"SmtpPassword", protectedPassword ? &*protectedPassword : nullptr},
   };
   bool allWritten = true;
   for (const auto& [key, value] : keys) {

@@ -33,8 +33,8 @@ inline constexpr const char16_t* kSecurityChoices[] = {u"なし", u"STARTTLS", u
 // empty one, 2 (SSL/TLS) for one it does not know, as the send takes it: an
 // unknown value never means the clear.
 int SecurityChoiceOf(std::u16string_view value);
-// chkSetting 0, 1 and 2.
-enum class SettingsCheck { AutoStart, IconStart, ServiceStart };
+// chkSetting 0, 1 and 2, then whether alerts carry the events' message texts.
+enum class SettingsCheck { AutoStart, IconStart, ServiceStart, AlertDetail };
 
 inline constexpr char16_t kSettingsDialogCaption[] = u"設定 - zkQuorvane";
 inline constexpr char16_t kSettingsChanged[] = u"設定が変更されました！";

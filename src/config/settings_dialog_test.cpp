@@ -229,6 +229,20 @@ TEST_F(SettingsDialogTest, SaveChecksInOrderOrStoresTheEntries) {
   EXPECT_EQ(CountdownFor(settings_), 4);
 }
 
+// The events' message texts are in the alert until the user unticks them.
+TEST_F(SettingsDialogTest, AlertDetailIsOnUntilUnticked) {
+  Open();
+  EXPECT_TRUE(view_.checks[SettingsCheck::AlertDetail]);
+  view_.checks[SettingsCheck::AlertDetail] = false;
+  dialog_.SaveClicked();
+  EXPECT_EQ(Stored(u"AlertDetail"), u"0");
+  EXPECT_FALSE(AlertDetailOn(settings_));
+  SettingsDialog again({view_, file_, clock_, boxes_, service_, testMail_}, settings_);
+  view_.checks[SettingsCheck::AlertDetail] = true;
+  again.FormLoad();
+  EXPECT_FALSE(view_.checks[SettingsCheck::AlertDetail]);
+}
+
 TEST_F(SettingsDialogTest, ServiceIsInstalledOnceAndRemovedWhenTheOptionGoesOff) {
   constexpr auto ok = RegistrationOutcome::Done, no = RegistrationOutcome::Failed,
                  notAdmin = RegistrationOutcome::NeedsAdministrator;
@@ -274,9 +288,9 @@ TEST_F(SettingsDialogTest, FailedWriteWarnsAndKeepsTheDialogOpen) {
   file_.SetPath(folder_.Path() / "missing-folder" / "zkQuorvane.ini");
   Open();
   dialog_.SaveClicked();
-  ASSERT_EQ(boxes_.shown.size(), 13u);  // one warning per key, no success message
+  ASSERT_EQ(boxes_.shown.size(), 14u);  // one warning per key, no success message
   EXPECT_EQ(boxes_.shown[0].text, PathText(file_.Path()) + kSettingsWriteFailed);
-  EXPECT_EQ(boxes_.shown[12].icon, MessageIcon::Exclamation);
+  EXPECT_EQ(boxes_.shown[13].icon, MessageIcon::Exclamation);
   EXPECT_EQ(view_.closes, 0);
   EXPECT_TRUE(dialog_.ValuesTaken());
   EXPECT_EQ(settings_.SmtpServer, u"mail.example.jp");

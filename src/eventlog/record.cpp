@@ -45,6 +45,7 @@ RecordFields DecodeRecordFields(std::span<const std::uint8_t> record) noexcept {
   f.eventType = U16At(record, 24);
   f.numStrings = U16At(record, 26);
   f.category = U16At(record, 28);
+  const std::uint32_t stringOffset = U32At(record, 36);
   const std::uint32_t sidLength = U32At(record, 40);
   const std::uint32_t sidOffset = U32At(record, 44);
 
@@ -57,6 +58,9 @@ RecordFields DecodeRecordFields(std::span<const std::uint8_t> record) noexcept {
     std::size_t at = kRecordHeaderSize;
     f.source = TakeName(record, at, namesEnd);
     f.computer = TakeName(record, at, namesEnd);
+    if (stringOffset >= kRecordHeaderSize && stringOffset < namesEnd) {
+      f.strings = record.subspan(stringOffset, namesEnd - stringOffset);
+    }
   }
 
   if (sidLength != 0) {
@@ -72,6 +76,15 @@ RecordFields DecodeRecordFields(std::span<const std::uint8_t> record) noexcept {
     }
   }
   return f;
+}
+
+void AppendRecordStrings(std::u16string& out, const RecordFields& fields) {
+  const std::span<const std::uint8_t> bytes = fields.strings;
+  std::size_t at = 0;
+  for (std::uint16_t i = 0; i < fields.numStrings && at + 1 < bytes.size(); ++i) {
+    AppendUtf16Le(out, TakeName(bytes, at, bytes.size()));
+    out.push_back(u'\0');
+  }
 }
 
 std::u16string_view EventTypeText(std::uint16_t eventType) noexcept {

@@ -27,11 +27,18 @@ struct RecordFields {
   std::span<const std::uint8_t> source, computer;
   SidState sidState = SidState::None;
   std::span<const std::uint8_t> sid;  // exactly the SID's own bytes when Readable
+  // From StringOffset to the record's end (before the length copy of a whole
+  // record); empty when StringOffset points outside the record or into its header.
+  std::span<const std::uint8_t> strings;
 };
 
 // Reads what can be read: header fields that do not fit are left 0, a name
 // without its NUL ends at the record's end.
 RecordFields DecodeRecordFields(std::span<const std::uint8_t> record) noexcept;
+
+// Appends the first numStrings of the record's insertion strings, each ended
+// by a NUL; a string without its NUL ends where the strings' bytes end.
+void AppendRecordStrings(std::u16string& out, const RecordFields& fields);
 
 // The type text of column 0; "" for values outside the table.
 std::u16string_view EventTypeText(std::uint16_t eventType) noexcept;

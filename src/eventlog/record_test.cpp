@@ -91,9 +91,10 @@ TEST(RecordDecoding, RowColumns) {
       {"identifier 25 with the informational severity bit", recipe([](RecordRecipe& s) {
          s.eventId = 0x40000019;
        }),
-       {u"情報", u"2004/06/26", u"09:00:00", u"Disk", u"なし", u"25", u"N/A", u"PC1"}},
+       {u"情報", u"2004/06/26", u"09:00:00", u"Disk", u"なし", u"25", u"N/A", u"PC1", 0x40000019}},
       {"identifier with every high bit", recipe([](RecordRecipe& s) { s.eventId = 0xFFFFFFFF; }),
-       {u"情報", u"2004/06/26", u"09:00:00", u"Disk", u"なし", u"65535", u"N/A", u"PC1"}},
+       {u"情報", u"2004/06/26", u"09:00:00", u"Disk", u"なし", u"65535", u"N/A", u"PC1",
+        0xFFFFFFFF}},
       {"blanks around source and computer", recipe([](RecordRecipe& s) {
          s.source = u"  Disk ";
          s.computer = u" PC1  ";
@@ -221,6 +222,44 @@ TEST(RecordDecoding, UnterminatedNamesEndAtTheRecord) {
   const RecordFields f = DecodeRecordFields(record);
   EXPECT_EQ(Text(f.source), u"SrcxHOSTxx");
   EXPECT_TRUE(f.computer.empty());
+}
+
+// The strings the alert falls back on: never read from outside the record,
+// and a string that lost its NUL ends with the record.
+TEST(RecordDecoding, InsertionStringsOfWholeAndDamagedRecords) {
+  RecordRecipe recipe;
+  recipe.eventId = 0xC0001B58;
+  recipe.strings = {u"Print Spooler", u"", u"停止"};
+  recipe.data = {'d', 0, 'a', 0};
+  const Bytes base = BuildRecord(recipe);
+  const std::size_t stringsAt = DecodeRecordFields(base).strings.data() - base.data();
+  struct Case {
+    const char* name;
+    std::size_t at;  // 0: unchanged
+    std::uint32_t value;
+    std::size_t cutTo;  // 0: whole
+    std::u16string strings;
+  };
+  const std::u16string all = std::u16string(u"Print Spooler\0\0停止\0", 18);
+  const std::vector<Case> cases = {
+      {"whole", 0, 0, 0, all},
+      {"fewer strings than the record holds", 26, 2, 0, std::u16string(u"Print Spooler\0\0", 15)},
+      {"more strings than the record holds: the data reads as one", 26, 9, 0,
+       all + std::u16string(u"da\0", 3)},
+      {"string offset beyond the record", 36, 0xFFFFFFFF, 0, u""},
+      {"string offset inside the header", 36, 8, 0, u""},
+      {"cut inside the second string's NUL", 0, 0, stringsAt + 29,
+       std::u16string(u"Print Spooler\0", 14)},
+      {"cut inside the first string", 0, 0, stringsAt + 11, std::u16string(u"Print\0", 6)},
+  };
+  for (const Case& c : cases) {
+    Bytes record = base;
+    if (c.at != 0) PutU32(record, c.at, c.value);
+    if (c.cutTo != 0) record.resize(c.cutTo);
+    const EventRow row = RowOf(record);
+    EXPECT_EQ(row.strings, c.strings) << c.name;
+    EXPECT_EQ(row.eventCode, 0xC0001B58u) << c.name;
+  }
 }
 
 TEST(RecordDecoding, NamesLongerThan255Characters) {

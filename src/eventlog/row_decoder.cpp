@@ -49,6 +49,10 @@ bool EventRowDecoder::Decode(std::span<const std::uint8_t> record,
   row.eventId = eventId_;
   row.user = User(f);
   row.computer = NameField(computer_, f.computer);
+  row.eventCode = f.eventId;
+  strings_.clear();
+  AppendRecordStrings(strings_, f);
+  row.strings = strings_;
   return true;
 }
 

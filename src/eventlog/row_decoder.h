@@ -59,7 +59,7 @@ class EventRowDecoder {
   MessageTables& tables_;
 
   // Scratch texts, reused from record to record.
-  std::u16string source_, computer_, eventId_, user_, key_;
+  std::u16string source_, computer_, eventId_, user_, key_, strings_;
   char16_t date_[10] = {}, time_[8] = {};
   std::int64_t day_ = INT64_MIN;
 

@@ -27,13 +27,23 @@ void AppendAlertSection(std::u16string& alertText, std::u16string_view displayNa
 
 void AppendAlertSection(std::u16string& alertText, std::u16string_view displayName,
                         std::u16string_view notice, const EventList& matches) {
+  AppendAlertSection(alertText, AlertLog{u"", RuleLog::System, displayName}, notice, matches,
+                     nullptr);
+}
+
+void AppendAlertSection(std::u16string& alertText, const AlertLog& log,
+                        std::u16string_view notice, const EventList& matches,
+                        EventMessages* messages) {
   if (matches.empty() && notice.empty()) return;
   try {
     alertText += u"［";
-    alertText += displayName;
+    alertText += log.displayName;
     alertText += u"］\r\n";
     alertText += notice;
-    for (const auto& row : matches) AppendAlertLine(alertText, row);
+    for (const auto& row : matches) {
+      AppendAlertLine(alertText, row);
+      if (messages != nullptr) messages->AppendDetail(alertText, log.logName, row);
+    }
   } catch (const std::bad_alloc&) {
     // Out of memory part-way: what is already in the alert text still goes out.
   }

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "eventlog/event_message.h"
 #include "eventlog/event_row.h"
 #include "rules/rules_file.h"
 
@@ -95,5 +96,10 @@ void AppendAlertSection(std::u16string& alertText, std::u16string_view displayNa
 // header; a notice makes a section of its own even without matches.
 void AppendAlertSection(std::u16string& alertText, std::u16string_view displayName,
                         std::u16string_view notice, const EventList& matches);
+// The same for log, with each record's detail lines (EventMessages) under
+// its line; without messages, exactly the section above.
+void AppendAlertSection(std::u16string& alertText, const AlertLog& log,
+                        std::u16string_view notice, const EventList& matches,
+                        EventMessages* messages);
 
 }  // namespace zkq

@@ -7,6 +7,7 @@
 #include "base/system_time_zone.h"
 #include "base/text.h"
 #include "config/settings.h"
+#include "eventlog/event_message.h"
 #include "eventlog/evt_file.h"
 #include "eventlog/no_lookups.h"
 #include "eventlog/reader.h"
@@ -24,6 +25,7 @@ constexpr std::size_t kFlushAt = 1 << 20;
 struct Args {
   std::vector<std::u16string> positional;
   std::optional<std::u16string> since, rules, dir, state;
+  bool messages = false, noMessages = false;
 };
 
 // Message boxes of the reused program code become lines on stderr.
@@ -66,6 +68,10 @@ std::optional<Args> Parse(const std::vector<std::u16string>& args, std::size_t f
     if (args[i] == u"--rules") option = &parsed.rules;
     if (args[i] == u"--dir") option = &parsed.dir;
     if (args[i] == u"--state") option = &parsed.state;
+    if (args[i] == u"--messages" || args[i] == u"--no-messages") {
+      (args[i] == u"--messages" ? parsed.messages : parsed.noMessages) = true;
+      continue;
+    }
     if (option == nullptr) {
       if (args[i].starts_with(u"--")) {
         Usage(err, u"unknown option " + args[i]);
@@ -122,8 +128,8 @@ void AppendColumn(std::string& out, std::u16string_view text, char end) {
 
 int Rows(const Args& args, Output& out, Output& err, AccountNames& accounts, MessageTables& tables,
          TimeZone& zone) {
-  if (args.positional.size() != 1 || args.rules || args.dir || args.state) {
-    return Usage(err, u"rows takes one log file and --since");
+  if (args.positional.size() != 1 || args.rules || args.dir || args.state || args.noMessages) {
+    return Usage(err, u"rows takes one log file, --since and --messages");
   }
   std::u16string date, time;
   if (!SplitSince(args.since, date, time, zone, err)) return 2;
@@ -134,7 +140,11 @@ int Rows(const Args& args, Output& out, Output& err, AccountNames& accounts, Mes
     return 1;
   }
 
-  EventRowDecoder decoder(std::filesystem::path(file).stem().u16string(), accounts, tables);
+  const std::u16string logName = std::filesystem::path(file).stem().u16string();
+  EventRowDecoder decoder(logName, accounts, tables);
+  std::optional<EventMessages> messages;
+  if (args.messages) messages.emplace(tables);
+  std::u16string detail;
   std::string buffer;
   buffer.reserve(kFlushAt + 4096);
   const std::uint32_t code = ForEachEventRow(
@@ -147,6 +157,13 @@ int Rows(const Args& args, Output& out, Output& err, AccountNames& accounts, Mes
         AppendColumn(buffer, row.eventId, '\t');
         AppendColumn(buffer, row.user, '\t');
         AppendColumn(buffer, row.computer, '\n');
+        if (messages) {
+          detail.clear();
+          messages->AppendDetail(detail, logName, row);
+          // The rows' own line ends: the detail's CR are its line ends alone.
+          std::erase(detail, u'\r');
+          AppendUtf8(buffer, detail);
+        }
         if (buffer.size() >= kFlushAt) {
           out.Write(buffer);
           buffer.clear();
@@ -186,7 +203,7 @@ class CheckedSource : public EventLogSource {
 
 int Check(const Args& args, Output& out, Output& err, AccountNames& accounts, MessageTables& tables,
           TimeZone& zone) {
-  if (!args.positional.empty() || !args.rules || !args.dir) {
+  if (!args.positional.empty() || !args.rules || !args.dir || args.messages) {
     return Usage(err, u"check takes --rules RULES and --dir DIR");
   }
   std::u16string date, time;
@@ -222,6 +239,8 @@ int Check(const Args& args, Output& out, Output& err, AccountNames& accounts, Me
   EventLogContext context{logs, accounts, tables, boxes, zone};
   std::u16string alertText;
   EventList rows, matches;
+  std::optional<EventMessages> messages;
+  if (!args.noMessages) messages.emplace(tables);
   std::vector<std::pair<std::u16string, std::u16string>> bookmarks;
   for (const AlertLog& log : kAlertLogs) {
     const std::u16string key = std::u16string(log.logName) + u"Bookmark";
@@ -231,7 +250,8 @@ int Check(const Args& args, Output& out, Output& err, AccountNames& accounts, Me
         ReadNewEventLogRows(rows, log.logName, u"", date, time, bookmark, context);
     if (reading.bookmark) bookmarks.emplace_back(key, BookmarkText(*reading.bookmark));
     MatchEvents(rules[log.rules], rows, matches);
-    AppendAlertSection(alertText, log.displayName, LogNoticeText(reading), matches);
+    AppendAlertSection(alertText, log, LogNoticeText(reading), matches,
+                       messages ? &*messages : nullptr);
   }
   if (state) {
     std::vector<std::pair<std::u16string_view, std::u16string_view>> keys(bookmarks.begin(),

@@ -18,9 +18,9 @@ class Output {
 };
 
 inline constexpr char kZkqUsage[] =
-    "usage: zkq rows FILE.evt [--since \"yyyy/mm/dd hh:mm:ss\"]\n"
+    "usage: zkq rows FILE.evt [--since \"yyyy/mm/dd hh:mm:ss\"] [--messages]\n"
     "       zkq check --rules RULES --dir DIR [--since \"yyyy/mm/dd hh:mm:ss\"]\n"
-    "                 [--state FILE]\n"
+    "                 [--state FILE] [--no-messages]\n"
     "\n"
     "rows   prints the event rows the monitor lists for the log file, newest\n"
     "       first, one a line: type, date, time, source, category, event ID,\n"
@@ -28,6 +28,10 @@ inline constexpr char kZkqUsage[] =
     "check  prints the alert text that one monitoring cycle over System.evt,\n"
     "       Security.evt and Application.evt of DIR makes with the rules file\n"
     "       RULES (an absent log file is an empty log), with CR LF line ends.\n"
+    "       Under each event's line come its message text's lines, as the\n"
+    "       monitor mails them: indented by four blanks, at most 10 lines and\n"
+    "       1,000 characters (cut with \"…\"), else the event's strings joined\n"
+    "       with \" / \".\n"
     "--since  only records written at or after this moment (the examination\n"
     "       stamp), in this machine's local time like the stamp in the settings\n"
     "       file; without it every record counts. Dates and times shown are Japan\n"
@@ -36,12 +40,17 @@ inline constexpr char kZkqUsage[] =
     "       each log; the next check alerts only records after it, and tells of\n"
     "       a log cleared or overwritten in between. FILE is created when\n"
     "       absent; a first check counts the records --since allows.\n"
+    "--messages  rows prints each record's message text (or its strings) after\n"
+    "       its row, indented by four blanks, as check does.\n"
+    "--no-messages  check prints the alert without the message lines, as the\n"
+    "       monitor does with AlertDetail=0.\n"
     "\n"
-    "On Windows, accounts and categories are looked up on this computer, as the\n"
-    "monitor does; those that cannot be, and all of them elsewhere, show as the\n"
-    "SID text (S-1-5-...) and \"なし\". Exit status: 0 done, 1 a file could not be read\n"
-    "or is no event log or rules file, 2 wrong arguments. check tells on stderr\n"
-    "which rules lines it skipped and why.\n";
+    "On Windows, accounts, categories and message texts are looked up on this\n"
+    "computer, as the monitor does; those that cannot be, and all of them\n"
+    "elsewhere, show as the SID text (S-1-5-...), \"なし\" and the event's strings.\n"
+    "Exit status: 0 done, 1 a file could not be read or is no event log or rules\n"
+    "file, 2 wrong arguments. check tells on stderr which rules lines it skipped\n"
+    "and why.\n";
 
 // Runs one command (args without the program name); returns the exit status.
 // Without lookups, accounts show as their SID text and categories as "なし".

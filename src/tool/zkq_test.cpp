@@ -107,6 +107,8 @@ TEST_F(ZkqFiles, RowsNewestFirstFromTheStampOn) {
       {{"--since", "2011/07/27 15:42:48"}, kRow3},
       {{"--since", "2011/07/27 15:42:49"}, ""},
       {{"--since", "2011/07/27 00:00:00"}, std::string(kRow3) + kRow2 + kRow1},
+      {{"--since", "2011/07/27 15:42:47", "--messages"},
+       std::string(kRow3) + "    text\n" + kRow2 + "    text\n"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = {"rows", Path("System.evt")};
@@ -137,10 +139,15 @@ TEST_F(ZkqFiles, CheckPrintsTheAlertText) {
       "情報     2011/07/27 15:42:47 Service Control Manager なし 7036 S-1-5-18 サーバー01\r\n";
   const std::string system1 = "エラー    2011/07/27 15:41:47 Disk なし 7 N/A サーバー01\r\n";
   const std::string app11 = "情報     2011/07/27 15:42:57 App なし 1001 N/A サーバー01\r\n";
+  // Without message tables each record's strings follow its line.
+  const std::string text = "    text\r\n";
   const std::vector<Case> cases = {
-      {{}, "［システム］\r\n" + system3 + system2 + system1 + "［アプリケーション］\r\n" + app11},
+      {{"--no-messages"},
+       "［システム］\r\n" + system3 + system2 + system1 + "［アプリケーション］\r\n" + app11},
+      {{}, "［システム］\r\n" + system3 + text + system2 + text + system1 + text +
+               "［アプリケーション］\r\n" + app11 + text},
       {{"--since", "2011/07/27 15:42:48"},
-       "［システム］\r\n" + system3 + "［アプリケーション］\r\n" + app11},
+       "［システム］\r\n" + system3 + text + "［アプリケーション］\r\n" + app11 + text},
       {{"--since", "2011/07/27 15:42:58"}, ""},
   };
   for (const Case& c : cases) {
@@ -311,8 +318,8 @@ TEST_F(ZkqFiles, CheckWithStateAlertsEachRecordOnce) {
       Bytes file = BuildEvtFile(recipe);
       if (c.runs[i].damaged != 0) PutU32(file, 48 + damagedAt + 8, 77);
       Write("System.evt", file);
-      const Result r =
-          Zkq({"check", "--rules", Path("rules.txt"), "--dir", dir_.string(), "--state", state});
+      const Result r = Zkq({"check", "--rules", Path("rules.txt"), "--dir", dir_.string(),
+                            "--state", state, "--no-messages"});
       // A read that meets the damage says so; the next run stops above it.
       const bool meetsDamage = c.runs[i].damaged != 0 && !c.runs[i].alerted.empty();
       EXPECT_EQ(r.status, meetsDamage ? 1 : 0) << c.name << ", run " << i + 1 << ": " << r.err;

@@ -124,7 +124,8 @@ def settings_dialog(s: Session, args) -> None:
     for key, value in (("SmtpServer", "mx.example.jp"), ("DateStamp", "2004/01/05"),
                        ("TimeStamp", "10:20:30"), ("Interval", "15"), ("AutoStart", "1"),
                        ("ServiceStart", "0"), ("Rules", "rules.txt"), ("SmtpPort", "587"),
-                       ("SmtpSecurity", "StartTls"), ("SmtpUser", "alice")):
+                       ("SmtpSecurity", "StartTls"), ("SmtpUser", "alice"),
+                       ("AlertDetail", "1")):  # the events' messages, on unless unticked
         equal(stored.get(key.lower()), value, f"{key} in the file")
     password = stored.get("smtppassword", "")
     check(password.startswith("dpapi:") and "pa55" not in password, f"SmtpPassword {password!r}")

@@ -22,8 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // An exact copy, so the sanitizer sees the end of the record.
   const std::vector<std::uint8_t> record(data, data + size);
   const zkq::RecordFields f = zkq::DecodeRecordFields(record);
-  if (!Inside(f.source, record) || !Inside(f.computer, record) || !Inside(f.sid, record))
+  if (!Inside(f.source, record) || !Inside(f.computer, record) || !Inside(f.sid, record) ||
+      !Inside(f.strings, record)) {
     std::abort();
+  }
   if (f.source.size() % 2 != 0 || f.computer.size() % 2 != 0) std::abort();
   if (f.sidState == zkq::SidState::Readable && f.sid.size() != 8 + 4 * std::size_t{f.sid[1]}) {
     std::abort();

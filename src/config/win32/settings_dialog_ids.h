@@ -38,3 +38,4 @@
 #define IDC_SET_LBLPASSWORD 5044
 #define IDC_SET_TXTPASSWORD 5045
 #define IDC_SET_CMDBUTTON2 5046  // テスト送信(&T)
+#define IDC_SET_CHKALERTDETAIL 5047  // 警告メールにイベントの説明を含める

@@ -33,6 +33,7 @@ int CheckId(SettingsCheck check) {
     case SettingsCheck::AutoStart: return IDC_SET_CHKSETTING0;
     case SettingsCheck::IconStart: return IDC_SET_CHKSETTING1;
     case SettingsCheck::ServiceStart: return IDC_SET_CHKSETTING2;
+    case SettingsCheck::AlertDetail: return IDC_SET_CHKALERTDETAIL;
   }
   return 0;
 }
@@ -52,6 +53,7 @@ constexpr ToolTip kToolTips[] = {
     {IDC_SET_TXTDATESTAMP, u"フォーマットはYYYY/MM/DD"},
     {IDC_SET_TXTTIMESTAMP, u"フォーマットはhh:mm:ss"},
     {IDC_SET_TXTINTERVAL, u"分指定"},
+    {IDC_SET_CHKALERTDETAIL, u"各イベントの行の下に、そのイベントの説明（メッセージ）を載せます"},
     {IDC_SET_TXTFROM, u"送信者メールアドレスを指定します"},
     {IDC_SET_TXTTO,
      u"宛先メールアドレスを指定します。複数の宛先を指定する場合はセミコロン（;）で区切ります。"},

@@ -5,8 +5,11 @@
 #include <windows.h>
 
 #include <functional>
+#include <map>
 #include <memory>
+#include <string>
 
+#include "base/win32/handles.h"
 #include "eventlog/ports.h"
 
 namespace zkq {
@@ -32,7 +35,8 @@ class WindowsAccountNames : public AccountNames {
 };
 
 // HKLM\SYSTEM\CurrentControlSet\Services\EventLog, the process environment,
-// and FormatMessageW with Windows' own choice of language.
+// and FormatMessageW with Windows' own choice of language. The event message
+// modules stay loaded, by path, until ReleaseModules or the end of this object.
 class WindowsMessageTables : public MessageTables {
  public:
   std::optional<std::u16string> CategoryMessageFile(std::u16string_view logName,
@@ -40,6 +44,19 @@ class WindowsMessageTables : public MessageTables {
   std::u16string Environment(std::u16string_view name) override;
   std::u16string FormatModuleMessage(std::u16string_view path, std::uint32_t messageId) override;
   std::u16string FormatSystemMessage(std::uint32_t code) override;
+
+  std::optional<std::u16string> SourceValue(std::u16string_view logName,
+                                            std::u16string_view source,
+                                            std::u16string_view valueName) override;
+  std::optional<std::u16string> ModuleMessage(std::u16string_view path,
+                                              std::uint32_t messageId) override;
+  std::optional<std::u16string> SystemMessage(std::uint32_t messageId) override;
+  void ReleaseModules() override;
+
+ private:
+  // A module that failed to load is kept as an empty handle, so that a
+  // missing file costs one attempt a cycle, not one a record.
+  std::map<std::u16string, win32::UniqueModule, std::less<>> modules_;
 };
 
 }  // namespace zkq
