@@ -49,11 +49,21 @@ void ExpandMessage(std::u16string& out, std::u16string_view message,
       continue;
     }
     switch (c) {
-      case u'n': out.append(u"\r\n"); break;
-      case u'r': out.push_back(u'\r'); break;
-      case u't': out.push_back(u'\t'); break;
-      case u'.': case u'!': out.push_back(c); break;
-      case u'0': return;
+      case u'n':
+        out.append(u"\r\n");
+        break;
+      case u'r':
+        out.push_back(u'\r');
+        break;
+      case u't':
+        out.push_back(u'\t');
+        break;
+      case u'.':
+      case u'!':
+        out.push_back(c);
+        break;
+      case u'0':
+        return;
       case u'%':
         if (i + 2 < n && IsDigit(message[i + 2])) {
           out.append(u"%%");

@@ -29,8 +29,7 @@ class MemoryTables : public NoMessageTables {
     if (it == values.end()) return std::nullopt;
     return it->second;
   }
-  std::optional<std::u16string> ModuleMessage(std::u16string_view path,
-                                              std::uint32_t id) override {
+  std::optional<std::u16string> ModuleMessage(std::u16string_view path, std::uint32_t id) override {
     ++moduleLookups;
     const auto it = messages.find({std::u16string(path), id});
     if (it == messages.end()) return std::nullopt;
@@ -55,7 +54,9 @@ class MemoryTables : public NoMessageTables {
       {{u"C:\\Windows\\netevent.dll", 1},
        u"Logon Type:%t%1!u!%nElevated:%t%2!s!%n%3 and %4%0 never shown"},
       {{u"C:\\Windows\\netevent.dll", 2}, u"100%% %. %! %r done at 100% d\r\nx%%%%1936"},
-      {{u"C:\\Windows\\netevent.dll", 3}, u"Lines:\r\n\r\n  A \t\r\n\tB\x01" u"C\x7f\r\n"},
+      {{u"C:\\Windows\\netevent.dll", 3},
+       u"Lines:\r\n\r\n  A \t\r\n\tB\x01"
+       u"C\x7f\r\n"},
       {{u"C:\\Windows\\netevent.dll", 4}, u"Ten:%n1%n2%n3%n4%n5%n6%n7%n8%n9%n10%n11"},
       {{u"C:\\Windows\\netevent.dll", 5}, u"Long %1"},
       {{u"C:\\Windows\\netevent.dll", 6}, u"%1"},
