@@ -404,13 +404,18 @@ class Tests:
             d("kill")
 
     @staticmethod
-    def alert_text(sections: list[tuple[str, list[list[str]]]]) -> str:
+    def alert_text(sections: list[tuple[str, list[list[str]]]],
+                   details: dict[str, str] | None = None) -> str:
         """The alert text of rows shown as list rows: per log a header line,
-        then the type padded to six characters and the other fields."""
+        then the type padded to six characters and the other fields; under a
+        row whose event ID details names, that detail line, indented."""
         text = ""
         for name, rows in sections:
             text += f"［{name}］\r\n"
-            text += "".join(f"{row[0]:<6} " + " ".join(row[1:]) + "\r\n" for row in rows)
+            for row in rows:
+                text += f"{row[0]:<6} " + " ".join(row[1:]) + "\r\n"
+                if details and row[5] in details:
+                    text += f"    {details[row[5]]}\r\n"
         return text
 
     def check_mail(self, message: bytes, subject: str, body: str, what: str,
@@ -467,7 +472,9 @@ class Tests:
             application_rows = d("list-rows", IDC["LSTLOG2"])
             equal(len(application_rows), 1, "Application records that passed the rules")
             self.check_mail(message, subject,
-                            self.alert_text([("システム", [system_row]), ("アプリケーション", application_rows)]),
+                            # No message module knows these sources: their strings follow.
+                            self.alert_text([("システム", [system_row]), ("アプリケーション", application_rows)],
+                                            {"7000": "Demo", "3000": "failed"}),
                             "the alert mail")
 
             inbox.stop()
