@@ -31,7 +31,7 @@ echo "Building zkQuorvane.exe with mingw-w64 in $bin ..."
 cmake -S "$root" -B "$bin" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release >"$root/build/demo-configure.log" 2>&1 \
   || { cat "$root/build/demo-configure.log"; exit 1; }
-cmake --build "$bin" --target zkQuorvane zkq_e2e_driver -j2
+cmake --build "$bin" --target zkQuorvane zkq_e2e_driver zkq_test_message_modules -j2
 exe=$bin/src/app/win32/zkQuorvane.exe
 driver=$bin/tests/e2e/zkq_e2e_driver.exe
 
@@ -73,4 +73,5 @@ echo "Demo folder: $demo (settings zkQuorvane.ini, rules rules.txt, logs/System.
 # The follower runs the SMTP server too, and prints each mail beside the status lines.
 /usr/bin/python3 tests/e2e/follow.py --exe "$demo/zkQuorvane.exe" --driver "$driver" \
   --prefix "$prefix" --smtp-port "$port" --grow-log "$demo/logs/System.evt" \
+  --message-module "$bin/src/eventlog/win32/zkq_test_messages.dll" \
   --screenshots "$root/build/demo-screenshots" "${headless[@]}"

@@ -24,7 +24,6 @@ from run_e2e import SEND_OK, STARTED, Tests, check, equal, settings  # noqa: E40
 from smtp_servers import Inbox, decoded, free_port  # noqa: E402
 
 RULES = "System;対象;エラー;*;*;*\r\n".encode("cp932")
-SOURCES = r"HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\EventLog\System"
 MODULES = ("zkq_test_messages.dll", "zkq_test_parameters.dll")
 WITH_MODULE, WITHOUT_MODULE = "zkqE2eMessages", "zkqE2eNoModule"
 VALUES = {
@@ -36,33 +35,13 @@ VALUES = {
 }
 
 
-def registry_file(remove: bool) -> str:
-    """The test sources as a .reg file: REG_EXPAND_SZ values, or their removal."""
-    lines = ["Windows Registry Editor Version 5.00", ""]
-    for source, values in VALUES.items():
-        lines.append(f"[{'-' if remove else ''}{SOURCES}\\{source}]")
-        for name, value in ({} if remove else values).items():
-            hex2 = ",".join(f"{b:02x}" for b in (value + "\0").encode("utf-16-le"))
-            lines.append(f'"{name}"=hex(2):{hex2}')
-        lines.append("")
-    return "\r\n".join(lines)
-
-
 def event_messages(s: Session, args) -> None:
     windows = s.prefix / "drive_c" / "windows"
-    reg = s.work / "event_messages.reg"
-    s.work.mkdir(parents=True, exist_ok=True)
-
-    def regedit(remove: bool) -> None:
-        reg.write_text(registry_file(remove), encoding="utf-16")  # hex(2) is UTF-16 only in a UTF-16 file
-        subprocess.run([WINE, "regedit", "/S", win_path(reg)], env=s.env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120, check=True)
-
     inbox = Inbox(port=free_port(), lifetime=200)
     try:
         for module in MODULES:
             shutil.copy2(args.modules / module, windows / module)
-        regedit(remove=False)
+        s.register_event_sources("System", VALUES)
         ini = settings(Interval="1", AutoStart="1", EventLogDir="logs", SmtpPort=str(inbox.port))
         folder = s.program_folder(args.exe, ini_bytes(ini), RULES)
         (folder / "logs").mkdir()
@@ -128,7 +107,7 @@ def event_messages(s: Session, args) -> None:
         for module in MODULES:
             (windows / module).unlink(missing_ok=True)
         try:
-            regedit(remove=True)
+            s.register_event_sources("System", VALUES, remove=True)
         except (OSError, subprocess.SubprocessError):
             pass
 

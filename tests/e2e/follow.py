@@ -18,6 +18,7 @@ import argparse
 import datetime as dt
 import os
 import random
+import shutil
 import signal
 import sys
 import time
@@ -146,6 +147,8 @@ def main() -> int:
     parser.add_argument("--verbose", action="store_true", help="show the driver's dialogue")
     parser.add_argument("--smtp-port", type=int, help="run the SMTP server for the mails on 127.0.0.1:PORT")
     parser.add_argument("--grow-log", type=Path, help="write this .evt log and append errors to it")
+    parser.add_argument("--message-module", type=Path,
+                        help="register this message module for the log's source, Service Control Manager")
     args = parser.parse_args()
 
     # Ctrl+C and a plain kill both end in the teardown below, even when the
@@ -174,6 +177,14 @@ def main() -> int:
         print(f"zkQuorvane runs on {where}; Ctrl+C stops it.", flush=True)
         if headless and args.screenshots:
             print(f"Screenshots of the main window go to {args.screenshots.resolve()}/", flush=True)
+        if args.message_module:
+            # Wine has no message files of its own: a stand-in with the same
+            # kind of messages lets the alerts show each event's text.
+            shutil.copy2(args.message_module, session.prefix / "drive_c" / "windows" / args.message_module.name)
+            session.register_event_sources("System", {"Service Control Manager": {
+                "EventMessageFile": rf"%SystemRoot%\{args.message_module.name}"}})
+            print(f"Service Control Manager's messages come from {args.message_module.name}, "
+                  f"registered in the Wine prefix.", flush=True)
         appender = None
         if args.grow_log:
             appender = Appender(GrowingLog(args.grow_log.resolve()))

@@ -291,6 +291,25 @@ class Session:
         subprocess.run([WINESERVER, "-w"], env=self.env, timeout=120)
         ready.touch()
 
+    def register_event_sources(self, log: str, sources: dict[str, dict[str, str]],
+                               remove: bool = False) -> None:
+        """Registers (or removes) event sources of log in the prefix's registry,
+        each with its values as REG_EXPAND_SZ ("EventMessageFile" and the like)."""
+        key = rf"HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\EventLog\{log}"
+        lines = ["Windows Registry Editor Version 5.00", ""]
+        for source, values in sources.items():
+            lines.append(f"[{'-' if remove else ''}{key}\\{source}]")
+            for name, value in ({} if remove else values).items():
+                hex2 = ",".join(f"{b:02x}" for b in (value + "\0").encode("utf-16-le"))
+                lines.append(f'"{name}"=hex(2):{hex2}')
+            lines.append("")
+        self.work.mkdir(parents=True, exist_ok=True)
+        reg = self.work / f"{self.name}-sources.reg"
+        # Wine's regedit reads hex(2) values right only from a UTF-16 file.
+        reg.write_text("\r\n".join(lines), encoding="utf-16")
+        subprocess.run([WINE, "regedit", "/S", win_path(reg)], env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120, check=True)
+
     # program folders
     def program_folder(self, exe: Path, ini: bytes | None, rules: bytes | None = None,
                        rules_name: str = "rules.txt", extra: dict[str, bytes] | None = None) -> Path:
