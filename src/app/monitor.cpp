@@ -346,25 +346,34 @@ bool Monitor::Deliver(NewMail kind) {
   TellDrops(outbox.DropOld(ports_.clock.Now()));
   if (ended_) return false;
 
-  // Oldest first; the first failure ends the retries, and what is kept then
-  // waits for the next cycle rather than overtake an older alert.
+  // Oldest first; a failure ends the retries, and what is kept then waits
+  // for the next cycle rather than overtake an older alert.
   bool sent = false;
   bool failed = false;
+  bool refusedBefore = false;
   for (const OutboxEntry& entry : outbox.List()) {
     const std::optional<KeptMail> kept = outbox.Read(entry);
     // A mail that can never be read must not hold back every alert after it;
     // the age limit removes it in the end.
     if (!kept) continue;
-    const bool accepted = ports_.sender.Send(mail, *kept) == SendResult::Sent;
+    const SendResult result = ports_.sender.Send(mail, *kept);
+    const bool accepted = result == SendResult::Sent;
     if (accepted) {
       outbox.Remove(entry);
       if (freshEntry && entry.name == freshEntry->name) sent = true;
     }
     if (ended_) return false;
-    if (!accepted) {
-      failed = true;
-      break;
+    if (accepted) {
+      refusedBefore = false;
+      continue;
     }
+    failed = true;
+    // A server that took everything but this mail's data may take the next
+    // one: a mail it will never take (too large, say) must not hold back
+    // every alert after it. It stays kept until it goes or ages out. A
+    // second refusal in a row says the server takes none now.
+    if (result != SendResult::MailRefused || refusedBefore) break;
+    refusedBefore = true;
   }
   // A mail sent by hand follows the kept ones only when they went out; an
   // alert that could not be kept has no later try, so it goes now in any case.

@@ -68,12 +68,13 @@ class Sender : public AlertSender {
     sent.push_back(mail);
     messages.push_back(message.messageText);
     if (during) during();
-    return result;
+    return sent.size() <= script.size() ? script[sent.size() - 1] : result;
   }
   std::vector<AlertMail> sent;
   std::vector<std::string> messages;
   std::function<void()> during;
   SendResult result = SendResult::Sent;
+  std::vector<SendResult> script;  // the answers to the first sends, then result
   std::uint64_t stamps = 0;
 
  private:
@@ -237,6 +238,36 @@ TEST(MonitorOutbox, AnAlertLeavesTheOutboxOnlyWhenAccepted) {
       EXPECT_EQ(w.view.statuses.back(), c.status);
       EXPECT_EQ(w.view.kept, c.kept);
     }
+  }
+}
+
+// A kept alert whose data the server refuses (too large, say) does not hold
+// back the alerts after it; two refusals in a row end the round.
+TEST(MonitorOutbox, AMailTheServerRefusesHoldsBackNoOther) {
+  const KeptMail refused{"Subject: A\r\n\r\n", u"from@example.jp", u"to@example.jp"};
+  const KeptMail next{"Subject: B\r\n\r\n", u"from@example.jp", u"to@example.jp"};
+  const struct {
+    std::vector<SendResult> answers;
+    std::size_t tried, kept;
+    std::u16string status;
+  } cases[] = {
+      {{SendResult::MailRefused}, 3, 1, u"メール送信を完了しました。[2026/12/08 10:01:00] 未送信 1 件"},
+      {{SendResult::MailRefused, SendResult::MailRefused}, 2, 3,
+       u"メール送信に失敗しました。[2026/12/08 10:01:00] 未送信 3 件"},
+      {{SendResult::ConnectFailed}, 1, 3,
+       u"メール送信に失敗しました。[2026/12/08 10:01:00] 未送信 3 件"},
+  };
+  for (const auto& c : cases) {
+    World w;
+    w.outbox.Add(refused, {2026, 12, 8, 9, 0, 0});
+    w.outbox.Add(next, {2026, 12, 8, 9, 30, 0});
+    w.sender.script = c.answers;
+    w.monitor->Start();
+    w.Cycle();
+    EXPECT_EQ(w.sender.messages.size(), c.tried);
+    EXPECT_EQ(w.outbox.List().size(), c.kept);
+    EXPECT_EQ(w.view.statuses.back(), c.status);
+    EXPECT_EQ(w.outbox.Read(w.outbox.List().front())->messageText, refused.messageText);
   }
 }
 
