@@ -135,26 +135,10 @@ LogReading ReadNewEventLogRows(EventList& list, std::u16string_view logName,
 std::int32_t ReadEventLogRows(EventList& list, std::u16string_view logName,
                               std::u16string_view computerName, std::u16string_view dateStamp,
                               std::u16string_view timeStamp, EventLogContext& context) {
-  // An EventList cannot refuse to be cleared, so the -1 status of a list that
-  // is not an event list never arises here.
-  list.clear();
-  std::uint32_t openError = 0;
-  std::unique_ptr<EventLog> log = context.logs.Open(computerName, logName, openError);
-  if (!log) {
-    // An empty list would read as "nothing found": the monitor must hear of it.
-    context.boxes.Show(LogFailureText(u"OpenEventLog", logName, openError, context.tables),
-                       MessageIcon::Exclamation);
-    return 0;
-  }
-
-  const std::optional<std::int64_t> stamp = StampUtcSeconds(dateStamp, timeStamp, context.zone);
-  EventRowDecoder decoder(logName, context.accounts, context.tables);
-  const std::uint32_t code = ForEachEventRow(
-      *log, decoder, stamp, [&list](const EventRowView& row) { list.push_back(row.ToRow()); });
-  if (code != 0) {
-    context.boxes.Show(LogFailureText(u"ReadEventLog", logName, code, context.tables),
-                       MessageIcon::Exclamation);
-  }
+  // Without a bookmark the stamp bounds the reading. An EventList cannot
+  // refuse to be cleared, so the -1 status of a list that is not an event
+  // list never arises here.
+  ReadNewEventLogRows(list, logName, computerName, dateStamp, timeStamp, std::nullopt, context);
   return 0;
 }
 
