@@ -9,6 +9,16 @@ constexpr char16_t kCut[] = u"…";
 
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
+// The record's strings, each ended by a NUL (the last one may lack it).
+void SplitStrings(std::u16string_view strings, std::vector<std::u16string_view>& each) {
+  each.clear();
+  while (!strings.empty()) {
+    const std::size_t nul = strings.find(u'\0');
+    each.push_back(strings.substr(0, nul));
+    strings = nul == std::u16string_view::npos ? u"" : strings.substr(nul + 1);
+  }
+}
+
 // Expands the inserts and escapes of a message as FormatMessage does: %1 to
 // %99 (a "!fmt!" after the number is dropped, since the strings are inserted
 // as text), %n, %r, %t, %%, %., %! and %0 (the end). An insert the record has
@@ -173,11 +183,10 @@ void AppendDetailLines(std::u16string& out, std::u16string_view text) {
 }
 
 void AppendJoinedStrings(std::u16string& out, std::u16string_view strings) {
+  std::vector<std::u16string_view> each;
+  SplitStrings(strings, each);
   bool first = true;
-  while (!strings.empty()) {
-    const std::size_t nul = strings.find(u'\0');
-    const std::u16string_view one = strings.substr(0, nul);
-    strings = nul == std::u16string_view::npos ? u"" : strings.substr(nul + 1);
+  for (const std::u16string_view one : each) {
     if (TrimView(one).empty()) continue;
     if (!first) out.append(u" / ");
     out.append(one);
@@ -295,12 +304,7 @@ bool EventMessages::Format(std::u16string_view logName, std::u16string_view sour
   }
   if (known->second == nullptr) return false;
 
-  inserts_.clear();
-  for (std::u16string_view rest = strings; !rest.empty();) {
-    const std::size_t nul = rest.find(u'\0');
-    inserts_.push_back(rest.substr(0, nul));
-    rest = nul == std::u16string_view::npos ? u"" : rest.substr(nul + 1);
-  }
+  SplitStrings(strings, inserts_);
   expanded_.clear();
   ExpandMessage(expanded_, *known->second, inserts_);
   text.clear();
