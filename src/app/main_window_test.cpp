@@ -200,7 +200,7 @@ class FakeLogs : public EventLogSource {
 class FakeSender : public AlertSender {
  public:
   MessageStamp Stamp() override { return {{2026, 12, 8, 10, 0, 0}, 540, u"HOST", ++stamps}; }
-  SendResult Send(const AlertMail& mail, const KeptMail&) override {
+  SendOutcome Send(const AlertMail& mail, const KeptMail&) override {
     sent.push_back(mail);
     if (during) during();
     return result ? SendResult::Sent : SendResult::ConnectFailed;
@@ -213,13 +213,14 @@ class FakeSender : public AlertSender {
 
 class FakeServiceCheck : public ServiceCheck {
  public:
-  void Check(const std::vector<MonitoringRule>& rules, std::u16string_view computer,
-             std::u16string& alertText) override {
+  std::u16string Check(const std::vector<MonitoringRule>& rules, std::u16string_view computer,
+                       std::u16string& alertText) override {
     ++calls;
     seenRules = rules;
     seenComputer = computer;
     alertText += append;
     if (during) during();
+    return u"";
   }
   std::function<void()> during;
   int calls = 0;
@@ -292,8 +293,9 @@ const char16_t kDefaultRules[] =
 
 // A record written at a local time, as the reader shows it.
 Bytes RecordAt(const DateTime& local, std::uint16_t type, std::u16string source,
-               std::uint32_t eventId) {
+               std::uint32_t eventId, std::uint32_t number = 1) {
   RecordRecipe recipe;
+  recipe.number = number;
   const auto seconds = static_cast<std::uint32_t>(local.ToSeconds() - 9 * 3600);
   recipe.timeGenerated = recipe.timeWritten = seconds;
   recipe.type = type;
@@ -343,7 +345,8 @@ class Harness {
     clock.Advance(60);
     window->OnCheckTimer();
   }
-  int Cycles() const { return static_cast<int>(logs.opened.size() / 3); }
+  // Each cycle ends with the service check (the start-up reads the logs too, for their bookmarks).
+  int Cycles() const { return serviceCheck.calls; }
   std::size_t Count(const std::string& entry) const {
     return static_cast<std::size_t>(std::count(journal.begin(), journal.end(), entry));
   }
@@ -681,7 +684,9 @@ TEST(MainWindowCycle, EachCycleExaminesFromThePreviousStamp) {
     EXPECT_EQ(h.FileValue(u"TimeStamp"), written);
   }
   EXPECT_EQ(h.Cycles(), 3);
+  // The start-up reads each log once, for its bookmark.
   EXPECT_EQ(h.logs.opened, (std::vector<std::u16string>{u"System", u"Security", u"Application",
+                                                        u"System", u"Security", u"Application",
                                                         u"System", u"Security", u"Application",
                                                         u"System", u"Security", u"Application"}));
   // A cycle leaves the field with the start-up stamp alone.
@@ -890,9 +895,12 @@ TEST(MainWindowCycle, EvtFilesReplaceTheLiveLogs) {
   EvtRecipe recipe;
   recipe.records = {RecordAt({2026, 12, 8, 10, 0, 20}, 1, u"Disk", 9)};
   h.PutLog("System.evt", BuildEvtFile(recipe));
+  h.PutLog("Security.evt", BuildEvtFile(EvtRecipe{}));
+  h.PutLog("Application.evt", BuildEvtFile(EvtRecipe{}));
   h.logs.records[u"System"] = {RecordAt({2026, 12, 8, 10, 0, 30}, 1, u"Live", 1)};
   h.Tick();
   EXPECT_TRUE(h.logs.opened.empty());
+  EXPECT_TRUE(h.LastStatus().ends_with(u" (ファイル: " + PathText(h.dir / "logs") + u")"));
   ASSERT_EQ(h.sender.sent.size(), 1u);
   EXPECT_EQ(h.sender.sent[0].body,
             u"［システム］\r\nエラー    2026/12/08 10:00:20 Disk なし 9 N/A HOST\r\n");
@@ -907,43 +915,57 @@ TEST(MainWindowCycle, FaultsAreToldOnceAndMonitoringGoesOn) {
   h.window->FormLoad();
   h.window->StartClicked();
   EvtRecipe recipe;
-  recipe.records = {RecordAt({2026, 12, 8, 10, 0, 20}, 1, u"Disk", 9),
-                    RecordAt({2026, 12, 8, 10, 0, 30}, 1, u"Disk", 10)};
+  recipe.records = {RecordAt({2026, 12, 8, 10, 0, 20}, 1, u"Disk", 9, 1),
+                    RecordAt({2026, 12, 8, 10, 0, 30}, 1, u"Disk", 10, 2)};
   Bytes cut = BuildEvtFile(recipe);
   cut.resize(cut.size() - 40 - 8);  // a copy cut inside its newest record
   h.PutLog("System.evt", cut);
+  h.PutLog("Application.evt", BuildEvtFile(EvtRecipe{}));  // Security.evt is missing
   fs::permissions(h.dir / "zkQuorvane.ini", fs::perms::owner_read);
 
   h.Tick();
   ASSERT_EQ(h.sender.sent.size(), 1u) << "the complete record is still alerted";
-  EXPECT_EQ(h.sender.sent[0].body,
-            u"［システム］\r\nエラー    2026/12/08 10:00:20 Disk なし 9 N/A HOST\r\n");
-  ASSERT_EQ(h.boxes.shown.size(), 2u);
-  // The stamp is written with the bookmarks, once the logs are read.
+  const std::u16string& body = h.sender.sent[0].body;
+  // Each log that was not read whole says so in the alert.
+  EXPECT_TRUE(body.starts_with(u"［システム］\r\n※ ログを読めませんでした: ReadEventLog function "
+                               u"fails. ErrNumber = 0x000005DC"));
+  EXPECT_NE(body.find(u"エラー    2026/12/08 10:00:20 Disk なし 9 N/A HOST\r\n"), std::u16string::npos);
+  EXPECT_NE(body.find(u"［セキュリティ］\r\n※ ログを読めませんでした: ReadEventLog function fails. "
+                      u"ErrNumber = 0x00000002"),
+            std::u16string::npos);
+  EXPECT_EQ(body.find(u"［アプリケーション］"), std::u16string::npos);
+  ASSERT_EQ(h.boxes.shown.size(), 3u);
   EXPECT_TRUE(
       h.boxes.shown[0].text.starts_with(u"ReadEventLog function fails.\r\nErrNumber = 0x000005DC"));
-  EXPECT_TRUE(h.boxes.shown[1].text.ends_with(u" ファイルの書き込み時にエラーが発生しました。"));
+  EXPECT_TRUE(h.boxes.shown[2].text.ends_with(u" ファイルの書き込み時にエラーが発生しました。"));
 
-  // The stamp did not reach the file, yet the record is not alerted again:
-  // the cycle reads down to the record it examined, above the damage, which
-  // was told once.
+  // A read that failed moves no bookmark: the record is examined again (a
+  // repeat, never a loss), and the faults are not told again.
   h.Tick();
-  EXPECT_EQ(h.sender.sent.size(), 1u);
-  EXPECT_EQ(h.boxes.shown.size(), 2u) << "the same faults are not told again";
-  EXPECT_TRUE(h.LastStatus().starts_with(u"監視処理を実行しましたが異常はありません。["));
+  ASSERT_EQ(h.sender.sent.size(), 2u);
+  EXPECT_NE(h.sender.sent[1].body.find(u"10:00:20 Disk"), std::u16string::npos);
+  EXPECT_EQ(h.boxes.shown.size(), 3u) << "the same faults are not told again";
 
   h.serviceCheck.during = [] { throw 42; };  // no std::exception at all
   h.Tick();
-  ASSERT_EQ(h.boxes.shown.size(), 3u);
-  EXPECT_EQ(h.boxes.shown[2].text, u"アプリケーションエラー！\r\n予期しないエラーが発生しました。");
+  ASSERT_EQ(h.boxes.shown.size(), 4u);
+  EXPECT_EQ(h.boxes.shown[3].text, u"アプリケーションエラー！\r\n予期しないエラーが発生しました。");
   EXPECT_FALSE(h.window->CycleInProgress());
   h.serviceCheck.during = nullptr;
   fs::permissions(h.dir / "zkQuorvane.ini", fs::perms::owner_read | fs::perms::owner_write);
-  fs::remove(h.dir / "logs" / "System.evt");
+  h.PutLog("System.evt", BuildEvtFile(recipe));
+  h.PutLog("Security.evt", BuildEvtFile(EvtRecipe{}));
   h.Tick();
   EXPECT_EQ(h.serviceCheck.calls, 4) << "monitoring went on";
-  EXPECT_TRUE(h.LastStatus().starts_with(u"監視処理を実行しましたが異常はありません。["));
+
+  // Whole now, the log gives both records, the damaged one too.
+  ASSERT_EQ(h.sender.sent.size(), 3u);
+  EXPECT_EQ(h.sender.sent[2].body,
+            u"［システム］\r\nエラー    2026/12/08 10:00:30 Disk なし 10 N/A HOST\r\n"
+            u"エラー    2026/12/08 10:00:20 Disk なし 9 N/A HOST\r\n");
   EXPECT_EQ(h.FileValue(u"TimeStamp"), u"10:04:00");
+  h.Tick();
+  EXPECT_TRUE(h.LastStatus().starts_with(u"監視処理を実行しましたが異常はありません。["));
 }
 
 struct StateCase {

@@ -1,5 +1,8 @@
 #include "app/monitor.h"
 
+#include <algorithm>
+#include <climits>
+
 #include "app/startup.h"
 #include "base/convert.h"
 #include "base/failure.h"
@@ -12,6 +15,10 @@ namespace zkq {
 namespace {
 
 constexpr char16_t kCrLf[] = u"\r\n";
+#ifndef ZKQ_VERSION
+#define ZKQ_VERSION "0"
+#endif
+constexpr char16_t kVersionText[] = u"" ZKQ_VERSION;
 constexpr char16_t kStarted[] = u"稼動開始。[";
 constexpr char16_t kStopped[] = u"稼動停止。[";
 constexpr char16_t kNoFindings[] = u"監視処理を実行しましたが異常はありません。[";
@@ -22,11 +29,18 @@ constexpr char16_t kDroppedOld[] = u"7日を過ぎても送信できなかった
 constexpr char16_t kDroppedBeyond[] = u"未送信の警告メールが500件を超えたため、古い警告メール ";
 constexpr char16_t kDroppedEnd[] = u" 件を破棄しました。";
 constexpr char16_t kDroppedCreated[] = u"作成日時: ";
+constexpr char16_t kRulesUnloaded[] = u"監視ルールを読み込めません。[";
+constexpr char16_t kNotComposed[] = u"警告メールを作成できませんでした: ";
+constexpr char16_t kRefusedRecipient[] = u"※ 宛先に届きませんでした: ";
+constexpr char16_t kMovedToFailed[] =
+    u"サーバーが受け付けない警告メールを outbox\\failed\\ に移しました"
+    u"（続けて2回拒否されました）。作成日時: ";
+constexpr char16_t kFilesSuffix[] = u" (ファイル: ";
 constexpr char16_t kNotKept[] =
     u"警告メールを未送信フォルダ（outbox）に保存できませんでした。"
     u"この警告メールは送信に失敗すると失われます。";
 
-std::u16string Number(std::size_t n) { return FromUtf8(std::to_string(n)); }
+std::u16string Number(std::uint64_t n) { return FromUtf8(std::to_string(n)); }
 
 std::u16string Moment(const DateTime& t) { return FormatDate(t) + u" " + FormatTime(t); }
 
@@ -43,8 +57,9 @@ class BusyFlag {
   bool& flag_;
 };
 
-// The reader's read-failure messages of one cycle, each shown once: the same
-// fault would come back every minute. A log that reads again clears its fault.
+// The failure messages of one cycle (a log's read, the rules file), each shown
+// once: the same fault would come back every minute. What works again clears
+// its fault.
 class ReadFailureBoxes : public MessageBoxes {
  public:
   ReadFailureBoxes(MessageBoxes& boxes, std::u16string& shownBefore)
@@ -93,19 +108,94 @@ EventLogSource& LogSourceChoice::For(const std::filesystem::path& folder) {
   return *files_;
 }
 
-void RulesFile::Load(const std::filesystem::path& rulesFile, RuleSet& rules, MessageBoxes& boxes) {
-  LoadRuleLists(rulesFile, rules, boxes);
+bool RulesFile::Load(const std::filesystem::path& rulesFile, RuleSet& rules, MessageBoxes& boxes) {
+  return LoadRuleLists(rulesFile, rules, boxes);
+}
+
+void HeldBoxes::Show(const std::u16string& text, MessageIcon icon) {
+  if (holding_) {
+    held_.emplace_back(text, icon);
+    return;
+  }
+  Present(text, icon);
+}
+
+void HeldBoxes::Release(bool drop) {
+  holding_ = false;
+  // A box shown here lets the next cycles run (its message loop delivers the
+  // timer): what they hold is theirs, shown by them.
+  std::vector<std::pair<std::u16string, MessageIcon>> held;
+  held.swap(held_);
+  if (drop) return;
+  for (const auto& [text, icon] : held) Present(text, icon);
+}
+
+void HeldBoxes::Present(const std::u16string& text, MessageIcon icon) {
+  if (std::find(open_.begin(), open_.end(), text) != open_.end()) return;
+  open_.push_back(text);
+  try {
+    screen_.Show(text, icon);
+  } catch (...) {
+    open_.erase(std::find(open_.begin(), open_.end(), text));
+    throw;
+  }
+  open_.erase(std::find(open_.begin(), open_.end(), text));
+}
+
+std::optional<int> HeartbeatMinutes(std::u16string_view text) {
+  text = TrimView(text);
+  const std::size_t colon = text.find(u':');
+  if (colon == std::u16string_view::npos || colon == 0 || colon > 2 || text.size() != colon + 3)
+    return std::nullopt;
+  int value[2] = {0, 0};
+  const std::u16string_view parts[2] = {text.substr(0, colon), text.substr(colon + 1)};
+  for (int i = 0; i < 2; ++i) {
+    for (const char16_t c : parts[i]) {
+      if (c < u'0' || c > u'9') return std::nullopt;
+      value[i] = value[i] * 10 + (c - u'0');
+    }
+  }
+  if (value[0] > 23 || value[1] > 59) return std::nullopt;
+  return value[0] * 60 + value[1];
+}
+
+std::u16string HeartbeatBody(const HeartbeatCounts& counts, const std::u16string& now,
+                             std::size_t waiting, std::size_t failed,
+                             const std::u16string& logPlace, std::u16string_view version) {
+  std::u16string text = u"zkQuorvane は稼動しています。\r\n";
+  text += u"期間: " + (counts.since.empty() ? now : counts.since) + u" ～ " + now + kCrLf;
+  text += u"監視処理の実行: " + Number(counts.cycles) + u" 回\r\n";
+  text += u"読み込んだ記録: ";
+  for (std::size_t i = 0; i < kAlertLogs.size(); ++i) {
+    if (i != 0) text += u" / ";
+    text += std::u16string(kAlertLogs[i].logName) + u" " + Number(counts.records[i]) + u" 件";
+  }
+  text += kCrLf;
+  text += u"送信したメール: " + Number(counts.alerts) + u" 件\r\n";
+  text += u"未送信のメール: " + Number(waiting) + u" 件 (outbox\\failed\\: " + Number(failed) +
+          u" 件)\r\n";
+  text += u"読めなかったログ: " + (counts.unreadLogs.empty() ? u"なし" : counts.unreadLogs) + kCrLf;
+  text += u"監視ルールの読み込みの失敗: " + Number(counts.rulesFailures) + u" 回\r\n";
+  text += u"サービスの状態の確認の失敗: " + Number(counts.serviceFailures) + u" 回\r\n";
+  text += u"届かなかった宛先: ";
+  text += counts.refused.empty() ? std::u16string(u"なし\r\n") : kCrLf + counts.refused;
+  text += u"ログの読み込み元: " + logPlace + kCrLf;
+  text += u"バージョン: " + std::u16string(version) + kCrLf;
+  return text;
 }
 
 Monitor::Monitor(MonitorPorts ports, MonitorView& view, std::filesystem::path programDir,
                  Settings settings, std::int16_t countdown)
     : ports_(ports),
+      boxes_(ports.boxes),
       view_(view),
       programDir_(std::move(programDir)),
       settings_(std::move(settings)),
       countdown_(countdown),
       writtenDate_(settings_.DateStamp),
-      writtenTime_(settings_.TimeStamp) {}
+      writtenTime_(settings_.TimeStamp) {
+  ReadHeartbeat();
+}
 
 std::u16string& Monitor::Bookmark(std::size_t log) {
   std::u16string* const bookmarks[] = {&settings_.SystemBookmark, &settings_.SecurityBookmark,
@@ -124,7 +214,10 @@ bool Monitor::WriteStamp(const DateTime& stamp, bool showFailure) {
     keys.emplace_back(std::u16string(kAlertLogs[i].logName) + u"Bookmark", Bookmark(i));
   }
   std::vector<std::pair<std::u16string_view, std::u16string_view>> views(keys.begin(), keys.end());
-  if (!ports_.settingsFile.WriteIniStrings(kSettingsSection, views, showFailure)) return false;
+  if (!ports_.settingsFile.WriteIniStrings(kSettingsSection, views, false)) {
+    if (showFailure) boxes_.Show(ports_.settingsFile.WriteFailureText(), MessageIcon::Exclamation);
+    return false;
+  }
   writtenDate_ = date;
   writtenTime_ = time;
   return true;
@@ -135,11 +228,23 @@ void Monitor::StampNow() {
   settings_.DateStamp = FormatDate(now);
   settings_.TimeStamp = FormatTime(now);
   view_.ShowStamp(settings_.DateStamp + u" " + settings_.TimeStamp);
+  if (const std::optional<std::int64_t> utc = ports_.zone.LocalToUtc(now)) {
+    EventLogSource& logs = ports_.logs.For(InProgramDir(settings_.EventLogDir));
+    for (std::size_t i = 0; i < kAlertLogs.size(); ++i) {
+      if (ParseBookmark(Bookmark(i))) continue;
+      if (const auto bookmark = NewestBookmarkBefore(logs, kAlertLogs[i].logName, computerName_, *utc))
+        Bookmark(i) = BookmarkText(*bookmark);
+    }
+  }
   StampWritten(now, WriteStamp(now, true));
 }
 
 void Monitor::LoadRules(MessageBoxes& boxes) {
-  ports_.rules.Load(InProgramDir(settings_.Rules), rules_, boxes);
+  // Asked for, the failure is always shown; the cycles then tell it no more.
+  rulesFailureShown_.clear();
+  ReadFailureBoxes told(boxes, rulesFailureShown_);
+  rulesLoaded_ = ports_.rules.Load(InProgramDir(settings_.Rules), rules_, told);
+  if (rulesLoaded_) rulesFailureShown_.clear();
 }
 
 void Monitor::Start() {
@@ -191,22 +296,28 @@ void Monitor::Tick() {
   }
   // A mail sent by hand is still open: the cycle runs at the next tick.
   if (mailOpen_) return;
-  const BusyFlag busy(cycleInProgress_);
-  try {
-    RunCycle();
-    cycleFailureShown_ = false;
-  } catch (...) {
-    alertText_.clear();
-    statusNotice_.clear();
-    // Shown as the application error, like any failure at the window's
-    // boundary. The same fault would come back every minute: one message is
-    // enough until a cycle succeeds again. Monitoring stays as it was.
-    if (!cycleFailureShown_ && !ended_) {
-      cycleFailureShown_ = true;
-      ports_.boxes.Show(std::u16string(kApplicationErrorText) + kCrLf + CurrentFailureDescription(),
-                        MessageIcon::Exclamation);
+  {
+    const BusyFlag busy(cycleInProgress_);
+    boxes_.Hold();
+    try {
+      RunCycle();
+      cycleFailureShown_ = false;
+    } catch (...) {
+      alertText_.clear();
+      statusNotice_.clear();
+      // Shown as the application error, like any failure at the window's
+      // boundary. The same fault would come back every minute: one message is
+      // enough until a cycle succeeds again. Monitoring stays as it was.
+      if (!cycleFailureShown_ && !ended_) {
+        cycleFailureShown_ = true;
+        boxes_.Show(std::u16string(kApplicationErrorText) + kCrLf + CurrentFailureDescription(),
+                    MessageIcon::Exclamation);
+      }
     }
   }
+  // The cycle is over: its boxes may wait for a click now without holding
+  // back the next one.
+  boxes_.Release(ended_);
 }
 
 void Monitor::RunCycle() {
@@ -231,66 +342,129 @@ void Monitor::RunCycle() {
     settings_.TimeStamp = FormatTime(*unwrittenStamp_);
   }
   const DateTime now = ports_.clock.Now();
+  ++heartbeat_.cycles;
+
+  // Rules that could not be loaded are loaded again each cycle; without them
+  // nothing is examined, nothing is called clean, and no bookmark moves.
+  if (!rulesLoaded_) {
+    ReadFailureBoxes told(boxes_, rulesFailureShown_);
+    rulesLoaded_ = ports_.rules.Load(InProgramDir(settings_.Rules), rules_, told);
+    if (rulesLoaded_) rulesFailureShown_.clear();
+  }
+  if (!rulesLoaded_) {
+    ++heartbeat_.rulesFailures;
+    Deliver(NewMail::None);
+    if (ended_) return;
+    ShowStatus(kRulesUnloaded + StampNowLocale() + u"]");
+    CycleEnded();
+    return;
+  }
 
   EventLogSource& logs = ports_.logs.For(InProgramDir(settings_.EventLogDir));
   // The message modules stay loaded for the cycle's three logs, no longer.
   std::optional<EventMessages> messages;
   if (AlertDetailOn(settings_)) messages.emplace(ports_.tables);
   bool readFailed = false;
+  bool keepStamp = false;
+  // Whether the alert tells anything new: a failure told before (in the
+  // alert of its first cycle, and the daily report) mails nothing by itself.
+  bool newsworthy = false;
   std::u16string notices;
+  std::u16string bookmarks[3];
   for (std::size_t i = 0; i < kAlertLogs.size(); ++i) {
     const AlertLog& log = kAlertLogs[i];
     std::u16string& shownBefore = readFailureShown_[static_cast<int>(log.rules)];
-    ReadFailureBoxes boxes(ports_.boxes, shownBefore);
+    const std::u16string failureBefore = shownBefore;
+    ReadFailureBoxes boxes(boxes_, shownBefore);
     EventLogContext context{logs, ports_.accounts, ports_.tables, boxes, ports_.zone};
     const LogReading reading =
         ReadNewEventLogRows(log1_, log.logName, computerName_, settings_.DateStamp,
                             settings_.TimeStamp, ParseBookmark(Bookmark(i)), context);
     if (ended_) return;
-    if (reading.bookmark) Bookmark(i) = BookmarkText(*reading.bookmark);
+    bookmarks[i] = reading.bookmark ? BookmarkText(*reading.bookmark) : Bookmark(i);
+    heartbeat_.records[i] += log1_.size();
     const std::u16string notice = LogNoticeText(reading);
     if (!notice.empty()) {
       notices += u"［" + std::u16string(log.displayName) + u"］" + ReplaceAll(notice, kCrLf, u" ");
     }
     if (boxes.Failed()) {
       readFailed = true;
+      // Without a bookmark, the stamp is what holds this log's unread records.
+      if (!reading.bookmark) keepStamp = true;
+      if (shownBefore != failureBefore) newsworthy = true;
+      if (heartbeat_.unreadLogs.find(log.logName) == std::u16string::npos) {
+        if (!heartbeat_.unreadLogs.empty()) heartbeat_.unreadLogs += u", ";
+        heartbeat_.unreadLogs += log.logName;
+      }
     } else {
       shownBefore.clear();
     }
+    if (reading.cleared || reading.overwritten != 0) newsworthy = true;
     view_.ShowReadRows(log1_);
     MatchEvents(rules_[log.rules], log1_, log2_);
+    if (!log2_.empty()) newsworthy = true;
     view_.ShowMatchedRows(log2_);
     AppendAlertSection(alertText_, log, notice, log2_, messages ? &*messages : nullptr);
   }
   messages.reset();
-
-  // The write warning once, until a write succeeds again.
-  const bool written = WriteStamp(now, false);
-  if (!written && !stampWarningShown_) file.ShowWriteFailure();
-  stampWarningShown_ = !written;
-  StampWritten(now, written);
-  if (written) {
-    // The dialog then shows, and saves back unchanged, the stamp the file holds.
-    settings_.DateStamp = writtenDate_;
-    settings_.TimeStamp = writtenTime_;
-  }
   if (ended_) return;
   statusNotice_ = notices;
 
-  ports_.serviceCheck.Check(rules_[RuleLog::Service], computerName_, alertText_);
+  std::u16string services;
+  const std::u16string serviceFailure =
+      ports_.serviceCheck.Check(rules_[RuleLog::Service], computerName_, services);
   if (ended_) return;
+  if (!serviceFailure.empty()) ++heartbeat_.serviceFailures;
+  if (!services.empty() && (serviceFailure.empty() || serviceFailure != serviceFailureShown_))
+    newsworthy = true;
+  serviceFailureShown_ = serviceFailure;
+  alertText_ += services;
+  if (!newsworthy) alertText_.clear();
 
+  // The bookmarks and the stamp move only once the alert is safe: kept in
+  // the outbox, or sent. Otherwise the next cycle examines the same records.
+  bool safe = true;
   if (!alertText_.empty()) {
-    Send(NewMail::Alert);
+    const Delivery delivery = Deliver(NewMail::Alert);
     if (ended_) return;
+    safe = delivery.safe;
+    if (!delivery.composeFailure.empty()) {
+      ShowStatus(kNotComposed + delivery.composeFailure + u" [" + StampNowLocale() + u"]");
+    } else {
+      ShowStatus((delivery.sent ? kMailSent : kMailFailed) + StampNowLocale() + u"]");
+    }
   } else {
     Deliver(NewMail::None);
     if (ended_) return;
     // A log that could not be read is no clean cycle.
     ShowStatus((readFailed ? kLogsUnreadable : kNoFindings) + StampNowLocale() + u"]");
   }
+  if (safe) {
+    for (std::size_t i = 0; i < kAlertLogs.size(); ++i) Bookmark(i) = bookmarks[i];
+    const std::optional<DateTime> held = ParseStamp(settings_.DateStamp, settings_.TimeStamp);
+    const DateTime stamp = keepStamp && held ? *held : now;
+    // The write warning once, until a write succeeds again.
+    const bool written = WriteStamp(stamp, false);
+    if (!written && !stampWarningShown_) {
+      boxes_.Show(file.WriteFailureText(), MessageIcon::Exclamation);
+    }
+    stampWarningShown_ = !written;
+    StampWritten(stamp, written);
+    if (written) {
+      // The dialog then shows, and saves back unchanged, the stamp the file holds.
+      settings_.DateStamp = writtenDate_;
+      settings_.TimeStamp = writtenTime_;
+    }
+  }
+  CycleEnded();
+}
+
+void Monitor::CycleEnded() {
   statusNotice_.clear();
   alertText_.clear();
+  SendHeartbeatWhenDue(ports_.clock.Now());
+  if (ended_) return;
+  WriteHeartbeat();
   countdown_ = CountdownFor(settings_);
 }
 
@@ -304,15 +478,17 @@ void Monitor::StampWritten(const DateTime& stamp, bool written) {
 
 void Monitor::Send() { Send(NewMail::ByHand); }
 
-void Monitor::Send(NewMail kind) {
-  if (ended_ || mailOpen_) return;
-  const bool sent = Deliver(kind);
-  if (ended_) return;
-  ShowStatus((sent ? kMailSent : kMailFailed) + StampNowLocale() + u"]");
+bool Monitor::Send(NewMail kind) {
+  if (ended_ || mailOpen_) return false;
+  const Delivery delivery = Deliver(kind);
+  if (ended_) return false;
+  ShowStatus((delivery.sent ? kMailSent : kMailFailed) + StampNowLocale() + u"]");
+  return delivery.sent;
 }
 
-bool Monitor::Deliver(NewMail kind) {
+Monitor::Delivery Monitor::Deliver(NewMail kind, std::u16string subject) {
   const BusyFlag open(mailOpen_);
+  Delivery delivery;
   Outbox& outbox = ports_.outbox;
   const MailFields fields = view_.CurrentMailFields();
   AlertMail mail;
@@ -320,11 +496,14 @@ bool Monitor::Deliver(NewMail kind) {
   mail.port = fields.port;
   mail.fromAddress = fields.fromAddress;
   mail.toList = fields.toList;
-  mail.subject = fields.subject + u" - " + computerName_;
+  mail.subject = subject.empty() ? fields.subject + u" - " + computerName_ : std::move(subject);
   mail.body = alertText_;
   mail.security = settings_.SmtpSecurity;
   mail.user = settings_.SmtpUser;
   mail.password = settings_.SmtpPassword;
+  const bool keeps = kind == NewMail::Alert || kind == NewMail::Report;
+  // Refused recipients are told in the next mail that is kept.
+  if (keeps && !refusedToMail_.empty()) mail.body = refusedToMail_ + kCrLf + mail.body;
 
   // An alert is on disk before the network is touched; a mail sent by hand
   // carries no alert and is not kept.
@@ -336,53 +515,173 @@ bool Monitor::Deliver(NewMail kind) {
     if (composed.result == SendResult::Sent) {
       fresh = KeptMail{std::move(composed.messageText), std::move(composed.senderAddress),
                        std::move(composed.recipients)};
+    } else {
+      // Nothing to keep or send: the cycle fails like a failed send, and the
+      // alert is composed again next time with the settings of that time.
+      delivery.composeFailure = composed.statusText;
     }
-    if (fresh && kind == NewMail::Alert) {
+    if (fresh && keeps) {
       freshEntry = outbox.Add(*fresh, stamp.localTime);
-      if (!freshEntry && !storeFailureShown_) ports_.boxes.Show(kNotKept, MessageIcon::Exclamation);
+      if (!freshEntry && !storeFailureShown_) boxes_.Show(kNotKept, MessageIcon::Exclamation);
       storeFailureShown_ = !freshEntry;
+      if (freshEntry) {
+        delivery.safe = true;
+        refusedToMail_.clear();
+      }
     }
   }
   TellDrops(outbox.DropOld(ports_.clock.Now()));
-  if (ended_) return false;
+  if (ended_) return delivery;
 
+  bool failed = false;
+  RetryKept(mail, freshEntry, delivery.sent, failed);
+  if (ended_) return delivery;
+  // A mail sent by hand follows the kept ones only when they went out; an
+  // alert that could not be kept has no later try, so it goes now in any case.
+  if (fresh && !freshEntry && (!failed || keeps)) {
+    const SendOutcome outcome = ports_.sender.Send(mail, *fresh);
+    if (ended_) return delivery;
+    NoteRefused(outcome.refused);
+    delivery.sent = outcome.result == SendResult::Sent;
+    if (delivery.sent) {
+      ++heartbeat_.alerts;
+      delivery.safe = true;
+      if (keeps) refusedToMail_.clear();
+    }
+  }
+  CountKept();
+  return delivery;
+}
+
+void Monitor::RetryKept(const AlertMail& mail, const std::optional<OutboxEntry>& fresh,
+                        bool& sent, bool& failed) {
+  Outbox& outbox = ports_.outbox;
+  // Kept mails go to the recipients of the settings now, so that a mended To
+  // reaches them; they keep their own Date and text.
+  std::u16string recipients;
+  for (const std::u16string& r : RecipientsOf(mail.toList)) {
+    if (!recipients.empty()) recipients += u';';
+    recipients += r;
+  }
   // Oldest first; a failure ends the retries, and what is kept then waits
   // for the next cycle rather than overtake an older alert.
-  bool sent = false;
-  bool failed = false;
   bool refusedBefore = false;
   for (const OutboxEntry& entry : outbox.List()) {
-    const std::optional<KeptMail> kept = outbox.Read(entry);
+    std::optional<KeptMail> kept = outbox.Read(entry);
     // A mail that can never be read must not hold back every alert after it;
     // the age limit removes it in the end.
     if (!kept) continue;
-    const SendResult result = ports_.sender.Send(mail, *kept);
-    const bool accepted = result == SendResult::Sent;
-    if (accepted) {
+    if (!recipients.empty()) kept->recipients = recipients;
+    const SendOutcome outcome = ports_.sender.Send(mail, *kept);
+    if (ended_) return;
+    NoteRefused(outcome.refused);
+    auto count = std::find_if(refusals_.begin(), refusals_.end(),
+                              [&](const auto& r) { return r.first == entry.name; });
+    if (outcome.result == SendResult::Sent) {
       outbox.Remove(entry);
-      if (freshEntry && entry.name == freshEntry->name) sent = true;
-    }
-    if (ended_) return false;
-    if (accepted) {
+      ++heartbeat_.alerts;
+      if (fresh && entry.name == fresh->name) sent = true;
+      if (count != refusals_.end()) refusals_.erase(count);
       refusedBefore = false;
       continue;
     }
     failed = true;
+    if (!outcome.permanent) {
+      if (count != refusals_.end()) refusals_.erase(count);
+    } else {
+      if (count == refusals_.end()) count = refusals_.insert(refusals_.end(), {entry.name, 0});
+      // Refused for good twice in a row: set aside where it holds back nothing.
+      if (++count->second >= 2 && outbox.MoveToFailed(entry)) {
+        refusals_.erase(count);
+        boxes_.Show(kMovedToFailed + Moment(entry.created), MessageIcon::Exclamation);
+        if (ended_) return;
+      }
+    }
     // A server that took everything but this mail's data may take the next
     // one: a mail it will never take (too large, say) must not hold back
     // every alert after it. It stays kept until it goes or ages out. A
     // second refusal in a row says the server takes none now.
-    if (result != SendResult::MailRefused || refusedBefore) break;
+    if (outcome.result != SendResult::MailRefused || refusedBefore) break;
     refusedBefore = true;
   }
-  // A mail sent by hand follows the kept ones only when they went out; an
-  // alert that could not be kept has no later try, so it goes now in any case.
-  if (fresh && !freshEntry && (!failed || kind == NewMail::Alert)) {
-    sent = ports_.sender.Send(mail, *fresh) == SendResult::Sent;
-    if (ended_) return false;
+}
+
+void Monitor::NoteRefused(const std::vector<RefusedRecipient>& refused) {
+  for (const RefusedRecipient& r : refused) {
+    if (std::find(refusedTold_.begin(), refusedTold_.end(), r.address) != refusedTold_.end())
+      continue;
+    refusedTold_.push_back(r.address);
+    const std::u16string line = r.address + u" (" + r.reply + u")";
+    refusedToMail_ += kRefusedRecipient + line + kCrLf;
+    heartbeat_.refused += line + kCrLf;
+    statusNotice_ += kRefusedRecipient + line + u" ";
   }
-  CountKept();
-  return sent;
+}
+
+void Monitor::ReadHeartbeat() {
+  const SettingsFile& file = ports_.settingsFile;
+  const auto number = [&](std::u16string_view key) -> std::uint64_t {
+    const std::string text = ToUtf8(file.ReadIniString(kHeartbeatSection, key));
+    std::uint64_t value = 0;
+    for (const char c : text) {
+      if (c < '0' || c > '9' || value > UINT64_MAX / 10 - 10) return 0;
+      value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    return value;
+  };
+  heartbeat_.since = file.ReadIniString(kHeartbeatSection, u"Since");
+  heartbeat_.lastDay = file.ReadIniString(kHeartbeatSection, u"LastDay");
+  heartbeat_.cycles = number(u"Cycles");
+  for (std::size_t i = 0; i < kAlertLogs.size(); ++i)
+    heartbeat_.records[i] = number(std::u16string(kAlertLogs[i].logName) + u"Records");
+  heartbeat_.alerts = number(u"Sent");
+  heartbeat_.rulesFailures = number(u"RulesFailures");
+  heartbeat_.serviceFailures = number(u"ServiceFailures");
+  heartbeat_.unreadLogs = file.ReadIniString(kHeartbeatSection, u"UnreadLogs");
+  heartbeat_.refused = ReplaceAll(file.ReadIniString(kHeartbeatSection, u"Refused", 4096), u" | ",
+                                  kCrLf);
+}
+
+void Monitor::WriteHeartbeat() {
+  if (!HeartbeatOn()) return;
+  if (heartbeat_.since.empty()) heartbeat_.since = StampNowFixed();
+  std::vector<std::pair<std::u16string, std::u16string>> keys = {
+      {u"Since", heartbeat_.since},
+      {u"LastDay", heartbeat_.lastDay},
+      {u"Cycles", Number(heartbeat_.cycles)},
+      {u"Sent", Number(heartbeat_.alerts)},
+      {u"RulesFailures", Number(heartbeat_.rulesFailures)},
+      {u"ServiceFailures", Number(heartbeat_.serviceFailures)},
+      {u"UnreadLogs", heartbeat_.unreadLogs},
+      {u"Refused", ReplaceAll(heartbeat_.refused, kCrLf, u" | ")}};
+  for (std::size_t i = 0; i < kAlertLogs.size(); ++i)
+    keys.emplace_back(std::u16string(kAlertLogs[i].logName) + u"Records",
+                      Number(heartbeat_.records[i]));
+  std::vector<std::pair<std::u16string_view, std::u16string_view>> views(keys.begin(), keys.end());
+  // A file that takes nothing is told by the stamp's warning already.
+  ports_.settingsFile.WriteIniStrings(kHeartbeatSection, views, false);
+}
+
+void Monitor::SendHeartbeatWhenDue(const DateTime& now) {
+  const std::optional<int> minutes = HeartbeatMinutes(settings_.Heartbeat);
+  if (!minutes || now.hour * 60 + now.minute < *minutes) return;
+  const std::u16string today = FormatDate(now);
+  if (heartbeat_.lastDay == today) return;
+  const std::u16string body = HeartbeatBody(heartbeat_, StampNowFixed(), ports_.outbox.List().size(),
+                                            ports_.outbox.FailedCount(), LogPlace(), kVersionText);
+  const std::u16string saved = std::exchange(alertText_, body);
+  const MailFields fields = view_.CurrentMailFields();
+  const Delivery delivery = Deliver(NewMail::Report, fields.subject + kHeartbeatSubject + computerName_);
+  alertText_ = saved;
+  if (ended_ || !delivery.safe) return;  // tried again next cycle, with the counts
+  heartbeat_ = HeartbeatCounts{};
+  heartbeat_.lastDay = today;
+  heartbeat_.since = StampNowFixed();
+}
+
+std::u16string Monitor::LogPlace() const {
+  if (settings_.EventLogDir.empty()) return u"イベントログ";
+  return u"フォルダ " + PathText(InProgramDir(settings_.EventLogDir));
 }
 
 void Monitor::TellDrops(const DroppedMails& dropped) {
@@ -391,7 +690,7 @@ void Monitor::TellDrops(const DroppedMails& dropped) {
     std::u16string text = reason + Number(entries.size()) + kDroppedEnd + kCrLf + kDroppedCreated;
     text += Moment(entries.front().created);
     if (entries.size() > 1) text += u" ～ " + Moment(entries.back().created);
-    ports_.boxes.Show(text, MessageIcon::Exclamation);
+    boxes_.Show(text, MessageIcon::Exclamation);
   };
   tell(dropped.tooOld, kDroppedOld);
   tell(dropped.beyondLimit, kDroppedBeyond);
@@ -403,7 +702,11 @@ void Monitor::CountKept() {
 }
 
 void Monitor::ShowStatus(const std::u16string& text) {
-  view_.ShowStatus(statusNotice_ + text + KeptMailsText(keptCount_));
+  std::u16string shown = statusNotice_ + text + KeptMailsText(keptCount_);
+  // The logs read from a folder are no live log: every status says so.
+  if (!settings_.EventLogDir.empty())
+    shown += kFilesSuffix + PathText(InProgramDir(settings_.EventLogDir)) + u")";
+  view_.ShowStatus(shown);
 }
 
 std::u16string Monitor::StampNowFixed() {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,17 +58,20 @@ class AlertSender {
   virtual MessageStamp Stamp() = 0;
   // Runs the (modal) sending window over a mail composed beforehand, and
   // returns once it has closed: the server, the flags and the time-out are
-  // those of mail now, what goes out is message as it was composed.
-  virtual SendResult Send(const AlertMail& mail, const KeptMail& message) = 0;
+  // those of mail now, what goes out is message as it was composed, to its
+  // envelope.
+  virtual SendOutcome Send(const AlertMail& mail, const KeptMail& message) = 0;
 };
 
 // The service check: compares the service rules with the services of the
-// computer and appends its own section to alertText when a rule is violated.
+// computer and appends its own section to alertText when a rule is violated,
+// or when the services could not be read. Returns why they could not be
+// read, "" when they were.
 class ServiceCheck {
  public:
   virtual ~ServiceCheck() = default;
-  virtual void Check(const std::vector<MonitoringRule>& serviceRules,
-                     std::u16string_view computerName, std::u16string& alertText) = 0;
+  virtual std::u16string Check(const std::vector<MonitoringRule>& serviceRules,
+                               std::u16string_view computerName, std::u16string& alertText) = 0;
 };
 
 // Where a cycle reads the logs: the live event log, or the exported
@@ -80,13 +84,54 @@ class LogSources {
 };
 
 // Loads the rules file into rules (what could be read, after a message of
-// its own on boxes when the file cannot be read).
+// its own on boxes when the file cannot be read); false when it could not.
 class RulesSource {
  public:
   virtual ~RulesSource() = default;
-  virtual void Load(const std::filesystem::path& rulesFile, RuleSet& rules,
+  virtual bool Load(const std::filesystem::path& rulesFile, RuleSet& rules,
                     MessageBoxes& boxes) = 0;
 };
+
+// Message boxes that wait while a cycle runs, so that no box keeps the next
+// cycles from running: they are shown once the cycle has ended. A box whose
+// text is open already is not shown a second time over it.
+class HeldBoxes final : public MessageBoxes {
+ public:
+  explicit HeldBoxes(MessageBoxes& screen) : screen_(screen) {}
+  void Show(const std::u16string& text, MessageIcon icon) override;
+  void Hold() { holding_ = true; }
+  // Shows what waited, unless dropped (the program ended meanwhile).
+  void Release(bool drop);
+
+ private:
+  void Present(const std::u16string& text, MessageIcon icon);
+  MessageBoxes& screen_;
+  bool holding_ = false;
+  std::vector<std::pair<std::u16string, MessageIcon>> held_;
+  std::vector<std::u16string> open_;
+};
+
+// What the daily report tells, counted since the report before. Kept in the
+// settings file (section [Heartbeat]) so that a restart loses none of it.
+struct HeartbeatCounts {
+  std::u16string since;  // "yyyy/mm/dd hh:mm:ss" of the report before, or the first count
+  std::u16string lastDay;  // "yyyy/mm/dd" of the last report
+  std::uint64_t cycles = 0;
+  std::uint64_t records[3] = {0, 0, 0};  // System, Security, Application
+  std::uint64_t alerts = 0;              // mails a server accepted
+  std::uint64_t rulesFailures = 0, serviceFailures = 0;
+  std::u16string unreadLogs;  // "System, Security"
+  std::u16string refused;     // "address (reply)" lines
+};
+inline constexpr char16_t kHeartbeatSection[] = u"Heartbeat";
+// The daily report's subject after the Subject setting.
+inline constexpr char16_t kHeartbeatSubject[] = u" 稼動報告 - ";
+// The minutes after midnight of a "hh:mm" text; nothing for other text (the report is off).
+std::optional<int> HeartbeatMinutes(std::u16string_view text);
+// The report's body for counts at now.
+std::u16string HeartbeatBody(const HeartbeatCounts& counts, const std::u16string& now,
+                             std::size_t waiting, std::size_t failed,
+                             const std::u16string& logPlace, std::u16string_view version);
 
 // The mail fields as the user sees them now (they may have been edited since
 // the settings were read), trimmed.
@@ -131,9 +176,12 @@ class Monitor {
 
   void SetComputerName(std::u16string name) { computerName_ = std::move(name); }
   // The examination begins now: the stamp becomes the current moment, in the
-  // settings file as well.
+  // settings file as well. A log without a bookmark gets one here, its newest
+  // record before now, so that the records after it are examined even when
+  // the first cycles fail and the program starts again.
   void StampNow();
   void LoadRules(MessageBoxes& boxes);
+  bool RulesLoaded() const { return rulesLoaded_; }
   std::filesystem::path RulesFilePath() const { return InProgramDir(settings_.Rules); }
 
   // Throws Failure when Interval cannot be converted; nothing has changed then.
@@ -167,11 +215,26 @@ class Monitor {
  private:
   void RunCycle();
   // What a delivery adds to the kept mails: nothing (a cycle without
-  // findings), the cycle's alert (kept), or the send command's mail (not kept).
-  enum class NewMail { None, Alert, ByHand };
-  void Send(NewMail kind);
-  // Retries the kept mails, then tries the new one; true when the new one went out.
-  bool Deliver(NewMail kind);
+  // findings), the cycle's alert or the daily report (kept), or the send
+  // command's mail (not kept).
+  enum class NewMail { None, Alert, Report, ByHand };
+  struct Delivery {
+    bool sent = false;          // the new mail went out
+    bool safe = false;          // the new mail is kept or went out
+    std::u16string composeFailure;  // why it could not be composed
+  };
+  bool Send(NewMail kind);
+  // Retries the kept mails, then tries the new one.
+  Delivery Deliver(NewMail kind, std::u16string subject = u"");
+  void RetryKept(const AlertMail& mail, const std::optional<OutboxEntry>& fresh, bool& sent,
+                 bool& failed);
+  void NoteRefused(const std::vector<RefusedRecipient>& refused);
+  void CycleEnded();
+  bool HeartbeatOn() const { return HeartbeatMinutes(settings_.Heartbeat).has_value(); }
+  void ReadHeartbeat();
+  void WriteHeartbeat();
+  void SendHeartbeatWhenDue(const DateTime& now);
+  std::u16string LogPlace() const;
   void TellDrops(const DroppedMails& dropped);
   void CountKept();
   // Every status the monitor shows: followed by the count of kept mails while any wait.
@@ -186,6 +249,7 @@ class Monitor {
   std::filesystem::path InProgramDir(const std::u16string& name) const;
 
   MonitorPorts ports_;
+  HeldBoxes boxes_;
   MonitorView& view_;
   std::filesystem::path programDir_;
   Settings settings_;
@@ -211,6 +275,15 @@ class Monitor {
   bool storeFailureShown_ = false;
   // The read-failure message last shown for System, Security and Application.
   std::u16string readFailureShown_[3];
+  bool rulesLoaded_ = false;
+  std::u16string rulesFailureShown_;
+  std::u16string serviceFailureShown_;
+  // Refused recipients already told, and those still to tell in the next mail.
+  std::vector<std::u16string> refusedTold_;
+  std::u16string refusedToMail_;
+  // How often in a row each kept mail was refused for good.
+  std::vector<std::pair<std::string, int>> refusals_;
+  HeartbeatCounts heartbeat_;
 };
 
 // The production sources: exported logs through the program's own reader
@@ -227,7 +300,7 @@ class LogSourceChoice final : public LogSources {
 
 class RulesFile final : public RulesSource {
  public:
-  void Load(const std::filesystem::path& rulesFile, RuleSet& rules, MessageBoxes& boxes) override;
+  bool Load(const std::filesystem::path& rulesFile, RuleSet& rules, MessageBoxes& boxes) override;
 };
 
 }  // namespace zkq

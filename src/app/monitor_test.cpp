@@ -26,37 +26,54 @@ class FixedClock : public Clock {
   DateTime now{2026, 12, 8, 10, 0, 0};
 };
 
-// Logs from a folder that holds none: each reads as empty.
+// Logs that hold no records.
+class EmptyLogs : public EventLogSource {
+ public:
+  std::unique_ptr<EventLog> Open(std::u16string_view, std::u16string_view,
+                                 std::uint32_t&) override {
+    return EmptyEventLog();
+  }
+};
+
 class RecordingLogSources : public LogSources {
  public:
   EventLogSource& For(const fs::path& folder) override {
     folders.push_back(folder);
     return empty;
   }
-  EvtFileSource empty{"/nonexistent-zkq-logs"};
+  EmptyLogs empty;
   std::vector<fs::path> folders;
 };
 
 class OneServiceRule : public RulesSource {
  public:
-  void Load(const fs::path& rulesFile, RuleSet& rules, MessageBoxes&) override {
+  bool Load(const fs::path& rulesFile, RuleSet& rules, MessageBoxes& boxes) override {
     loadedFrom = rulesFile;
     MonitoringRule rule;
     rule.log = RuleLog::Service;
     rule.serviceName = u"Spooler";
     rule.state = u"開始";
     rules[RuleLog::Service] = {rule};
+    if (fails) boxes.Show(u"rules unreadable", MessageIcon::Exclamation);
+    return !fails;
   }
   fs::path loadedFrom;
+  bool fails = false;
 };
 
 class StoppedSpooler : public ServiceCheck {
  public:
-  void Check(const std::vector<MonitoringRule>& rules, std::u16string_view,
-             std::u16string& alertText) override {
+  std::u16string Check(const std::vector<MonitoringRule>& rules, std::u16string_view,
+                       std::u16string& alertText) override {
+    if (!failure.empty()) {
+      alertText += u"［サービス］\r\n" + failure + u"\r\n";
+      return failure;
+    }
     if (!rules.empty() && stopped) alertText += u"［サービス］\r\nSpooler  停止\r\n";
+    return u"";
   }
   bool stopped = true;
+  std::u16string failure;
 };
 
 // Stamps its mails with the clock's moment; answers every send with result.
@@ -64,7 +81,7 @@ class Sender : public AlertSender {
  public:
   explicit Sender(FixedClock& clock) : clock_(clock) {}
   MessageStamp Stamp() override { return {clock_.now, 540, u"HOST", ++stamps}; }
-  SendResult Send(const AlertMail& mail, const KeptMail& message) override {
+  SendOutcome Send(const AlertMail& mail, const KeptMail& message) override {
     sent.push_back(mail);
     messages.push_back(message.messageText);
     if (during) during();
@@ -74,7 +91,7 @@ class Sender : public AlertSender {
   std::vector<std::string> messages;
   std::function<void()> during;
   SendResult result = SendResult::Sent;
-  std::vector<SendResult> script;  // the answers to the first sends, then result
+  std::vector<SendOutcome> script;  // the answers to the first sends, then result
   std::uint64_t stamps = 0;
 
  private:
@@ -109,6 +126,12 @@ class RecordingView : public MonitorView {
   bool running = false, timer = false;
   int readRows = 0;
 };
+
+// A status without the folder the logs were read from, which every status names.
+std::u16string Shown(const std::u16string& status) {
+  const std::size_t at = status.find(u" (ファイル: ");
+  return at == std::u16string::npos ? status : status.substr(0, at);
+}
 
 struct World {
   World() {
@@ -169,8 +192,8 @@ TEST(Monitor, CyclesAndMailsWithoutAWindow) {
 
   w.clock.now = {2026, 12, 8, 10, 2, 0};
   m.Tick();
-  ASSERT_EQ(w.logs.folders.size(), 1u);
-  EXPECT_EQ(w.logs.folders[0], w.folder.Path() / "logs");
+  ASSERT_EQ(w.logs.folders.size(), 2u);  // the start-up's bookmarks, then the cycle
+  EXPECT_EQ(w.logs.folders[1], w.folder.Path() / "logs");
   EXPECT_EQ(w.view.readRows, 3);
   ASSERT_EQ(w.sender.sent.size(), 1u);
   EXPECT_EQ(w.sender.sent[0].subject, u"監視警告 - HOST");
@@ -179,7 +202,7 @@ TEST(Monitor, CyclesAndMailsWithoutAWindow) {
   EXPECT_EQ(w.sender.sent[0].security + w.sender.sent[0].user + w.sender.sent[0].password,
             u"StartTlsalices3cret");
   EXPECT_EQ(w.sender.sent[0].body, u"［サービス］\r\nSpooler  停止\r\n");
-  EXPECT_EQ(w.view.statuses.back(), u"メール送信を完了しました。[2026/12/08 10:02:00]");
+  EXPECT_EQ(Shown(w.view.statuses.back()), u"メール送信を完了しました。[2026/12/08 10:02:00]");
   EXPECT_EQ(m.Countdown(), 1);
   EXPECT_TRUE(m.AlertText().empty());
   EXPECT_EQ(w.file.ReadIniString(kSettingsSection, u"TimeStamp"), u"10:02:00");
@@ -235,7 +258,7 @@ TEST(MonitorOutbox, AnAlertLeavesTheOutboxOnlyWhenAccepted) {
     if (c.stopDuringSend) {
       EXPECT_EQ(w.view.statuses.size(), statuses);
     } else {
-      EXPECT_EQ(w.view.statuses.back(), c.status);
+      EXPECT_EQ(Shown(w.view.statuses.back()), c.status);
       EXPECT_EQ(w.view.kept, c.kept);
     }
   }
@@ -247,7 +270,7 @@ TEST(MonitorOutbox, AMailTheServerRefusesHoldsBackNoOther) {
   const KeptMail refused{"Subject: A\r\n\r\n", u"from@example.jp", u"to@example.jp"};
   const KeptMail next{"Subject: B\r\n\r\n", u"from@example.jp", u"to@example.jp"};
   const struct {
-    std::vector<SendResult> answers;
+    std::vector<SendOutcome> answers;
     std::size_t tried, kept;
     std::u16string status;
   } cases[] = {
@@ -266,7 +289,7 @@ TEST(MonitorOutbox, AMailTheServerRefusesHoldsBackNoOther) {
     w.Cycle();
     EXPECT_EQ(w.sender.messages.size(), c.tried);
     EXPECT_EQ(w.outbox.List().size(), c.kept);
-    EXPECT_EQ(w.view.statuses.back(), c.status);
+    EXPECT_EQ(Shown(w.view.statuses.back()), c.status);
     EXPECT_EQ(w.outbox.Read(w.outbox.List().front())->messageText, refused.messageText);
   }
 }
@@ -280,11 +303,11 @@ TEST(MonitorOutbox, KeptAlertsGoOnceInOrderAcrossARestart) {
   w.Cycle();
   w.Restart();
   w.monitor->Start();
-  EXPECT_EQ(w.view.statuses.back(), u"稼動開始。[2026/12/08 10:01:00] 未送信 1 件");
+  EXPECT_EQ(Shown(w.view.statuses.back()), u"稼動開始。[2026/12/08 10:01:00] 未送信 1 件");
   w.Cycle();  // the kept one fails again: the new one is kept, not tried
   ASSERT_EQ(w.sender.messages.size(), 2u);
   EXPECT_EQ(w.sender.messages[1], w.sender.messages[0]);
-  EXPECT_EQ(w.view.statuses.back(), u"メール送信に失敗しました。[2026/12/08 10:02:00] 未送信 2 件");
+  EXPECT_EQ(Shown(w.view.statuses.back()), u"メール送信に失敗しました。[2026/12/08 10:02:00] 未送信 2 件");
   w.monitor->Send();  // the send button's mail waits behind them, and is not kept
   EXPECT_EQ(w.sender.messages.size(), 3u);
   EXPECT_EQ(w.outbox.List().size(), 2u);
@@ -296,7 +319,7 @@ TEST(MonitorOutbox, KeptAlertsGoOnceInOrderAcrossARestart) {
   EXPECT_EQ(w.sender.messages[3], w.sender.messages[0]);
   EXPECT_NE(w.sender.messages[3].find("2026 10:01:00 +0900\r\n"), std::string::npos);
   EXPECT_NE(w.sender.messages[4].find("2026 10:02:00 +0900\r\n"), std::string::npos);
-  EXPECT_EQ(w.view.statuses.back(),
+  EXPECT_EQ(Shown(w.view.statuses.back()),
             u"監視処理を実行しましたが異常はありません。[2026/12/08 10:03:00]");
   EXPECT_EQ(w.view.kept, 0u);
   w.Cycle();
@@ -380,18 +403,31 @@ TEST(Monitor, ALogThatCannotBeOpenedIsNoAllClearAndIsToldOnceUntilItReadsAgain) 
   Monitor m(MonitorPorts{w.clock, w.boxes, w.file, logs, w.rules, w.accounts, w.zone, w.tables,
                          w.sender, w.services, w.outbox},
             w.view, w.folder.Path(), w.settings, std::int16_t{0});
+  w.services.stopped = false;
   m.Start();
-  const std::u16string unreadable =
-      u"監視処理でイベントログを読み込めませんでした。[2026/12/08 10:00:00]";
-  for (const bool refused : {true, true, false, true}) {
-    logs.refused = refused;
+  // A new failure is mailed once, with the log's section saying so; the same
+  // failure again is no all-clear, but mails nothing more.
+  const struct {
+    bool refused;
+    std::u16string status;
+    std::size_t mails;
+  } cycles[] = {
+      {true, u"メール送信を完了しました。[2026/12/08 10:00:00]", 1},
+      {true, u"監視処理でイベントログを読み込めませんでした。[2026/12/08 10:00:00]", 1},
+      {false, u"監視処理を実行しましたが異常はありません。[2026/12/08 10:00:00]", 1},
+      {true, u"メール送信を完了しました。[2026/12/08 10:00:00]", 2},
+  };
+  for (const auto& c : cycles) {
+    logs.refused = c.refused;
     m.Tick();
     m.Tick();
-    EXPECT_EQ(
-        w.view.statuses.back(),
-        refused ? unreadable : u"監視処理を実行しましたが異常はありません。[2026/12/08 10:00:00]");
+    EXPECT_NE(w.view.statuses.back().find(c.status), std::u16string::npos)
+        << ToUtf8(w.view.statuses.back());
+    EXPECT_EQ(w.view.statuses.back().starts_with(u"［セキュリティ］※ ログを読めませんでした: "),
+              c.refused);
+    EXPECT_EQ(w.sender.sent.size(), c.mails);
   }
-  // The first refusal and the one after the log had read again; never a mail.
+  // The first refusal and the one after the log had read again.
   ASSERT_EQ(w.boxes.shown.size(), 2u);
   for (const auto& box : w.boxes.shown) {
     EXPECT_NE(box.text.find(u"OpenEventLog function fails.\r\nErrNumber = 0x00000005"),
@@ -399,7 +435,9 @@ TEST(Monitor, ALogThatCannotBeOpenedIsNoAllClearAndIsToldOnceUntilItReadsAgain) 
     EXPECT_NE(box.text.find(u"イベントログ: Security"), std::u16string::npos);
     EXPECT_NE(box.text.find(u"Event Log Readers"), std::u16string::npos);
   }
-  EXPECT_TRUE(w.sender.sent.empty());
+  EXPECT_TRUE(w.sender.sent[0].body.starts_with(
+      u"［セキュリティ］\r\n※ ログを読めませんでした: OpenEventLog function fails. ErrNumber = "
+      u"0x00000005"));
 }
 
 // A rules file that alerts every System error, and the folder for the logs.
@@ -407,6 +445,12 @@ void AlertEveryError(const fs::path& folder) {
   const std::string rules = EncodeCp932(u"System;対象;エラー;*;*;*\r\n");
   std::ofstream(folder / "rules.txt", std::ios::binary).write(rules.data(), rules.size());
   fs::create_directories(folder / "logs");
+  // The other two logs are there, and empty.
+  const Bytes empty = BuildEvtFile(EvtRecipe{});
+  for (const char* name : {"Security.evt", "Application.evt"}) {
+    std::ofstream(folder / "logs" / name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(empty.data()), static_cast<std::streamsize>(empty.size()));
+  }
 }
 
 void WriteSystemLog(const fs::path& folder, const EvtRecipe& recipe) {

@@ -16,6 +16,7 @@ constexpr std::string_view kSenderField = "Sender: ";
 constexpr std::string_view kRecipientsField = "Recipients: ";
 constexpr std::string_view kExtension = ".mail";
 constexpr std::size_t kSequenceDigits = 10;
+constexpr char kFailedFolder[] = "failed";
 
 // The value of "<field><value>\r\n" at the front of rest, which then begins after it.
 std::optional<std::u16string> TakeField(std::string_view& rest, std::string_view field) {
@@ -156,6 +157,24 @@ bool FileOutbox::Remove(const OutboxEntry& entry) {
   std::error_code ec;
   fs::remove(folder_ / entry.name, ec);
   return !ec;
+}
+
+bool FileOutbox::MoveToFailed(const OutboxEntry& entry) {
+  const fs::path failed = folder_ / kFailedFolder;
+  std::error_code ec;
+  fs::create_directories(failed, ec);
+  fs::rename(folder_ / entry.name, failed / entry.name, ec);
+  return !ec;
+}
+
+std::size_t FileOutbox::FailedCount() {
+  std::size_t count = 0;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder_ / kFailedFolder, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    if (ParseName(ToUtf8(it->path().filename().u16string())) && it->is_regular_file(ec)) ++count;
+  }
+  return count;
 }
 
 }  // namespace zkq

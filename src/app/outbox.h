@@ -51,6 +51,11 @@ class Outbox {
   virtual std::optional<KeptMail> Read(const OutboxEntry& entry) = 0;
   // False when the mail is still there.
   virtual bool Remove(const OutboxEntry& entry) = 0;
+  // Sets aside a mail that servers refuse for good, where the program never
+  // deletes it and it holds back no other mail; false when it is still kept.
+  virtual bool MoveToFailed(const OutboxEntry& entry) = 0;
+  // How many mails were set aside so far.
+  virtual std::size_t FailedCount() = 0;
 
   // Removes, oldest first, the mails kept longer than seven days at now, then
   // those beyond the newest 500: a mail that no server will take must not hold
@@ -72,6 +77,9 @@ class FileOutbox final : public Outbox {
   std::vector<OutboxEntry> List() override;
   std::optional<KeptMail> Read(const OutboxEntry& entry) override;
   bool Remove(const OutboxEntry& entry) override;
+  // Into the folder's failed\ subfolder, under the same name.
+  bool MoveToFailed(const OutboxEntry& entry) override;
+  std::size_t FailedCount() override;
 
   const std::filesystem::path& Folder() const { return folder_; }
 

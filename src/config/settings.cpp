@@ -41,7 +41,11 @@ bool SettingsFile::WriteIniStrings(
 }
 
 void SettingsFile::ShowWriteFailure() const {
-  boxes_.Show(PathText(path_) + kSettingsWriteFailed, MessageIcon::Exclamation);
+  boxes_.Show(WriteFailureText(), MessageIcon::Exclamation);
+}
+
+std::u16string SettingsFile::WriteFailureText() const {
+  return PathText(path_) + kSettingsWriteFailed;
 }
 
 std::filesystem::path SettingsPath(const std::filesystem::path& programDir) {
@@ -93,6 +97,7 @@ Settings LoadSettings(const SettingsFile& file, std::int16_t& countdown) {
   s.SecurityBookmark = read(u"SecurityBookmark");
   s.ApplicationBookmark = read(u"ApplicationBookmark");
   s.AlertDetail = read(u"AlertDetail");
+  s.Heartbeat = read(u"Heartbeat");
   const std::u16string stored = file.ReadIniString(kSettingsSection, u"SmtpPassword", kPasswordReadSize);
   s.SmtpPassword = PasswordOfStoredText(stored, file.Protector());
   if (!stored.empty() && !stored.starts_with(kProtectedPasswordPrefix) && file.Protector()) {

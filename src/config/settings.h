@@ -41,6 +41,8 @@ struct Settings {
   // Optional: "0" leaves each event's message text out of the alert; any
   // other value, absent included, puts it under the event's line.
   std::u16string AlertDetail;
+  // The time of day ("hh:mm", local) of the daily report; empty: no report.
+  std::u16string Heartbeat;
 };
 
 // Whether the alert carries each event's message text (AlertDetail is not "0").
@@ -89,6 +91,7 @@ class SettingsFile {
                        bool showFailure = true) const;
   // The write warning, for a caller that wrote without showing it.
   void ShowWriteFailure() const;
+  std::u16string WriteFailureText() const;
 
   // What protects SmtpPassword; none where the file's password is never read.
   void SetProtector(PasswordProtector* protector) { protector_ = protector; }

@@ -437,8 +437,8 @@ std::filesystem::path EvtFileSource::PathOf(std::u16string_view logName) const {
 
 std::unique_ptr<EventLog> EvtFileSource::Open(std::u16string_view, std::u16string_view logName,
                                               std::uint32_t&) {
+  // A missing file is no empty log: the log it stands for is not being read.
   EvtOpenResult opened = OpenEvtFile(PathOf(logName));
-  if (opened.error == EvtOpenError::Missing) return EmptyEventLog();
   if (opened.error != EvtOpenError::None) return FailedEventLog(opened.code);
   return std::move(opened.log);
 }

@@ -59,9 +59,9 @@ std::unique_ptr<EventLog> FailedEventLog(std::uint32_t code);
 
 // The three logs as System.evt, Security.evt and Application.evt of a folder.
 // The file name is matched without regard to letter case, so a copied
-// "SYSTEM.EVT" serves as well. An absent file reads as an empty log; a file
-// that cannot be read or is no event log gives a log whose first read fails
-// with the file's error code, so the monitor says so instead of finding nothing.
+// "SYSTEM.EVT" serves as well. A file that is absent, cannot be read or is no
+// event log gives a log whose first read fails with the file's error code, so
+// the monitor says so instead of finding nothing.
 class EvtFileSource : public EventLogSource {
  public:
   explicit EvtFileSource(std::filesystem::path dir);

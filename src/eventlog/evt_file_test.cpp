@@ -217,10 +217,10 @@ TEST_F(EvtFolder, LogsByName) {
 
   std::filesystem::remove(dir_ / "System.evt");
   log = source.Open(u"PC", u"System", error);
-  ASSERT_NE(log, nullptr) << "an absent file is an empty log";
+  ASSERT_NE(log, nullptr);
   const ReadResult none = ReadAll(*log);
   EXPECT_TRUE(none.records.empty());
-  EXPECT_EQ(none.end, kErrorHandleEof);
+  EXPECT_EQ(none.end, kErrorFileNotFound) << "an absent file is no empty log";
 
   EXPECT_EQ(OpenEvtFile(dir_ / "Security.evt").error, EvtOpenError::NotEventLog);
   EXPECT_EQ(OpenEvtFile(dir_ / "Nothing.evt").error, EvtOpenError::Missing);

@@ -86,6 +86,21 @@ std::u16string BookmarkText(const LogBookmark& bookmark) {
 
 std::u16string LogNoticeText(const LogReading& reading) {
   std::u16string text;
+  if (reading.failed) {
+    // One line: the failure message's lines joined.
+    text += kLogUnreadNotice;
+    bool blank = false;
+    for (const char16_t c : reading.failure) {
+      if (c == u'\r' || c == u'\n') {
+        blank = true;
+        continue;
+      }
+      if (blank && !text.empty() && text.back() != u' ') text.push_back(u' ');
+      blank = false;
+      text.push_back(c);
+    }
+    text += u"\r\n";
+  }
   if (reading.cleared) text += u"※ 前回の監視の後にログが消去されました。\r\n";
   if (reading.overwritten != 0) {
     text += u"※ 監視前に上書きされた記録: ";
@@ -106,8 +121,8 @@ LogReading ReadNewEventLogRows(EventList& list, std::u16string_view logName,
   std::uint32_t openError = 0;
   std::unique_ptr<EventLog> log = context.logs.Open(computerName, logName, openError);
   if (!log) {
-    context.boxes.Show(LogFailureText(u"OpenEventLog", logName, openError, context.tables),
-                       MessageIcon::Exclamation);
+    reading.failure = LogFailureText(u"OpenEventLog", logName, openError, context.tables);
+    context.boxes.Show(reading.failure, MessageIcon::Exclamation);
     reading.failed = true;
     return reading;
   }
@@ -121,15 +136,31 @@ LogReading ReadNewEventLogRows(EventList& list, std::u16string_view logName,
       bookmark ? bookmark->seconds : 0, newest, newestSeconds, reading.cleared, reading.overwritten,
       [&list](const EventRowView& row) { list.push_back(row.ToRow()); });
   if (code != 0) {
-    context.boxes.Show(LogFailureText(u"ReadEventLog", logName, code, context.tables),
-                       MessageIcon::Exclamation);
+    reading.failure = LogFailureText(u"ReadEventLog", logName, code, context.tables);
+    context.boxes.Show(reading.failure, MessageIcon::Exclamation);
     reading.failed = true;
   }
-  // What was read is alerted now, and only now: a log damaged below its new
-  // records would otherwise mail them again every cycle. What lies beyond
-  // the damage cannot be read; the failure message has told of it.
-  if (newest) reading.bookmark = LogBookmark{*newest, newestSeconds};
+  // What was read is alerted now; the bookmark moves only over a log read
+  // down to it, so that the records below a failed read (a log cleared
+  // meanwhile, the service restarting) are read next time, not lost. Those
+  // above it are alerted again then: a repeat, never a loss.
+  if (newest && !reading.failed) reading.bookmark = LogBookmark{*newest, newestSeconds};
   return reading;
+}
+
+std::optional<LogBookmark> NewestBookmarkBefore(EventLogSource& logs, std::u16string_view logName,
+                                                std::u16string_view computerName,
+                                                std::int64_t utcSeconds) {
+  std::uint32_t openError = 0;
+  const std::unique_ptr<EventLog> log = logs.Open(computerName, logName, openError);
+  if (!log) return std::nullopt;
+  std::span<const std::uint8_t> record;
+  while (log->ReadNext(record) == 0) {
+    const RecordFields fields = DecodeRecordFields(record);
+    const std::int64_t seconds = RecordUtcSeconds(fields.timeWritten);
+    if (seconds < utcSeconds) return LogBookmark{fields.recordNumber, seconds};
+  }
+  return std::nullopt;
 }
 
 std::int32_t ReadEventLogRows(EventList& list, std::u16string_view logName,

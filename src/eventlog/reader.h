@@ -40,16 +40,18 @@ std::u16string BookmarkText(const LogBookmark& bookmark);
 
 // What one reading found out about the log beside its rows.
 struct LogReading {
-  // The newest record read, even when the read failed further down; the
-  // bookmark given when no record was read (the log is read again next time).
+  // The newest record read when the log was read down to the bookmark (or to
+  // its end); the bookmark given when the read failed or no record was read,
+  // so that the next reading reads what this one could not.
   std::optional<LogBookmark> bookmark;
   bool cleared = false;           // the record numbers started again
   std::uint32_t overwritten = 0;  // records lost between the bookmark and the oldest one
   bool failed = false;
+  std::u16string failure;  // the failure message, when failed
 };
 
-// The lines that open the log's section of the alert: the log was cleared,
-// or records were overwritten unread. "" when neither.
+// The lines that open the log's section of the alert: the log could not be
+// read (whole), was cleared, or records were overwritten unread. "" when none.
 std::u16string LogNoticeText(const LogReading& reading);
 
 // As above, but a log with a bookmark is read only down to the bookmarked
@@ -61,6 +63,13 @@ LogReading ReadNewEventLogRows(EventList& list, std::u16string_view logName,
                                const std::optional<LogBookmark>& bookmark,
                                EventLogContext& context);
 
+// The newest record of logName written before utcSeconds: the bookmark a log
+// gets when its examination starts at that moment. Nothing when the log has
+// none, or cannot be opened or read (the stamp then bounds its first reading).
+std::optional<LogBookmark> NewestBookmarkBefore(EventLogSource& logs, std::u16string_view logName,
+                                                std::u16string_view computerName,
+                                                std::int64_t utcSeconds);
+
 // The stamp "dateStamp timeStamp", a local time of the machine, as UTC seconds
 // to compare with the records; nothing when it is no date and time (then every
 // record is listed).
@@ -69,6 +78,7 @@ std::optional<std::int64_t> StampUtcSeconds(std::u16string_view dateStamp,
 
 // The lines that name the log in a failure message, and the remedy for a log
 // the account may not read.
+inline constexpr char16_t kLogUnreadNotice[] = u"※ ログを読めませんでした: ";
 inline constexpr char16_t kLogNameLabel[] = u"\r\nイベントログ: ";
 inline constexpr char16_t kAccessRemedy[] =
     u"\r\nサービスとして実行するか、実行するアカウントを Event Log Readers "

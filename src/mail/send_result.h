@@ -2,6 +2,8 @@
 // The outcome of one mail send, as the mail entry hands it back: 0 sent, every
 // other value a reason why the mail did not go out.
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace zkq {
 
@@ -39,5 +41,23 @@ enum class SendResult : std::int32_t {
 };
 
 constexpr int ToInt(SendResult result) { return static_cast<int>(result); }
+
+// A recipient the server refused for good (5xx at RCPT TO) while it took
+// others: the mail went to those, and this one is told with the reply.
+struct RefusedRecipient {
+  std::u16string address;
+  std::u16string reply;
+  friend bool operator==(const RefusedRecipient&, const RefusedRecipient&) = default;
+};
+
+// One send as the monitor sees it: the result, the recipients refused on the
+// way, and whether the server refused the mail for good (5xx after the data,
+// or every recipient refused with 5xx), so that sending it again is no use.
+struct SendOutcome {
+  SendOutcome(SendResult r = SendResult::NoOutcome) : result(r) {}  // NOLINT: a bare result
+  SendResult result;
+  std::vector<RefusedRecipient> refused;
+  bool permanent = false;
+};
 
 }  // namespace zkq

@@ -138,10 +138,18 @@ void SendWindow::CloseOnce() {
   ports_.view.Close();
 }
 
+SendOutcome SendWindow::Outcome() const {
+  SendOutcome outcome = session_ ? session_->Outcome() : SendOutcome(result_);
+  outcome.result = result_;
+  outcome.permanent = outcome.permanent && result_ != SendResult::Sent;
+  return outcome;
+}
+
 SendResult SendEmail(const MailRequest& request, SendWindowPorts ports, const ShowSendWindow& show,
-                     std::optional<ComposedMessage> composed) {
+                     std::optional<ComposedMessage> composed, SendOutcome* outcome) {
   SendWindow window(request, std::move(ports), std::move(composed));
   show(window);
+  if (outcome != nullptr) *outcome = window.Outcome();
   return window.Result();
 }
 

@@ -71,6 +71,8 @@ class SendWindow : public SendObserver {
   void CloseBoxClicked();
 
   SendResult Result() const { return result_; }
+  // The result with what the session learnt of the recipients.
+  SendOutcome Outcome() const;
   // The status line as the send left it.
   const std::u16string& LastStatus() const { return lastStatus_; }
   bool Closed() const { return closed_; }
@@ -102,9 +104,11 @@ class SendWindow : public SendObserver {
 using ShowSendWindow = std::function<void(SendWindow&)>;
 
 // The mail entry: the twelve texts of one send, the window shown modally until
-// it closes, and the result it recorded (1 when it recorded none).
+// it closes, and the result it recorded (1 when it recorded none). outcome,
+// when given, receives the whole outcome.
 SendResult SendEmail(const MailRequest& request, SendWindowPorts ports, const ShowSendWindow& show,
-                     std::optional<ComposedMessage> composed = std::nullopt);
+                     std::optional<ComposedMessage> composed = std::nullopt,
+                     SendOutcome* outcome = nullptr);
 
 // The inactivity time-out in seconds of a TimeoutSeconds text, 0 for none;
 // nothing for text that is no whole number of seconds the timer can take.

@@ -169,7 +169,9 @@ void SmtpSession::Send() {
   progress_ = 0;
   // An empty item (a trailing ";") names no one: RCPT TO:<> would fail the mail.
   recipients_ = RecipientsOf(request_.toList);
-  nextRecipient_ = 0;
+  nextRecipient_ = acceptedRecipients_ = 0;
+  refused_.clear();
+  permanentRefusal_ = false;
   tls_ = ehloSent_ = false;
   offersStartTls_ = offersPlain_ = offersLogin_ = false;
   quitBox_ = Box::None;
@@ -530,7 +532,33 @@ void SmtpSession::Evaluate(const std::string& reply, bool tooLong) {
                   false);
       return;
     }
+    // A recipient refused for good (an address since removed) must not keep
+    // the mail from the others: it goes to those the server took. A 4xx is a
+    // refusal for now and fails the send, so that the mail is tried again.
+    const bool recipientStep = (step_ == SmtpStep::Recipients && nextRecipient_ > 0) ||
+                               step_ == SmtpStep::LastRecipient;
+    if (recipientStep && !tooLong && code.size() == 3 && code[0] == '5') {
+      SetStatus(text);
+      std::u16string said = DecodeCp932(reply);
+      while (!said.empty() && (said.back() == u'\n' || said.back() == u'\r')) said.pop_back();
+      refused_.push_back({recipients_[nextRecipient_ - 1], std::move(said)});
+      if (step_ == SmtpStep::Recipients) {
+        NextRecipient();
+        return;
+      }
+      if (acceptedRecipients_ > 0) {
+        SendCommand(u"DATA", SmtpStep::Data, true);
+        return;
+      }
+      // No one took it: the first refusal decides the result, as it always has.
+      permanentRefusal_ = true;
+      const SendResult failure = recipients_.size() > 1 ? SendResult::SenderOrRecipientRefused
+                                                        : SendResult::LastRecipientRefused;
+      Fail(SendState::Failed, failure, &text, Box::Warning, text);
+      return;
+    }
     if (step_ == SmtpStep::EndOfData) {
+      permanentRefusal_ = !tooLong && code.size() == 3 && code[0] == '5';
       state_ = SendState::Failed;
       result_ = expected->failure;
       SetStatus(text);
@@ -567,9 +595,11 @@ void SmtpSession::Evaluate(const std::string& reply, bool tooLong) {
       SendMailFrom();
       break;
     case SmtpStep::Recipients:
+      if (nextRecipient_ > 0) ++acceptedRecipients_;
       NextRecipient();
       break;
     case SmtpStep::LastRecipient:
+      ++acceptedRecipients_;
       SendCommand(u"DATA", SmtpStep::Data, true);
       break;
     case SmtpStep::Data:
@@ -670,6 +700,13 @@ void SmtpSession::SendEndOfData(std::string lastLines) {
     const std::u16string text = SocketErrorText(error);
     Fail(SendState::Failed, SendResult::SendFailed, &text, Box::AppError, text);
   }
+}
+
+SendOutcome SmtpSession::Outcome() const {
+  SendOutcome outcome(result_);
+  outcome.refused = refused_;
+  outcome.permanent = result_ != SendResult::Sent && permanentRefusal_;
+  return outcome;
 }
 
 void SmtpSession::Succeed() {

@@ -125,6 +125,8 @@ class SmtpSession : public SocketEvents {
   bool Running() const { return running_; }
   bool Ended() const { return ended_; }
   SendResult Result() const { return result_; }
+  // The result with the recipients refused for good and whether the mail was.
+  SendOutcome Outcome() const;
   SendState State() const { return state_; }
   SmtpStep Step() const { return step_; }
   int Progress() const { return progress_; }
@@ -180,6 +182,9 @@ class SmtpSession : public SocketEvents {
 
   std::vector<std::u16string> recipients_;  // the non-empty items of toList
   std::size_t nextRecipient_ = 0;
+  std::size_t acceptedRecipients_ = 0;
+  std::vector<RefusedRecipient> refused_;
+  bool permanentRefusal_ = false;
   bool tls_ = false;  // the connection is secured
   bool ehloSent_ = false;
   bool offersStartTls_ = false, offersPlain_ = false, offersLogin_ = false;

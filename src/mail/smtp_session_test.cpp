@@ -241,6 +241,9 @@ struct Case {
   Faults tls = {};
   // The message sent, when not the usual short one.
   std::string message = "";
+  // The recipients refused for good, and whether the mail was.
+  std::vector<RefusedRecipient> refused = {};
+  bool permanent = false;
 };
 
 // More than one batch of lines: the time-out can come while the rest waits.
@@ -276,7 +279,8 @@ const Case kCases[] = {
      .result = SendResult::MailRefused,
      .statuses = {u"\r\n.\r\n", u"SMTPエラー: 554 no thanks\r\n"},
      .box = u"SMTPエラー: 554 no thanks\r\n",
-     .sent = {"\r\n.\r\nQUIT\r\n"}},
+     .sent = {"\r\n.\r\nQUIT\r\n"},
+     .permanent = true},
     // The mail is in: a server that never answers QUIT changes nothing.
     {.name = "QuitUnanswered",
      .script = Until(5, "250 queued\r\n"),
@@ -380,17 +384,33 @@ const Case kCases[] = {
      .script = Until(2, "550 sender\r\n"),
      .result = SendResult::SenderOrRecipientRefused,
      .box = u"SMTPエラー: 550 sender\r\n"},
-    {.name = "FirstOfTwoRecipientsRefused",
-     .script = Until(3, "550 no a\r\n"),
+    // A refusal for now fails the mail, to be tried again.
+    {.name = "FirstOfTwoRecipientsRefusedForNow",
+     .script = Until(3, "450 no a\r\n"),
      .toList = u"a@x;b@y",
      .result = SendResult::SenderOrRecipientRefused,
-     .box = u"SMTPエラー: 550 no a\r\n"},
-    {.name = "SecondOfTwoRecipientsRefused",
-     .script = {"220 a\r\n", "250 b\r\n", "250 c\r\n", "250 d\r\n", "550 no b\r\n"},
+     .box = u"SMTPエラー: 450 no a\r\n"},
+    {.name = "SecondOfTwoRecipientsRefusedForNow",
+     .script = {"220 a\r\n", "250 b\r\n", "250 c\r\n", "250 d\r\n", "451 no b\r\n"},
      .toList = u"a@x;b@y",
      .result = SendResult::LastRecipientRefused,
      .statuses = {u"RCPT TO:<b@y>\r\n"},
-     .box = u"SMTPエラー: 550 no b\r\n"},
+     .box = u"SMTPエラー: 451 no b\r\n"},
+    // A recipient refused for good keeps the mail from no other.
+    {.name = "FirstOfTwoRecipientsRefusedForGood",
+     .script = {"220 a\r\n", "250 b\r\n", "250 c\r\n", "550 5.1.1 gone\r\n", "250 d\r\n",
+                "354 go\r\n", "250 queued\r\n", "221 bye\r\n"},
+     .toList = u"gone@x;admin@y",
+     .sent = {"RCPT TO:<gone@x>", "RCPT TO:<admin@y>", "DATA"},
+     .refused = {{u"gone@x", u"550 5.1.1 gone"}}},
+    {.name = "EveryRecipientRefusedForGood",
+     .script = {"220 a\r\n", "250 b\r\n", "250 c\r\n", "550 no a\r\n", "550 no b\r\n"},
+     .toList = u"a@x;b@y",
+     .result = SendResult::SenderOrRecipientRefused,
+     .box = u"SMTPエラー: 550 no b\r\n",
+     .notSent = {"DATA"},
+     .refused = {{u"a@x", u"550 no a"}, {u"b@y", u"550 no b"}},
+     .permanent = true},
     {.name = "DataRefused",
      .script = Until(4, "503 bad sequence\r\n"),
      .result = SendResult::DataRefused,
@@ -515,6 +535,8 @@ TEST_P(SmtpSessionCases, EndsWithItsResult) {
   Drive(session, socket, timer, recorder);
 
   EXPECT_EQ(session.Result(), c.result);
+  EXPECT_EQ(session.Outcome().refused, c.refused);
+  EXPECT_EQ(session.Outcome().permanent, c.permanent);
   EXPECT_TRUE(session.Ended());
   EXPECT_EQ(recorder.ended, 1);
   EXPECT_EQ(recorder.endedByTimeout, !c.fireAfter.empty() && c.result != SendResult::Sent);

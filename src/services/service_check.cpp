@@ -80,13 +80,19 @@ std::u16string_view ServiceStateText(std::uint32_t currentState) {
   }
 }
 
-void ListServiceRows(std::span<const ServiceRow> rows, std::u16string_view computerName,
-                     std::uint32_t stateFilter, ServiceManager& manager, bool showMessages,
-                     MessageBoxes& boxes, std::u16string& alertText) {
+std::u16string ListServiceRows(std::span<const ServiceRow> rows, std::u16string_view computerName,
+                               std::uint32_t stateFilter, ServiceManager& manager,
+                               bool showMessages, MessageBoxes& boxes, std::u16string& alertText) {
   Listing listing = ListServices(manager, computerName, stateFilter);
   if (!listing.failure.empty()) {
     if (showMessages) boxes.Show(listing.failure, MessageIcon::None);
-    return;
+    // Rules that were not checked are no clean check.
+    if (!rows.empty()) {
+      alertText += kServiceSectionHeader;
+      alertText += kLineEnd;
+      alertText += kServicesUncheckedNotice + listing.failure + kLineEnd;
+    }
+    return listing.failure;
   }
 
   std::vector<std::u16string_view> wanted;
@@ -117,19 +123,21 @@ void ListServiceRows(std::span<const ServiceRow> rows, std::u16string_view compu
     section += kServiceNotFoundSuffix;
     section += kLineEnd;
   }
-  if (section.empty()) return;
+  if (section.empty()) return u"";
   alertText += kServiceSectionHeader;
   alertText += kLineEnd;
   alertText += section;
+  return u"";
 }
 
-void ServiceStatusCheck::Check(const std::vector<MonitoringRule>& serviceRules,
-                               std::u16string_view computerName, bool showMessages,
-                               std::u16string& alertText) {
+std::u16string ServiceStatusCheck::Check(const std::vector<MonitoringRule>& serviceRules,
+                                         std::u16string_view computerName, bool showMessages,
+                                         std::u16string& alertText) {
   std::vector<ServiceRow> rows;
   rows.reserve(serviceRules.size());
   for (const MonitoringRule& rule : serviceRules) rows.push_back({rule.serviceName, rule.state});
-  ListServiceRows(rows, computerName, kServiceStateAll, manager_, showMessages, boxes_, alertText);
+  return ListServiceRows(rows, computerName, kServiceStateAll, manager_, showMessages, boxes_,
+                         alertText);
 }
 
 }  // namespace zkq

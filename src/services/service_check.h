@@ -66,11 +66,13 @@ struct ServiceRow {
 std::u16string_view ServiceStateText(std::uint32_t currentState);
 
 // Checks rows against the services in stateFilter and appends the section to
-// alertText. The three failures (open, size probe, enumeration) append nothing;
-// they show their message (no icon) only when showMessages is set.
-void ListServiceRows(std::span<const ServiceRow> rows, std::u16string_view computerName,
-                     std::uint32_t stateFilter, ServiceManager& manager, bool showMessages,
-                     MessageBoxes& boxes, std::u16string& alertText);
+// alertText. The three failures (open, size probe, enumeration) show their
+// message (no icon) only when showMessages is set; with rows to check, the
+// section then says the states could not be checked, and why. Returns the
+// failure's message, "" when the services were listed.
+std::u16string ListServiceRows(std::span<const ServiceRow> rows, std::u16string_view computerName,
+                               std::uint32_t stateFilter, ServiceManager& manager,
+                               bool showMessages, MessageBoxes& boxes, std::u16string& alertText);
 
 // The check as the monitoring cycle runs it: the service rules of the main
 // window, every state, on the computer it watches.
@@ -79,8 +81,9 @@ class ServiceStatusCheck {
   ServiceStatusCheck(ServiceManager& manager, MessageBoxes& boxes)
       : manager_(manager), boxes_(boxes) {}
   // showMessages: ShowMessages of the last mail request counts as yes.
-  void Check(const std::vector<MonitoringRule>& serviceRules, std::u16string_view computerName,
-             bool showMessages, std::u16string& alertText);
+  std::u16string Check(const std::vector<MonitoringRule>& serviceRules,
+                       std::u16string_view computerName, bool showMessages,
+                       std::u16string& alertText);
 
  private:
   ServiceManager& manager_;
@@ -88,6 +91,7 @@ class ServiceStatusCheck {
 };
 
 inline constexpr char16_t kServiceSectionHeader[] = u"［サービス］";
+inline constexpr char16_t kServicesUncheckedNotice[] = u"※ サービスの状態を確認できませんでした: ";
 inline constexpr char16_t kServiceNotFoundSuffix[] = u" <--- Not found!";
 inline constexpr char16_t kOpenManagerFailedMessage[] = u"OpenSCManager failed; error = ";
 inline constexpr char16_t kProbeFailedMessage[] = u"ERROR_MORE_DATA not returned; error ";

@@ -131,7 +131,9 @@ TEST(ListServiceRows, WritesWrongStateAndNotFoundLines) {
   }
 }
 
-TEST(ListServiceRows, FailuresAppendNothingAndSpeakOnlyWhenAsked) {
+// A failure is said in the alert's service section, never as a clean check,
+// and in a box only when asked.
+TEST(ListServiceRows, FailuresAreSaidInTheSectionAndInABoxOnlyWhenAsked) {
   const struct {
     const char* name;
     std::function<void(FakeServiceManager&)> arrange;
@@ -155,7 +157,9 @@ TEST(ListServiceRows, FailuresAppendNothingAndSpeakOnlyWhenAsked) {
       manager.services = kWineServices;
       c.arrange(manager);
       RecordingBoxes boxes;
-      EXPECT_EQ(RunCheck(manager, {{u"Gone", u"開始"}}, boxes, show), u"[earlier]\r\n");
+      EXPECT_EQ(RunCheck(manager, {{u"Gone", u"開始"}}, boxes, show),
+                u"[earlier]\r\n［サービス］\r\n※ サービスの状態を確認できませんでした: " + c.message +
+                    u"\r\n");
       ASSERT_EQ(boxes.shown.size(), show ? 1u : 0u);
       if (show) {
         EXPECT_EQ(boxes.shown[0].text, c.message);

@@ -267,6 +267,9 @@ TEST_F(ZkqFiles, CheckWithStateAlertsEachRecordOnce) {
     return text;
   };
   const std::string kCleared = "※ 前回の監視の後にログが消去されました。\r\n";
+  const std::string kUnread =
+      "※ ログを読めませんでした: ReadEventLog function fails. ErrNumber = 0x000005DC "
+      "イベントログ: System\r\n";
   struct Run {
     std::vector<Rec> log;      // oldest first
     std::string notice;        // under the header
@@ -298,10 +301,13 @@ TEST_F(ZkqFiles, CheckWithStateAlertsEachRecordOnce) {
         {span(8, 9, kBase),
          "※ 監視前に上書きされた記録: 4 件\r\n",
          {{9, kBase + 9}, {8, kBase + 8}}}}},
+      // The bookmark holds until the log reads whole: what lies below the
+      // damage is read then, and what lies above it is alerted again.
       {"damaged below the new records",
        {{span(1, 3, kBase), "", {{3, kBase + 3}, {2, kBase + 2}, {1, kBase + 1}}},
-        {span(1, 6, kBase), "", {{6, kBase + 6}, {5, kBase + 5}}, 4},
-        {span(1, 6, kBase), "", {}, 4}}},
+        {span(1, 6, kBase), kUnread, {{6, kBase + 6}, {5, kBase + 5}}, 4},
+        {span(1, 6, kBase), kUnread, {{6, kBase + 6}, {5, kBase + 5}}, 4},
+        {span(1, 6, kBase), "", {{6, kBase + 6}, {5, kBase + 5}, {4, kBase + 4}}}}},
       {"wrapped to just after the bookmark",
        {{span(1, 3, kBase), "", {{3, kBase + 3}, {2, kBase + 2}, {1, kBase + 1}}},
         {span(4, 5, kBase), "", {{5, kBase + 5}, {4, kBase + 4}}}}},
@@ -320,8 +326,7 @@ TEST_F(ZkqFiles, CheckWithStateAlertsEachRecordOnce) {
       Write("System.evt", file);
       const Result r = Zkq({"check", "--rules", Path("rules.txt"), "--dir", dir_.string(),
                             "--state", state, "--no-messages"});
-      // A read that meets the damage says so; the next run stops above it.
-      const bool meetsDamage = c.runs[i].damaged != 0 && !c.runs[i].alerted.empty();
+      const bool meetsDamage = c.runs[i].damaged != 0;
       EXPECT_EQ(r.status, meetsDamage ? 1 : 0) << c.name << ", run " << i + 1 << ": " << r.err;
       std::string expected = lines(c.runs[i].alerted);
       if (!c.runs[i].notice.empty()) {

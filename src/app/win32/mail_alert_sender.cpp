@@ -16,14 +16,16 @@ MailAlertSender::MailAlertSender(HINSTANCE instance, std::function<HWND()> owner
 
 MessageStamp MailAlertSender::Stamp() { return CurrentMessageStamp(computerName_); }
 
-SendResult MailAlertSender::Send(const AlertMail& mail, const KeptMail& message) {
+SendOutcome MailAlertSender::Send(const AlertMail& mail, const KeptMail& message) {
   ComposedMessage composed;
   composed.messageText = message.messageText;
   composed.senderAddress = message.sender;
   composed.recipients = message.recipients;
   const HWND owner = owner_ ? owner_() : nullptr;
-  return SendEmailWindow(instance_, owner, MailRequestOf(mail), computerName_, boxes_, nullptr,
-                         std::move(composed));
+  SendOutcome outcome;
+  SendEmailWindow(instance_, owner, MailRequestOf(mail), computerName_, boxes_, nullptr,
+                  std::move(composed), &outcome);
+  return outcome;
 }
 
 }  // namespace zkq::win32

@@ -18,7 +18,7 @@ class MailAlertSender : public AlertSender {
   MailAlertSender(HINSTANCE instance, std::function<HWND()> owner, std::u16string computerName,
                   MessageBoxes& boxes);
   MessageStamp Stamp() override;
-  SendResult Send(const AlertMail& mail, const KeptMail& message) override;
+  SendOutcome Send(const AlertMail& mail, const KeptMail& message) override;
 
  private:
   HINSTANCE instance_;

@@ -59,13 +59,14 @@ class WindowsServiceControl final : public ServiceControl {
 };
 
 // The check of the monitoring cycle on this machine's service control
-// manager. The monitor never asks for its failure messages.
+// manager. The monitor never asks for its failure boxes: a failure is said in
+// the alert's service section instead.
 class WindowsServiceCheck final : public ServiceCheck {
  public:
   explicit WindowsServiceCheck(MessageBoxes& boxes) : check_(manager_, boxes) {}
-  void Check(const std::vector<MonitoringRule>& serviceRules, std::u16string_view computerName,
-             std::u16string& alertText) override {
-    check_.Check(serviceRules, computerName, false, alertText);
+  std::u16string Check(const std::vector<MonitoringRule>& serviceRules,
+                       std::u16string_view computerName, std::u16string& alertText) override {
+    return check_.Check(serviceRules, computerName, false, alertText);
   }
 
  private:

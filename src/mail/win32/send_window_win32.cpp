@@ -142,7 +142,8 @@ void SendWindowWin32::ShowFailure(const std::u16string& description) noexcept {
 
 SendResult SendEmailWindow(HINSTANCE instance, HWND owner, const MailRequest& request,
                            const std::u16string& computerName, MessageBoxes& boxes,
-                           std::u16string* lastStatus, std::optional<ComposedMessage> composed) {
+                           std::u16string* lastStatus, std::optional<ComposedMessage> composed,
+                           SendOutcome* outcome) {
   // TLS when the session asks for it, trusting the machine's roots.
   WinsockSocket raw;
   TlsSocket socket(raw, MakeSystemTlsEngine(u""));
@@ -166,7 +167,7 @@ SendResult SendEmailWindow(HINSTANCE instance, HWND owner, const MailRequest& re
         dialog.Run(instance, owner, presenter);
         if (lastStatus != nullptr) *lastStatus = presenter.LastStatus();
       },
-      std::move(composed));
+      std::move(composed), outcome);
 }
 
 }  // namespace zkq::win32

@@ -57,6 +57,7 @@ class SendWindowWin32 final : public SendWindowView,
 SendResult SendEmailWindow(HINSTANCE instance, HWND owner, const MailRequest& request,
                            const std::u16string& computerName, MessageBoxes& boxes,
                            std::u16string* lastStatus = nullptr,
-                           std::optional<ComposedMessage> composed = std::nullopt);
+                           std::optional<ComposedMessage> composed = std::nullopt,
+                           SendOutcome* outcome = nullptr);
 
 }  // namespace zkq::win32

@@ -61,10 +61,11 @@ class WindowsServiceDatabase : public ServiceDatabase {
 
 }  // namespace
 
-OpenedServiceDatabase WindowsServiceManager::Open(std::u16string_view computerName) {
-  const std::wstring machine = L"\\\\" + ToWide(computerName);
-  UniqueServiceHandle manager(
-      OpenSCManagerW(machine.c_str(), nullptr, SC_MANAGER_ENUMERATE_SERVICE));
+OpenedServiceDatabase WindowsServiceManager::Open(std::u16string_view /*computerName*/) {
+  // The program watches the machine it runs on: the local manager needs no
+  // name, and "\\\\NAME" would take the remote route, which fails where the
+  // Server service is off.
+  UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE));
   if (!manager) return {nullptr, static_cast<std::uint32_t>(GetLastError())};
   return {std::make_unique<WindowsServiceDatabase>(std::move(manager)), 0};
 }

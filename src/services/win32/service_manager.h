@@ -4,7 +4,7 @@
 
 namespace zkq::win32 {
 
-// OpenSCManagerW on "\\" + computer name for enumeration, EnumServicesStatusW
+// The local OpenSCManagerW (no machine name) for enumeration, EnumServicesStatusW
 // of the Win32 services.
 class WindowsServiceManager : public ServiceManager {
  public:
