@@ -134,7 +134,12 @@ void MainWindow::FormLoad() {
     if (commandLine_ == u"-install") {
       view.SetBusyCursor(false);
       End();
-      ShowRegistrationOutcome(ports_.boxes, true, ports_.service.Install());
+      const RegistrationOutcome outcome = ports_.service.Install();
+      // A service that is registered but never monitors would look like a
+      // quiet machine: the service starts the monitoring.
+      if (outcome == RegistrationOutcome::Done)
+        ports_.monitor.settingsFile.WriteIniString(kSettingsSection, u"ServiceStart", u"1");
+      ShowRegistrationOutcome(ports_.boxes, true, outcome);
       view.EndProgram();
       return;
     }
@@ -157,6 +162,9 @@ void MainWindow::FormLoad() {
     if (serviceStart) {
       MinimiseToTray();
       monitor_.Start();
+    } else if (ports_.service.RunsAsService()) {
+      // Running as the service, the program shows nothing: the event log says it.
+      ports_.boxes.Show(kServiceNotMonitoring, MessageIcon::Exclamation);
     }
     view.SetBusyCursor(false);
   } catch (...) {

@@ -21,6 +21,9 @@
 
 namespace zkq {
 
+inline constexpr char16_t kServiceNotMonitoring[] =
+    u"サービスとして起動しましたが、監視は開始していません（ServiceStart=0）。";
+
 // The modal windows that the main window opens.
 class MainWindowDialogs {
  public:

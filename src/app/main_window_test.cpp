@@ -165,6 +165,8 @@ class FakeService : public ServiceControl {
     return uninstallResult;
   }
   void Connect() override { journal_.push_back("connect"); }
+  bool RunsAsService() override { return asService; }
+  bool asService = false;
   RegistrationOutcome installResult = RegistrationOutcome::Done;
   RegistrationOutcome uninstallResult = RegistrationOutcome::Done;
 
@@ -595,6 +597,23 @@ TEST(MainWindowFormLoad, CommandLine) {
     EXPECT_EQ(h.view.ends, c.ended ? 1 : 0);
     // An ending command line stops before the service connection.
     EXPECT_EQ(h.Count("connect"), c.ended ? 0u : 1u);
+    // A service registered here monitors when it starts.
+    const bool installed = std::string(c.serviceCall) == "install" && c.installResult == ok;
+    EXPECT_EQ(h.FileValue(u"ServiceStart"), installed ? u"1" : u"0");
+  }
+}
+
+// Started by the controller with ServiceStart=0, the service says in the
+// event log (its boxes) that it is not monitoring.
+TEST(MainWindowFormLoad, AServiceThatDoesNotMonitorSaysSo) {
+  for (const bool asService : {false, true}) {
+    Harness h(BaseIni());
+    h.service.asService = asService;
+    h.window->FormLoad();
+    EXPECT_EQ(h.boxes.shown.size(), asService ? 1u : 0u);
+    if (asService) {
+      EXPECT_EQ(h.boxes.shown[0].text, kServiceNotMonitoring);
+    }
   }
 }
 

@@ -75,6 +75,8 @@ class ServiceControl {
   virtual RegistrationOutcome Uninstall() = 0;
   // Accept pause and continue, then start the service dispatch (returns at once).
   virtual void Connect() = 0;
+  // The service controller started this process (the program runs as the service).
+  virtual bool RunsAsService() { return false; }
 };
 
 }  // namespace zkq

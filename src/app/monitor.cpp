@@ -142,23 +142,6 @@ void HeldBoxes::Present(const std::u16string& text, MessageIcon icon) {
   open_.erase(std::find(open_.begin(), open_.end(), text));
 }
 
-std::optional<int> HeartbeatMinutes(std::u16string_view text) {
-  text = TrimView(text);
-  const std::size_t colon = text.find(u':');
-  if (colon == std::u16string_view::npos || colon == 0 || colon > 2 || text.size() != colon + 3)
-    return std::nullopt;
-  int value[2] = {0, 0};
-  const std::u16string_view parts[2] = {text.substr(0, colon), text.substr(colon + 1)};
-  for (int i = 0; i < 2; ++i) {
-    for (const char16_t c : parts[i]) {
-      if (c < u'0' || c > u'9') return std::nullopt;
-      value[i] = value[i] * 10 + (c - u'0');
-    }
-  }
-  if (value[0] > 23 || value[1] > 59) return std::nullopt;
-  return value[0] * 60 + value[1];
-}
-
 std::u16string HeartbeatBody(const HeartbeatCounts& counts, const std::u16string& now,
                              std::size_t waiting, std::size_t failed,
                              const std::u16string& logPlace, std::u16string_view version) {

@@ -126,8 +126,6 @@ struct HeartbeatCounts {
 inline constexpr char16_t kHeartbeatSection[] = u"Heartbeat";
 // The daily report's subject after the Subject setting.
 inline constexpr char16_t kHeartbeatSubject[] = u" 稼動報告 - ";
-// The minutes after midnight of a "hh:mm" text; nothing for other text (the report is off).
-std::optional<int> HeartbeatMinutes(std::u16string_view text);
 // The report's body for counts at now.
 std::u16string HeartbeatBody(const HeartbeatCounts& counts, const std::u16string& now,
                              std::size_t waiting, std::size_t failed,

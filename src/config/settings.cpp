@@ -65,6 +65,23 @@ std::u16string PathText(const std::filesystem::path& path) {
 #endif
 }
 
+std::optional<int> HeartbeatMinutes(std::u16string_view text) {
+  text = TrimView(text);
+  const std::size_t colon = text.find(u':');
+  if (colon == std::u16string_view::npos || colon == 0 || colon > 2 || text.size() != colon + 3)
+    return std::nullopt;
+  int value[2] = {0, 0};
+  const std::u16string_view parts[2] = {text.substr(0, colon), text.substr(colon + 1)};
+  for (int i = 0; i < 2; ++i) {
+    for (const char16_t c : parts[i]) {
+      if (c < u'0' || c > u'9') return std::nullopt;
+      value[i] = value[i] * 10 + (c - u'0');
+    }
+  }
+  if (value[0] > 23 || value[1] > 59) return std::nullopt;
+  return value[0] * 60 + value[1];
+}
+
 bool AlertDetailOn(const Settings& settings) { return TrimView(settings.AlertDetail) != u"0"; }
 
 std::int16_t CountdownFor(const Settings& settings) {

@@ -45,6 +45,10 @@ struct Settings {
   std::u16string Heartbeat;
 };
 
+// The minutes after midnight of a Heartbeat text "hh:mm" (blanks around it
+// allowed); nothing for any other text, an empty one included: no report.
+std::optional<int> HeartbeatMinutes(std::u16string_view text);
+
 // Whether the alert carries each event's message text (AlertDetail is not "0").
 bool AlertDetailOn(const Settings& settings);
 

@@ -86,6 +86,7 @@ void SettingsDialog::FormLoad() {
   view.SetFieldText(SettingsField::Interval, read(u"Interval"));
   view.SetSecurityChoice(SecurityChoiceOf(read(u"SmtpSecurity")));
   view.SetFieldText(SettingsField::SmtpUser, read(u"SmtpUser"));
+  view.SetFieldText(SettingsField::Heartbeat, read(u"Heartbeat"));
   // The password never shows; an empty field keeps the stored one.
   storedPassword_ = PasswordOfStoredText(
       ports_.file.ReadIniString(kSettingsSection, u"SmtpPassword", kPasswordReadSize),
@@ -103,8 +104,10 @@ void SettingsDialog::FormLoad() {
 
 void SettingsDialog::ShowNow() {
   const DateTime now = ports_.clock.Now();
-  ports_.view.SetFieldText(SettingsField::DateStamp, FormatDate(now));
-  ports_.view.SetFieldText(SettingsField::TimeStamp, FormatTime(now));
+  shownDate_ = FormatDate(now);
+  shownTime_ = FormatTime(now);
+  ports_.view.SetFieldText(SettingsField::DateStamp, shownDate_);
+  ports_.view.SetFieldText(SettingsField::TimeStamp, shownTime_);
 }
 
 void SettingsDialog::ClockTicked() {
@@ -185,19 +188,30 @@ void SettingsDialog::SaveClicked() {
   SettingsDialogView& view = ports_.view;
   const auto trimmed = [&](SettingsField field) { return Trim(view.FieldText(field)); };
   if (!MailEntriesAccepted()) return;
+  // The stamp fields show a running clock: saved as they are, they would set
+  // the examination to the moment of the save and drop every bookmark, so
+  // that records written since the last cycle went unexamined. Only a stamp
+  // the user typed is saved; otherwise the file keeps its own.
+  const bool stampEdited = view.FieldText(SettingsField::DateStamp) != shownDate_ ||
+                           view.FieldText(SettingsField::TimeStamp) != shownTime_;
   const std::u16string date = CheckDateText(view.FieldText(SettingsField::DateStamp));
-  if (date.empty()) {
+  if (stampEdited && date.empty()) {
     Refuse(kBadDate, SettingsField::DateStamp);
     return;
   }
   const std::u16string time = CheckTimeText(view.FieldText(SettingsField::TimeStamp));
-  if (time.empty()) {
+  if (stampEdited && time.empty()) {
     Refuse(kBadTime, SettingsField::TimeStamp);
     return;
   }
   const std::u16string interval = trimmed(SettingsField::Interval);
   if (!IntervalConverts(interval)) {
     Refuse(kBadInterval, SettingsField::Interval);
+    return;
+  }
+  const std::u16string heartbeat = trimmed(SettingsField::Heartbeat);
+  if (!heartbeat.empty() && !HeartbeatMinutes(heartbeat)) {
+    Refuse(kBadHeartbeat, SettingsField::Heartbeat);
     return;
   }
   // The file gets only the protected form of a new password.
@@ -219,8 +233,11 @@ void SettingsDialog::SaveClicked() {
   settings_.To = trimmed(SettingsField::To);
   settings_.Subject = trimmed(SettingsField::Subject);
   settings_.Interval = interval;
-  settings_.DateStamp = date;
-  settings_.TimeStamp = time;
+  if (stampEdited) {
+    settings_.DateStamp = date;
+    settings_.TimeStamp = time;
+  }
+  settings_.Heartbeat = heartbeat;
   settings_.AutoStart = view.Checked(SettingsCheck::AutoStart) ? u"1" : u"0";
   settings_.IconStart = view.Checked(SettingsCheck::IconStart) ? u"1" : u"0";
   settings_.AlertDetail = view.Checked(SettingsCheck::AlertDetail) ? u"1" : u"0";
@@ -233,8 +250,10 @@ void SettingsDialog::SaveClicked() {
   const std::pair<const char16_t*, const std::u16string*> keys[] = {
       {u"SmtpServer", &settings_.SmtpServer}, {u"SmtpPort", &settings_.SmtpPort},
       {u"From", &settings_.From},             {u"To", &settings_.To},
-      {u"Subject", &settings_.Subject},       {u"DateStamp", &settings_.DateStamp},
-      {u"TimeStamp", &settings_.TimeStamp},   {u"Interval", &settings_.Interval},
+      {u"Subject", &settings_.Subject},
+      {u"DateStamp", stampEdited ? &settings_.DateStamp : nullptr},
+      {u"TimeStamp", stampEdited ? &settings_.TimeStamp : nullptr},
+      {u"Interval", &settings_.Interval},     {u"Heartbeat", &settings_.Heartbeat},
       {u"AutoStart", &settings_.AutoStart},   {u"IconStart", &settings_.IconStart},
       {u"ServiceStart", &settings_.ServiceStart}, {u"SmtpSecurity", &settings_.SmtpSecurity},
       {u"SmtpUser", &settings_.SmtpUser},         {u"AlertDetail", &settings_.AlertDetail},
@@ -242,7 +261,8 @@ void SettingsDialog::SaveClicked() {
   };
   bool allWritten = true;
   for (const auto& [key, value] : keys) {
-    // An empty password field keeps the stored password as it is.
+    // An empty password field keeps the stored password as it is, and an
+    // unedited stamp the stamp.
     if (value == nullptr) continue;
     // Each failed key shows its warning; the others are still written.
     if (!ports_.file.WriteIniString(kSettingsSection, key, *value)) allWritten = false;

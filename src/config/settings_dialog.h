@@ -25,6 +25,8 @@ enum class SettingsField {
   Interval,
   SmtpUser,
   SmtpPassword,
+  // The time of day of the daily report, "hh:mm"; empty for none.
+  Heartbeat,
 };
 // The security chooser's entries, in order: なし / STARTTLS / SSL/TLS.
 inline constexpr const char16_t* kSecurityNames[] = {u"None", u"StartTls", u"Tls"};
@@ -42,6 +44,8 @@ inline constexpr char16_t kNoSmtpServer[] = u"SMTPサーバを指定してくだ
 inline constexpr char16_t kNoSmtpPort[] = u"サーバのポートを指定してください。";
 inline constexpr char16_t kNoFrom[] = u"送信者アドレスを指定してください。";
 inline constexpr char16_t kNoTo[] = u"宛先アドレスを指定してください。";
+inline constexpr char16_t kBadHeartbeat[] =
+    u"稼動報告の時刻は 08:30 のように時:分で指定してください（空欄で送りません）。";
 inline constexpr char16_t kNoSubject[] = u"件名を指定してください。";
 inline constexpr char16_t kBadDate[] =
     u"日付のフォーマットが正しくありません！\r\nYYYY/MM/DDで指定してください。";
@@ -153,6 +157,8 @@ class SettingsDialog {
   Settings& settings_;
   std::u16string storedPassword_;
   bool clockRunning_ = false;
+  // What the clock showed last: fields still holding it were not edited.
+  std::u16string shownDate_, shownTime_;
   bool taken_ = false;
   bool closed_ = false;
 };

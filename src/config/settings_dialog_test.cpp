@@ -86,8 +86,8 @@ class FakeService : public ServiceRegistration {
 
 class SettingsDialogTest : public testing::Test {
  protected:
-  void Open() {
-    dialog_.FormLoad();
+  void Open(SettingsDialog* dialog = nullptr) {
+    (dialog != nullptr ? *dialog : dialog_).FormLoad();
     // Valid entries for every field, which each case then changes.
     const std::map<F, std::u16string> valid = {
         {F::SmtpServer, u"mail.example.jp"}, {F::SmtpPort, u"25"},  {F::From, u"a@example.jp"},
@@ -165,6 +165,9 @@ struct SaveCase {
 };
 
 const SaveCase kSaveCases[] = {
+    // The clock the stamp fields show is no stamp: saved untouched, the file
+    // keeps its own (none here), and with it the bookmarks.
+    {"StampUntouched", {}, u"", {}, u"TimeStamp", u""},
     {"ServerEmpty", {{F::SmtpServer, u"  "}}, kNoSmtpServer, F::SmtpServer},
     {"PortEmpty", {{F::SmtpPort, u""}}, kNoSmtpPort, F::SmtpPort},
     {"PortWord", {{F::SmtpPort, u"abc"}}, kBadPort, F::SmtpPort},
@@ -192,6 +195,10 @@ const SaveCase kSaveCases[] = {
     {"PortBlanks", {{F::SmtpPort, u" 587 "}}, u"", {}, u"SmtpPort", u"587"},
     {"UserWithStartTls", {{F::SmtpUser, u" alice "}}, u"", {}, u"SmtpUser", u"alice", 1},
     {"SecurityStored", {}, u"", {}, u"SmtpSecurity", u"Tls", 2},
+    {"HeartbeatTime", {{F::Heartbeat, u" 8:30 "}}, u"", {}, u"Heartbeat", u"8:30"},
+    {"HeartbeatOff", {{F::Heartbeat, u""}}, u"", {}, u"Heartbeat", u""},
+    {"HeartbeatHour24", {{F::Heartbeat, u"24:00"}}, kBadHeartbeat, F::Heartbeat},
+    {"HeartbeatWord", {{F::Heartbeat, u"morning"}}, kBadHeartbeat, F::Heartbeat},
     {"ServerTrimmed", {{F::SmtpServer, u" mx "}}, u"", {}, u"SmtpServer", u"mx"},
 };
 
@@ -201,7 +208,7 @@ TEST_F(SettingsDialogTest, SaveChecksInOrderOrStoresTheEntries) {
     boxes_.shown.clear();
     view_ = FakeView();
     SettingsDialog dialog({view_, file_, clock_, boxes_, service_, testMail_}, settings_);
-    Open();
+    Open(&dialog);
     view_.fields[F::SmtpUser] = u"";  // an earlier case may have stored one
     for (const auto& [field, text] : c.typed) view_.fields[field] = text;
     view_.security = c.security;
@@ -288,9 +295,9 @@ TEST_F(SettingsDialogTest, FailedWriteWarnsAndKeepsTheDialogOpen) {
   file_.SetPath(folder_.Path() / "missing-folder" / "zkQuorvane.ini");
   Open();
   dialog_.SaveClicked();
-  ASSERT_EQ(boxes_.shown.size(), 14u);  // one warning per key, no success message
+  ASSERT_EQ(boxes_.shown.size(), 13u);  // one warning per key (the unedited stamp is not written), no success message
   EXPECT_EQ(boxes_.shown[0].text, PathText(file_.Path()) + kSettingsWriteFailed);
-  EXPECT_EQ(boxes_.shown[13].icon, MessageIcon::Exclamation);
+  EXPECT_EQ(boxes_.shown[12].icon, MessageIcon::Exclamation);
   EXPECT_EQ(view_.closes, 0);
   EXPECT_TRUE(dialog_.ValuesTaken());
   EXPECT_EQ(settings_.SmtpServer, u"mail.example.jp");

@@ -51,6 +51,7 @@ class WindowsServiceControl final : public ServiceControl {
   RegistrationOutcome Install() override { return registration_.Install(); }
   RegistrationOutcome Uninstall() override { return registration_.Uninstall(); }
   void Connect() override;
+  bool RunsAsService() override { return dispatcher_.StartedByController(); }
 
  private:
   WindowsServiceRegistration registration_;

@@ -39,3 +39,6 @@
 #define IDC_SET_TXTPASSWORD 5045
 #define IDC_SET_CMDBUTTON2 5046  // テスト送信(&T)
 #define IDC_SET_CHKALERTDETAIL 5047  // 警告メールにイベントの説明を含める
+// The time of the daily report (6000 on, apart from the login's range).
+#define IDC_SET_LBLHEARTBEAT 6001  // 稼動報告の時刻：
+#define IDC_SET_TXTHEARTBEAT 6002

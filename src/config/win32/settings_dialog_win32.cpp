@@ -24,6 +24,7 @@ int FieldId(SettingsField field) {
     case SettingsField::Interval: return IDC_SET_TXTINTERVAL;
     case SettingsField::SmtpUser: return IDC_SET_TXTUSER;
     case SettingsField::SmtpPassword: return IDC_SET_TXTPASSWORD;
+    case SettingsField::Heartbeat: return IDC_SET_TXTHEARTBEAT;
   }
   return 0;
 }
@@ -42,7 +43,7 @@ constexpr SettingsField kFields[] = {
     SettingsField::SmtpServer, SettingsField::SmtpPort,  SettingsField::From,
     SettingsField::To,         SettingsField::Subject,   SettingsField::DateStamp,
     SettingsField::TimeStamp,  SettingsField::Interval,  SettingsField::SmtpUser,
-    SettingsField::SmtpPassword,
+    SettingsField::SmtpPassword, SettingsField::Heartbeat,
 };
 
 struct ToolTip {
