@@ -36,6 +36,7 @@ Interval=5
 AutoStart=0
 IconStart=0
 ServiceStart=0
+Heartbeat=08:30
 """
 
 # The common cases: errors of System and Application, failed audits of

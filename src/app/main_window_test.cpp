@@ -741,11 +741,11 @@ TEST(MainWindowCycle, StopThenStartExaminesFromTheStop) {
 TEST(MainWindowCycle, StampSetBackInTheFileTakesEffect) {
   Harness h(With(BaseIni(), "Interval", "1"));
   h.clock.now = {2026, 12, 8, 10, 0, 0};
+  h.logs.records[u"Application"] = {RecordAt({2026, 12, 1, 9, 0, 0}, 2, u"App", 100)};
   h.window->FormLoad();
   h.window->StartClicked();
-  h.logs.records[u"Application"] = {RecordAt({2026, 12, 1, 9, 0, 0}, 2, u"App", 100)};
   h.Tick();
-  EXPECT_TRUE(h.sender.sent.empty());  // older than the start-up stamp
+  EXPECT_TRUE(h.sender.sent.empty());  // older than the start-up
   // Someone stores a stamp far in the past.
   h.file.WriteIniString(kSettingsSection, u"DateStamp", u"2026/11/30");
   h.file.WriteIniString(kSettingsSection, u"TimeStamp", u"00:00:00");

@@ -29,6 +29,7 @@ constexpr char16_t kDroppedOld[] = u"7日を過ぎても送信できなかった
 constexpr char16_t kDroppedBeyond[] = u"未送信の警告メールが500件を超えたため、古い警告メール ";
 constexpr char16_t kDroppedEnd[] = u" 件を破棄しました。";
 constexpr char16_t kDroppedCreated[] = u"作成日時: ";
+constexpr char16_t kServicesUnchecked[] = u"監視処理でサービスの状態を確認できませんでした。[";
 constexpr char16_t kRulesUnloaded[] = u"監視ルールを読み込めません。[";
 constexpr char16_t kNotComposed[] = u"警告メールを作成できませんでした: ";
 constexpr char16_t kRefusedRecipient[] = u"※ 宛先に届きませんでした: ";
@@ -419,8 +420,12 @@ void Monitor::RunCycle() {
   } else {
     Deliver(NewMail::None);
     if (ended_) return;
-    // A log that could not be read is no clean cycle.
-    ShowStatus((readFailed ? kLogsUnreadable : kNoFindings) + StampNowLocale() + u"]");
+    // A log that could not be read, or services that could not be checked,
+    // make no clean cycle.
+    const char16_t* said = readFailed                ? kLogsUnreadable
+                           : !serviceFailure.empty() ? kServicesUnchecked
+                                                     : kNoFindings;
+    ShowStatus(said + StampNowLocale() + u"]");
   }
   if (safe) {
     for (std::size_t i = 0; i < kAlertLogs.size(); ++i) Bookmark(i) = bookmarks[i];

@@ -117,8 +117,9 @@ class RecordingView : public MonitorView {
   void ShowReadRows(const EventList&) override { ++readRows; }
   void ShowMatchedRows(const EventList&) override {}
   MailFields CurrentMailFields() override {
-    return {u"smtp.example.jp", u"25", u"from@example.jp", u"to@example.jp", u"監視警告"};
+    return {u"smtp.example.jp", u"25", u"from@example.jp", to, u"監視警告"};
   }
+  std::u16string to = u"to@example.jp";
   void ShowKeptMails(std::size_t count) override { kept = count; }
   std::size_t kept = 0;
   std::vector<std::u16string> statuses;
@@ -453,6 +454,18 @@ void AlertEveryError(const fs::path& folder) {
   }
 }
 
+// A program started anew over the world's folder and settings file, as the
+// window starts it: rules, the start-up stamp, then monitoring.
+void StartOver(World& w, LogSources& sources, RulesSource& rules, std::optional<Monitor>& m) {
+  std::int16_t countdown = 0;
+  m.emplace(MonitorPorts{w.clock, w.boxes, w.file, sources, rules, w.accounts, w.zone, w.tables,
+                         w.sender, w.services, w.outbox},
+            w.view, w.folder.Path(), LoadSettings(w.file, countdown), std::int16_t{0});
+  m->LoadRules(w.boxes);
+  m->StampNow();
+  m->Start();
+}
+
 void WriteSystemLog(const fs::path& folder, const EvtRecipe& recipe) {
   const Bytes bytes = BuildEvtFile(recipe);
   std::ofstream(folder / "logs" / "System.evt", std::ios::binary)
@@ -484,13 +497,7 @@ TEST(Monitor, BookmarksCarryEveryRecordOnceAcrossRestarts) {
   LogSourceChoice sources(w.logs.empty);
   std::optional<Monitor> m;
   auto start = [&] {
-    std::int16_t countdown = 0;
-    m.emplace(MonitorPorts{w.clock, w.boxes, w.file, sources, rulesFile, w.accounts, w.zone,
-                           w.tables, w.sender, w.services, w.outbox},
-              w.view, w.folder.Path(), LoadSettings(w.file, countdown), std::int16_t{0});
-    m->LoadRules(w.boxes);
-    m->StampNow();  // as the window does at start-up
-    m->Start();
+    StartOver(w, sources, rulesFile, m);
   };
   auto cycle = [&] {
     const std::size_t before = w.sender.sent.size();
@@ -607,6 +614,127 @@ TEST(Monitor, AlertDetailPutsEachEventsMessageUnderItsLine) {
   EXPECT_EQ(tables.reads, 2);  // one per source
   EXPECT_EQ(tables.releases, 1);
   EXPECT_TRUE(w.boxes.shown.empty());
+}
+
+}  // namespace
+}  // namespace zkq
+
+namespace zkq {
+namespace {
+
+// However a cycle's alert fails to be kept or sent, or the program dies in
+// between, the records it examined are alerted after the next start, and the
+// faults that remain are never an all-clear.
+TEST(Monitor, AnAlertThatIsNotSafeIsExaminedAgainAfterARestart) {
+  const struct {
+    const char* name;
+    std::function<void(World&)> fail, mend;
+  } cases[] = {
+      {"neither kept nor sent",
+       [](World& w) {
+         std::ofstream(w.folder.Path() / "outbox") << "a file where the folder should be";
+         w.sender.result = SendResult::ConnectFailed;
+       },
+       [](World& w) {
+         fs::remove(w.folder.Path() / "outbox");
+         w.sender.result = SendResult::Sent;
+       }},
+      {"not composed", [](World& w) { w.view.to = u""; },
+       [](World& w) { w.view.to = u"to@example.jp"; }},
+      {"ended during the send", [](World& w) { w.sender.during = [] { throw 1; }; },
+       [](World& w) { w.sender.during = nullptr; }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    World w;
+    w.services.stopped = false;
+    AlertEveryError(w.folder.Path());
+    for (const auto& [key, value] : std::vector<std::pair<const char16_t*, const char16_t*>>{
+             {u"Interval", u"1"}, {u"Rules", u"rules.txt"}, {u"EventLogDir", u"logs"}}) {
+      w.file.WriteIniString(kSettingsSection, key, value);
+    }
+    RulesFile rulesFile;
+    LogSourceChoice sources(w.logs.empty);
+    std::optional<Monitor> m;
+    auto start = [&] {
+      StartOver(w, sources, rulesFile, m);
+    };
+    WriteSystemLog(w.folder.Path(), EvtRecipe{});  // empty at the start
+    start();
+    RecordRecipe r;
+    r.type = 1;
+    r.eventId = 77;
+    r.timeGenerated = r.timeWritten =
+        static_cast<std::uint32_t>(w.clock.now.ToSeconds() - 9 * 3600 + 30);
+    EvtRecipe recipe;
+    recipe.records.push_back(BuildRecord(r));
+    WriteSystemLog(w.folder.Path(), recipe);
+    c.fail(w);
+    w.clock.now = DateTime::FromSeconds(w.clock.now.ToSeconds() + 60);
+    m->Tick();
+    EXPECT_EQ(Shown(w.view.statuses.back()).find(u"異常はありません"), std::u16string::npos);
+    c.mend(w);
+    w.clock.now = DateTime::FromSeconds(w.clock.now.ToSeconds() + 3600);
+    start();  // the stamp moves to now; the bookmark holds
+    w.sender.sent.clear();
+    m->Tick();
+    ASSERT_FALSE(w.sender.sent.empty());
+    EXPECT_NE(w.sender.sent.back().body.find(u" 77 N/A"), std::u16string::npos);
+    EXPECT_TRUE(w.outbox.List().empty());
+  }
+}
+
+// A recipient refused for good is told once and holds back no mail; a kept
+// mail refused for good twice is set aside in outbox\failed\ and no longer
+// tried; rules that do not load and services that cannot be checked are no
+// all-clear; the daily report goes once, with the counts.
+TEST(Monitor, RefusalsFailuresAndTheDailyReport) {
+  World w;
+  w.settings.Heartbeat = u"10:05";
+  w.Restart();
+  w.monitor->Start();
+  SendOutcome refusedOne(SendResult::Sent);
+  refusedOne.refused = {{u"gone@example.jp", u"550 5.1.1 gone"}};
+  SendOutcome refusedForGood(SendResult::MailRefused);
+  refusedForGood.permanent = true;
+  w.sender.script = {refusedOne, refusedForGood, refusedForGood};
+  w.Cycle();  // 10:01: the service alert goes, gone@ refused
+  EXPECT_NE(w.view.statuses.back().find(u"※ 宛先に届きませんでした: gone@example.jp (550 5.1.1 gone)"),
+            std::u16string::npos);
+  w.Cycle();  // 10:02: refused for good, kept
+  EXPECT_TRUE(w.sender.sent[1].body.starts_with(u"※ 宛先に届きませんでした: gone@example.jp"));
+  EXPECT_EQ(w.outbox.List().size(), 1u);
+  const std::size_t boxesBefore = w.boxes.shown.size();
+  w.Cycle();  // 10:03: refused for good again: set aside; the new alert goes
+  EXPECT_EQ(w.outbox.List().size(), 0u);
+  EXPECT_EQ(w.outbox.FailedCount(), 1u);
+  ASSERT_EQ(w.boxes.shown.size(), boxesBefore + 1);
+  EXPECT_TRUE(w.boxes.shown.back().text.find(u"outbox\\failed\\") != std::u16string::npos);
+  EXPECT_EQ(w.sender.sent[3].body.find(u"宛先に届きませんでした"), std::u16string::npos)
+      << "a refused recipient is told once";
+
+  w.services.failure = u"OpenSCManager failed; error = 5";
+  w.rules.fails = true;
+  w.monitor->LoadRules(w.boxes);
+  w.Cycle();  // 10:04
+  EXPECT_EQ(Shown(w.view.statuses.back()), u"監視ルールを読み込めません。[2026/12/08 10:04:00]");
+  w.rules.fails = false;
+  const std::size_t sentBefore = w.sender.sent.size();
+  w.Cycle();  // 10:05: rules load again; the services cannot be checked; the report is due
+  ASSERT_EQ(w.sender.sent.size(), sentBefore + 2);
+  EXPECT_NE(w.sender.sent[sentBefore].body.find(u"OpenSCManager failed; error = 5"),
+            std::u16string::npos);
+  const AlertMail& report = w.sender.sent.back();
+  EXPECT_EQ(report.subject, u"監視警告 稼動報告 - HOST");
+  for (const char16_t* wanted :
+       {u"監視処理の実行: 5 回", u"未送信のメール: 0 件 (outbox\\failed\\: 1 件)",
+        u"監視ルールの読み込みの失敗: 1 回", u"サービスの状態の確認の失敗: 1 回",
+        u"gone@example.jp (550 5.1.1 gone)", u"バージョン: "}) {
+    EXPECT_NE(report.body.find(wanted), std::u16string::npos) << ToUtf8(wanted);
+  }
+  w.Cycle();  // 10:06: the same service failure mails nothing more, the report is not sent again
+  EXPECT_EQ(w.sender.sent.size(), sentBefore + 2);
+  EXPECT_EQ(Shown(w.view.statuses.back()).find(u"異常はありません"), std::u16string::npos);
 }
 
 }  // namespace

@@ -155,12 +155,16 @@ std::optional<LogBookmark> NewestBookmarkBefore(EventLogSource& logs, std::u16st
   const std::unique_ptr<EventLog> log = logs.Open(computerName, logName, openError);
   if (!log) return std::nullopt;
   std::span<const std::uint8_t> record;
-  while (log->ReadNext(record) == 0) {
+  for (;;) {
+    const std::uint32_t code = log->ReadNext(record);
+    // Nothing before the moment: every record that comes is new. Record
+    // numbers start at 1, so 0 stands before them all.
+    if (code == kErrorHandleEof) return LogBookmark{0, utcSeconds};
+    if (code != 0) return std::nullopt;
     const RecordFields fields = DecodeRecordFields(record);
     const std::int64_t seconds = RecordUtcSeconds(fields.timeWritten);
     if (seconds < utcSeconds) return LogBookmark{fields.recordNumber, seconds};
   }
-  return std::nullopt;
 }
 
 std::int32_t ReadEventLogRows(EventList& list, std::u16string_view logName,

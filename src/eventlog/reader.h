@@ -64,8 +64,9 @@ LogReading ReadNewEventLogRows(EventList& list, std::u16string_view logName,
                                EventLogContext& context);
 
 // The newest record of logName written before utcSeconds: the bookmark a log
-// gets when its examination starts at that moment. Nothing when the log has
-// none, or cannot be opened or read (the stamp then bounds its first reading).
+// gets when its examination starts at that moment; number 0 (before every
+// record) when it has none. Nothing when the log cannot be opened or read
+// (the stamp then bounds its first reading).
 std::optional<LogBookmark> NewestBookmarkBefore(EventLogSource& logs, std::u16string_view logName,
                                                 std::u16string_view computerName,
                                                 std::int64_t utcSeconds);

@@ -102,7 +102,9 @@ std::uint32_t ForEachNewEventRow(EventLog& log, EventRowDecoder& decoder,
     if (code != 0 && code != kErrorHandleEof) return code;
     if (code == kErrorHandleEof) {
       // The log ends above the bookmark: what lay between was overwritten unread.
-      if (bookmarkNumber && !cleared && oldest && *oldest > *bookmarkNumber + 1) {
+      // A bookmark of 0 stands before a log that was empty: nothing was lost.
+      if (bookmarkNumber && *bookmarkNumber != 0 && !cleared && oldest &&
+          *oldest > *bookmarkNumber + 1) {
         overwritten = *oldest - *bookmarkNumber - 1;
       }
       return 0;

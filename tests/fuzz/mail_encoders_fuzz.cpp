@@ -202,10 +202,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(message.result == zkq::SendResult::Sent);
   const std::size_t blank = message.messageText.find("\r\n\r\n");
   Check(blank != std::string::npos);
-  const std::u16string body = IsoDecode(message.messageText.substr(blank + 4));
+  const std::string raw = message.messageText.substr(blank + 4);
+  // Every line within SMTP's limit on its own.
+  for (std::size_t at = 0; at < raw.size();) {
+    const std::size_t end = raw.find("\r\n", at);
+    Check(end != std::string::npos);
+    Check(end - at <= zkq::kMaxBodyLineOctets);
+    at = end + 2;
+  }
+  const std::u16string body = IsoDecode(raw);
   const std::u16string sent = WithoutControls(text);
-  Check(
-      body ==
-      (zkq::TrimView(sent).empty() ? u"" : ExpectedText(zkq::HalfToFullKatakana(sent)) + u"\r\n"));
+  const std::u16string expected =
+      zkq::TrimView(sent).empty() ? u"" : ExpectedText(zkq::HalfToFullKatakana(sent)) + u"\r\n";
+  // A long line is broken where it would pass the limit: the body is the
+  // text with those breaks, and nothing else, added.
+  const auto lines = [](const std::u16string& t) {
+    std::size_t n = 0;
+    for (std::size_t at = t.find(u"\r\n"); at != std::u16string::npos; at = t.find(u"\r\n", at + 2)) ++n;
+    return n;
+  };
+  Check(zkq::ReplaceAll(body, u"\r\n", u"") == zkq::ReplaceAll(expected, u"\r\n", u""));
+  Check(lines(body) >= lines(expected));
+  Check(body.size() - 2 * lines(body) == expected.size() - 2 * lines(expected));
   return 0;
 }
