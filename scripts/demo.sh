@@ -40,6 +40,9 @@ demo=$root/build/demo
 rm -rf "$demo"
 mkdir -p "$demo/logs"
 cp "$exe" "$demo/"
+# Security and Application are there, empty: a missing file is a log the
+# program could not read, and it would say so in every status.
+/usr/bin/python3 -c "import sys; sys.path.insert(0, '$root/tests/e2e'); from make_evt import empty_logs; empty_logs('$demo/logs')"
 
 # A free local port for the SMTP server.
 port=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')

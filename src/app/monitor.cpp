@@ -690,11 +690,11 @@ void Monitor::CountKept() {
 }
 
 void Monitor::ShowStatus(const std::u16string& text) {
-  std::u16string shown = statusNotice_ + text + KeptMailsText(keptCount_);
+  std::u16string shown = statusNotice_ + text;
   // The logs read from a folder are no live log: every status says so.
   if (!settings_.EventLogDir.empty())
     shown += kFilesSuffix + PathText(InProgramDir(settings_.EventLogDir)) + u")";
-  view_.ShowStatus(shown);
+  view_.ShowStatus(shown + KeptMailsText(keptCount_));
 }
 
 std::u16string Monitor::StampNowFixed() {

@@ -131,7 +131,8 @@ class RecordingView : public MonitorView {
 // A status without the folder the logs were read from, which every status names.
 std::u16string Shown(const std::u16string& status) {
   const std::size_t at = status.find(u" (ファイル: ");
-  return at == std::u16string::npos ? status : status.substr(0, at);
+  if (at == std::u16string::npos) return status;
+  return status.substr(0, at) + status.substr(status.find(u')', at) + 1);
 }
 
 struct World {

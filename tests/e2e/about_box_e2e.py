@@ -15,6 +15,7 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
+from make_evt import empty_logs  # noqa: E402
 from harness import (APP_TITLE, MAIN_CLASS, WINE, HarnessError, Session, run_single,  # noqa: E402
                      ini_bytes, win_path)
 
@@ -55,7 +56,7 @@ class AboutTest:
         }
         rules = "System;対象;エラー;*;*;*\r\n".encode("cp932")
         folder = self.s.program_folder(self.args.exe, ini_bytes(values), rules)
-        (folder / "logs").mkdir(exist_ok=True)
+        empty_logs(folder / "logs")
         self.reg("delete", MSINFO_KEY, "/f")
         d = self.s.start(folder / self.args.exe.name)
         d("wait-window", MAIN_CLASS, APP_TITLE, 15000)

@@ -19,7 +19,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from harness import APP_TITLE, MAIN_CLASS, Session, ini_bytes, quote_word, run_single  # noqa: E402
-from make_evt import ERROR, INFORMATION, evt_file, record  # noqa: E402
+from make_evt import ERROR, INFORMATION, evt_file, record, empty_logs  # noqa: E402
 from outbox_e2e import wait_status  # noqa: E402
 from run_e2e import IDC, NO_FINDINGS, SEND_OK, STARTED, STOPPED, check, equal, settings  # noqa: E402
 from settings_dialog_e2e import CAPTION, DATE, SAVE, TIME, answer  # noqa: E402
@@ -36,7 +36,7 @@ def bookmarks(s: Session, args) -> None:
     try:
         ini = settings(Interval="1", AutoStart="1", EventLogDir="logs", SmtpPort=str(inbox.port))
         folder = s.program_folder(args.exe, ini_bytes(ini), RULES)
-        (folder / "logs").mkdir()
+        empty_logs(folder / "logs")
         records = []
 
         def append(source: str, when: int) -> None:
@@ -103,7 +103,7 @@ def large_cycle(s: Session, args, inbox: Inbox, start) -> None:
     rules = "".join(f"{log};対象;エラー;*;*;*\r\n" for log in LOGS).encode("cp932")
     ini = settings(Interval="1", AutoStart="1", EventLogDir="logs", SmtpPort=str(inbox.port))
     folder = s.program_folder(args.exe, ini_bytes(ini), rules)
-    (folder / "logs").mkdir()
+    empty_logs(folder / "logs")
     d, status = start(folder)
     when = int(time.time()) + 1  # after the start-up stamp
     error = record(1, when, 0xC0001B58, ERROR, "Service Control Manager", "E2E-PC",

@@ -18,7 +18,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from harness import APP_TITLE, MAIN_CLASS, WINE, HarnessError, Session, ini_bytes, run_single, win_path  # noqa: E402
-from make_evt import ERROR, evt_file, record  # noqa: E402
+from make_evt import ERROR, evt_file, record, empty_logs  # noqa: E402
 from outbox_e2e import wait_status  # noqa: E402
 from run_e2e import SEND_OK, STARTED, Tests, check, equal, settings  # noqa: E402
 from smtp_servers import Inbox, decoded, free_port  # noqa: E402
@@ -44,7 +44,7 @@ def event_messages(s: Session, args) -> None:
         s.register_event_sources("System", VALUES)
         ini = settings(Interval="1", AutoStart="1", EventLogDir="logs", SmtpPort=str(inbox.port))
         folder = s.program_folder(args.exe, ini_bytes(ini), RULES)
-        (folder / "logs").mkdir()
+        empty_logs(folder / "logs")
         d = s.start(folder / args.exe.name)
         d("wait-window", MAIN_CLASS, APP_TITLE, 15000)
         d("wait-visible", 10000)

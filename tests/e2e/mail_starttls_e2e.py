@@ -22,7 +22,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "src" / "mail" / "testing"))
 from harness import (APP_TITLE, MAIN_CLASS, WINE, HarnessError, Session, ini_bytes,  # noqa: E402
                      quote_word, read_ini, run_single, win_path)
-from make_evt import ERROR, evt_file, record  # noqa: E402
+from make_evt import ERROR, evt_file, record, empty_logs  # noqa: E402
 from run_e2e import IDC, SEND_OK, STARTED, check, equal, settings  # noqa: E402
 from settings_dialog_e2e import CAPTION, TEST, answer, wait_status  # noqa: E402
 from smtp_servers import decoded  # noqa: E402
@@ -53,7 +53,7 @@ def mail_starttls(s: Session, args, scratch: Path, root_store) -> None:
                        SmtpPort=str(server.port), SmtpSecurity="StartTls", SmtpUser=USER,
                        SmtpPassword=PASSWORD)
         folder = s.program_folder(args.exe, ini_bytes(ini), RULES)
-        (folder / "logs").mkdir()
+        empty_logs(folder / "logs")
         d = s.start(folder / args.exe.name)
         d("wait-window", MAIN_CLASS, APP_TITLE, 15000)
         d("wait-visible", 10000)

@@ -53,6 +53,19 @@ def evt_file(records: list[bytes], oldest: int) -> bytes:
     return header + b"".join(records) + eof
 
 
+def empty_logs(folder) -> None:
+    """The folder of EventLogDir with an empty System.evt, Security.evt and
+    Application.evt where none is: a missing file is a log the program could
+    not read."""
+    from pathlib import Path
+    folder = Path(folder)
+    folder.mkdir(parents=True, exist_ok=True)
+    for name in ("System", "Security", "Application"):
+        path = folder / f"{name}.evt"
+        if not path.exists():
+            path.write_bytes(evt_file([], oldest=1))
+
+
 KINDS = [(ERROR, 0xC0001B58, "Service Control Manager", ["Demo Service", "%%1053"]),
          (WARNING, 0x80000008, "W32Time", ["time.example.jp"]),
          (INFORMATION, 0x40001B7C, "Service Control Manager", ["Demo Service", "running"])]

@@ -18,7 +18,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from harness import (APP_TITLE, MAIN_CLASS, HarnessError, Session, ini_bytes, quote_word,  # noqa: E402
                      run_single)
-from make_evt import ERROR, evt_file, record  # noqa: E402
+from make_evt import ERROR, evt_file, record, empty_logs  # noqa: E402
 from run_e2e import NO_FINDINGS, SEND_FAILED, STARTED, check, equal, settings  # noqa: E402
 from smtp_servers import Inbox, decoded, free_port  # noqa: E402
 
@@ -53,7 +53,7 @@ def outbox(s: Session, args) -> None:
     port = free_port()  # nobody listens there yet: every connection is refused
     ini = settings(Interval="1", AutoStart="1", EventLogDir="logs", SmtpPort=str(port))
     folder = s.program_folder(args.exe, ini_bytes(ini), RULES)
-    (folder / "logs").mkdir()
+    empty_logs(folder / "logs")
     kept_files = lambda: sorted(p.name for p in (folder / "outbox").glob("*.mail"))  # noqa: E731
     records = []
 

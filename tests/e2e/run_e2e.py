@@ -24,7 +24,7 @@ from zoneinfo import ZoneInfo
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from harness import (APP_TITLE, MAIN_CLASS, HarnessError, Session, display_numbers,  # noqa: E402
                      ini_bytes, parse_stamp, read_ini, win_path, within)
-from make_evt import EOF_SIZE, ERROR, INFORMATION, evt_file, record  # noqa: E402
+from make_evt import EOF_SIZE, ERROR, INFORMATION, evt_file, record, empty_logs  # noqa: E402
 from smtp_servers import HoldingServer, Inbox, decoded  # noqa: E402
 
 # Control and menu IDs of the main window (src/app/main_window_ids.h).
@@ -275,11 +275,11 @@ class Tests:
 
     def start_cycling(self, rules: bytes, logs: dict[str, bytes] | None = None, **changes):
         """Monitoring switched on at start-up, a cycle on every tick, the logs
-        read from logs/ (an absent file is an empty log)."""
+        read from logs/ (each absent one is written empty)."""
         ini = ini_bytes(settings(Interval="1", AutoStart="1", EventLogDir="logs", **changes))
         folder = self.s.program_folder(self.args.exe, ini, rules,
                                        extra={f"logs/{name}": data for name, data in (logs or {}).items()})
-        (folder / "logs").mkdir(exist_ok=True)
+        empty_logs(folder / "logs")
         d = self.s.start(folder / self.args.exe.name)
         self.main_window(d)
         d("wait-visible", 10000)

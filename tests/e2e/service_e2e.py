@@ -19,7 +19,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from harness import (APP_TITLE, MAIN_CLASS, WINE, HarnessError, Session, run_single,  # noqa: E402
-                     ini_bytes, win_path)
+                     ini_bytes, read_ini, win_path)
 
 SERVICE = "zkQuorvane"
 STOPPED, RUNNING, PAUSED = 1, 4, 7
@@ -96,7 +96,7 @@ class ServiceTest:
             "SmtpServer": "127.0.0.1", "SmtpPort": "2525", "From": "monitor@example.jp",
             "To": "admin@example.jp", "Subject": "監視警告", "DateStamp": "2020/01/02",
             "TimeStamp": "03:04:05", "Rules": "missing.txt", "Interval": "5",
-            "AutoStart": "0", "IconStart": "0", "ServiceStart": "1",
+            "AutoStart": "0", "IconStart": "0", "ServiceStart": "0",
         }
         # No rules file: on the desktop its message would wait for OK.
         folder = self.s.program_folder(self.args.exe, ini_bytes(values))
@@ -106,6 +106,10 @@ class ServiceTest:
         d = self.s.start(exe, "-install")
         self.answer_box(d, RULES_FAILED, "exclamation", "rules", ends=False)  # on the desktop
         self.answer_box(d, INSTALLED, "information", "install")
+        # A registered service that never monitored would look like a quiet machine.
+        equal(read_ini((folder / "zkQuorvane.ini").read_bytes()).get("servicestart"), "1",
+              "ServiceStart after -install")
+        values["ServiceStart"] = "1"
         config = self.probe("query", SERVICE)
         equal(config["exists"], True, "the service after -install")
         equal(config["type"], OWN_PROCESS_INTERACTIVE, "service type")
@@ -115,7 +119,8 @@ class ServiceTest:
         equal(config["description"], DESCRIPTION, "description")
         equal(config["state"], STOPPED, "state before the start")
 
-        # Started by the manager: ServiceStart=1 minimises it and starts monitoring.
+        # Started by the manager: ServiceStart=1, as -install left it, minimises it and
+        # starts monitoring.
         self.probe("start", SERVICE)
         self.probe("wait", SERVICE, str(RUNNING), "20000")
         pid = d("wait-process", exe.name, 20000)

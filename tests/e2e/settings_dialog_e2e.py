@@ -12,6 +12,7 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
+from make_evt import empty_logs  # noqa: E402
 from harness import (APP_TITLE, MAIN_CLASS, HarnessError, Session, run_single,  # noqa: E402
                      ini_bytes, quote_word, read_ini)
 from smtp_servers import Inbox, decoded  # noqa: E402
@@ -42,7 +43,7 @@ def answer(d, text: str, icon: str, what: str) -> None:
 def settings_dialog(s: Session, args) -> None:
     ini = ini_bytes(settings(Interval="1", AutoStart="1", EventLogDir="logs"))
     folder = s.program_folder(args.exe, ini, RULES)
-    (folder / "logs").mkdir(exist_ok=True)
+    empty_logs(folder / "logs")
     d = s.start(folder / args.exe.name)
     d("wait-window", MAIN_CLASS, APP_TITLE, 15000)
     d("wait-visible", 10000)

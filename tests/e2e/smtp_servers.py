@@ -22,7 +22,7 @@ def free_port() -> int:
 class Inbox:
     """aiosmtpd on 127.0.0.1:port; mails holds (sender, recipients, bytes).
     While refusal is set, it is the reply to every mail's data, and the mail
-    goes to refused instead."""
+    goes to refused instead; an address in gone is refused at RCPT TO."""
 
     def __init__(self, port: int | None = None, lifetime: float = 300.0):
         from aiosmtpd.controller import Controller
@@ -32,9 +32,17 @@ class Inbox:
         self.mails: list[tuple[str, list[str], bytes]] = []
         self.refusal: str | None = None
         self.refused: list[bytes] = []
+        # Recipients refused for good at RCPT TO, each with a 550.
+        self.gone: set[str] = set()
         self._arrived = threading.Condition()
 
         class Handler:
+            async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+                if address in inbox.gone:
+                    return "550 5.1.1 User unknown"
+                envelope.rcpt_tos.append(address)
+                return "250 OK"
+
             async def handle_DATA(self, server, session, envelope):
                 if inbox.refusal:
                     inbox.refused.append(envelope.content)
