@@ -180,8 +180,10 @@ std::u16string XOAuth2ErrorStatus(std::string_view base64) {
 }
 
 std::string XOAuth2Response(std::u16string_view user, std::string_view token) {
-  return Base64Encode("user=" + ToUtf8(user) + "\x01auth=Bearer " + std::string(token) +
-                      "\x01\x01");
+  return Base64Encode("user=" + ToUtf8(user) +
+                      "\x01"
+                      "auth=Bearer " +
+                      std::string(token) + "\x01\x01");
 }
 
 }  // namespace zkq

@@ -289,7 +289,9 @@ const Case kCases[] = {
                   u"AUTH XOAUTH2 ********\r\n", u"MAIL FROM:"},
      .security = SmtpSecurity::StartTls,
      .user = u"watch@contoso.jp",
-     .sent = {"STARTTLS\r\nEHLO [127.0.0.1]\r\n" + XOAuth2Line(kFreshToken) + "MAIL FROM:"},
+     // user=watch@contoso.jp ^A auth=Bearer ya29.fresh ^A ^A
+     .sent = {"STARTTLS\r\nEHLO [127.0.0.1]\r\nAUTH XOAUTH2 "
+              "dXNlcj13YXRjaEBjb250b3NvLmpwAWF1dGg9QmVhcmVyIHlhMjkuZnJlc2gBAQ==\r\nMAIL FROM:"},
      .notSent = {"AUTH PLAIN", "AUTH LOGIN"},
      .inClear = "EHLO [127.0.0.1]\r\nSTARTTLS\r\n",
      .tokens = {kFreshToken}},
