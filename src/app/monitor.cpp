@@ -84,7 +84,13 @@ MailRequest MailRequestOf(const AlertMail& mail) {
                      .timeoutSeconds = mail.timeoutSeconds,
                      .security = mail.security,
                      .user = mail.user,
-                     .password = mail.password};
+                     .password = mail.password,
+                     .auth = mail.auth,
+                     .oauthTenant = mail.oauthTenant,
+                     .oauthClientId = mail.oauthClientId,
+                     .oauthClientSecret = mail.oauthClientSecret,
+                     .oauthScope = mail.oauthScope,
+                     .oauthTokenUrl = mail.oauthTokenUrl};
 }
 
 EventLogSource& LogSourceChoice::For(const std::filesystem::path& folder) {
@@ -325,6 +331,12 @@ bool Monitor::Deliver(NewMail kind) {
   mail.security = settings_.SmtpSecurity;
   mail.user = settings_.SmtpUser;
   mail.password = settings_.SmtpPassword;
+  mail.auth = settings_.SmtpAuth;
+  mail.oauthTenant = settings_.OAuthTenant;
+  mail.oauthClientId = settings_.OAuthClientId;
+  mail.oauthClientSecret = settings_.OAuthClientSecret;
+  mail.oauthScope = settings_.OAuthScope;
+  mail.oauthTokenUrl = settings_.OAuthTokenUrl;
 
   // An alert is on disk before the network is touched; a mail sent by hand
   // carries no alert and is not kept.

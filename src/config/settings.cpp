@@ -121,14 +121,6 @@ Settings LoadSettings(const SettingsFile& file, std::int16_t& countdown) {
   return s;
 }
 
-std::optional<SmtpAuth> ParseSmtpAuth(std::u16string_view text) {
-  std::u16string name;
-  for (const char16_t c : TrimView(text)) name += c >= u'A' && c <= u'Z' ? c - u'A' + u'a' : c;
-  if (name.empty() || name == u"password") return SmtpAuth::Password;
-  if (name == u"oauth2") return SmtpAuth::OAuth2;
-  return std::nullopt;
-}
-
 std::optional<std::u16string> ProtectedPasswordText(std::u16string_view password,
                                                     PasswordProtector& protector) {
   const std::optional<std::string> blob = protector.Protect(ToUtf8(password));

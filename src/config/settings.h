@@ -52,12 +52,6 @@ struct Settings {
 // Whether the alert carries each event's message text (AlertDetail is not "0").
 bool AlertDetailOn(const Settings& settings);
 
-// How the monitor logs in to the SMTP server (the key SmtpAuth).
-enum class SmtpAuth { Password, OAuth2 };
-// "Password" or "OAuth2" in any letter case, blanks around allowed; "" is
-// Password (the key absent). Nothing for any other text.
-std::optional<SmtpAuth> ParseSmtpAuth(std::u16string_view text);
-
 // Keeps a password unreadable to anyone but this machine (DPAPI at machine
 // scope on Windows, so that the service and the desktop program both read it).
 class PasswordProtector {

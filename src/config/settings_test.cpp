@@ -167,12 +167,6 @@ TEST_F(SettingsTest, OAuthKeysAreReadAndAClearSecretIsWrittenBackProtected) {
     EXPECT_NE(Bytes().find("OAuthClientSecret=dpapi:"), std::string::npos) << Bytes();
   }
   EXPECT_TRUE(boxes_.shown.empty());
-
-  const std::pair<std::u16string_view, std::optional<SmtpAuth>> names[] = {
-      {u"", SmtpAuth::Password},     {u" password ", SmtpAuth::Password},
-      {u"OAuth2", SmtpAuth::OAuth2}, {u"oauth2", SmtpAuth::OAuth2},
-      {u"OAuth", std::nullopt},      {u"Basic", std::nullopt}};
-  for (const auto& [text, auth] : names) EXPECT_EQ(ParseSmtpAuth(text), auth) << ToUtf8(text);
 }
 
 TEST_F(SettingsTest, LongSubjectIsCutAt254Bytes) {

@@ -6,6 +6,7 @@
 
 #include "base/base64.h"
 #include "base/text.h"
+#include "mail/smtp_security.h"
 
 namespace zkq {
 namespace {
@@ -167,6 +168,13 @@ AccessToken ClientCredentialsTokens::Ask() {
     keptUntil_ = asked + life - kTokenMarginSeconds;
   }
   return AccessToken{.token = token, .fromCache = false, .status = kTokenObtained};
+}
+
+std::optional<SmtpAuth> ParseSmtpAuth(std::u16string_view text) {
+  const std::u16string_view name = TrimView(text);
+  if (name.empty() || StartsWithFolded(name, u"password", true)) return SmtpAuth::Password;
+  if (StartsWithFolded(name, u"oauth2", true)) return SmtpAuth::OAuth2;
+  return std::nullopt;
 }
 
 std::u16string XOAuth2ErrorStatus(std::string_view base64) {

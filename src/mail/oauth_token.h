@@ -128,6 +128,12 @@ class ClientCredentialsTokens : public TokenSource {
   int requests_ = 0;
 };
 
+// Where OAuth 2.0 was asked for without a way to a token endpoint.
+class NoTokens : public TokenSource {
+ public:
+  AccessToken Token(bool) override { return AccessToken{.status = kTokenClientMissing}; }
+};
+
 // The "status" of the Base64 JSON that a server's 334 to AUTH XOAUTH2
 // carries ({"status":"401","schemes":"bearer",...}); "" when there is none.
 std::u16string XOAuth2ErrorStatus(std::string_view base64);

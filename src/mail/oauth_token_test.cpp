@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/text.h"
+#include "mail/smtp_security.h"
 
 namespace zkq {
 namespace {
@@ -112,6 +113,14 @@ TEST(OAuthToken, EveryFailureSaysWhyAndNeverShowsTheSecret) {
     // A failure keeps nothing: the next send asks again.
     EXPECT_EQ(tokens.Token(false).fromCache, false);
   }
+}
+
+TEST(OAuthToken, SmtpAuthNames) {
+  const std::pair<std::u16string_view, std::optional<SmtpAuth>> names[] = {
+      {u"", SmtpAuth::Password},     {u" password ", SmtpAuth::Password},
+      {u"OAuth2", SmtpAuth::OAuth2}, {u"oauth2 ", SmtpAuth::OAuth2},
+      {u"OAuth", std::nullopt},      {u"Basic", std::nullopt}};
+  for (const auto& [text, auth] : names) EXPECT_EQ(ParseSmtpAuth(text), auth) << ToUtf8(text);
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <sstream>
 
 #include "base/text.h"
-#include "config/settings.h"
 #include "mail/oauth_token.h"
 #include "mail/smtp_session.h"
 #include "mail/tls_socket.h"

@@ -142,7 +142,8 @@ void SendWindowWin32::ShowFailure(const std::u16string& description) noexcept {
 
 SendResult SendEmailWindow(HINSTANCE instance, HWND owner, const MailRequest& request,
                            const std::u16string& computerName, MessageBoxes& boxes,
-                           std::u16string* lastStatus, std::optional<ComposedMessage> composed) {
+                           std::u16string* lastStatus, std::optional<ComposedMessage> composed,
+                           ClientCredentialsTokens* tokens) {
   // TLS when the session asks for it, trusting the machine's roots.
   WinsockSocket raw;
   TlsSocket socket(raw, MakeSystemTlsEngine(u""));
@@ -159,7 +160,8 @@ SendResult SendEmailWindow(HINSTANCE instance, HWND owner, const MailRequest& re
                           socket.Attach(session);
                           dialog.Attach(session);
                         },
-                        LocalDnsName()};
+                        LocalDnsName(),
+                        tokens};
   return SendEmail(
       request, std::move(ports),
       [&](SendWindow& presenter) {
