@@ -47,7 +47,7 @@ class TokenEndpoint:
     """HTTPS on 127.0.0.1 that answers the client-credentials grant: forms
     holds each form it was posted, issued each token it gave."""
 
-    def __init__(self, folder, cert):
+    def __init__(self, folder, cert, port=0):
         endpoint = self
         self.forms, self.issued = [], []
 
@@ -79,7 +79,7 @@ class TokenEndpoint:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(os.path.join(folder, cert + ".pem"),
                                 os.path.join(folder, cert + ".key"))
-        self._server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self._server = http.server.ThreadingHTTPServer(("127.0.0.1", port), Handler)
         self._server.socket = context.wrap_socket(self._server.socket, server_side=True)
         self.url = f"https://localhost:{self._server.server_address[1]}/{{tenant}}/oauth2/v2.0/token"
         threading.Thread(target=self._server.serve_forever, daemon=True).start()
