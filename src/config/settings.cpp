@@ -89,6 +89,24 @@ std::int16_t CountdownFor(const Settings& settings) {
   return static_cast<std::int16_t>(ToInt16(settings.Interval) - 1);
 }
 
+namespace {
+
+// A password or secret of the file, in clear.
+std::u16string ReadSecret(const SettingsFile& file, std::u16string_view key) {
+  const std::u16string stored = file.ReadIniString(kSettingsSection, key, kPasswordReadSize);
+  std::u16string secret = PasswordOfStoredText(stored, file.Protector());
+  if (!stored.empty() && !stored.starts_with(kProtectedPasswordPrefix) && file.Protector()) {
+    // Typed in by hand: from now on the file keeps it protected. A file that
+    // cannot be written keeps it as it is, and the next start tries again.
+    if (const auto text = ProtectedPasswordText(secret, *file.Protector())) {
+      file.WriteIniString(kSettingsSection, key, *text, false);
+    }
+  }
+  return secret;
+}
+
+}  // namespace
+
 Settings LoadSettings(const SettingsFile& file, std::int16_t& countdown) {
   const auto read = [&](std::u16string_view key) {
     return file.ReadIniString(kSettingsSection, key);
@@ -115,20 +133,18 @@ Settings LoadSettings(const SettingsFile& file, std::int16_t& countdown) {
   s.ApplicationBookmark = read(u"ApplicationBookmark");
   s.AlertDetail = read(u"AlertDetail");
   s.Heartbeat = read(u"Heartbeat");
-  const std::u16string stored = file.ReadIniString(kSettingsSection, u"SmtpPassword", kPasswordReadSize);
-  s.SmtpPassword = PasswordOfStoredText(stored, file.Protector());
-  if (!stored.empty() && !stored.starts_with(kProtectedPasswordPrefix) && file.Protector()) {
-    // Typed in by hand: from now on the file keeps it protected. A file that
-    // cannot be written keeps it as it is, and the next start tries again.
-    if (const auto text = ProtectedPasswordText(s.SmtpPassword, *file.Protector())) {
-      file.WriteIniString(kSettingsSection, u"SmtpPassword", *text, false);
-    }
-  }
+  s.SmtpPassword = ReadSecret(file, u"SmtpPassword");
+  s.SmtpAuth = read(u"SmtpAuth");
+  s.OAuthTenant = read(u"OAuthTenant");
+  s.OAuthClientId = read(u"OAuthClientId");
+  s.OAuthClientSecret = ReadSecret(file, u"OAuthClientSecret");
+  s.OAuthScope = read(u"OAuthScope");
+  s.OAuthTokenUrl = read(u"OAuthTokenUrl");
   return s;
 }
 
 std::optional<std::u16string> ProtectedPasswordText(std::u16string_view password,
-                                                   PasswordProtector& protector) {
+                                                    PasswordProtector& protector) {
   const std::optional<std::string> blob = protector.Protect(ToUtf8(password));
   if (!blob) return std::nullopt;
   return kProtectedPasswordPrefix + FromUtf8(Base64Encode(*blob));
@@ -137,8 +153,8 @@ std::optional<std::u16string> ProtectedPasswordText(std::u16string_view password
 std::u16string PasswordOfStoredText(std::u16string_view stored, PasswordProtector* protector) {
   if (!stored.starts_with(kProtectedPasswordPrefix)) return std::u16string(stored);
   if (protector == nullptr) return u"";
-  const std::optional<std::string> blob =
-      Base64Decode(ToUtf8(stored.substr(std::char_traits<char16_t>::length(kProtectedPasswordPrefix))));
+  const std::optional<std::string> blob = Base64Decode(
+      ToUtf8(stored.substr(std::char_traits<char16_t>::length(kProtectedPasswordPrefix))));
   if (!blob) return u"";
   return FromUtf8(protector->Unprotect(*blob).value_or(""));
 }

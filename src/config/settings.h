@@ -36,6 +36,12 @@ struct Settings {
   // (none when SmtpUser is empty). SmtpPassword is the password itself: the
   // file keeps it protected (kProtectedPasswordPrefix).
   std::u16string SmtpSecurity, SmtpUser, SmtpPassword;
+  // Optional: "Password" (or absent) logs in with SmtpUser and SmtpPassword;
+  // "OAuth2" with XOAUTH2 as the mailbox SmtpUser, with a token that the
+  // client-credentials grant gives for OAuthTenant, OAuthClientId and
+  // OAuthClientSecret (kept protected like SmtpPassword). OAuthScope and
+  // OAuthTokenUrl stand in for their defaults when they are not empty.
+  std::u16string SmtpAuth, OAuthTenant, OAuthClientId, OAuthClientSecret, OAuthScope, OAuthTokenUrl;
   // The newest record examined in each log, "number:seconds"; "" for none.
   std::u16string SystemBookmark, SecurityBookmark, ApplicationBookmark;
   // Optional: "0" leaves each event's message text out of the alert; any
@@ -67,7 +73,7 @@ class PasswordProtector {
 inline constexpr char16_t kProtectedPasswordPrefix[] = u"dpapi:";
 // The password as the file keeps it; nothing when it cannot be protected.
 std::optional<std::u16string> ProtectedPasswordText(std::u16string_view password,
-                                                   PasswordProtector& protector);
+                                                    PasswordProtector& protector);
 // The password of the stored text: a protected one unprotected ("" when that
 // fails or no protector is given), any other text as it stands (typed in by hand).
 std::u16string PasswordOfStoredText(std::u16string_view stored, PasswordProtector* protector);
@@ -115,8 +121,8 @@ std::filesystem::path SettingsPath(const std::filesystem::path& programDir);
 std::u16string PathText(const std::filesystem::path& path);
 
 // The start-up load: reads every key in order and sets countdown to
-// Interval - 1. A password typed into the file in clear is used, and written
-// back protected when the file has a protector. Throws Failure when Interval
+// Interval - 1. A password or client secret typed into the file in clear is
+// used, and written back protected when the file has a protector. Throws Failure when Interval
 // is no 16-bit number; the caller shows SettingsLoadFailedText of its
 // description.
 Settings LoadSettings(const SettingsFile& file, std::int16_t& countdown);

@@ -9,6 +9,7 @@
 #include "base/testing/recording_boxes.h"
 #include "base/testing/scratch_folder.h"
 #include "base/text.h"
+#include "config/testing/fake_protector.h"
 
 namespace zkq {
 namespace {
@@ -40,17 +41,7 @@ class FakeView : public SettingsDialogView {
   int security = -1;
 };
 
-// Reversible, and nothing like the password it keeps.
-class FakeProtector : public PasswordProtector {
- public:
-  std::optional<std::string> Protect(std::string_view clear) override {
-    return "blob:" + std::string(clear.rbegin(), clear.rend());
-  }
-  std::optional<std::string> Unprotect(std::string_view blob) override {
-    if (!blob.starts_with("blob:")) return std::nullopt;
-    return std::string(blob.rbegin(), blob.rend() - 5);
-  }
-};
+using test_support::FakeProtector;
 
 class FakeTestMail : public TestMailSender {
  public:
@@ -90,7 +81,7 @@ class SettingsDialogTest : public testing::Test {
     (dialog != nullptr ? *dialog : dialog_).FormLoad();
     // Valid entries for every field, which each case then changes.
     const std::map<F, std::u16string> valid = {
-        {F::SmtpServer, u"mail.example.jp"}, {F::SmtpPort, u"25"},  {F::From, u"a@example.jp"},
+        {F::SmtpServer, u"mail.example.jp"},   {F::SmtpPort, u"25"},  {F::From, u"a@example.jp"},
         {F::To, u"b@example.jp;c@example.jp"}, {F::Subject, u"警告"}, {F::Interval, u"5"}};
     for (const auto& [field, text] : valid) view_.fields[field] = text;
   }
@@ -323,8 +314,8 @@ TEST_F(SettingsDialogTest, PasswordStaysProtectedAndTheTestMailUsesTheDialog) {
 
   Open();
   EXPECT_EQ(view_.security, 1);
-  for (const auto& [value, choice] : {std::pair<const char16_t*, int>{u"", 0}, {u" none ", 0},
-                                      {u"TLS", 2}, {u"ssl", 2}}) {
+  for (const auto& [value, choice] :
+       {std::pair<const char16_t*, int>{u"", 0}, {u" none ", 0}, {u"TLS", 2}, {u"ssl", 2}}) {
     EXPECT_EQ(SecurityChoiceOf(value), choice) << ToUtf8(value);
   }
   EXPECT_EQ(view_.fields[F::SmtpUser], u"alice");

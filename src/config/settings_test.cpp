@@ -11,6 +11,7 @@
 #include "base/testing/recording_boxes.h"
 #include "base/testing/scratch_folder.h"
 #include "base/text.h"
+#include "config/testing/fake_protector.h"
 
 namespace zkq {
 namespace {
@@ -143,6 +144,29 @@ TEST_F(SettingsTest, FlagsAndOptionalKeysReadAsStored) {
     EXPECT_EQ(s.EventLogDir, u"logs\\evt") << c.line;
     EXPECT_EQ(s.IconStart, u"") << c.line;
   }
+}
+
+TEST_F(SettingsTest, OAuthKeysAreReadAndAClearSecretIsWrittenBackProtected) {
+  PutIni(
+      "[zkQuorvane]\r\nInterval=5\r\nSmtpAuth=OAuth2\r\nSmtpUser=watch@contoso.jp\r\n"
+      "OAuthTenant=contoso.onmicrosoft.com\r\nOAuthClientId=0b1c-42\r\n"
+      "OAuthClientSecret=Xy8Q~sec\r\n");
+  test_support::FakeProtector protector;
+  SettingsFile file(path_, boxes_);
+  file.SetProtector(&protector);
+  std::int16_t countdown = 0;
+  for (int start = 0; start < 2; ++start) {
+    const Settings s = LoadSettings(file, countdown);
+    EXPECT_EQ(s.SmtpAuth, u"OAuth2");
+    EXPECT_EQ(s.OAuthTenant, u"contoso.onmicrosoft.com");
+    EXPECT_EQ(s.OAuthClientId, u"0b1c-42");
+    EXPECT_EQ(s.OAuthClientSecret, u"Xy8Q~sec") << start;
+    EXPECT_EQ(s.OAuthScope, u"");
+    EXPECT_EQ(s.OAuthTokenUrl, u"");
+    EXPECT_EQ(Bytes().find("Xy8Q~sec"), std::string::npos) << Bytes();
+    EXPECT_NE(Bytes().find("OAuthClientSecret=dpapi:"), std::string::npos) << Bytes();
+  }
+  EXPECT_TRUE(boxes_.shown.empty());
 }
 
 TEST_F(SettingsTest, LongSubjectIsCutAt254Bytes) {

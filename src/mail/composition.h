@@ -35,6 +35,11 @@ struct MailRequest {
   std::u16string security;
   std::u16string user;
   std::u16string password;
+  // "OAuth2": XOAUTH2 as user with a token for these (SmtpAuth and the
+  // OAuth keys of the settings); anything else logs in with the password.
+  std::u16string auth = u"";
+  std::u16string oauthTenant = u"", oauthClientId = u"", oauthClientSecret = u"";
+  std::u16string oauthScope = u"", oauthTokenUrl = u"";
 };
 
 // What the Date and Message-ID lines are made of, taken from outside so that a

@@ -36,7 +36,7 @@ SendWindow::~SendWindow() {
   if (ports_.attach) ports_.attach(nullptr);
 }
 
-SmtpRequest SendWindow::SessionRequest() const {
+SmtpRequest SendWindow::SessionRequest() {
   SmtpRequest request;
   request.server = request_.server;
   request.port = request_.port;
@@ -49,6 +49,16 @@ SmtpRequest SendWindow::SessionRequest() const {
   request.security = ParseSmtpSecurity(request_.security).value_or(SmtpSecurity::Tls);
   request.user = request_.user;
   request.password = request_.password;
+  if (ParseSmtpAuth(request_.auth) == SmtpAuth::OAuth2) {
+    request.password.clear();
+    request.tokens = &noTokens_;
+    if (ports_.tokens != nullptr) {
+      ports_.tokens->Use(OAuthClientOf(request_.oauthTenant, request_.oauthClientId,
+                                       request_.oauthClientSecret, request_.oauthScope,
+                                       request_.oauthTokenUrl));
+      request.tokens = ports_.tokens;
+    }
+  }
   return request;
 }
 

@@ -96,9 +96,12 @@ def mail_starttls(s: Session, args, scratch: Path, root_store) -> None:
         server.stop()
 
 
-def main() -> int:
+def root_store_session(prefix: str, body):
+    """run_single's make for body(session, args, scratch, root_store): a
+    scratch folder, and the test CAs that root_store("add", der) put into the
+    prefix's trusted roots taken out again afterwards."""
     def make(args, session: Session):
-        scratch = tempfile.TemporaryDirectory(prefix="zkq-starttls-")
+        scratch = tempfile.TemporaryDirectory(prefix=prefix)
         added = []
 
         def root_store(verb: str, der: Path) -> None:
@@ -117,9 +120,13 @@ def main() -> int:
             finally:
                 scratch.cleanup()
 
-        return lambda: mail_starttls(session, args, Path(scratch.name), root_store), cleanup
+        return lambda: body(session, args, Path(scratch.name), root_store), cleanup
+    return make
 
-    return run_single("mail_starttls", __doc__, ("exe", "driver", "root-store"), make)
+
+def main() -> int:
+    return run_single("mail_starttls", __doc__, ("exe", "driver", "root-store"),
+                      root_store_session("zkq-starttls-", mail_starttls))
 
 
 if __name__ == "__main__":

@@ -53,11 +53,13 @@ class SendWindowWin32 final : public SendWindowView,
 // The mail entry on Windows: the sending window over owner, its socket on
 // Winsock; returns the send's result once the window has closed, and the
 // status line it ended with in lastStatus when given. composed: a message
-// composed beforehand, as SendWindow takes it.
+// composed beforehand, as SendWindow takes it. tokens: for a request with
+// OAuth 2.0, kept by the caller between sends.
 SendResult SendEmailWindow(HINSTANCE instance, HWND owner, const MailRequest& request,
                            const std::u16string& computerName, MessageBoxes& boxes,
                            std::u16string* lastStatus = nullptr,
                            std::optional<ComposedMessage> composed = std::nullopt,
+                           ClientCredentialsTokens* tokens = nullptr,
                            SendOutcome* outcome = nullptr);
 
 }  // namespace zkq::win32
