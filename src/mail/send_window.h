@@ -77,6 +77,8 @@ class SendWindow : public SendObserver {
   SendResult Result() const { return result_; }
   // The status line as the send left it.
   const std::u16string& LastStatus() const { return lastStatus_; }
+  // How far the last send got.
+  SendProgress Reached() const { return session_ ? session_->Reached() : SendProgress{}; }
   bool Closed() const { return closed_; }
 
   // SendObserver

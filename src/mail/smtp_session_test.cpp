@@ -158,7 +158,7 @@ std::uint16_t ClosedPort() {
 }
 
 const std::vector<std::string> kAccepting = {
-    "220 mx ready\r\n", "250 hello\r\n",  "250 sender ok\r\n", "250 rcpt ok\r\n",
+    "220 mx ready\r\n", "250 hello\r\n",   "250 sender ok\r\n", "250 rcpt ok\r\n",
     "354 go ahead\r\n", "250 queued\r\n", "221 bye\r\n"};
 
 // The accepting script with these replies in front of MAIL FROM's (the
@@ -406,7 +406,7 @@ const Case kCases[] = {
      .security = SmtpSecurity::StartTls,
      .user = u"alice",
      .sent = {"EHLO [127.0.0.1]\r\nSTARTTLS\r\nEHLO [127.0.0.1]\r\n" + kPlainCredentials +
-                  "MAIL FROM:<zkq@example.jp>\r\n",
+              "MAIL FROM:<zkq@example.jp>\r\n",
               "QUIT\r\n"},
      .inClear = "EHLO [127.0.0.1]\r\nSTARTTLS\r\n"},
     {.name = "ImplicitTlsThenAuthLogin",
