@@ -14,6 +14,9 @@ wire nor the file ever holds the secret or the token.
 """
 from __future__ import annotations
 
+import email
+import email.policy
+import re
 import ssl
 import sys
 import time
@@ -89,6 +92,9 @@ def mail_oauth(s: Session, args, scratch: Path, root_store) -> None:
         equal(len(server.mails), 2, "mails once the endpoint is back")
         check("OAuthAlert1" in decoded(server.mails[0])["body"], "the kept alert went first")
         check("OAuthAlert2" in decoded(server.mails[1])["body"], "then the new one")
+        # The subject as a strict reader has it: one blank on either side of the dash.
+        subject = str(email.message_from_bytes(server.mails[1], policy=email.policy.default)["Subject"])
+        check(re.fullmatch(r"監視警告 - [^ ]+", subject) is not None, f"the subject {subject!r}")
         cycle(SEND_OK, 3)
         equal(len(server.mails), 3, "mails after the third cycle")
         equal(len(endpoint.forms), 1, "token requests for two cycles within the token's life")
