@@ -42,9 +42,8 @@ def mail_oauth(s: Session, args, scratch: Path, root_store) -> None:
     root_store("add", der)
     port = free_port()
     url = f"https://localhost:{port}/{{tenant}}/oauth2/v2.0/token"
-    holder = TokenEndpoint.__new__(TokenEndpoint)  # the endpoint's tokens, before it is up
-    holder.issued = []
-    server = xoauth2_server(str(scratch), holder)
+    issued = []  # the endpoint's tokens, which the server takes
+    server = xoauth2_server(str(scratch), issued)
     endpoint = None
     try:
         ini = settings(Interval="1", AutoStart="1", EventLogDir="logs", SmtpServer="localhost",
@@ -86,8 +85,7 @@ def mail_oauth(s: Session, args, scratch: Path, root_store) -> None:
         equal(server.mails, [], "mails while the endpoint is down")
         check("AUTH" not in server.commands, "AUTH without a token")
 
-        endpoint = TokenEndpoint(str(scratch), "server", port)
-        holder.issued = endpoint.issued
+        endpoint = TokenEndpoint(str(scratch), "server", port, issued)
         cycle(SEND_OK, 2)
         equal(len(server.mails), 2, "mails once the endpoint is back")
         check("OAuthAlert1" in decoded(server.mails[0])["body"], "the kept alert went first")
