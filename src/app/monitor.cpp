@@ -101,12 +101,7 @@ MailRequest MailRequestOf(const AlertMail& mail) {
                      .security = mail.security,
                      .user = mail.user,
                      .password = mail.password,
-                     .auth = mail.auth,
-                     .oauthTenant = mail.oauthTenant,
-                     .oauthClientId = mail.oauthClientId,
-                     .oauthClientSecret = mail.oauthClientSecret,
-                     .oauthScope = mail.oauthScope,
-                     .oauthTokenUrl = mail.oauthTokenUrl};
+                     .oauth = mail.oauth};
 }
 
 EventLogSource& LogSourceChoice::For(const std::filesystem::path& folder) {
@@ -495,12 +490,9 @@ Monitor::Delivery Monitor::Deliver(NewMail kind, std::u16string subject) {
   mail.security = settings_.SmtpSecurity;
   mail.user = settings_.SmtpUser;
   mail.password = settings_.SmtpPassword;
-  mail.auth = settings_.SmtpAuth;
-  mail.oauthTenant = settings_.OAuthTenant;
-  mail.oauthClientId = settings_.OAuthClientId;
-  mail.oauthClientSecret = settings_.OAuthClientSecret;
-  mail.oauthScope = settings_.OAuthScope;
-  mail.oauthTokenUrl = settings_.OAuthTokenUrl;
+  mail.oauth =
+      OAuthLogin{settings_.SmtpAuth,          settings_.OAuthTenant, settings_.OAuthClientId,
+                 settings_.OAuthClientSecret, settings_.OAuthScope,  settings_.OAuthTokenUrl};
   const bool keeps = kind == NewMail::Alert || kind == NewMail::Report;
   // Refused recipients are told in the next mail that is kept.
   if (keeps && !refusedToMail_.empty()) mail.body = refusedToMail_ + kCrLf + mail.body;

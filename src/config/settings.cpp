@@ -144,7 +144,7 @@ Settings LoadSettings(const SettingsFile& file, std::int16_t& countdown) {
 }
 
 std::optional<std::u16string> ProtectedPasswordText(std::u16string_view password,
-                                                    PasswordProtector& protector) {
+                                                   PasswordProtector& protector) {
   const std::optional<std::string> blob = protector.Protect(ToUtf8(password));
   if (!blob) return std::nullopt;
   return kProtectedPasswordPrefix + FromUtf8(Base64Encode(*blob));
@@ -153,8 +153,8 @@ std::optional<std::u16string> ProtectedPasswordText(std::u16string_view password
 std::u16string PasswordOfStoredText(std::u16string_view stored, PasswordProtector* protector) {
   if (!stored.starts_with(kProtectedPasswordPrefix)) return std::u16string(stored);
   if (protector == nullptr) return u"";
-  const std::optional<std::string> blob = Base64Decode(
-      ToUtf8(stored.substr(std::char_traits<char16_t>::length(kProtectedPasswordPrefix))));
+  const std::optional<std::string> blob =
+      Base64Decode(ToUtf8(stored.substr(std::char_traits<char16_t>::length(kProtectedPasswordPrefix))));
   if (!blob) return u"";
   return FromUtf8(protector->Unprotect(*blob).value_or(""));
 }

@@ -73,7 +73,7 @@ class PasswordProtector {
 inline constexpr char16_t kProtectedPasswordPrefix[] = u"dpapi:";
 // The password as the file keeps it; nothing when it cannot be protected.
 std::optional<std::u16string> ProtectedPasswordText(std::u16string_view password,
-                                                    PasswordProtector& protector);
+                                                   PasswordProtector& protector);
 // The password of the stored text: a protected one unprotected ("" when that
 // fails or no protector is given), any other text as it stands (typed in by hand).
 std::u16string PasswordOfStoredText(std::u16string_view stored, PasswordProtector* protector);

@@ -11,6 +11,8 @@
 namespace zkq {
 namespace {
 
+// A token is kept for at most this long, whatever its expires_in says.
+constexpr std::int64_t kMostTokenLifeSeconds = 24 * 60 * 60;
 // An endpoint's words go on one status line, at most this long.
 constexpr std::size_t kMostShownOfAnswer = 512;
 
@@ -161,7 +163,8 @@ AccessToken ClientCredentialsTokens::Ask() {
   const bool usable = !token.empty() && std::all_of(token.begin(), token.end(),
                                                     [](char c) { return c > ' ' && c < '\x7f'; });
   if (!usable || !bearer) return failure(kTokenUnreadable + httpStatus);
-  const std::int64_t life = ExpiresIn(json);
+  // A day at the most: an endpoint's word is not taken for longer.
+  const std::int64_t life = std::min<std::int64_t>(ExpiresIn(json), kMostTokenLifeSeconds);
   // Kept only while it is surely still good; a short-lived one serves this send alone.
   if (life > kTokenMarginSeconds) {
     token_ = token;

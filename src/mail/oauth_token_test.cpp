@@ -62,6 +62,12 @@ TEST(OAuthToken, TheGrantGoesToTheTenantsEndpointAndItsTokenIsKeptUntilFiveMinut
   tokens.Use(OAuthClientOf(u"contoso.jp", u"app-1", u"new secret", u"", u""));
   EXPECT_FALSE(tokens.Token(false).fromCache);
 
+  // However long an endpoint says, a token is kept a day at the most.
+  https.answer = Json(200, R"({"access_token":"t3","expires_in":9223372036854775807})");
+  EXPECT_FALSE(tokens.Token(true).fromCache);
+  now += 24 * 60 * 60 - kTokenMarginSeconds;
+  EXPECT_FALSE(tokens.Token(false).fromCache);
+
   // A token of a short life serves one send; expires_in may come as text.
   https.answer = Json(200, R"({"access_token":"t2","expires_in":"299"})");
   EXPECT_EQ(tokens.Token(true).token, "t2");

@@ -49,13 +49,13 @@ SmtpRequest SendWindow::SessionRequest() {
   request.security = ParseSmtpSecurity(request_.security).value_or(SmtpSecurity::Tls);
   request.user = request_.user;
   request.password = request_.password;
-  if (ParseSmtpAuth(request_.auth) == SmtpAuth::OAuth2) {
+  const OAuthLogin& oauth = request_.oauth;
+  if (ParseSmtpAuth(oauth.auth) == SmtpAuth::OAuth2) {
     request.password.clear();
     request.tokens = &noTokens_;
     if (ports_.tokens != nullptr) {
-      ports_.tokens->Use(OAuthClientOf(request_.oauthTenant, request_.oauthClientId,
-                                       request_.oauthClientSecret, request_.oauthScope,
-                                       request_.oauthTokenUrl));
+      ports_.tokens->Use(OAuthClientOf(oauth.tenant, oauth.clientId, oauth.clientSecret,
+                                       oauth.scope, oauth.tokenUrl));
       request.tokens = ports_.tokens;
     }
   }

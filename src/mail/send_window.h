@@ -79,6 +79,8 @@ class SendWindow : public SendObserver {
   SendOutcome Outcome() const;
   // The status line as the send left it.
   const std::u16string& LastStatus() const { return lastStatus_; }
+  // How far the last send got.
+  SendProgress Reached() const { return session_ ? session_->Reached() : SendProgress{}; }
   bool Closed() const { return closed_; }
 
   // SendObserver

@@ -124,16 +124,14 @@ std::optional<SmtpSecurity> ParseSmtpSecurity(std::u16string_view text) {
 
 std::u16string EhloName(std::u16string_view dnsName, std::u16string_view localAddress) {
   if (IsFullyQualified(dnsName)) {
-    return std::u16string(dnsName.ends_with(u'.') ? dnsName.substr(0, dnsName.size() - 1)
-                                                  : dnsName);
+    return std::u16string(dnsName.ends_with(u'.') ? dnsName.substr(0, dnsName.size() - 1) : dnsName);
   }
   // A scope ("%eth0") belongs to this machine only.
   const std::u16string_view address = localAddress.substr(0, localAddress.find(u'%'));
-  const bool usable =
-      !address.empty() && std::all_of(address.begin(), address.end(), [](char16_t c) {
-        return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F') ||
-               c == u'.' || c == u':';
-      });
+  const bool usable = !address.empty() && std::all_of(address.begin(), address.end(), [](char16_t c) {
+    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F') ||
+           c == u'.' || c == u':';
+  });
   if (!usable) return u"localhost";
   if (address.find(u':') != std::u16string_view::npos) {
     return u"[IPv6:" + std::u16string(address) + u"]";
@@ -198,6 +196,7 @@ void SmtpSession::Send() {
   greeting_.clear();
   token_ = AccessToken{};
   tokenRetried_ = false;
+  reached_ = SendProgress{};
   xoauthError_.clear();
   quitBox_ = Box::None;
   quitBoxText_.clear();
@@ -314,6 +313,7 @@ void SmtpSession::OnTls(std::int32_t error) {
     return;
   }
   tls_ = true;
+  reached_.tlsStarted = true;
   SetStatus(kTlsStarted);
   if (step_ == SmtpStep::Greeting) {
     AwaitGreeting();
@@ -383,8 +383,8 @@ void SmtpSession::Authenticate() {
   }
   const std::string user = ToUtf8(request_.user);
   if (offersPlain_) {
-    const std::string credentials =
-        Base64Encode(std::string(1, '\0') + user + '\0' + ToUtf8(request_.password));
+    const std::string credentials = Base64Encode(std::string(1, '\0') + user + '\0' +
+                                                 ToUtf8(request_.password));
     SendBytes("AUTH PLAIN " + credentials + "\r\n", u"AUTH PLAIN ********\r\n", SmtpStep::Auth,
               false);
   } else if (offersLogin_) {
@@ -406,6 +406,7 @@ void SmtpSession::AuthenticateWithToken(bool fresh) {
     return;
   }
   SetStatus(token_.status);
+  reached_.tokenObtained = true;
   xoauthError_.clear();
   SendBytes("AUTH XOAUTH2 " + XOAuth2Response(request_.user, token_.token) + "\r\n",
             u"AUTH XOAUTH2 ********\r\n", SmtpStep::XOAuth2, false);
@@ -454,8 +455,7 @@ void SmtpSession::SendQuit(Box box, const std::u16string& boxText) {
     return;
   }
   timer_.Start(request_.timeoutSeconds > 0
-                   ? std::min(kQuitWaitMilliseconds,
-                              std::min(request_.timeoutSeconds, INT32_MAX / 1000) * 1000)
+                   ? std::min(kQuitWaitMilliseconds, std::min(request_.timeoutSeconds, INT32_MAX / 1000) * 1000)
                    : kQuitWaitMilliseconds);
 }
 
@@ -665,7 +665,8 @@ void SmtpSession::Evaluate(const std::string& reply, bool tooLong) {
       break;
     case SmtpStep::AuthUser: {
       const std::u16string shown = u"********\r\n";
-      SendBytes(Base64Encode(ToUtf8(request_.user)) + "\r\n", shown, SmtpStep::AuthPassword, false);
+      SendBytes(Base64Encode(ToUtf8(request_.user)) + "\r\n", shown, SmtpStep::AuthPassword,
+                false);
       break;
     }
     case SmtpStep::AuthPassword: {
@@ -673,10 +674,13 @@ void SmtpSession::Evaluate(const std::string& reply, bool tooLong) {
       SendBytes(Base64Encode(ToUtf8(request_.password)) + "\r\n", shown, SmtpStep::Auth, false);
       break;
     }
-    case SmtpStep::Helo:
     case SmtpStep::Auth:
     case SmtpStep::XOAuth2:
     case SmtpStep::XOAuth2Error:
+      reached_.authenticated = true;
+      SendMailFrom();
+      break;
+    case SmtpStep::Helo:
       SendMailFrom();
       break;
     case SmtpStep::Recipients:
@@ -707,8 +711,8 @@ void SmtpSession::NextRecipient() {
   }
   const std::u16string& recipient = recipients_[nextRecipient_++];
   const bool last = nextRecipient_ == recipients_.size();
-  SendCommand(u"RCPT TO:<" + recipient + u">",
-              last ? SmtpStep::LastRecipient : SmtpStep::Recipients, last);
+  SendCommand(u"RCPT TO:<" + recipient + u">", last ? SmtpStep::LastRecipient : SmtpStep::Recipients,
+              last);
 }
 
 void SmtpSession::SendCommand(const std::u16string& command, SmtpStep next, bool advance,
@@ -797,6 +801,7 @@ SendOutcome SmtpSession::Outcome() const {
 void SmtpSession::Succeed() {
   state_ = SendState::Idle;
   result_ = SendResult::Sent;
+  reached_.accepted = true;
   AddProgress(10);
   progress_ = 100;
   observer_.Progress(progress_);

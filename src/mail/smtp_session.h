@@ -58,6 +58,8 @@ enum class SmtpStep : std::int16_t {
   XOAuth2Error = 14,
 };
 
+
+
 struct SmtpRequest {
   std::u16string server;
   // Decimal text; blanks around the digits are allowed.
@@ -82,6 +84,11 @@ struct SmtpRequest {
   // Given: AUTH XOAUTH2 as the mailbox user with a token from here, instead
   // of the password; only ever over TLS, and only when the server offers it.
   TokenSource* tokens = nullptr;
+};
+
+// How far one send got: what a report of its steps shows.
+struct SendProgress {
+  bool tlsStarted = false, tokenObtained = false, authenticated = false, accepted = false;
 };
 
 class SendObserver {
@@ -143,6 +150,7 @@ class SmtpSession : public SocketEvents {
   SendState State() const { return state_; }
   SmtpStep Step() const { return step_; }
   int Progress() const { return progress_; }
+  const SendProgress& Reached() const { return reached_; }
 
  private:
   enum class Box { None, Warning, AppError, Info };
@@ -210,6 +218,7 @@ class SmtpSession : public SocketEvents {
   std::u16string greeting_;
   AccessToken token_;
   bool tokenRetried_ = false;
+  SendProgress reached_;
   // The status of the server's XOAUTH2 error, shown with its refusal.
   std::u16string xoauthError_;
   // What the end of the send shows once the QUIT exchange is over.

@@ -5,14 +5,18 @@ rewrites it protected. The token endpoint (HTTPS, its certificate from a test
 CA put into the prefix's trusted roots for this run) is down for the first
 cycle: the alert is kept. Once it is up, the next cycle mails both alerts
 through XOAUTH2 to an aiosmtpd that requires STARTTLS, and a third cycle
-within the token's life asks the endpoint no more. Neither the wire nor the
-file ever holds the secret or the token.
+within the token's life asks the endpoint no more; the settings dialog's
+test button mails with a token of its own and reports each step. Neither the
+wire nor the file ever holds the secret or the token.
 
     mail_oauth_e2e.py --exe zkQuorvane.exe --driver zkq_e2e_driver.exe
                       --root-store zkq_e2e_root_store.exe
 """
 from __future__ import annotations
 
+import email
+import email.policy
+import re
 import ssl
 import sys
 import time
@@ -20,11 +24,12 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "src" / "mail" / "testing"))
-from harness import APP_TITLE, MAIN_CLASS, Session, ini_bytes, read_ini, run_single  # noqa: E402
+from harness import (APP_TITLE, MAIN_CLASS, Session, ini_bytes, quote_word, read_ini,  # noqa: E402
+                     run_single)
 from mail_starttls_e2e import RULES, root_store_session, wait_commands  # noqa: E402
-from make_evt import ERROR, evt_file, record  # noqa: E402
-from run_e2e import KEPT_ONE, SEND_FAILED, SEND_OK, STARTED, check, equal, settings  # noqa: E402
-from settings_dialog_e2e import wait_status  # noqa: E402
+from make_evt import ERROR, evt_file, record, empty_logs  # noqa: E402
+from run_e2e import IDC, KEPT_ONE, SEND_FAILED, SEND_OK, STARTED, check, equal, settings  # noqa: E402
+from settings_dialog_e2e import CAPTION, TEST, answer, wait_status  # noqa: E402
 from smtp_servers import decoded, free_port  # noqa: E402
 from tls_test_server import make_certificates  # noqa: E402
 from zkq_oauth_send import CLIENT_ID, MAILBOX, SECRET, TokenEndpoint, xoauth2_server  # noqa: E402
@@ -37,9 +42,8 @@ def mail_oauth(s: Session, args, scratch: Path, root_store) -> None:
     root_store("add", der)
     port = free_port()
     url = f"https://localhost:{port}/{{tenant}}/oauth2/v2.0/token"
-    holder = TokenEndpoint.__new__(TokenEndpoint)  # the endpoint's tokens, before it is up
-    holder.issued = []
-    server = xoauth2_server(str(scratch), holder)
+    issued = []  # the endpoint's tokens, which the server takes
+    server = xoauth2_server(str(scratch), issued)
     endpoint = None
     try:
         ini = settings(Interval="1", AutoStart="1", EventLogDir="logs", SmtpServer="localhost",
@@ -47,7 +51,7 @@ def mail_oauth(s: Session, args, scratch: Path, root_store) -> None:
                        SmtpAuth="OAuth2", OAuthTenant="contoso.jp", OAuthClientId=CLIENT_ID,
                        OAuthClientSecret=SECRET, OAuthTokenUrl=url)
         folder = s.program_folder(args.exe, ini_bytes(ini), RULES)
-        (folder / "logs").mkdir()
+        empty_logs(folder / "logs")
         d = s.start(folder / args.exe.name)
         d("wait-window", MAIN_CLASS, APP_TITLE, 15000)
         d("wait-visible", 10000)
@@ -81,18 +85,33 @@ def mail_oauth(s: Session, args, scratch: Path, root_store) -> None:
         equal(server.mails, [], "mails while the endpoint is down")
         check("AUTH" not in server.commands, "AUTH without a token")
 
-        endpoint = TokenEndpoint(str(scratch), "server", port)
-        holder.issued = endpoint.issued
+        endpoint = TokenEndpoint(str(scratch), "server", port, issued)
         cycle(SEND_OK, 2)
         equal(len(server.mails), 2, "mails once the endpoint is back")
         check("OAuthAlert1" in decoded(server.mails[0])["body"], "the kept alert went first")
         check("OAuthAlert2" in decoded(server.mails[1])["body"], "then the new one")
+        # The subject as a strict reader has it: one blank on either side of the dash.
+        subject = str(email.message_from_bytes(server.mails[1], policy=email.policy.default)["Subject"])
+        check(re.fullmatch(r"監視警告 - [^ ]+", subject) is not None, f"the subject {subject!r}")
         cycle(SEND_OK, 3)
         equal(len(server.mails), 3, "mails after the third cycle")
         equal(len(endpoint.forms), 1, "token requests for two cycles within the token's life")
         wait_commands(server, 3)
         equal(set(server.logins), {MAILBOX}, "the XOAUTH2 user")
         equal(server.commands.count("AUTH"), 3, "AUTH commands")
+
+        # The dialog's test button: a token of its own, and every step told.
+        d("click", IDC["CMDBUTTON0"] + 1)  # cmdButton(1), "設定"
+        d("wait-window", "#32770", quote_word(CAPTION), 10000)
+        d("wait-visible", 10000)
+        d("click", TEST)
+        answer(d, "テストメールを送信しました。\r\n○ TLSによる保護\r\n○ アクセストークンの取得"
+               "\r\n○ 認証\r\n○ サーバーによる受け付け", "information", "test mail")
+        equal(len(server.mails), 4, "mails after the test button")
+        equal(len(endpoint.forms), 2, "token requests after the test button")
+        d("wait-window", "#32770", quote_word(CAPTION), 5000)
+        d("key", "escape")
+        d("wait-gone", 10000)
 
         hidden = [SECRET.encode()] + [t.encode() for t in endpoint.issued]
         leaked = [x for x in hidden if x in bytes(server.wire)

@@ -82,7 +82,8 @@ def mail_starttls(s: Session, args, scratch: Path, root_store) -> None:
         d("wait-window", "#32770", quote_word(CAPTION), 10000)
         d("wait-visible", 10000)
         d("click", TEST)
-        answer(d, "テストメールを送信しました。", "information", "test mail")
+        answer(d, "テストメールを送信しました。\r\n○ TLSによる保護\r\n○ 認証\r\n○ サーバーによる受け付け",
+               "information", "test mail")
         equal(len(server.mails), 2, "mails after the test button")
         check("テスト" in decoded(server.mails[1])["subject"], "the test mail's subject")
         equal(wait_commands(server, 2), SECURED * 2, "the exchanges of the alert and the test mail")

@@ -130,7 +130,7 @@ def not_composed_then_refused_recipient_and_report(s: Session, args) -> None:
               "the mails reach the recipient the server takes, and only them")
         check(alert["subject"].startswith("監視警告 - "),
               f"the alert's subject: {alert['subject']!r}")
-        check(report["subject"].startswith("監視警告 稼動報告 - ") and " 稼動報告 - " in report["subject"],
+        check(report["subject"].startswith("監視警告 稼動報告 - "),
               f"the report's subject: {report['subject']!r}")
         for wanted in ("監視処理の実行: ", "読み込んだ記録: System ", "未送信のメール: 0 件",
                        "ログの読み込み元: フォルダ ", "バージョン: "):

@@ -47,9 +47,10 @@ class TokenEndpoint:
     """HTTPS on 127.0.0.1 that answers the client-credentials grant: forms
     holds each form it was posted, issued each token it gave."""
 
-    def __init__(self, folder, cert, port=0):
+    def __init__(self, folder, cert, port=0, issued=None):
+        """issued: the list the tokens go into (a new one by default)."""
         endpoint = self
-        self.forms, self.issued = [], []
+        self.forms, self.issued = [], issued if issued is not None else []
 
         class Handler(http.server.BaseHTTPRequestHandler):
             def do_POST(self):
@@ -89,9 +90,9 @@ class TokenEndpoint:
         self._server.server_close()
 
 
-def xoauth2_server(folder, endpoint):
-    """STARTTLS and XOAUTH2 only, for the tokens endpoint issued; logins holds
-    the user= of each XOAUTH2 it was sent."""
+def xoauth2_server(folder, issued):
+    """STARTTLS and XOAUTH2 only, for the tokens in the list issued; logins
+    holds the user= of each XOAUTH2 it was sent."""
     logins = []
 
     async def auth_XOAUTH2(self, _, args):
@@ -99,7 +100,7 @@ def xoauth2_server(folder, endpoint):
         fields = dict(part.split("=", 1) for part in
                       base64.b64decode(args[1]).decode().split("\x01") if "=" in part)
         logins.append(fields.get("user"))
-        if endpoint is not None and fields.get("auth") in ("Bearer " + t for t in endpoint.issued):
+        if fields.get("auth") in ("Bearer " + t for t in issued):
             return AuthResult(success=True, auth_data=fields["user"])
         error = {"status": "401", "schemes": "bearer", "scope": SCOPE}
         await self.challenge_auth(base64.b64encode(json.dumps(error).encode()), encode_to_b64=False)
@@ -162,7 +163,8 @@ def main():
             if kind == "basic-disabled":
                 server = basic_auth_disabled_server(folder)
             else:
-                server = xoauth2_server(folder, endpoint if kind == "xoauth2" else None)
+                accepted = endpoint.issued if endpoint and kind == "xoauth2" else []
+                server = xoauth2_server(folder, accepted)
             try:
                 command = [args.zkq, "send", "--server", "localhost", "--port", str(server.port),
                            "--from", MAILBOX, "--to", "admin@contoso.example",

@@ -51,6 +51,8 @@ class CurlHttps final : public HttpsPoster {
     CURL* c = curl.get();
     curl_easy_setopt(c, CURLOPT_URL, address.c_str());
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "https");
+    // No redirect: it would take the form to a server nobody asked for.
+    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.data());
     curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, Collect);

@@ -142,7 +142,7 @@ void SendWindowWin32::ShowFailure(const std::u16string& description) noexcept {
 
 SendResult SendEmailWindow(HINSTANCE instance, HWND owner, const MailRequest& request,
                            const std::u16string& computerName, MessageBoxes& boxes,
-                           std::u16string* lastStatus, std::optional<ComposedMessage> composed,
+                           SendReport* report, std::optional<ComposedMessage> composed,
                            ClientCredentialsTokens* tokens, SendOutcome* outcome) {
   // TLS when the session asks for it, trusting the machine's roots.
   WinsockSocket raw;
@@ -166,7 +166,7 @@ SendResult SendEmailWindow(HINSTANCE instance, HWND owner, const MailRequest& re
       request, std::move(ports),
       [&](SendWindow& presenter) {
         dialog.Run(instance, owner, presenter);
-        if (lastStatus != nullptr) *lastStatus = presenter.LastStatus();
+        if (report != nullptr) *report = SendReport{presenter.LastStatus(), presenter.Reached()};
       },
       std::move(composed), outcome);
 }

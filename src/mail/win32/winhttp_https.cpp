@@ -87,6 +87,9 @@ class WinHttpHttps final : public HttpsPoster {
         WinHttpOpenRequest(connection.Get(), L"POST", path.c_str(), nullptr, WINHTTP_NO_REFERER,
                            WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
     if (!request) return Failed(Outcome::Unreachable, GetLastError());
+    // A redirect would take the form to a server whose certificate nobody checked.
+    DWORD features = WINHTTP_DISABLE_REDIRECTS;
+    WinHttpSetOption(request.Get(), WINHTTP_OPTION_DISABLE_FEATURE, &features, sizeof features);
     if (caStore) {
       // A CA of the file is not one WinHTTP knows: the check below decides.
       DWORD flags = SECURITY_FLAG_IGNORE_UNKNOWN_CA;
