@@ -45,6 +45,10 @@ RecordFields DecodeRecordFields(std::span<const std::uint8_t> record) noexcept {
   f.eventType = U16At(record, 24);
   f.numStrings = U16At(record, 26);
   f.category = U16At(record, 28);
+  f.recordId = f.recordNumber;
+  if (U16At(record, 30) & kRecordFlagWideNumber) {
+    f.recordId |= std::uint64_t{U32At(record, 32)} << 32;
+  }
   const std::uint32_t stringOffset = U32At(record, 36);
   const std::uint32_t sidLength = U32At(record, 40);
   const std::uint32_t sidOffset = U32At(record, 44);

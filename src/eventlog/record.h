@@ -12,6 +12,9 @@ namespace zkq {
 
 inline constexpr std::uint32_t kRecordSignature = 0x654c664c;  // "LfLe"
 inline constexpr std::size_t kRecordHeaderSize = 56;
+// An .evtx record's identifier has 64 bits: its EVENTLOGRECORD keeps the high
+// half in ClosingRecordNumber and says so with this bit of ReservedFlags.
+inline constexpr std::uint16_t kRecordFlagWideNumber = 0x8000;
 
 enum class SidState {
   None,        // UserSidLength is 0
@@ -21,6 +24,7 @@ enum class SidState {
 
 struct RecordFields {
   std::uint32_t length = 0, reserved = 0, recordNumber = 0;
+  std::uint64_t recordId = 0;  // recordNumber, or an .evtx record's whole identifier
   std::uint32_t timeGenerated = 0, timeWritten = 0, eventId = 0;
   std::uint16_t eventType = 0, numStrings = 0, category = 0;
   // Source and computer names: UTF-16LE bytes without the NUL, always an even count.
