@@ -13,8 +13,9 @@ namespace {
 constexpr int kMaxDepth = 64;
 constexpr std::size_t kMaxSteps = 1u << 18;
 
-
-void AppendAscii(std::u16string& out, std::string_view text) { out.append(text.begin(), text.end()); }
+void AppendAscii(std::u16string& out, std::string_view text) {
+  out.append(text.begin(), text.end());
+}
 
 template <class T>
 void AppendInteger(std::u16string& out, T value) {
@@ -41,7 +42,8 @@ void AppendFixed(std::u16string& out, std::uint64_t value, int digits) {
 
 void AppendHexDigits(std::u16string& out, std::uint64_t value, int digits, bool upper) {
   const char* hex = upper ? "0123456789ABCDEF" : "0123456789abcdef";
-  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) out.push_back(hex[(value >> shift) & 0xF]);
+  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
+    out.push_back(hex[(value >> shift) & 0xF]);
 }
 
 void AppendUtf16Text(std::u16string& out, std::span<const std::uint8_t> bytes) {
@@ -50,7 +52,8 @@ void AppendUtf16Text(std::u16string& out, std::span<const std::uint8_t> bytes) {
   while (n > 0 && Le16(bytes.data() + 2 * (n - 1)) == 0) --n;
   const std::size_t at = out.size();
   out.resize(at + n);
-  for (std::size_t i = 0; i < n; ++i) out[at + i] = static_cast<char16_t>(Le16(bytes.data() + 2 * i));
+  for (std::size_t i = 0; i < n; ++i)
+    out[at + i] = static_cast<char16_t>(Le16(bytes.data() + 2 * i));
 }
 
 // Days since 1970-01-01 to the civil date.

@@ -16,7 +16,6 @@ namespace {
 
 constexpr std::uint32_t kEofMagic[4] = {0x11111111, 0x22222222, 0x33333333, 0x44444444};
 
-
 // Positions inside the ring of record space, [kEvtHeaderSize, file size).
 class Ring {
  public:

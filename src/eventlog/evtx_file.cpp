@@ -15,7 +15,6 @@ constexpr std::uint8_t kChunkSignature[8] = {'E', 'l', 'f', 'C', 'h', 'n', 'k', 
 constexpr std::uint32_t kRecordMagic = 0x00002a2a;  // "**\0\0"
 constexpr std::size_t kRecordOverhead = 28;         // header of 24, trailing size of 4
 
-
 // Eight tables, so that the checksum of a whole chunk costs little beside its decoding.
 using CrcTables = std::array<std::array<std::uint32_t, 256>, 8>;
 constexpr CrcTables MakeCrcTables() {
@@ -67,7 +66,8 @@ std::unique_ptr<EvtxFile> EvtxFile::Open(std::unique_ptr<ByteSource> source) {
   header.checksumOk = noChecksums || Crc32({h, 120}) == Le32(h + 124);
 
   const std::size_t size = file->source_->Size();
-  const std::size_t slots = size > kEvtxHeaderBlock ? (size - kEvtxHeaderBlock) / kEvtxChunkSize : 0;
+  const std::size_t slots =
+      size > kEvtxHeaderBlock ? (size - kEvtxHeaderBlock) / kEvtxChunkSize : 0;
   // A clean header counts its chunks; a dirty or damaged one is read as far
   // as the file holds chunks.
   const bool trustCount = (header.flags & kEvtxFlagDirty) == 0 && header.checksumOk;
@@ -79,8 +79,8 @@ std::unique_ptr<EvtxFile> EvtxFile::Open(std::unique_ptr<ByteSource> source) {
     const bool beyond = i >= counted;
     EvtxChunkInfo chunk;
     chunk.offset = kEvtxHeaderBlock + i * kEvtxChunkSize;
-    const std::uint8_t* c = file->source_->At(static_cast<std::size_t>(chunk.offset),
-                                              kEvtxChunkHeaderSize);
+    const std::uint8_t* c =
+        file->source_->At(static_cast<std::size_t>(chunk.offset), kEvtxChunkHeaderSize);
     if (!c || std::memcmp(c, kChunkSignature, 8) != 0) {
       if (beyond) break;
       ++file->damagedChunks_;
@@ -102,6 +102,12 @@ std::unique_ptr<EvtxFile> EvtxFile::Open(std::unique_ptr<ByteSource> source) {
     chunk.checkRecords = checked;
     file->chunks_.push_back(chunk);
   }
+  // A copy cut short in a chunk has lost the rest of it.
+  const std::size_t rest = size > kEvtxHeaderBlock ? (size - kEvtxHeaderBlock) % kEvtxChunkSize : 0;
+  if (rest >= 8 && count == slots) {
+    const std::uint8_t* c = file->source_->At(size - rest, 8);
+    if (c && std::memcmp(c, kChunkSignature, 8) == 0) ++file->damagedChunks_;
+  }
   std::stable_sort(file->chunks_.begin(), file->chunks_.end(),
                    [](const EvtxChunkInfo& a, const EvtxChunkInfo& b) {
                      return a.lastRecordId > b.lastRecordId;
@@ -110,8 +116,8 @@ std::unique_ptr<EvtxFile> EvtxFile::Open(std::unique_ptr<ByteSource> source) {
 }
 
 std::optional<std::span<const std::uint8_t>> EvtxFile::LoadChunk(const EvtxChunkInfo& chunk,
-                                                                std::vector<EvtxRecord>& records,
-                                                                std::size_t& damaged) {
+                                                                 std::vector<EvtxRecord>& records,
+                                                                 std::size_t& damaged) {
   records.clear();
   const std::size_t size = source_->Size();
   if (chunk.offset + kEvtxChunkSize > size) return std::nullopt;
@@ -374,7 +380,8 @@ class EventSink : public BinXmlSink {
       e_.eventSourceName = text_;
     } else if (element == Field::EventId && attribute_ == Field::Qualifiers) {
       std::uint64_t n = 0;
-      if (BinXmlValueNumber(first_, n) || ParseText(n)) e_.qualifiers = static_cast<std::uint16_t>(n);
+      if (BinXmlValueNumber(first_, n) || ParseText(n))
+        e_.qualifiers = static_cast<std::uint16_t>(n);
     } else if (element == Field::TimeCreated && attribute_ == Field::SystemTime) {
       if (first_.type == kBinXmlFileTime && first_.bytes.size() == 8) {
         e_.timeCreated = Le64(first_.bytes.data());
@@ -426,7 +433,8 @@ void Put16(std::vector<std::uint8_t>& out, std::size_t at, std::uint16_t v) {
   out[at + 1] = static_cast<std::uint8_t>(v >> 8);
 }
 void Put32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) out[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+  for (int i = 0; i < 4; ++i)
+    out[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 void AppendWide(std::vector<std::uint8_t>& out, std::u16string_view text) {
   for (char16_t c : text) {
@@ -456,8 +464,7 @@ std::uint16_t EventTypeOf(const EvtxEvent& e) {
 
 void BuildEventLogRecord(const EvtxEvent& e, std::vector<std::uint8_t>& out) {
   out.assign(kRecordHeaderSize, 0);
-  const std::int64_t seconds =
-      static_cast<std::int64_t>(e.timeCreated / 10000000) - 11644473600LL;
+  const std::int64_t seconds = static_cast<std::int64_t>(e.timeCreated / 10000000) - 11644473600LL;
   Put32(out, 4, kRecordSignature);
   Put32(out, 8, static_cast<std::uint32_t>(e.recordId));
   Put32(out, 12, static_cast<std::uint32_t>(seconds));
@@ -712,9 +719,8 @@ std::unique_ptr<EvtxFile> OpenEvtxFile(const std::filesystem::path& path) {
   std::error_code ec;
   const std::uintmax_t size = std::filesystem::file_size(path, ec);
   if (!file || ec) return nullptr;
-  return EvtxFile::Open(
-      std::make_unique<FileSource>(std::move(file), static_cast<std::size_t>(size),
-                                   kEvtxChunkHeaderSize));
+  return EvtxFile::Open(std::make_unique<FileSource>(
+      std::move(file), static_cast<std::size_t>(size), kEvtxChunkHeaderSize));
 }
 
 std::size_t ForEachEvtxXml(EvtxFile& file, const std::function<void(std::u16string_view)>& onXml) {

@@ -76,8 +76,8 @@ class EvtxFile {
   // are still whole are listed) and each run of bytes skipped because a
   // record's sizes disagree. The bytes stay valid until the next call.
   std::optional<std::span<const std::uint8_t>> LoadChunk(const EvtxChunkInfo& chunk,
-                                                        std::vector<EvtxRecord>& records,
-                                                        std::size_t& damaged);
+                                                         std::vector<EvtxRecord>& records,
+                                                         std::size_t& damaged);
 
  private:
   explicit EvtxFile(std::unique_ptr<ByteSource> source) : source_(std::move(source)) {}

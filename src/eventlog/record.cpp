@@ -112,8 +112,10 @@ void AppendUtf16Le(std::u16string& out, std::span<const std::uint8_t> bytes) {
   }
 }
 
-void AppendDecimal(std::u16string& out, std::uint32_t value) {
-  char16_t digits[10];
+void AppendDecimal(std::u16string& out, std::uint32_t value) { AppendDecimal64(out, value); }
+
+void AppendDecimal64(std::u16string& out, std::uint64_t value) {
+  char16_t digits[20];
   int n = 0;
   do {
     digits[n++] = static_cast<char16_t>(u'0' + value % 10);

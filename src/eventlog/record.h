@@ -56,5 +56,6 @@ void AppendSidText(std::u16string& out, std::span<const std::uint8_t> sid);
 
 // Appends the unsigned decimal text of value.
 void AppendDecimal(std::u16string& out, std::uint32_t value);
+void AppendDecimal64(std::u16string& out, std::uint64_t value);
 
 }  // namespace zkq

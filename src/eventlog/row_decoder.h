@@ -90,13 +90,13 @@ std::uint32_t ForEachEventRow(EventLog& log, EventRowDecoder& decoder,
 template <class OnRow>
 std::uint32_t ForEachNewEventRow(EventLog& log, EventRowDecoder& decoder,
                                  const std::optional<std::int64_t>& stampUtc,
-                                 const std::optional<std::uint32_t>& bookmarkNumber,
-                                 std::int64_t bookmarkSeconds, std::optional<std::uint32_t>& newest,
+                                 const std::optional<std::uint64_t>& bookmarkNumber,
+                                 std::int64_t bookmarkSeconds, std::optional<std::uint64_t>& newest,
                                  std::int64_t& newestSeconds, bool& cleared,
-                                 std::uint32_t& overwritten, OnRow&& onRow) {
+                                 std::uint64_t& overwritten, OnRow&& onRow) {
   std::span<const std::uint8_t> record;
   EventRowView row;
-  std::optional<std::uint32_t> oldest;
+  std::optional<std::uint64_t> oldest;
   for (;;) {
     const std::uint32_t code = log.ReadNext(record);
     if (code != 0 && code != kErrorHandleEof) return code;
@@ -110,19 +110,19 @@ std::uint32_t ForEachNewEventRow(EventLog& log, EventRowDecoder& decoder,
     const RecordFields fields = DecodeRecordFields(record);
     const std::int64_t seconds = RecordUtcSeconds(fields.timeWritten);
     if (!newest) {
-      newest = fields.recordNumber;
+      newest = fields.recordId;
       newestSeconds = seconds;
-      if (bookmarkNumber && fields.recordNumber < *bookmarkNumber) cleared = true;
+      if (bookmarkNumber && fields.recordId < *bookmarkNumber) cleared = true;
     }
     if (bookmarkNumber && !cleared) {
-      if (fields.recordNumber == *bookmarkNumber) {
+      if (fields.recordId == *bookmarkNumber) {
         if (seconds == bookmarkSeconds) return 0;
         cleared = true;  // another record under the same number: a new log
-      } else if (fields.recordNumber < *bookmarkNumber) {
+      } else if (fields.recordId < *bookmarkNumber) {
         return 0;
       }
     }
-    oldest = fields.recordNumber;
+    oldest = fields.recordId;
     const bool bounded = !bookmarkNumber;
     if (decoder.Decode(record, bounded ? stampUtc : std::nullopt, row)) {
       onRow(static_cast<const EventRowView&>(row));
