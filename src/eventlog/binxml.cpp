@@ -388,16 +388,21 @@ bool BinXmlWalker::Name(Frame& f, BinXmlName& name) {
     if (!f.Has(size)) return false;
     f.pos += size;
   }
-  auto it = names_.find(offset);
-  if (it == names_.end()) {
-    std::u16string text(count, u'\0');
-    for (std::size_t i = 0; i < count; ++i) {
-      text[i] = static_cast<char16_t>(Le16(chunk_.data() + offset + 8 + 2 * i));
+  Recent& recent = recent_[(offset >> 1) & 0xFF];
+  if (recent.offset != offset) {
+    auto it = ids_.find(offset);
+    if (it == ids_.end()) {
+      std::u16string text(count, u'\0');
+      for (std::size_t i = 0; i < count; ++i) {
+        text[i] = static_cast<char16_t>(Le16(chunk_.data() + offset + 8 + 2 * i));
+      }
+      names_.push_back(std::move(text));
+      it = ids_.emplace(offset, static_cast<std::uint32_t>(names_.size() - 1)).first;
     }
-    it = names_.emplace(offset, std::move(text)).first;
+    recent = {offset, it->second};
   }
-  name.offset = offset;
-  name.text = it->second;
+  name.id = recent.id;
+  name.text = names_[recent.id];
   return true;
 }
 

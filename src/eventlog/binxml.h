@@ -6,6 +6,7 @@
 // the chunk, so the walker works on the whole chunk. It never reads outside it.
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <span>
 #include <string>
 #include <string_view>
@@ -49,10 +50,11 @@ struct BinXmlValue {
   std::span<const std::uint8_t> bytes;
 };
 
-// An element, attribute, entity or processing-instruction name: its offset in
-// the chunk identifies it within the chunk.
+// An element, attribute, entity or processing-instruction name. Within one
+// walker (one chunk), id numbers the chunk's names from 0 in the order they
+// are first met, so that a sink can keep what it knows of a name in a table.
 struct BinXmlName {
-  std::uint32_t offset = 0;
+  std::uint32_t id = 0;
   std::u16string_view text;
 };
 
@@ -97,7 +99,14 @@ class BinXmlWalker {
   // The values of the template instances being walked, innermost last.
   std::vector<BinXmlValue> values_;
   std::size_t steps_ = 0;
-  std::unordered_map<std::uint32_t, std::u16string> names_;
+  // The names by id, and their ids by offset in the chunk, with a small
+  // direct-mapped table in front, since the same few names come again and again.
+  std::deque<std::u16string> names_;  // a deque, so that texts handed out stay put
+  std::unordered_map<std::uint32_t, std::uint32_t> ids_;
+  struct Recent {
+    std::uint32_t offset = UINT32_MAX, id = 0;
+  };
+  std::vector<Recent> recent_ = std::vector<Recent>(256);
 };
 
 // Appends the text of a value as Event Viewer's XML view shows it: decimal

@@ -156,9 +156,8 @@ std::optional<std::span<const std::uint8_t>> EvtxFile::LoadChunk(const EvtxChunk
   return bytes;
 }
 
-namespace {
-
-enum class Field : std::uint8_t {
+enum class EvtxField : std::uint8_t {
+  Unknown,  // not looked at yet
   Other,
   Event,
   System,
@@ -171,7 +170,6 @@ enum class Field : std::uint8_t {
   Task,
   Keywords,
   TimeCreated,
-  EventRecordId,
   Computer,
   Security,
   Data,
@@ -183,6 +181,10 @@ enum class Field : std::uint8_t {
   SystemTime,
   UserId,
 };
+
+namespace {
+
+using Field = EvtxField;
 
 Field FieldOf(std::u16string_view name) {
   static constexpr std::pair<std::u16string_view, Field> kNames[] = {
@@ -197,7 +199,6 @@ Field FieldOf(std::u16string_view name) {
       {u"Task", Field::Task},
       {u"Keywords", Field::Keywords},
       {u"TimeCreated", Field::TimeCreated},
-      {u"EventRecordID", Field::EventRecordId},
       {u"Computer", Field::Computer},
       {u"Security", Field::Security},
       {u"Data", Field::Data},
@@ -270,30 +271,30 @@ char16_t EntityChar(std::u16string_view name) {
 // Collects the fields of EvtxEvent from the walk of one event.
 class EventSink : public BinXmlSink {
  public:
-  explicit EventSink(EvtxEvent& event) : e_(event) {}
+  EventSink(EvtxEvent& event, std::vector<Field>& fields) : e_(event), fields_(fields) {}
+
+  bool SawElement() const { return sawElement_; }
 
   void StartElement(const BinXmlName& name) override {
     const Field field = Classify(name);
+    sawElement_ = true;
     if (!stack_.empty()) stack_.back().hasChild = true;
     stack_.push_back({field, false});
     attribute_ = Field::Other;
     inAttribute_ = false;
-    text_.clear();
-    first_ = {};
+    Restart(ElementWanted());
   }
   void Attribute(const BinXmlName& name) override {
     Finish();
     attribute_ = Classify(name);
     inAttribute_ = true;
-    text_.clear();
-    first_ = {};
+    Restart(AttributeWanted());
   }
   void StartContent() override {
     Finish();
     inAttribute_ = false;
     attribute_ = Field::Other;
-    text_.clear();
-    first_ = {};
+    Restart(ElementWanted());
   }
   void EndElement() override {
     if (stack_.empty()) return;
@@ -302,22 +303,18 @@ class EventSink : public BinXmlSink {
     const Field section = depth >= 2 ? stack_[1].field : Field::Other;
     if (depth == 3 && section == Field::System) {
       std::uint64_t n = 0;
-      const bool number = BinXmlValueNumber(first_, n) || ParseText(n);
       switch (entry.field) {
         case Field::EventId:
-          if (number) e_.eventId = static_cast<std::uint16_t>(n);
+          if (Number(n)) e_.eventId = static_cast<std::uint16_t>(n);
           break;
         case Field::Level:
-          if (number) e_.level = static_cast<std::uint8_t>(n);
+          if (Number(n)) e_.level = static_cast<std::uint8_t>(n);
           break;
         case Field::Task:
-          if (number) e_.task = static_cast<std::uint16_t>(n);
+          if (Number(n)) e_.task = static_cast<std::uint16_t>(n);
           break;
         case Field::Keywords:
-          if (number) e_.keywords = n;
-          break;
-        case Field::EventRecordId:
-          if (number) e_.recordId = n;
+          if (Number(n)) e_.keywords = n;
           break;
         case Field::Computer:
           e_.computer = text_;
@@ -333,19 +330,23 @@ class EventSink : public BinXmlSink {
       e_.message = text_;
     }
     stack_.pop_back();
-    text_.clear();
-    first_ = {};
+    // What follows a child element in its parent's content.
+    Restart(ElementWanted());
   }
   void Value(const BinXmlValue& value) override {
+    if (!wanted_) return;
     if (first_.type == kBinXmlNull && first_.bytes.empty()) first_ = value;
     AppendBinXmlValueText(text_, value);
   }
-  void CharRef(std::uint16_t c) override { text_.push_back(static_cast<char16_t>(c)); }
+  void CharRef(std::uint16_t c) override {
+    if (wanted_) text_.push_back(static_cast<char16_t>(c));
+  }
   void EntityRef(const BinXmlName& name) override {
+    if (!wanted_) return;
     if (const char16_t c = EntityChar(name.text)) text_.push_back(c);
   }
   void CData(std::span<const std::uint8_t> utf16) override {
-    AppendBinXmlValueText(text_, {kBinXmlString, utf16});
+    if (wanted_) AppendBinXmlValueText(text_, {kBinXmlString, utf16});
   }
 
  private:
@@ -355,10 +356,55 @@ class EventSink : public BinXmlSink {
   };
 
   Field Classify(const BinXmlName& name) {
-    auto it = fields_.find(name.offset);
-    if (it == fields_.end()) it = fields_.emplace(name.offset, FieldOf(name.text)).first;
-    return it->second;
+    if (name.id >= fields_.size()) fields_.resize(name.id + 1, Field::Unknown);
+    Field& field = fields_[name.id];
+    if (field == Field::Unknown) field = FieldOf(name.text);
+    return field;
   }
+
+  void Restart(bool wanted) {
+    wanted_ = wanted;
+    text_.clear();
+    first_ = {};
+  }
+
+  // Whether the text of the innermost element's content is one of the fields.
+  bool ElementWanted() const {
+    const std::size_t depth = stack_.size();
+    if (depth < 3) return false;
+    const Field field = stack_.back().field;
+    switch (stack_[1].field) {
+      case Field::System:
+        return depth == 3 &&
+               (field == Field::EventId || field == Field::Level || field == Field::Task ||
+                field == Field::Keywords || field == Field::Computer);
+      case Field::EventData:
+        return stack_[2].field == Field::Data;
+      case Field::UserData:
+        return true;
+      case Field::RenderingInfo:
+        return depth == 3 && field == Field::Message;
+      default:
+        return false;
+    }
+  }
+  bool AttributeWanted() const {
+    if (stack_.size() != 3 || stack_[1].field != Field::System) return false;
+    switch (stack_.back().field) {
+      case Field::Provider:
+        return attribute_ == Field::Name || attribute_ == Field::EventSourceName;
+      case Field::EventId:
+        return attribute_ == Field::Qualifiers;
+      case Field::TimeCreated:
+        return attribute_ == Field::SystemTime;
+      case Field::Security:
+        return attribute_ == Field::UserId;
+      default:
+        return false;
+    }
+  }
+
+  bool Number(std::uint64_t& n) const { return BinXmlValueNumber(first_, n) || ParseText(n); }
 
   bool ParseText(std::uint64_t& n) const {
     std::vector<std::uint8_t> utf16;
@@ -371,7 +417,7 @@ class EventSink : public BinXmlSink {
 
   // The end of an attribute's values.
   void Finish() {
-    if (!inAttribute_ || stack_.empty()) return;
+    if (!inAttribute_ || !wanted_) return;
     const Field element = stack_.back().field;
     if (stack_.size() != 3 || stack_[1].field != Field::System) return;
     if (element == Field::Provider && attribute_ == Field::Name) {
@@ -404,24 +450,38 @@ class EventSink : public BinXmlSink {
   }
 
   EvtxEvent& e_;
+  std::vector<Field>& fields_;
   std::vector<Entry> stack_;
   Field attribute_ = Field::Other;
-  bool inAttribute_ = false;
+  bool inAttribute_ = false, wanted_ = false, sawElement_ = false;
   std::u16string text_;
   BinXmlValue first_;
-  std::unordered_map<std::uint32_t, Field> fields_;
 };
 
 }  // namespace
 
 EvtxEventReader::EvtxEventReader(std::span<const std::uint8_t> chunk)
     : chunk_(chunk), walker_(chunk) {}
+EvtxEventReader::~EvtxEventReader() = default;
 
 bool EvtxEventReader::Read(const EvtxRecord& record, EvtxEvent& event) {
-  event = EvtxEvent{};
-  EventSink sink(event);
-  if (!walker_.Walk(record.eventPos, record.eventEnd, sink)) return false;
-  if (event.recordId == 0) event.recordId = record.id;
+  // Cleared field by field, so that the texts keep their room from record to record.
+  event.timeCreated = 0;
+  event.eventId = event.qualifiers = event.task = event.stringCount = 0;
+  event.level = 0;
+  event.keywords = 0;
+  event.provider.clear();
+  event.eventSourceName.clear();
+  event.computer.clear();
+  event.userSid.clear();
+  event.strings.clear();
+  event.message.clear();
+  EventSink sink(event, fields_);
+  // Binary XML without an element holds no event.
+  if (!walker_.Walk(record.eventPos, record.eventEnd, sink) || !sink.SawElement()) return false;
+  // The record's own identifier, which the chunk headers count: EventRecordID
+  // repeats it.
+  event.recordId = record.id;
   if (event.timeCreated == 0) event.timeCreated = record.written;
   return true;
 }
@@ -437,9 +497,12 @@ void Put32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t v) {
     out[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 void AppendWide(std::vector<std::uint8_t>& out, std::u16string_view text) {
+  const std::size_t at = out.size();
+  out.resize(at + 2 * text.size());
+  std::uint8_t* p = out.data() + at;
   for (char16_t c : text) {
-    out.push_back(static_cast<std::uint8_t>(c));
-    out.push_back(static_cast<std::uint8_t>(c >> 8));
+    *p++ = static_cast<std::uint8_t>(c);
+    *p++ = static_cast<std::uint8_t>(c >> 8);
   }
 }
 
@@ -710,8 +773,9 @@ class XmlSink : public BinXmlSink {
 }  // namespace
 
 bool EvtxEventReader::AppendXml(const EvtxRecord& record, std::u16string& xml) {
+  const std::size_t at = xml.size();
   XmlSink sink(xml);
-  return walker_.Walk(record.eventPos, record.eventEnd, sink);
+  return walker_.Walk(record.eventPos, record.eventEnd, sink) && xml.size() != at;
 }
 
 std::unique_ptr<EvtxFile> OpenEvtxFile(const std::filesystem::path& path) {

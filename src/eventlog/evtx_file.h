@@ -101,10 +101,14 @@ struct EvtxEvent {
   std::u16string message;  // RenderingInfo/Message, where the record carries one
 };
 
+// The names of the event that the rows use.
+enum class EvtxField : std::uint8_t;
+
 // Reads the events of one chunk; keeps the chunk's names between records.
 class EvtxEventReader {
  public:
   explicit EvtxEventReader(std::span<const std::uint8_t> chunk);
+  ~EvtxEventReader();
   // False when the record's Binary XML breaks off.
   bool Read(const EvtxRecord& record, EvtxEvent& event);
   // Appends the record's XML as Event Viewer's XML view shows it.
@@ -113,6 +117,7 @@ class EvtxEventReader {
  private:
   std::span<const std::uint8_t> chunk_;
   BinXmlWalker walker_;
+  std::vector<EvtxField> fields_;  // what each name of the chunk is, by its id
 };
 
 // The record in the EVENTLOGRECORD layout the reader decodes: the type from
