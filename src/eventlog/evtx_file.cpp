@@ -688,26 +688,30 @@ class XmlSink : public BinXmlSink {
     Text(text_, true);
   }
   void CharRef(std::uint16_t c) override {
-    text_.assign(u"&#");
+    text_.clear();
+    text_.append(u"&#");
     AppendDecimal(text_, c);
     text_.push_back(u';');
     Text(text_, false);
   }
   void EntityRef(const BinXmlName& name) override {
-    text_.assign(u"&");
+    text_.clear();
+    text_.append(u"&");
     text_.append(name.text);
     text_.push_back(u';');
     Text(text_, false);
   }
   void CData(std::span<const std::uint8_t> utf16) override {
-    text_.assign(u"<![CDATA[");
+    text_.clear();
+    text_.append(u"<![CDATA[");
     AppendBinXmlValueText(text_, {kBinXmlString, utf16});
     text_.append(u"]]>");
     Text(text_, false);
   }
   void ProcessingInstruction(const BinXmlName& target,
                              std::span<const std::uint8_t> utf16) override {
-    text_.assign(u"<?");
+    text_.clear();
+    text_.append(u"<?");
     text_.append(target.text);
     text_.push_back(u' ');
     AppendBinXmlValueText(text_, {kBinXmlString, utf16});
