@@ -546,12 +546,15 @@ void BuildEventLogRecord(const EvtxEvent& e, std::vector<std::uint8_t>& out) {
   out.insert(out.end(), e.userSid.begin(), e.userSid.end());
   const std::size_t stringOffset = out.size();
   AppendWide(out, e.strings);
+  const std::size_t dataOffset = out.size();
+  AppendWide(out, e.message);
   const std::size_t end = out.size();
+  if (!e.message.empty()) Put16(out, 30, kRecordFlagWideNumber | kRecordFlagMessage);
   Put32(out, 36, static_cast<std::uint32_t>(stringOffset));
   Put32(out, 40, static_cast<std::uint32_t>(e.userSid.size()));
   Put32(out, 44, static_cast<std::uint32_t>(sidOffset));
-  Put32(out, 48, 0);
-  Put32(out, 52, static_cast<std::uint32_t>(end));
+  Put32(out, 48, static_cast<std::uint32_t>(end - dataOffset));
+  Put32(out, 52, static_cast<std::uint32_t>(dataOffset));
   out.resize(end + 4);
   Put32(out, 0, static_cast<std::uint32_t>(out.size()));
   Put32(out, end, static_cast<std::uint32_t>(out.size()));

@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <set>
 
+#include "eventlog/event_message.h"
 #include "eventlog/evt_file.h"
 #include "eventlog/no_lookups.h"
 #include "eventlog/reader.h"
@@ -237,6 +239,120 @@ TEST(EvtxFile, TypesComeFromTheAuditKeywordsBeforeTheLevel) {
     EXPECT_EQ(EventTypeText(f.eventType), c.type) << c.keywords << " " << int{c.level};
     EXPECT_EQ(f.eventId, 0x40001B7Cu);
   }
+}
+
+// Binary XML written out by hand, names inline, as a chunk holds it from
+// chunk offset `base` on.
+class BinXmlWriter {
+ public:
+  explicit BinXmlWriter(std::size_t base) : base_(base) { Bytes({0x0f, 1, 1, 0}); }
+  BinXmlWriter& Open(std::u16string_view name, bool attributes = false) {
+    Bytes({static_cast<std::uint8_t>(attributes ? 0x41 : 0x01), 0xff, 0xff});
+    Put32(0);
+    Name(name);
+    if (attributes) Put32(0);
+    return *this;
+  }
+  BinXmlWriter& Attribute(std::u16string_view name, std::u16string_view value) {
+    bytes.push_back(0x06);
+    Name(name);
+    return Text(value);
+  }
+  BinXmlWriter& Content() { return Bytes({0x02}); }
+  BinXmlWriter& Text(std::u16string_view text) {
+    Bytes({0x05, 0x01});
+    Put16(static_cast<std::uint16_t>(text.size()));
+    for (char16_t c : text) Put16(c);
+    return *this;
+  }
+  BinXmlWriter& End() { return Bytes({0x04}); }
+  BinXmlWriter& Leaf(std::u16string_view name, std::u16string_view text) {
+    return Open(name).Content().Text(text).End();
+  }
+  std::vector<std::uint8_t> bytes;
+
+ private:
+  BinXmlWriter& Bytes(std::initializer_list<std::uint8_t> b) {
+    bytes.insert(bytes.end(), b);
+    return *this;
+  }
+  void Put16(std::uint16_t v) {
+    Bytes({static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)});
+  }
+  void Put32(std::uint32_t v) {
+    Put16(static_cast<std::uint16_t>(v));
+    Put16(static_cast<std::uint16_t>(v >> 16));
+  }
+  void Name(std::u16string_view name) {
+    Put32(static_cast<std::uint32_t>(base_ + bytes.size() + 4));  // right here
+    Put32(0);
+    Put16(0);
+    Put16(static_cast<std::uint16_t>(name.size()));
+    for (char16_t c : name) Put16(c);
+    Put16(0);
+  }
+  std::size_t base_;
+};
+
+TEST(EvtxFile, AForwardedEventShowsTheMessageItCarries) {
+  BinXmlWriter x(512 + 24);
+  x.Open(u"Event", true)
+      .Attribute(u"xmlns", u"http://schemas.microsoft.com/win/2004/08/events/event");
+  x.Content().Open(u"System").Content();
+  x.Open(u"Provider", true).Attribute(u"Name", u"Far-Source").Content().End();
+  x.Leaf(u"EventID", u"4625").Leaf(u"Level", u"2").Leaf(u"Computer", u"FAR-PC").End();
+  x.Open(u"RenderingInfo").Content().Leaf(u"Message", u"An account failed to log on.").End();
+  x.End();
+  x.bytes.push_back(0x00);
+
+  std::vector<std::uint8_t> file(kEvtxHeaderBlock + kEvtxChunkSize, 0);
+  auto put = [&file](std::size_t at, std::uint64_t v, int n) {
+    for (int i = 0; i < n; ++i)
+      file[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+  };
+  std::memcpy(file.data(), "ElfFile", 8);
+  put(42, 1, 2);
+  put(120, kEvtxFlagNoChecksums, 4);
+  const std::size_t chunk = kEvtxHeaderBlock, record = chunk + 512;
+  std::memcpy(file.data() + chunk, "ElfChnk", 8);
+  const std::size_t size = 24 + x.bytes.size() + 4;
+  put(chunk + 24, 7, 8);
+  put(chunk + 32, 7, 8);
+  put(chunk + 48, 512 + size, 4);
+  put(record, 0x2a2a, 4);
+  put(record + 4, size, 4);
+  put(record + 8, 7, 8);
+  put(record + 16, 133000000000000000ull, 8);
+  std::copy(x.bytes.begin(), x.bytes.end(),
+            file.begin() + static_cast<std::ptrdiff_t>(record + 24));
+  put(record + size - 4, size, 4);
+
+  std::unique_ptr<EventLog> log = OpenEvtxLog(EvtxFile::Open(std::make_unique<OwnedSource>(file)));
+  std::span<const std::uint8_t> bytes;
+  ASSERT_EQ(log->ReadNext(bytes), 0u);
+  NoAccountNames accounts;
+  NoMessageTables tables;
+  EventRowDecoder decoder(u"Security", accounts, tables);
+  EventRowView row;
+  ASSERT_TRUE(decoder.Decode(bytes, std::nullopt, row));
+  EXPECT_EQ(row.type, u"エラー");
+  EXPECT_EQ(row.source, u"Far-Source");
+  EXPECT_EQ(row.eventId, u"4625");
+  EXPECT_EQ(row.computer, u"FAR-PC");
+  EXPECT_EQ(row.user, u"N/A");
+  EventMessages messages(tables);
+  std::u16string detail;
+  messages.AppendDetail(detail, u"Security", row);
+  EXPECT_EQ(detail, u"    An account failed to log on.\r\n");
+  EXPECT_EQ(log->ReadNext(bytes), kErrorHandleEof);
+
+  std::unique_ptr<EvtxFile> evtx = EvtxFile::Open(std::make_unique<OwnedSource>(file));
+  std::u16string xml;
+  EXPECT_EQ(ForEachEvtxXml(*evtx, [&](std::u16string_view x) { xml = x; }), 0u);
+  EXPECT_NE(xml.find(u"  <RenderingInfo>\n    <Message>An account failed to log on.</Message>\n"),
+            std::u16string::npos)
+      << std::string(xml.begin(), xml.end());
+  EXPECT_NE(xml.find(u"<Provider Name=\"Far-Source\"/>"), std::u16string::npos);
 }
 
 TEST(BinXml, ValueTexts) {

@@ -46,8 +46,12 @@ RecordFields DecodeRecordFields(std::span<const std::uint8_t> record) noexcept {
   f.numStrings = U16At(record, 26);
   f.category = U16At(record, 28);
   f.recordId = f.recordNumber;
-  if (U16At(record, 30) & kRecordFlagWideNumber) {
-    f.recordId |= std::uint64_t{U32At(record, 32)} << 32;
+  const std::uint16_t flags = U16At(record, 30);
+  if (flags & kRecordFlagWideNumber) f.recordId |= std::uint64_t{U32At(record, 32)} << 32;
+  const std::uint32_t dataLength = U32At(record, 48), dataOffset = U32At(record, 52);
+  if ((flags & kRecordFlagMessage) && dataOffset >= kRecordHeaderSize &&
+      std::uint64_t{dataOffset} + dataLength <= record.size()) {
+    f.message = record.subspan(dataOffset, dataLength & ~std::uint32_t{1});
   }
   const std::uint32_t stringOffset = U32At(record, 36);
   const std::uint32_t sidLength = U32At(record, 40);

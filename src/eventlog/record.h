@@ -15,6 +15,9 @@ inline constexpr std::size_t kRecordHeaderSize = 56;
 // An .evtx record's identifier has 64 bits: its EVENTLOGRECORD keeps the high
 // half in ClosingRecordNumber and says so with this bit of ReservedFlags.
 inline constexpr std::uint16_t kRecordFlagWideNumber = 0x8000;
+// The record's data is the message text it carries (UTF-16LE), as a record
+// forwarded from another machine carries its rendered message.
+inline constexpr std::uint16_t kRecordFlagMessage = 0x4000;
 
 enum class SidState {
   None,        // UserSidLength is 0
@@ -34,6 +37,7 @@ struct RecordFields {
   // From StringOffset to the record's end (before the length copy of a whole
   // record); empty when StringOffset points outside the record or into its header.
   std::span<const std::uint8_t> strings;
+  std::span<const std::uint8_t> message;  // UTF-16LE; empty unless kRecordFlagMessage
 };
 
 // Reads what can be read: header fields that do not fit are left 0, a name

@@ -8,10 +8,10 @@
 namespace zkq {
 
 EventRow EventRowView::ToRow() const {
-  return EventRow{std::u16string(type),   std::u16string(date),     std::u16string(time),
-                  std::u16string(source), std::u16string(category), std::u16string(eventId),
-                  std::u16string(user),   std::u16string(computer), eventCode,
-                  std::u16string(strings)};
+  return EventRow{std::u16string(type),    std::u16string(date),     std::u16string(time),
+                  std::u16string(source),  std::u16string(category), std::u16string(eventId),
+                  std::u16string(user),    std::u16string(computer), eventCode,
+                  std::u16string(strings), std::u16string(message)};
 }
 
 EventRowDecoder::EventRowDecoder(std::u16string_view logName, AccountNames& accounts,
@@ -53,6 +53,9 @@ bool EventRowDecoder::Decode(std::span<const std::uint8_t> record,
   strings_.clear();
   AppendRecordStrings(strings_, f);
   row.strings = strings_;
+  message_.clear();
+  AppendUtf16Le(message_, f.message);
+  row.message = message_;
   return true;
 }
 

@@ -20,6 +20,7 @@ struct EventRowView {
   std::u16string_view type, date, time, source, category, eventId, user, computer;
   std::uint32_t eventCode = 0;
   std::u16string_view strings;  // as EventRow::strings
+  std::u16string_view message;  // as EventRow::message
   EventRow ToRow() const;
 };
 
@@ -59,7 +60,7 @@ class EventRowDecoder {
   MessageTables& tables_;
 
   // Scratch texts, reused from record to record.
-  std::u16string source_, computer_, eventId_, user_, key_, strings_;
+  std::u16string source_, computer_, eventId_, user_, key_, strings_, message_;
   char16_t date_[10] = {}, time_[8] = {};
   std::int64_t day_ = INT64_MIN;
 
