@@ -388,7 +388,7 @@ bool BinXmlWalker::Name(Frame& f, BinXmlName& name) {
     if (!f.Has(size)) return false;
     f.pos += size;
   }
-  Recent& recent = recent_[(offset >> 1) & 0xFF];
+  Recent& recent = recent_[(offset >> 1) & 0x3FF];
   if (recent.offset != offset) {
     auto it = ids_.find(offset);
     if (it == ids_.end()) {
@@ -544,6 +544,10 @@ bool BinXmlWalker::Substitution(Frame& f, int depth, bool optional) {
   if (!f.Has(4)) return false;
   const std::size_t id = Le16(chunk_.data() + f.pos + 1);
   f.pos += 4;
+  if (compiling_) {
+    sink_->Substitution(static_cast<std::uint16_t>(id), optional);
+    return true;
+  }
   // A substitution outside a template instance, or past its values, has no value.
   if (id >= f.valueCount) {
     if (!optional) sink_->Value({});
@@ -563,15 +567,14 @@ bool BinXmlWalker::Nested(std::span<const std::uint8_t> bytes, int depth) {
   return Fragment(inner, depth);
 }
 
-bool BinXmlWalker::TemplateInstance(Frame& f, int depth) {
-  if (depth > kMaxDepth) return false;
+bool BinXmlWalker::Instance(Frame& f, std::uint32_t& definition, std::size_t& dataSize) {
   // Token, a byte, the template's identifier, the definition's offset.
   if (!f.Has(10)) return false;
-  const std::uint32_t definition = Le32(chunk_.data() + f.pos + 6);
+  definition = Le32(chunk_.data() + f.pos + 6);
   f.pos += 10;
   // The definition: next definition's offset, GUID, data size, data.
   if (definition > chunk_.size() || chunk_.size() - definition < 24) return false;
-  const std::size_t dataSize = Le32(chunk_.data() + definition + 20);
+  dataSize = Le32(chunk_.data() + definition + 20);
   if (chunk_.size() - definition - 24 < dataSize) return false;
   if (definition == f.pos) {
     // Written out at its first use in the chunk.
@@ -595,9 +598,47 @@ bool BinXmlWalker::TemplateInstance(Frame& f, int depth) {
     data += size;
   }
   f.pos = data;
-  Frame body{definition + 24, definition + 24 + dataSize, base, count};
+  return true;
+}
+
+bool BinXmlWalker::TemplateInstance(Frame& f, int depth) {
+  if (depth > kMaxDepth || compiling_) return false;
+  const std::size_t base = values_.size();
+  std::uint32_t definition = 0;
+  std::size_t dataSize = 0;
+  if (!Instance(f, definition, dataSize)) return false;
+  Frame body{definition + 24, definition + 24 + dataSize, base, values_.size() - base};
   const bool ok = Fragment(body, depth);
   values_.resize(base);
+  return ok;
+}
+
+bool BinXmlWalker::SingleInstance(std::size_t pos, std::size_t end, std::uint32_t& definition,
+                                  std::vector<BinXmlValue>& values) {
+  values_.clear();
+  if (end > chunk_.size() || pos > end) return false;
+  // A nested value goes without the fragment header.
+  if (end - pos >= 4 && chunk_[pos] == 0x0f) pos += 4;
+  if (pos == end || chunk_[pos] != 0x0c) return false;
+  Frame f{pos, end, 0, 0};
+  std::size_t dataSize = 0;
+  const bool ok = Instance(f, definition, dataSize) && (f.pos == f.end || chunk_[f.pos] == 0x00);
+  values.swap(values_);
+  values_.clear();
+  return ok;
+}
+
+bool BinXmlWalker::WalkTemplate(std::uint32_t definition, BinXmlSink& sink) {
+  if (definition > chunk_.size() || chunk_.size() - definition < 24) return false;
+  const std::size_t dataSize = Le32(chunk_.data() + definition + 20);
+  if (chunk_.size() - definition - 24 < dataSize) return false;
+  sink_ = &sink;
+  steps_ = 0;
+  values_.clear();
+  compiling_ = true;
+  Frame body{definition + 24, definition + 24 + dataSize, 0, 0};
+  const bool ok = Fragment(body, 0);
+  compiling_ = false;
   return ok;
 }
 

@@ -74,6 +74,8 @@ class BinXmlSink {
   virtual void EntityRef(const BinXmlName&) {}
   virtual void CData(std::span<const std::uint8_t> /*utf16*/) {}
   virtual void ProcessingInstruction(const BinXmlName&, std::span<const std::uint8_t> /*utf16*/) {}
+  // Only in WalkTemplate: where the instance's value id goes.
+  virtual void Substitution(std::uint16_t /*id*/, bool /*optional*/) {}
 };
 
 class BinXmlWalker {
@@ -84,12 +86,23 @@ class BinXmlWalker {
   // (what was found before the break has been handed to the sink).
   bool Walk(std::size_t pos, std::size_t end, BinXmlSink& sink);
 
+  // Binary XML that is one template instance and nothing else, as nearly
+  // every event and nested value is: its definition's offset and its values.
+  // False for anything else.
+  bool SingleInstance(std::size_t pos, std::size_t end, std::uint32_t& definition,
+                      std::vector<BinXmlValue>& values);
+  // Walks the template definition at that offset once, for all its
+  // instances: each substitution is handed to the sink as such. False when it
+  // breaks off or holds a template instance of its own.
+  bool WalkTemplate(std::uint32_t definition, BinXmlSink& sink);
+
  private:
   struct Frame;
   bool Fragment(Frame& f, int depth);
   bool Element(Frame& f, int depth);
   bool Content(Frame& f, int depth, bool attribute);
   bool TemplateInstance(Frame& f, int depth);
+  bool Instance(Frame& f, std::uint32_t& definition, std::size_t& dataSize);
   bool Substitution(Frame& f, int depth, bool optional);
   bool Nested(std::span<const std::uint8_t> bytes, int depth);
   bool Name(Frame& f, BinXmlName& name);
@@ -99,6 +112,7 @@ class BinXmlWalker {
   // The values of the template instances being walked, innermost last.
   std::vector<BinXmlValue> values_;
   std::size_t steps_ = 0;
+  bool compiling_ = false;
   // The names by id, and their ids by offset in the chunk, with a small
   // direct-mapped table in front, since the same few names come again and again.
   std::deque<std::u16string> names_;  // a deque, so that texts handed out stay put
@@ -106,7 +120,7 @@ class BinXmlWalker {
   struct Recent {
     std::uint32_t offset = UINT32_MAX, id = 0;
   };
-  std::vector<Recent> recent_ = std::vector<Recent>(256);
+  std::vector<Recent> recent_ = std::vector<Recent>(1024);
 };
 
 // Appends the text of a value as Event Viewer's XML view shows it: decimal

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <unordered_map>
 
 #include "eventlog/evt_file.h"
 #include "eventlog/record.h"
@@ -268,16 +269,64 @@ char16_t EntityChar(std::u16string_view name) {
   return 0;
 }
 
-// Collects the fields of EvtxEvent from the walk of one event.
-class EventSink : public BinXmlSink {
- public:
-  EventSink(EvtxEvent& event, std::vector<Field>& fields) : e_(event), fields_(fields) {}
+// One part of a field's text: a value (of the template, or of the walk of one
+// event), a substitution of the instance, or a character.
+struct Piece {
+  enum Kind : std::uint8_t { kValue, kSubstitution, kOptional, kChar } kind = kValue;
+  BinXmlValue value;
+  std::uint16_t id = 0;
+  char16_t c = 0;
+};
+using Pieces = std::vector<Piece>;
 
-  bool SawElement() const { return sawElement_; }
+enum Slot : std::uint8_t {
+  kProvider,
+  kSourceName,
+  kEventId,
+  kQualifiers,
+  kLevel,
+  kTask,
+  kKeywords,
+  kComputer,
+  kSystemTime,
+  kUserId,
+  kMessage,
+  kSlots
+};
+
+}  // namespace
+
+// Where the fields of the rows are in an event: made once from a template's
+// definition for all its instances, or from the walk of one event.
+struct EvtxPlan {
+  std::array<Pieces, kSlots> fields;
+  // In document order: the strings, and the substitutions whose value may be
+  // Binary XML of its own, read with the plan of its template in the
+  // context (the fields of the elements around it) where it stands.
+  struct Item {
+    Pieces string;
+    bool nested = false;
+    std::uint16_t id = 0;
+    std::string context;
+  };
+  std::vector<Item> items;
+  bool sawElement = false;
+};
+
+namespace {
+
+// Collects the pieces of each field from a walk.
+class PlanSink : public BinXmlSink {
+ public:
+  // context: the fields of the elements the walked Binary XML stands in.
+  PlanSink(EvtxPlan& plan, std::vector<Field>& fields, std::string_view context = {})
+      : plan_(plan), fields_(fields) {
+    for (char c : context) stack_.push_back({static_cast<Field>(c), true});
+  }
 
   void StartElement(const BinXmlName& name) override {
     const Field field = Classify(name);
-    sawElement_ = true;
+    plan_.sawElement = true;
     if (!stack_.empty()) stack_.back().hasChild = true;
     stack_.push_back({field, false});
     attribute_ = Field::Other;
@@ -301,52 +350,61 @@ class EventSink : public BinXmlSink {
     const std::size_t depth = stack_.size();
     const Entry entry = stack_.back();
     const Field section = depth >= 2 ? stack_[1].field : Field::Other;
-    if (depth == 3 && section == Field::System) {
-      std::uint64_t n = 0;
-      switch (entry.field) {
-        case Field::EventId:
-          if (Number(n)) e_.eventId = static_cast<std::uint16_t>(n);
-          break;
-        case Field::Level:
-          if (Number(n)) e_.level = static_cast<std::uint8_t>(n);
-          break;
-        case Field::Task:
-          if (Number(n)) e_.task = static_cast<std::uint16_t>(n);
-          break;
-        case Field::Keywords:
-          if (Number(n)) e_.keywords = n;
-          break;
-        case Field::Computer:
-          e_.computer = text_;
-          break;
-        default:
-          break;
+    if (wanted_) {
+      if (depth == 3 && section == Field::System) {
+        switch (entry.field) {
+          case Field::EventId:
+            plan_.fields[kEventId] = pieces_;
+            break;
+          case Field::Level:
+            plan_.fields[kLevel] = pieces_;
+            break;
+          case Field::Task:
+            plan_.fields[kTask] = pieces_;
+            break;
+          case Field::Keywords:
+            plan_.fields[kKeywords] = pieces_;
+            break;
+          case Field::Computer:
+            plan_.fields[kComputer] = pieces_;
+            break;
+          default:
+            break;
+        }
+      } else if ((section == Field::EventData && depth == 3 && entry.field == Field::Data) ||
+                 (section == Field::UserData && !entry.hasChild)) {
+        plan_.items.push_back({pieces_});
+      } else if (section == Field::RenderingInfo && depth == 3) {
+        plan_.fields[kMessage] = pieces_;
       }
-    } else if (section == Field::EventData && depth == 3 && entry.field == Field::Data) {
-      AddString();
-    } else if (section == Field::UserData && depth >= 3 && !entry.hasChild) {
-      AddString();
-    } else if (section == Field::RenderingInfo && depth == 3 && entry.field == Field::Message) {
-      e_.message = text_;
     }
     stack_.pop_back();
     // What follows a child element in its parent's content.
     Restart(ElementWanted());
   }
   void Value(const BinXmlValue& value) override {
-    if (!wanted_) return;
-    if (first_.type == kBinXmlNull && first_.bytes.empty()) first_ = value;
-    AppendBinXmlValueText(text_, value);
+    if (wanted_) pieces_.push_back({Piece::kValue, value});
+  }
+  void Substitution(std::uint16_t id, bool optional) override {
+    if (wanted_) {
+      pieces_.push_back({optional ? Piece::kOptional : Piece::kSubstitution, {}, id});
+    } else if (!inAttribute_) {
+      EvtxPlan::Item item;
+      item.nested = true;
+      item.id = id;
+      for (const Entry& e : stack_) item.context.push_back(static_cast<char>(e.field));
+      plan_.items.push_back(std::move(item));
+    }
   }
   void CharRef(std::uint16_t c) override {
-    if (wanted_) text_.push_back(static_cast<char16_t>(c));
+    if (wanted_) pieces_.push_back({Piece::kChar, {}, 0, static_cast<char16_t>(c)});
   }
   void EntityRef(const BinXmlName& name) override {
     if (!wanted_) return;
-    if (const char16_t c = EntityChar(name.text)) text_.push_back(c);
+    if (const char16_t c = EntityChar(name.text)) pieces_.push_back({Piece::kChar, {}, 0, c});
   }
   void CData(std::span<const std::uint8_t> utf16) override {
-    if (wanted_) AppendBinXmlValueText(text_, {kBinXmlString, utf16});
+    if (wanted_) pieces_.push_back({Piece::kValue, {kBinXmlString, utf16}});
   }
 
  private:
@@ -364,11 +422,10 @@ class EventSink : public BinXmlSink {
 
   void Restart(bool wanted) {
     wanted_ = wanted;
-    text_.clear();
-    first_ = {};
+    pieces_.clear();
   }
 
-  // Whether the text of the innermost element's content is one of the fields.
+  // Whether the innermost element's content is one of the fields.
   bool ElementWanted() const {
     const std::size_t depth = stack_.size();
     if (depth < 3) return false;
@@ -388,75 +445,118 @@ class EventSink : public BinXmlSink {
         return false;
     }
   }
-  bool AttributeWanted() const {
-    if (stack_.size() != 3 || stack_[1].field != Field::System) return false;
+  // The attribute's slot, or kSlots when it is none of the fields.
+  Slot AttributeSlot() const {
+    if (stack_.size() != 3 || stack_[1].field != Field::System) return kSlots;
     switch (stack_.back().field) {
       case Field::Provider:
-        return attribute_ == Field::Name || attribute_ == Field::EventSourceName;
+        return attribute_ == Field::Name              ? kProvider
+               : attribute_ == Field::EventSourceName ? kSourceName
+                                                      : kSlots;
       case Field::EventId:
-        return attribute_ == Field::Qualifiers;
+        return attribute_ == Field::Qualifiers ? kQualifiers : kSlots;
       case Field::TimeCreated:
-        return attribute_ == Field::SystemTime;
+        return attribute_ == Field::SystemTime ? kSystemTime : kSlots;
       case Field::Security:
-        return attribute_ == Field::UserId;
+        return attribute_ == Field::UserId ? kUserId : kSlots;
       default:
-        return false;
+        return kSlots;
     }
   }
-
-  bool Number(std::uint64_t& n) const { return BinXmlValueNumber(first_, n) || ParseText(n); }
-
-  bool ParseText(std::uint64_t& n) const {
-    std::vector<std::uint8_t> utf16;
-    for (char16_t c : text_) {
-      utf16.push_back(static_cast<std::uint8_t>(c));
-      utf16.push_back(static_cast<std::uint8_t>(c >> 8));
-    }
-    return BinXmlValueNumber({kBinXmlString, utf16}, n);
-  }
+  bool AttributeWanted() const { return AttributeSlot() != kSlots; }
 
   // The end of an attribute's values.
   void Finish() {
-    if (!inAttribute_ || !wanted_) return;
-    const Field element = stack_.back().field;
-    if (stack_.size() != 3 || stack_[1].field != Field::System) return;
-    if (element == Field::Provider && attribute_ == Field::Name) {
-      e_.provider = text_;
-    } else if (element == Field::Provider && attribute_ == Field::EventSourceName) {
-      e_.eventSourceName = text_;
-    } else if (element == Field::EventId && attribute_ == Field::Qualifiers) {
-      std::uint64_t n = 0;
-      if (BinXmlValueNumber(first_, n) || ParseText(n))
-        e_.qualifiers = static_cast<std::uint16_t>(n);
-    } else if (element == Field::TimeCreated && attribute_ == Field::SystemTime) {
-      if (first_.type == kBinXmlFileTime && first_.bytes.size() == 8) {
-        e_.timeCreated = Le64(first_.bytes.data());
-      } else if (first_.type == kBinXmlSysTime && first_.bytes.size() == 16) {
-        e_.timeCreated = SysTimeToFileTime(first_.bytes.data());
-      }
-    } else if (element == Field::Security && attribute_ == Field::UserId) {
-      if (first_.type == kBinXmlSid) {
-        e_.userSid.assign(first_.bytes.begin(), first_.bytes.end());
-      } else {
-        ParseSidText(text_, e_.userSid);
-      }
-    }
+    if (inAttribute_ && wanted_) plan_.fields[AttributeSlot()] = pieces_;
   }
 
-  void AddString() {
-    e_.strings += text_;
-    e_.strings.push_back(u'\0');
-    ++e_.stringCount;
-  }
-
-  EvtxEvent& e_;
+  EvtxPlan& plan_;
   std::vector<Field>& fields_;
   std::vector<Entry> stack_;
   Field attribute_ = Field::Other;
-  bool inAttribute_ = false, wanted_ = false, sawElement_ = false;
-  std::u16string text_;
-  BinXmlValue first_;
+  bool inAttribute_ = false, wanted_ = false;
+  Pieces pieces_;
 };
+
+// The text of a field and its first value; false when a substitution of it
+// holds Binary XML, which only a walk can read.
+bool Evaluate(const Pieces& pieces, std::span<const BinXmlValue> values, std::u16string& text,
+              BinXmlValue& first) {
+  text.clear();
+  first = {};
+  for (const Piece& p : pieces) {
+    BinXmlValue v;
+    switch (p.kind) {
+      case Piece::kChar:
+        text.push_back(p.c);
+        continue;
+      case Piece::kValue:
+        v = p.value;
+        break;
+      case Piece::kSubstitution:
+      case Piece::kOptional:
+        if (p.id < values.size()) v = values[p.id];
+        if (p.kind == Piece::kOptional && (v.type == kBinXmlNull || v.bytes.empty())) continue;
+        if (v.type == kBinXmlBinXml) return false;
+        break;
+    }
+    if (first.type == kBinXmlNull && first.bytes.empty()) first = v;
+    AppendBinXmlValueText(text, v);
+  }
+  return true;
+}
+
+bool TextNumber(std::u16string_view text, std::uint64_t& n) {
+  std::vector<std::uint8_t> utf16;
+  for (char16_t c : text) {
+    utf16.push_back(static_cast<std::uint8_t>(c));
+    utf16.push_back(static_cast<std::uint8_t>(c >> 8));
+  }
+  return BinXmlValueNumber({kBinXmlString, utf16}, n);
+}
+
+// Fills the event's fields from the plan and the instance's values.
+bool ApplyFields(const EvtxPlan& plan, std::span<const BinXmlValue> values, EvtxEvent& e,
+                 std::u16string& text) {
+  BinXmlValue first;
+  std::uint64_t n = 0;
+  auto number = [&](Slot slot) {
+    return !plan.fields[slot].empty() && Evaluate(plan.fields[slot], values, text, first) &&
+           (BinXmlValueNumber(first, n) || TextNumber(text, n));
+  };
+  if (number(kEventId)) e.eventId = static_cast<std::uint16_t>(n);
+  if (number(kQualifiers)) e.qualifiers = static_cast<std::uint16_t>(n);
+  if (number(kLevel)) e.level = static_cast<std::uint8_t>(n);
+  if (number(kTask)) e.task = static_cast<std::uint16_t>(n);
+  if (number(kKeywords)) e.keywords = n;
+  // A field a nested template does not have keeps what the outer one gave.
+  auto textOf = [&](Slot slot, std::u16string& out) {
+    return plan.fields[slot].empty() || Evaluate(plan.fields[slot], values, out, first);
+  };
+  if (!textOf(kProvider, e.provider) || !textOf(kSourceName, e.eventSourceName) ||
+      !textOf(kComputer, e.computer) || !textOf(kMessage, e.message)) {
+    return false;
+  }
+  if (!plan.fields[kSystemTime].empty()) {
+    if (!Evaluate(plan.fields[kSystemTime], values, text, first)) return false;
+    if (first.type == kBinXmlFileTime && first.bytes.size() == 8) {
+      e.timeCreated = Le64(first.bytes.data());
+    } else if (first.type == kBinXmlSysTime && first.bytes.size() == 16) {
+      e.timeCreated = SysTimeToFileTime(first.bytes.data());
+    }
+  }
+  if (!plan.fields[kUserId].empty()) {
+    if (!Evaluate(plan.fields[kUserId], values, text, first)) return false;
+    if (first.type == kBinXmlSid) {
+      e.userSid.assign(first.bytes.begin(), first.bytes.end());
+    } else if (!text.empty()) {
+      ParseSidText(text, e.userSid);
+    }
+  }
+  return true;
+}
+
+constexpr int kMaxNesting = 8;
 
 }  // namespace
 
@@ -464,8 +564,50 @@ EvtxEventReader::EvtxEventReader(std::span<const std::uint8_t> chunk)
     : chunk_(chunk), walker_(chunk) {}
 EvtxEventReader::~EvtxEventReader() = default;
 
-bool EvtxEventReader::Read(const EvtxRecord& record, EvtxEvent& event) {
-  // Cleared field by field, so that the texts keep their room from record to record.
+bool EvtxEventReader::Apply(std::uint32_t definition, std::string_view context,
+                            std::span<const BinXmlValue> values, EvtxEvent& event, int depth) {
+  std::string key(reinterpret_cast<const char*>(&definition), sizeof definition);
+  key.append(context);
+  std::unique_ptr<EvtxPlan>& plan = plans_[key];
+  if (!plan) {
+    plan = std::make_unique<EvtxPlan>();
+    PlanSink sink(*plan, fields_, context);
+    // A template that holds instances of its own is walked with each event.
+    if (!walker_.WalkTemplate(definition, sink)) plan->sawElement = false;
+  }
+  return plan->sawElement && Apply(*plan, values, event, depth);
+}
+
+bool EvtxEventReader::Apply(const EvtxPlan& plan, std::span<const BinXmlValue> values,
+                            EvtxEvent& event, int depth) {
+  if (depth > kMaxNesting || !ApplyFields(plan, values, event, text_)) return false;
+  BinXmlValue first;
+  for (const EvtxPlan::Item& item : plan.items) {
+    if (!item.nested) {
+      if (!Evaluate(item.string, values, text_, first)) return false;
+      event.strings += text_;
+      event.strings.push_back(u'\0');
+      ++event.stringCount;
+      continue;
+    }
+    // Any other value in that place is no part of the fields.
+    if (item.id >= values.size() || values[item.id].type != kBinXmlBinXml) continue;
+    const std::span<const std::uint8_t> bytes = values[item.id].bytes;
+    const std::size_t pos = static_cast<std::size_t>(bytes.data() - chunk_.data());
+    std::uint32_t definition = 0;
+    std::vector<BinXmlValue> nested;
+    if (!walker_.SingleInstance(pos, pos + bytes.size(), definition, nested) ||
+        !Apply(definition, item.context, nested, event, depth + 1)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+namespace {
+
+// Cleared field by field, so that the texts keep their room from record to record.
+void ResetEvent(EvtxEvent& event) {
   event.timeCreated = 0;
   event.eventId = event.qualifiers = event.task = event.stringCount = 0;
   event.level = 0;
@@ -476,9 +618,28 @@ bool EvtxEventReader::Read(const EvtxRecord& record, EvtxEvent& event) {
   event.userSid.clear();
   event.strings.clear();
   event.message.clear();
-  EventSink sink(event, fields_);
-  // Binary XML without an element holds no event.
-  if (!walker_.Walk(record.eventPos, record.eventEnd, sink) || !sink.SawElement()) return false;
+}
+
+}  // namespace
+
+bool EvtxEventReader::Read(const EvtxRecord& record, EvtxEvent& event) {
+  ResetEvent(event);
+  // Nearly every event is one instance of a template the chunk defines once,
+  // its EventData or UserData a nested instance of another: each template is
+  // looked at once, and each event's values are only picked out. Anything
+  // else is walked whole.
+  std::uint32_t definition = 0;
+  if (!walker_.SingleInstance(record.eventPos, record.eventEnd, definition, values_) ||
+      !Apply(definition, {}, values_, event, 0)) {
+    ResetEvent(event);
+    EvtxPlan plan;
+    PlanSink sink(plan, fields_);
+    // Binary XML without an element holds no event.
+    if (!walker_.Walk(record.eventPos, record.eventEnd, sink) || !plan.sawElement ||
+        !Apply(plan, {}, event, 0)) {
+      return false;
+    }
+  }
   // The record's own identifier, which the chunk headers count: EventRecordID
   // repeats it.
   event.recordId = record.id;

@@ -18,6 +18,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "eventlog/binxml.h"
@@ -103,6 +104,7 @@ struct EvtxEvent {
 
 // The names of the event that the rows use.
 enum class EvtxField : std::uint8_t;
+struct EvtxPlan;
 
 // Reads the events of one chunk; keeps the chunk's names between records.
 class EvtxEventReader {
@@ -118,6 +120,18 @@ class EvtxEventReader {
   std::span<const std::uint8_t> chunk_;
   BinXmlWalker walker_;
   std::vector<EvtxField> fields_;  // what each name of the chunk is, by its id
+  // Fills the event from the values of an instance of the template at
+  // definition, standing in context; false when only a walk can read it.
+  bool Apply(std::uint32_t definition, std::string_view context,
+             std::span<const BinXmlValue> values, EvtxEvent& event, int depth);
+  bool Apply(const EvtxPlan& plan, std::span<const BinXmlValue> values, EvtxEvent& event,
+             int depth);
+
+  // Per template definition (its offset) and context: where the fields are
+  // in its instances.
+  std::unordered_map<std::string, std::unique_ptr<EvtxPlan>> plans_;
+  std::vector<BinXmlValue> values_;
+  std::u16string text_;
 };
 
 // The record in the EVENTLOGRECORD layout the reader decodes: the type from

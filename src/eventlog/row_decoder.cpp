@@ -1,5 +1,7 @@
 #include "eventlog/row_decoder.h"
 
+#include <algorithm>
+
 #include "base/datetime.h"
 #include "base/text.h"
 #include "eventlog/category.h"
@@ -69,6 +71,13 @@ std::u16string_view EventRowDecoder::NameField(std::u16string& scratch,
 
 std::u16string_view EventRowDecoder::Category(std::span<const std::uint8_t> source,
                                               std::uint16_t category) {
+  // Runs of records of one source and category are the rule.
+  if (lastCategory_ && category == lastCategoryNumber_ &&
+      std::equal(source.begin(), source.end(), lastSource_.begin(), lastSource_.end())) {
+    return *lastCategory_;
+  }
+  lastSource_.assign(source.begin(), source.end());
+  lastCategoryNumber_ = category;
   key_.clear();
   AppendUtf16Le(key_, source);
   key_.push_back(static_cast<char16_t>(category));
@@ -85,6 +94,7 @@ std::u16string_view EventRowDecoder::Category(std::span<const std::uint8_t> sour
     }
     it = categories_.emplace(key_, std::move(shown)).first;
   }
+  lastCategory_ = &it->second;
   return it->second;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "eventlog/event_row.h"
 #include "eventlog/ports.h"
@@ -65,6 +66,10 @@ class EventRowDecoder {
   std::int64_t day_ = INT64_MIN;
 
   std::unordered_map<std::u16string, std::u16string> categories_;
+  // The last record's source (as its bytes) and category, and their text.
+  std::vector<std::uint8_t> lastSource_;
+  std::uint16_t lastCategoryNumber_ = 0;
+  const std::u16string* lastCategory_ = nullptr;
   std::string sidKey_;
   std::unordered_map<std::string, std::u16string> users_;
 };
