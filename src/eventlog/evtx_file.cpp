@@ -481,8 +481,8 @@ class PlanSink : public BinXmlSink {
 // The text of a field and its first value; false when a substitution of it
 // holds Binary XML, which only a walk can read.
 bool Evaluate(const Pieces& pieces, std::span<const BinXmlValue> values, std::u16string& text,
-              BinXmlValue& first) {
-  text.clear();
+              BinXmlValue& first, bool append = false) {
+  if (!append) text.clear();
   first = {};
   for (const Piece& p : pieces) {
     BinXmlValue v;
@@ -584,8 +584,7 @@ bool EvtxEventReader::Apply(const EvtxPlan& plan, std::span<const BinXmlValue> v
   BinXmlValue first;
   for (const EvtxPlan::Item& item : plan.items) {
     if (!item.nested) {
-      if (!Evaluate(item.string, values, text_, first)) return false;
-      event.strings += text_;
+      if (!Evaluate(item.string, values, event.strings, first, true)) return false;
       event.strings.push_back(u'\0');
       ++event.stringCount;
       continue;

@@ -53,7 +53,7 @@ bool EventRowDecoder::Decode(std::span<const std::uint8_t> record,
   row.computer = NameField(computer_, f.computer);
   row.eventCode = f.eventId;
   strings_.clear();
-  AppendRecordStrings(strings_, f);
+  if (withStrings_) AppendRecordStrings(strings_, f);
   row.strings = strings_;
   message_.clear();
   AppendUtf16Le(message_, f.message);
@@ -71,13 +71,15 @@ std::u16string_view EventRowDecoder::NameField(std::u16string& scratch,
 
 std::u16string_view EventRowDecoder::Category(std::span<const std::uint8_t> source,
                                               std::uint16_t category) {
-  // Runs of records of one source and category are the rule.
-  if (lastCategory_ && category == lastCategoryNumber_ &&
-      std::equal(source.begin(), source.end(), lastSource_.begin(), lastSource_.end())) {
-    return *lastCategory_;
+  // Runs of records of one source are the rule: its categories are kept aside.
+  if (std::equal(source.begin(), source.end(), lastSource_.begin(), lastSource_.end())) {
+    for (const auto& [number, text] : lastSourceCategories_) {
+      if (number == category) return *text;
+    }
+  } else {
+    lastSource_.assign(source.begin(), source.end());
+    lastSourceCategories_.clear();
   }
-  lastSource_.assign(source.begin(), source.end());
-  lastCategoryNumber_ = category;
   key_.clear();
   AppendUtf16Le(key_, source);
   key_.push_back(static_cast<char16_t>(category));
@@ -94,7 +96,7 @@ std::u16string_view EventRowDecoder::Category(std::span<const std::uint8_t> sour
     }
     it = categories_.emplace(key_, std::move(shown)).first;
   }
-  lastCategory_ = &it->second;
+  lastSourceCategories_.emplace_back(category, &it->second);
   return it->second;
 }
 

@@ -49,6 +49,8 @@ class EventRowDecoder {
   // record when there is no stamp); false when the record is older and is skipped.
   bool Decode(std::span<const std::uint8_t> record, const std::optional<std::int64_t>& stampUtc,
               EventRowView& row);
+  // For callers that show the rows alone: row.strings stays empty.
+  void LeaveStringsOut() { withStrings_ = false; }
 
  private:
   std::u16string_view Category(std::span<const std::uint8_t> source, std::uint16_t category);
@@ -57,6 +59,7 @@ class EventRowDecoder {
   std::u16string_view User(const RecordFields& fields);
 
   std::u16string logName_;
+  bool withStrings_ = true;
   AccountNames& accounts_;
   MessageTables& tables_;
 
@@ -66,10 +69,9 @@ class EventRowDecoder {
   std::int64_t day_ = INT64_MIN;
 
   std::unordered_map<std::u16string, std::u16string> categories_;
-  // The last record's source (as its bytes) and category, and their text.
+  // The last record's source (as its bytes), and the texts of its categories so far.
   std::vector<std::uint8_t> lastSource_;
-  std::uint16_t lastCategoryNumber_ = 0;
-  const std::u16string* lastCategory_ = nullptr;
+  std::vector<std::pair<std::uint16_t, const std::u16string*>> lastSourceCategories_;
   std::string sidKey_;
   std::unordered_map<std::string, std::u16string> users_;
 };

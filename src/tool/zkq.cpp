@@ -175,7 +175,11 @@ int Rows(const Args& args, Output& out, Output& err, AccountNames& accounts, Mes
   const std::u16string logName = std::filesystem::path(file).stem().u16string();
   EventRowDecoder decoder(logName, accounts, tables);
   std::optional<EventMessages> messages;
-  if (args.messages) messages.emplace(tables);
+  if (args.messages) {
+    messages.emplace(tables);
+  } else {
+    decoder.LeaveStringsOut();
+  }
   std::u16string detail;
   std::string buffer;
   buffer.reserve(kFlushAt + 4096);
