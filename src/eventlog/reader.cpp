@@ -1,6 +1,7 @@
 #include "eventlog/reader.h"
 
 #include "base/datetime.h"
+#include "eventlog/evt_file.h"
 #include "eventlog/record.h"
 #include "eventlog/row_decoder.h"
 
@@ -145,11 +146,15 @@ LogReading ReadNewEventLogRows(EventList& list, std::u16string_view logName,
     context.boxes.Show(reading.failure, MessageIcon::Exclamation);
     reading.failed = true;
   }
-  // What was read is alerted now; the bookmark moves only over a log read
-  // down to it, so that the records below a failed read (a log cleared
-  // meanwhile, the service restarting) are read next time, not lost. Those
-  // above it are alerted again then: a repeat, never a loss.
-  if (newest && !reading.failed) reading.bookmark = LogBookmark{*newest, newestSeconds};
+  // What was read is alerted now. A read that failed for now (a log cleared
+  // meanwhile, the service restarting) moves no bookmark, so that the records
+  // below it are read next time, not lost; those above it are alerted again
+  // then: a repeat, never a loss. Damage in the log's data (a cut copy, a
+  // broken chunk) reads the same every time: what lies beyond it can never
+  // be read, and the bookmark moves over what was, or every cycle would mail
+  // the same records again.
+  const bool damaged = code == kErrorEventlogFileCorrupt;
+  if (newest && (!reading.failed || damaged)) reading.bookmark = LogBookmark{*newest, newestSeconds};
   return reading;
 }
 
@@ -168,7 +173,7 @@ std::optional<LogBookmark> NewestBookmarkBefore(EventLogSource& logs, std::u16st
     if (code != 0) return std::nullopt;
     const RecordFields fields = DecodeRecordFields(record);
     const std::int64_t seconds = RecordUtcSeconds(fields.timeWritten);
-    if (seconds < utcSeconds) return LogBookmark{fields.recordNumber, seconds};
+    if (seconds < utcSeconds) return LogBookmark{fields.recordId, seconds};
   }
 }
 

@@ -301,13 +301,12 @@ TEST_F(ZkqFiles, CheckWithStateAlertsEachRecordOnce) {
         {span(8, 9, kBase),
          "※ 監視前に上書きされた記録: 4 件\r\n",
          {{9, kBase + 9}, {8, kBase + 8}}}}},
-      // The bookmark holds until the log reads whole: what lies below the
-      // damage is read then, and what lies above it is alerted again.
+      // Damage reads the same every time: the section says the log was not
+      // read whole, and the next run stops above it.
       {"damaged below the new records",
        {{span(1, 3, kBase), "", {{3, kBase + 3}, {2, kBase + 2}, {1, kBase + 1}}},
         {span(1, 6, kBase), kUnread, {{6, kBase + 6}, {5, kBase + 5}}, 4},
-        {span(1, 6, kBase), kUnread, {{6, kBase + 6}, {5, kBase + 5}}, 4},
-        {span(1, 6, kBase), "", {{6, kBase + 6}, {5, kBase + 5}, {4, kBase + 4}}}}},
+        {span(1, 6, kBase), "", {}, 4}}},
       {"wrapped to just after the bookmark",
        {{span(1, 3, kBase), "", {{3, kBase + 3}, {2, kBase + 2}, {1, kBase + 1}}},
         {span(4, 5, kBase), "", {{5, kBase + 5}, {4, kBase + 4}}}}},
@@ -326,7 +325,8 @@ TEST_F(ZkqFiles, CheckWithStateAlertsEachRecordOnce) {
       Write("System.evt", file);
       const Result r = Zkq({"check", "--rules", Path("rules.txt"), "--dir", dir_.string(),
                             "--state", state, "--no-messages"});
-      const bool meetsDamage = c.runs[i].damaged != 0;
+      // A read that meets the damage says so; the next run stops above it.
+      const bool meetsDamage = c.runs[i].damaged != 0 && !c.runs[i].alerted.empty();
       EXPECT_EQ(r.status, meetsDamage ? 1 : 0) << c.name << ", run " << i + 1 << ": " << r.err;
       std::string expected = lines(c.runs[i].alerted);
       if (!c.runs[i].notice.empty()) {
