@@ -17,6 +17,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from harness import APP_TITLE, MAIN_CLASS, Session, ini_bytes, run_single  # noqa: E402
+from make_evt import empty_logs  # noqa: E402
 from outbox_e2e import wait_status  # noqa: E402
 from run_e2e import NO_FINDINGS, SEND_OK, STARTED, check, equal, settings  # noqa: E402
 from smtp_servers import Inbox, decoded, free_port  # noqa: E402
@@ -58,6 +59,7 @@ def evtx(s: Session, args) -> None:
         (logs / "System.evtx").write_bytes(first)
         # An .evt beside it is not read: the .evtx is today's log.
         (logs / "System.evt").write_bytes(b"not read")
+        empty_logs(logs)  # Security and Application are there, empty
 
         d = s.start(folder / args.exe.name)
         d("wait-window", MAIN_CLASS, APP_TITLE, 15000)
