@@ -5,7 +5,9 @@
 
 #include <vector>
 
+#include "base/win32/folder_security.h"
 #include "base/win32/time_zone.h"
+#include "base/win32/wide.h"
 #include "win_util.h"
 
 namespace zkq::win32 {
@@ -84,6 +86,13 @@ std::u16string Win32SystemInfo::UserName() {
   if (!GetUserNameW(buffer, &size)) return {};
   // The size counts the NUL; the text ends at the first one.
   return FromWide(buffer, wcsnlen(buffer, UNLEN + 1));
+}
+
+std::u16string WindowsStateFolder::Path() { return FromWide(StateFolderPath()); }
+
+bool WindowsStateFolder::Prepare() {
+  const std::wstring folder = StateFolderPath();
+  return CreateStateFolder(folder) && CanWriteIn(folder);
 }
 
 }  // namespace zkq::win32

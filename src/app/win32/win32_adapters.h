@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "app/main_window_view.h"
+#include "app/startup.h"
 #include "base/ports.h"
 
 namespace zkq::win32 {
@@ -39,6 +40,14 @@ class Win32SystemInfo final : public SystemInfo {
  public:
   std::u16string ComputerName() override;
   std::u16string UserName() override;
+};
+
+// %ProgramData%\zkQuorvane, made with permissions for SYSTEM and
+// Administrators only.
+class WindowsStateFolder final : public StateFolder {
+ public:
+  std::u16string Path() override;
+  bool Prepare() override;
 };
 
 }  // namespace zkq::win32

@@ -69,10 +69,11 @@ int RunProgram(HINSTANCE instance, zkq::win32::ProgramBoxes& boxes,
   DpapiProtector passwordProtector;
   settingsFile.SetProtector(&passwordProtector);
   ProcessCurrentDirectory currentDirectory;
+  WindowsStateFolder stateFolder;
   const wchar_t* fullCommandLine = GetCommandLineW();
   std::optional<StartupValues> values =
       RunMain(ExecutablePath(), ArgumentsOf(FromWide(fullCommandLine, wcslen(fullCommandLine))),
-              settingsFile, boxes, currentDirectory);
+              settingsFile, boxes, currentDirectory, &stateFolder);
   if (!values) return kStartupFailedExit;  // RunMain has said why
 
   MainWindowWin32 window(instance, boxes);
@@ -84,7 +85,7 @@ int RunProgram(HINSTANCE instance, zkq::win32::ProgramBoxes& boxes,
 
   Win32Clock clock;
   Win32SystemInfo system;
-  WindowsServiceControl service(window.Handle(), dispatcher);
+  WindowsServiceControl service(window.Handle(), dispatcher, values->programDir.wstring());
   WindowsEventLogSource liveLogs;
   WindowsAccountNames accounts;
   WindowsTimeZone zone;
@@ -92,9 +93,8 @@ int RunProgram(HINSTANCE instance, zkq::win32::ProgramBoxes& boxes,
   MailAlertSender sender(
       instance, [&window] { return window.Handle(); }, system.ComputerName(), boxes);
   WindowsServiceCheck serviceCheck(boxes);
-  WindowsDialogs dialogs(DialogContext{
-      instance, [&window] { return window.Handle(); }, boxes, clock, settingsFile, service,
-      system.ComputerName()});
+  WindowsDialogs dialogs(DialogContext{instance, [&window] { return window.Handle(); }, boxes,
+                                       clock, settingsFile, service, system.ComputerName()});
   LogSourceChoice logs(liveLogs);
   RulesFile rulesFile;
   FileOutbox outbox(values->programDir / "outbox");
