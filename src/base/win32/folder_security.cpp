@@ -58,7 +58,12 @@ std::wstring StateFolderPath() {
 }
 
 bool CreateStateFolder(const std::wstring& folder) {
-  if (GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+  // Anyone may make folders in %ProgramData%: one made by someone else first
+  // is not used, as its owner could change what the service reads.
+  if (GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    const auto security = ReadObjectSecurity(folder);
+    return security && !UntrustedWriter(*security, AdministratorRunningThis());
+  }
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kStateFolderSddl, SDDL_REVISION_1,
                                                             &descriptor, nullptr)) {

@@ -20,7 +20,8 @@ inline constexpr wchar_t kStateFolderSddl[] = L"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI
 std::wstring StateFolderPath();
 
 // Creates folder with kStateFolderSddl unless it exists; true when it exists
-// afterwards.
+// afterwards and no other account than SYSTEM, Administrators (and the
+// administrator running this) may change it.
 bool CreateStateFolder(const std::wstring& folder);
 
 // Whether this process may create files in folder (tried with a temporary
