@@ -119,9 +119,11 @@ Settings LoadSettings(const SettingsFile& file, std::int16_t& countdown) {
   s.SmtpPassword = PasswordOfStoredText(stored, file.Protector());
   if (!stored.empty() && !stored.starts_with(kProtectedPasswordPrefix) && file.Protector()) {
     // Typed in by hand: from now on the file keeps it protected. A file that
-    // cannot be written keeps it as it is, and the next start tries again.
-    if (const auto text = ProtectedPasswordText(s.SmtpPassword, *file.Protector())) {
-      file.WriteIniString(kSettingsSection, u"SmtpPassword", *text, false);
+    // cannot be written keeps it as it is, which the user is told, and the
+    // next start tries again.
+    const auto text = ProtectedPasswordText(s.SmtpPassword, *file.Protector());
+    if (!text || !file.WriteIniString(kSettingsSection, u"SmtpPassword", *text, false)) {
+      file.ShowWarning(kClearPasswordKept);
     }
   }
   return s;
