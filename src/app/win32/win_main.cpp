@@ -48,11 +48,7 @@ constexpr int kAlreadyRunningExit = 2;
 // the alerts. The name is in the global namespace, so that the service and a
 // start on a user's desktop meet; the service's object refuses a user's
 // process, which says just as well that it runs.
-bool AnotherMonitorRuns(zkq::win32::UniqueKernelHandle& mutex) {
-  mutex.Reset(CreateMutexW(nullptr, FALSE, L"Global\\zkQuorvane.Monitor"));
-  const DWORD error = GetLastError();
-  return mutex ? error == ERROR_ALREADY_EXISTS : error == ERROR_ACCESS_DENIED;
-}
+constexpr wchar_t kMonitorMutexName[] = L"Global\\zkQuorvane.Monitor";
 
 void ShowApplicationError(zkq::MessageBoxes& boxes, const std::u16string& description) {
   SetCursor(LoadCursorW(nullptr, IDC_ARROW));
@@ -144,7 +140,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   int exitCode = kStartupFailedExit;
   try {
     zkq::win32::UniqueKernelHandle oneMonitor;
-    if (AnotherMonitorRuns(oneMonitor)) {
+    if (zkq::win32::AnotherMonitorRuns(kMonitorMutexName, oneMonitor)) {
       boxes.Show(kAlreadyRunning, zkq::MessageIcon::Exclamation);
       exitCode = kAlreadyRunningExit;
     } else {

@@ -28,6 +28,16 @@ std::string SidText(PSID sid) {
   return narrow;
 }
 
+std::string ProcessUserSid() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD needed = 0;
+  const BOOL read = GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &needed);
+  CloseHandle(token);
+  return read ? SidText(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid) : std::string();
+}
+
 std::string AdministratorRunningThis() {
   BYTE adminsSid[SECURITY_MAX_SID_SIZE];
   DWORD size = sizeof(adminsSid);
@@ -36,13 +46,7 @@ std::string AdministratorRunningThis() {
       !CheckTokenMembership(nullptr, adminsSid, &member) || !member) {
     return {};
   }
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
-  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  DWORD needed = 0;
-  const BOOL read = GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &needed);
-  CloseHandle(token);
-  return read ? SidText(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid) : std::string();
+  return ProcessUserSid();
 }
 
 std::wstring StateFolderPath() {

@@ -35,6 +35,9 @@ std::optional<ObjectSecurity> ReadObjectSecurity(const std::wstring& path);
 // "DOMAIN\name" of a SID ("S-1-…"), or the SID itself when it has no name here.
 std::u16string AccountOfSid(const std::string& sid);
 
+// The SID of the account running this process.
+std::string ProcessUserSid();
+
 // The SID of the account running this process when it runs with the rights
 // of the Administrators group (elevated); "" otherwise.
 std::string AdministratorRunningThis();
