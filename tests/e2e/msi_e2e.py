@@ -3,15 +3,18 @@
 from the built executables and installed silently by Wine's msiexec with the
 mail properties: the program lands in Program Files, its first settings in
 ProgramData, the service is registered and started and mails the alert of a
-cycle; a major upgrade keeps the settings; the removal takes the service, the
+cycle, and its event-log entries read as their sentences from the registered
+message file; a major upgrade keeps the settings; the removal takes the service, the
 event source and the binaries, and leaves the state folder.
 
     msi_e2e.py --exe zkQuorvane.exe --zkq zkq.exe --version-header app_version.h \
-        --driver zkq_e2e_driver.exe --probe zkq_e2e_service_probe.exe
+        --driver zkq_e2e_driver.exe --probe zkq_e2e_service_probe.exe \
+        --recorder zkq_e2e_event_recorder.dll
 """
 from __future__ import annotations
 
 import contextlib
+import json
 import shutil
 import subprocess
 import sys
@@ -20,8 +23,10 @@ from pathlib import Path
 here = Path(__file__).resolve().parent
 sys.path.insert(0, str(here))
 sys.path.insert(0, str(here.parent.parent / "packaging"))
-from harness import MAIN_CLASS, APP_TITLE, WINE, HarnessError, Session, read_ini, run_single  # noqa: E402
-from service_e2e import RUNNING, STOPPED, ServiceTest, equal  # noqa: E402
+from harness import (APP_TITLE, MAIN_CLASS, WINE, HarnessError, Session, read_ini,  # noqa: E402
+                     run_single, win_path)
+from service_e2e import (IDM_FILE0, IDM_FILE1, IDM_SETTING0, RULES_FAILED, RUNNING,  # noqa: E402
+                         STOPPED, ServiceTest, entries, equal)
 from smtp_servers import Inbox, decoded  # noqa: E402
 import make_msi  # noqa: E402
 import make_zip  # noqa: E402
@@ -52,6 +57,35 @@ class MsiTest(ServiceTest):
         text = run.stdout.decode("utf-8", "replace")
         return next((line.split(None, 2)[2].strip() for line in text.splitlines()
                      if "EventMessageFile" in line), None)
+
+    def entry_reads_as_its_sentence(self, d, pid, message_file: str) -> None:
+        """An entry the service writes, read back from the registered message
+        file as Event Viewer reads it. The entries are recorded in the service's
+        process (Wine's event log keeps none): a rules file gone missing makes
+        the rules editor's message one."""
+        recorder = Path(shutil.copy(self.args.recorder, self.s.work / "msi-recorder.dll"))
+        record = recorder.with_suffix(".jsonl")
+        record.unlink(missing_ok=True)
+        self.probe("inject", str(pid), win_path(recorder))
+        rules = self.state / "rules.txt"
+        kept = rules.read_bytes()
+        rules.unlink()
+        d("menu", IDM_FILE1)
+        d("menu", IDM_SETTING0)
+        lines = entries(record, 1)
+        entry = json.loads(lines[-1]) if lines else {}
+        equal((entry.get("event"), entry.get("strings")), (100, [RULES_FAILED]),
+              "the entry of the rules message")
+        d("wait-window", "#32770", f'"監視ルールの設定 - {APP_TITLE}"', 10000)
+        d("wait-visible", 10000)
+        d("close")
+        d("wait-gone", 10000)
+        rules.write_bytes(kept)
+        d("wait-window", MAIN_CLASS, APP_TITLE, 10000)
+        d("menu", IDM_FILE0)
+        # Each message of the table ends with its own line end.
+        equal(self.probe("message", message_file, str(entry["event"]), entry["strings"][0]),
+              RULES_FAILED + "\r\n", "the entry as the registered message file gives it")
 
     def stop_service(self, d) -> None:
         """Wine's msiexec asks the service to stop but does not wait until it
@@ -85,6 +119,12 @@ class MsiTest(ServiceTest):
         for table in ("ServiceInstall", "ServiceControl", "CustomAction", "Upgrade"):
             if table not in tables:
                 raise HarnessError(f"the installer has no {table} table")
+        for table, needed in (("Directory", "ProgramFiles64Folder\tzkQuorvane"),
+                              ("ServiceInstall", "\tzkQuorvane\tzkQuorvane\t")):
+            exported = subprocess.run(["msiinfo", "export", str(first), table], capture_output=True,
+                                      text=True, check=True).stdout
+            if needed not in exported:
+                raise HarnessError(f"the installer's {table} table lacks {needed!r}: {exported!r}")
         self.clean()
         # The driver keeps the Wine server up from here on: the service the
         # installer starts then stays the one process it is.
@@ -114,7 +154,7 @@ class MsiTest(ServiceTest):
             running = self.probe("query", SERVICE)
             equal(running["description"], "イベントログとサービスの状態を監視し、異常をメールで通知します。",
                   "the service's description once it has run")
-            d("wait-process", "zkQuorvane.exe", 20000)
+            pid = d("wait-process", "zkQuorvane.exe", 20000)
             d("wait-window", MAIN_CLASS, APP_TITLE, 15000)
             for _ in range(5):  # Interval=5: the fifth tick is a cycle
                 d("tick", 20000)
@@ -129,6 +169,7 @@ class MsiTest(ServiceTest):
                 raise HarnessError("the cycle kept no stamp in the state folder")
         finally:
             inbox.stop()
+        self.entry_reads_as_its_sentence(d, pid, exe)
 
         # A major upgrade: the newer binaries, the same settings.
         self.stop_service(d)
@@ -160,7 +201,8 @@ def main() -> int:
             with contextlib.suppress(Exception):
                 test.clean()
         return test.run, cleanup
-    return run_single("msi", __doc__, ("exe", "zkq", "version-header", "driver", "probe"), make)
+    return run_single("msi", __doc__, ("exe", "zkq", "version-header", "driver", "probe", "recorder"),
+                      make)
 
 
 if __name__ == "__main__":
