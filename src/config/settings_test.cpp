@@ -274,7 +274,9 @@ TEST_F(SettingsTest, AClearPasswordIsProtectedOrTheUserIsTold) {
     const bool clear = file.ReadIniString(kSettingsSection, u"SmtpPassword") == u"secret";
     EXPECT_EQ(clear, !works);
     ASSERT_EQ(boxes_.shown.size(), works ? 0u : 1u);
-    if (!works) EXPECT_EQ(boxes_.shown[0].text, kClearPasswordKept);
+    if (!works) {
+      EXPECT_EQ(boxes_.shown[0].text, kClearPasswordKept);
+    }
   }
 }
 
