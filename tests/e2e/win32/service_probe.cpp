@@ -92,8 +92,9 @@ int Message(const std::wstring& file, DWORD id, const std::wstring& text) {
   wchar_t* formatted = nullptr;
   const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_ARGUMENT_ARRAY,
-      module, id, MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&formatted),
-      0, reinterpret_cast<va_list*>(const_cast<DWORD_PTR*>(inserts)));
+      module, id, MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT),
+      reinterpret_cast<wchar_t*>(&formatted), 0,
+      reinterpret_cast<va_list*>(const_cast<DWORD_PTR*>(inserts)));
   FreeLibrary(module);
   if (length == 0) return Fail("FormatMessageW");
   std::printf("{\"ok\": true, \"value\": %s}\n", Json(std::wstring(formatted, length)).c_str());
@@ -107,7 +108,9 @@ int wmain(int argc, wchar_t** argv) {
   if (argc < 3) return Fail("usage: query|start|control|wait|delete NAME ...");
   const std::wstring command = argv[1];
   if (command == L"inject" && argc >= 4) return Inject(wcstoul(argv[2], nullptr, 10), argv[3]);
-  if (command == L"message" && argc >= 5) return Message(argv[2], wcstoul(argv[3], nullptr, 10), argv[4]);
+  if (command == L"message" && argc >= 5) {
+    return Message(argv[2], wcstoul(argv[3], nullptr, 10), argv[4]);
+  }
   Service s;
   s.manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
   if (s.manager == nullptr) return Fail("OpenSCManagerW");
