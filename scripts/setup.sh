@@ -9,6 +9,7 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine64 fonts-wine xvfb x11-utils x11-apps imagemagick fonts-ipafont-gothic
   python3 python3-aiosmtpd libevt-utils locales libssl-dev openssl
+  libcurl4-openssl-dev nlohmann-json3-dev
   msitools wixl
 )
 

@@ -100,7 +100,8 @@ MailRequest MailRequestOf(const AlertMail& mail) {
                      .timeoutSeconds = mail.timeoutSeconds,
                      .security = mail.security,
                      .user = mail.user,
-                     .password = mail.password};
+                     .password = mail.password,
+                     .oauth = mail.oauth};
 }
 
 EventLogSource& LogSourceChoice::For(const std::filesystem::path& folder) {
@@ -489,6 +490,9 @@ Monitor::Delivery Monitor::Deliver(NewMail kind, std::u16string subject) {
   mail.security = settings_.SmtpSecurity;
   mail.user = settings_.SmtpUser;
   mail.password = settings_.SmtpPassword;
+  mail.oauth =
+      OAuthLogin{settings_.SmtpAuth,          settings_.OAuthTenant, settings_.OAuthClientId,
+                 settings_.OAuthClientSecret, settings_.OAuthScope,  settings_.OAuthTokenUrl};
   const bool keeps = kind == NewMail::Alert || kind == NewMail::Report;
   // Refused recipients are told in the next mail that is kept.
   if (keeps && !refusedToMail_.empty()) mail.body = refusedToMail_ + kCrLf + mail.body;

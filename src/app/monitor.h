@@ -39,6 +39,7 @@ struct AlertMail {
   std::u16string timeoutSeconds = u"60";
   // From the settings (the main window does not show them).
   std::u16string security, user, password;
+  OAuthLogin oauth;
   friend bool operator==(const AlertMail&, const AlertMail&) = default;
 };
 

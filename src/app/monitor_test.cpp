@@ -738,5 +738,43 @@ TEST(Monitor, RefusalsFailuresAndTheDailyReport) {
   EXPECT_EQ(Shown(w.view.statuses.back()).find(u"異常はありません"), std::u16string::npos);
 }
 
+// A box of a cycle waits for its click only once the cycle has ended: the
+// next cycles run while it is open, and the same box is not stacked on it.
+TEST(Monitor, ABoxOfACycleHoldsBackNoCycle) {
+  World w;
+  std::ofstream(w.folder.Path() / "outbox") << "a file where the folder should be";
+  int cyclesWhileOpen = 0;
+  bool busyWhileOpen = false;
+  class ClickLater : public MessageBoxes {
+   public:
+    std::function<void()> whileOpen;
+    int shown = 0;
+    void Show(const std::u16string&, MessageIcon) override {
+      ++shown;
+      if (whileOpen) whileOpen();
+    }
+  } screen;
+  Monitor m(MonitorPorts{w.clock, screen, w.file, w.logs, w.rules, w.accounts, w.zone, w.tables,
+                         w.sender, w.services, w.outbox},
+            w.view, w.folder.Path(), w.settings, std::int16_t{0});
+  m.LoadRules(w.boxes);
+  m.Start();
+  screen.whileOpen = [&] {
+    busyWhileOpen = m.CycleInProgress();
+    for (int i = 0; i < 2; ++i) {
+      const std::size_t before = w.view.statuses.size();
+      w.clock.now = DateTime::FromSeconds(w.clock.now.ToSeconds() + 60);
+      while (m.Countdown() > 0) m.Tick();
+      m.Tick();
+      if (w.view.statuses.size() > before) ++cyclesWhileOpen;
+    }
+  };
+  while (m.Countdown() > 0) m.Tick();
+  m.Tick();  // the alert cannot be kept: its box comes after the cycle
+  EXPECT_FALSE(busyWhileOpen);
+  EXPECT_EQ(cyclesWhileOpen, 2);
+  EXPECT_EQ(screen.shown, 1) << "the same box again while it is open";
+}
+
 }  // namespace
 }  // namespace zkq

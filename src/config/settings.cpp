@@ -89,6 +89,26 @@ std::int16_t CountdownFor(const Settings& settings) {
   return static_cast<std::int16_t>(ToInt16(settings.Interval) - 1);
 }
 
+namespace {
+
+// A password or secret of the file, in clear.
+std::u16string ReadSecret(const SettingsFile& file, std::u16string_view key) {
+  const std::u16string stored = file.ReadIniString(kSettingsSection, key, kPasswordReadSize);
+  std::u16string secret = PasswordOfStoredText(stored, file.Protector());
+  if (!stored.empty() && !stored.starts_with(kProtectedPasswordPrefix) && file.Protector()) {
+    // Typed in by hand: from now on the file keeps it protected. A file that
+    // cannot be written keeps it as it is, which the user is told, and the
+    // next start tries again.
+    const auto text = ProtectedPasswordText(secret, *file.Protector());
+    if (!text || !file.WriteIniString(kSettingsSection, key, *text, false)) {
+      file.ShowWarning(kClearSecretKept + std::u16string(key) + kClearSecretKeptRest);
+    }
+  }
+  return secret;
+}
+
+}  // namespace
+
 Settings LoadSettings(const SettingsFile& file, std::int16_t& countdown) {
   const auto read = [&](std::u16string_view key) {
     return file.ReadIniString(kSettingsSection, key);
@@ -115,17 +135,13 @@ Settings LoadSettings(const SettingsFile& file, std::int16_t& countdown) {
   s.ApplicationBookmark = read(u"ApplicationBookmark");
   s.AlertDetail = read(u"AlertDetail");
   s.Heartbeat = read(u"Heartbeat");
-  const std::u16string stored = file.ReadIniString(kSettingsSection, u"SmtpPassword", kPasswordReadSize);
-  s.SmtpPassword = PasswordOfStoredText(stored, file.Protector());
-  if (!stored.empty() && !stored.starts_with(kProtectedPasswordPrefix) && file.Protector()) {
-    // Typed in by hand: from now on the file keeps it protected. A file that
-    // cannot be written keeps it as it is, which the user is told, and the
-    // next start tries again.
-    const auto text = ProtectedPasswordText(s.SmtpPassword, *file.Protector());
-    if (!text || !file.WriteIniString(kSettingsSection, u"SmtpPassword", *text, false)) {
-      file.ShowWarning(kClearPasswordKept);
-    }
-  }
+  s.SmtpPassword = ReadSecret(file, u"SmtpPassword");
+  s.SmtpAuth = read(u"SmtpAuth");
+  s.OAuthTenant = read(u"OAuthTenant");
+  s.OAuthClientId = read(u"OAuthClientId");
+  s.OAuthClientSecret = ReadSecret(file, u"OAuthClientSecret");
+  s.OAuthScope = read(u"OAuthScope");
+  s.OAuthTokenUrl = read(u"OAuthTokenUrl");
   return s;
 }
 

@@ -36,6 +36,12 @@ struct Settings {
   // (none when SmtpUser is empty). SmtpPassword is the password itself: the
   // file keeps it protected (kProtectedPasswordPrefix).
   std::u16string SmtpSecurity, SmtpUser, SmtpPassword;
+  // Optional: "Password" (or absent) logs in with SmtpUser and SmtpPassword;
+  // "OAuth2" with XOAUTH2 as the mailbox SmtpUser, with a token that the
+  // client-credentials grant gives for OAuthTenant, OAuthClientId and
+  // OAuthClientSecret (kept protected like SmtpPassword). OAuthScope and
+  // OAuthTokenUrl stand in for their defaults when they are not empty.
+  std::u16string SmtpAuth, OAuthTenant, OAuthClientId, OAuthClientSecret, OAuthScope, OAuthTokenUrl;
   // The newest record examined in each log, "number:seconds"; "" for none.
   std::u16string SystemBookmark, SecurityBookmark, ApplicationBookmark;
   // Optional: "0" leaves each event's message text out of the alert; any
@@ -63,11 +69,11 @@ class PasswordProtector {
   virtual std::optional<std::string> Unprotect(std::string_view blob) = 0;
 };
 
-// Shown once at the start when a password typed into the file in clear could
-// not be written back protected.
-inline constexpr char16_t kClearPasswordKept[] =
-    u"設定ファイルの SmtpPassword を保護して保存できませんでした。"
-    u"パスワードは平文のまま残っています。";
+// Shown once at the start, around the key, when a password or secret typed
+// into the file in clear could not be written back protected.
+inline constexpr char16_t kClearSecretKept[] = u"設定ファイルの ";
+inline constexpr char16_t kClearSecretKeptRest[] =
+    u" を保護して保存できませんでした。平文のまま残っています。";
 
 // The stored form of a protected password: this, then Base64 of the blob.
 inline constexpr char16_t kProtectedPasswordPrefix[] = u"dpapi:";
@@ -124,8 +130,8 @@ std::filesystem::path SettingsPath(const std::filesystem::path& programDir);
 std::u16string PathText(const std::filesystem::path& path);
 
 // The start-up load: reads every key in order and sets countdown to
-// Interval - 1. A password typed into the file in clear is used, and written
-// back protected when the file has a protector. Throws Failure when Interval
+// Interval - 1. A password or client secret typed into the file in clear is
+// used, and written back protected when the file has a protector. Throws Failure when Interval
 // is no 16-bit number; the caller shows SettingsLoadFailedText of its
 // description.
 Settings LoadSettings(const SettingsFile& file, std::int16_t& countdown);

@@ -60,6 +60,12 @@ int SecurityChoiceOf(std::u16string_view value) {
   return trimmed.empty() ? 0 : 2;
 }
 
+int AuthChoiceOf(std::u16string_view value) {
+  std::u16string name;
+  for (const char16_t c : TrimView(value)) name += Upper(c);
+  return name == u"OAUTH2" ? 1 : 0;
+}
+
 std::u16string CheckDateText(std::u16string_view text) {
   return RecognizeDate(text).value_or(u"");
 }
@@ -92,6 +98,15 @@ void SettingsDialog::FormLoad() {
       ports_.file.ReadIniString(kSettingsSection, u"SmtpPassword", kPasswordReadSize),
       ports_.file.Protector());
   view.SetFieldText(SettingsField::SmtpPassword, u"");
+  view.SetAuthChoice(AuthChoiceOf(read(u"SmtpAuth")));
+  view.SetFieldText(SettingsField::OAuthTenant, read(u"OAuthTenant"));
+  view.SetFieldText(SettingsField::OAuthClientId, read(u"OAuthClientId"));
+  storedSecret_ = PasswordOfStoredText(
+      ports_.file.ReadIniString(kSettingsSection, u"OAuthClientSecret", kPasswordReadSize),
+      ports_.file.Protector());
+  view.SetFieldText(SettingsField::OAuthClientSecret, u"");
+  storedScope_ = read(u"OAuthScope");
+  storedTokenUrl_ = read(u"OAuthTokenUrl");
   ShowNow();
   // The options as the program holds them, not as the file has them.
   view.SetChecked(SettingsCheck::AutoStart, FlagIsOn(settings_.AutoStart));
@@ -148,10 +163,69 @@ bool SettingsDialog::MailEntriesAccepted() {
       return Refuse(kBadPort, SettingsField::SmtpPort);
     }
   }
+  if (!OAuthEntriesAccepted()) return false;
   // The session never sends a password in the clear.
   if (!trimmed(SettingsField::SmtpUser).empty() && view.SecurityChoice() == 0) {
     return Refuse(kUserNeedsTls, SettingsField::SmtpUser);
   }
+  return true;
+}
+
+bool SettingsDialog::OAuthEntriesAccepted() {
+  SettingsDialogView& view = ports_.view;
+  if (view.AuthChoice() != 1) return true;
+  const auto missing = [&](SettingsField field) { return Trim(view.FieldText(field)).empty(); };
+  if (view.SecurityChoice() == 0) return Refuse(kOAuthNeedsTls, SettingsField::SmtpUser);
+  if (missing(SettingsField::SmtpUser)) return Refuse(kNoMailbox, SettingsField::SmtpUser);
+  // A token URL of the file's own may name no tenant.
+  if (missing(SettingsField::OAuthTenant) && TrimView(storedTokenUrl_).empty()) {
+    return Refuse(kNoTenant, SettingsField::OAuthTenant);
+  }
+  if (missing(SettingsField::OAuthClientId)) {
+    return Refuse(kNoClientId, SettingsField::OAuthClientId);
+  }
+  if (ClientSecret().empty()) return Refuse(kNoClientSecret, SettingsField::OAuthClientSecret);
+  return true;
+}
+
+std::u16string SettingsDialog::ClientSecret() {
+  std::u16string typed = ports_.view.FieldText(SettingsField::OAuthClientSecret);
+  return typed.empty() ? storedSecret_ : typed;
+}
+
+std::u16string SettingsDialog::StepLines(const TestMail& mail,
+                                         const TestMailOutcome& outcome) const {
+  const bool oauth = AuthChoiceOf(mail.auth) == 1;
+  const bool tls = mail.security != kSecurityNames[0];
+  const bool login = oauth || !mail.user.empty();
+  // A plain send has only the one step its first line tells.
+  if (!tls && !login) return u"";
+  const std::pair<bool, std::pair<const char16_t*, bool>> steps[] = {
+      {tls, {kStepTls, outcome.tlsStarted}},
+      {oauth, {kStepToken, outcome.tokenObtained}},
+      {login, {kStepAuth, outcome.authenticated}},
+      {true, {kStepAccepted, outcome.accepted}},
+  };
+  std::u16string lines;
+  bool stopped = false;
+  for (const auto& [applies, step] : steps) {
+    if (!applies) continue;
+    const auto& [name, done] = step;
+    lines += u"\r\n";
+    lines += done ? kStepDone : stopped ? kStepNotReached : kStepFailed;
+    lines += name;
+    stopped = stopped || !done;
+  }
+  return lines;
+}
+
+bool SettingsDialog::ProtectTyped(SettingsField field, std::optional<std::u16string>& stored) {
+  const std::u16string typed = ports_.view.FieldText(field);
+  if (typed.empty()) return true;
+  if (ports_.file.Protector() != nullptr) {
+    stored = ProtectedPasswordText(typed, *ports_.file.Protector());
+  }
+  if (!stored) return Refuse(kPasswordNotProtected, field);
   return true;
 }
 
@@ -164,7 +238,7 @@ void SettingsDialog::TestClicked() {
   if (closed_ || !MailEntriesAccepted()) return;
   SettingsDialogView& view = ports_.view;
   const auto trimmed = [&](SettingsField field) { return Trim(view.FieldText(field)); };
-  const TestMailOutcome outcome = ports_.testMail.Send(TestMail{
+  const TestMail mail{
       .server = trimmed(SettingsField::SmtpServer),
       .port = trimmed(SettingsField::SmtpPort),
       .from = trimmed(SettingsField::From),
@@ -173,12 +247,19 @@ void SettingsDialog::TestClicked() {
       .security = kSecurityNames[std::clamp(view.SecurityChoice(), 0, 2)],
       .user = trimmed(SettingsField::SmtpUser),
       .password = Password(),
-  });
+      .auth = kAuthNames[std::clamp(view.AuthChoice(), 0, 1)],
+      .oauthTenant = trimmed(SettingsField::OAuthTenant),
+      .oauthClientId = trimmed(SettingsField::OAuthClientId),
+      .oauthClientSecret = ClientSecret(),
+      .oauthScope = storedScope_,
+      .oauthTokenUrl = storedTokenUrl_,
+  };
+  const TestMailOutcome outcome = ports_.testMail.Send(mail);
   if (outcome.result == 0) {
-    ports_.boxes.Show(kTestMailSent, MessageIcon::Information);
+    ports_.boxes.Show(kTestMailSent + StepLines(mail, outcome), MessageIcon::Information);
   } else {
     ports_.boxes.Show(kTestMailFailed + FromUtf8(std::to_string(outcome.result)) + u"）\r\n" +
-                          outcome.lastStatus,
+                          outcome.lastStatus + StepLines(mail, outcome),
                       MessageIcon::Exclamation);
   }
 }
@@ -214,17 +295,11 @@ void SettingsDialog::SaveClicked() {
     Refuse(kBadHeartbeat, SettingsField::Heartbeat);
     return;
   }
-  // The file gets only the protected form of a new password.
-  const std::u16string typedPassword = view.FieldText(SettingsField::SmtpPassword);
-  std::optional<std::u16string> protectedPassword;
-  if (!typedPassword.empty()) {
-    if (ports_.file.Protector() != nullptr) {
-      protectedPassword = ProtectedPasswordText(typedPassword, *ports_.file.Protector());
-    }
-    if (!protectedPassword) {
-      Refuse(kPasswordNotProtected, SettingsField::SmtpPassword);
-      return;
-    }
+  // The file gets only the protected form of a new password or secret.
+  std::optional<std::u16string> protectedPassword, protectedSecret;
+  if (!ProtectTyped(SettingsField::SmtpPassword, protectedPassword) ||
+      !ProtectTyped(SettingsField::OAuthClientSecret, protectedSecret)) {
+    return;
   }
 
   settings_.SmtpServer = trimmed(SettingsField::SmtpServer);
@@ -244,6 +319,12 @@ void SettingsDialog::SaveClicked() {
   settings_.SmtpSecurity = kSecurityNames[std::clamp(view.SecurityChoice(), 0, 2)];
   settings_.SmtpUser = trimmed(SettingsField::SmtpUser);
   settings_.SmtpPassword = Password();
+  settings_.SmtpAuth = kAuthNames[std::clamp(view.AuthChoice(), 0, 1)];
+  settings_.OAuthTenant = trimmed(SettingsField::OAuthTenant);
+  settings_.OAuthClientId = trimmed(SettingsField::OAuthClientId);
+  settings_.OAuthClientSecret = ClientSecret();
+  settings_.OAuthScope = storedScope_;
+  settings_.OAuthTokenUrl = storedTokenUrl_;
   ApplyServiceOption();
   taken_ = true;
 
@@ -258,11 +339,15 @@ void SettingsDialog::SaveClicked() {
       {u"ServiceStart", &settings_.ServiceStart}, {u"SmtpSecurity", &settings_.SmtpSecurity},
       {u"SmtpUser", &settings_.SmtpUser},         {u"AlertDetail", &settings_.AlertDetail},
       {u"SmtpPassword", protectedPassword ? &*protectedPassword : nullptr},
+      {u"SmtpAuth", &settings_.SmtpAuth},
+      {u"OAuthTenant", &settings_.OAuthTenant},
+      {u"OAuthClientId", &settings_.OAuthClientId},
+      {u"OAuthClientSecret", protectedSecret ? &*protectedSecret : nullptr},
   };
   bool allWritten = true;
   for (const auto& [key, value] : keys) {
-    // An empty password field keeps the stored password as it is, and an
-    // unedited stamp the stamp.
+    // An empty password or secret field keeps the stored one as it is, and
+    // an unedited stamp the stamp.
     if (value == nullptr) continue;
     // Each failed key shows its warning; the others are still written.
     if (!ports_.file.WriteIniString(kSettingsSection, key, *value)) allWritten = false;

@@ -5,6 +5,7 @@
 // option changes, writes the keys and fills the caller's Settings. The Win32
 // dialog forwards its events here and implements SettingsDialogView.
 #include <array>
+#include <optional>
 #include <string>
 
 #include "base/ports.h"
@@ -27,6 +28,10 @@ enum class SettingsField {
   SmtpPassword,
   // The time of day of the daily report, "hh:mm"; empty for none.
   Heartbeat,
+  // OAuth 2.0's (the secret field shows no text either).
+  OAuthTenant,
+  OAuthClientId,
+  OAuthClientSecret,
 };
 // The security chooser's entries, in order: なし / STARTTLS / SSL/TLS.
 inline constexpr const char16_t* kSecurityNames[] = {u"None", u"StartTls", u"Tls"};
@@ -35,6 +40,12 @@ inline constexpr const char16_t* kSecurityChoices[] = {u"なし", u"STARTTLS", u
 // empty one, 2 (SSL/TLS) for one it does not know, as the send takes it: an
 // unknown value never means the clear.
 int SecurityChoiceOf(std::u16string_view value);
+// The authentication chooser's entries, in order: パスワード / OAuth 2.0.
+inline constexpr const char16_t* kAuthNames[] = {u"Password", u"OAuth2"};
+inline constexpr const char16_t* kAuthChoices[] = {u"パスワード", u"OAuth 2.0"};
+// The chooser entry of a SmtpAuth value (letter case and blanks aside): 1 for
+// "OAuth2", 0 for any other.
+int AuthChoiceOf(std::u16string_view value);
 // chkSetting 0, 1 and 2, then whether alerts carry the events' message texts.
 enum class SettingsCheck { AutoStart, IconStart, ServiceStart, AlertDetail };
 
@@ -56,6 +67,22 @@ inline constexpr char16_t kBadPort[] = u"ポート番号は1～65535の数字で
 inline constexpr char16_t kUserNeedsTls[] =
     u"ユーザーを指定する場合は、暗号化にSTARTTLSかSSL/TLSを選んでください。";
 inline constexpr char16_t kPasswordNotProtected[] = u"パスワードを保護できませんでした。";
+inline constexpr char16_t kOAuthNeedsTls[] =
+    u"OAuth 2.0を使う場合は、暗号化にSTARTTLSかSSL/TLSを選んでください。";
+inline constexpr char16_t kNoMailbox[] =
+    u"OAuth 2.0では、送信に使うメールボックスのアドレスをユーザー名に指定してください。";
+inline constexpr char16_t kNoTenant[] = u"テナント（IDまたはドメイン）を指定してください。";
+inline constexpr char16_t kNoClientId[] = u"クライアントIDを指定してください。";
+inline constexpr char16_t kNoClientSecret[] = u"クライアントシークレットを指定してください。";
+// The steps a test mail's box reports, each after its mark.
+inline constexpr char16_t kStepToken[] = u"アクセストークンの取得";
+inline constexpr char16_t kStepTls[] = u"TLSによる保護";
+inline constexpr char16_t kStepAuth[] = u"認証";
+inline constexpr char16_t kStepAccepted[] = u"サーバーによる受け付け";
+// Done; where the send stopped; not reached.
+inline constexpr char16_t kStepDone[] = u"○ ";
+inline constexpr char16_t kStepFailed[] = u"× ";
+inline constexpr char16_t kStepNotReached[] = u"－ ";
 inline constexpr char16_t kTestMailSent[] = u"テストメールを送信しました。";
 // Followed by the send result, "）", CR LF and the sending window's last status.
 inline constexpr char16_t kTestMailFailed[] = u"テストメールを送信できませんでした。（結果 ";
@@ -74,6 +101,9 @@ class SettingsDialogView {
   // The security chooser: an index into kSecurityChoices.
   virtual int SecurityChoice() = 0;
   virtual void SetSecurityChoice(int choice) = 0;
+  // The authentication chooser: an index into kAuthChoices.
+  virtual int AuthChoice() = 0;
+  virtual void SetAuthChoice(int choice) = 0;
   // tmrWatch, once a second until stopped.
   virtual void StartClock() = 0;
   virtual void StopClock() = 0;
@@ -95,11 +125,17 @@ struct TestMail {
   // As the settings key has it ("None", "StartTls", "Tls").
   std::u16string security;
   std::u16string user, password;
+  // As the settings keys have them; auth "OAuth2" logs in with these.
+  std::u16string auth = u"";
+  std::u16string oauthTenant = u"", oauthClientId = u"", oauthClientSecret = u"";
+  std::u16string oauthScope = u"", oauthTokenUrl = u"";
 };
 
 struct TestMailOutcome {
   int result = 1;  // the send result, 0 sent
   std::u16string lastStatus;
+  // How far the send got.
+  bool tokenObtained = false, tlsStarted = false, authenticated = false, accepted = false;
 };
 
 // Sends a short test mail through the sending window and returns once it has closed.
@@ -151,11 +187,21 @@ class SettingsDialog {
   bool MailEntriesAccepted();
   // The password to use: the one typed now, else the one stored.
   std::u16string Password();
+  std::u16string ClientSecret();
+  // The OAuth 2.0 entries, when that is chosen; false after the refusal.
+  bool OAuthEntriesAccepted();
+  // The protected form of a secret typed into field, into stored; false after
+  // the refusal when it cannot be protected.
+  bool ProtectTyped(SettingsField field, std::optional<std::u16string>& stored);
+  // The box line of each step that the test mail had.
+  std::u16string StepLines(const TestMail& mail, const TestMailOutcome& outcome) const;
   void ApplyServiceOption();
 
   SettingsDialogPorts ports_;
   Settings& settings_;
   std::u16string storedPassword_;
+  // Kept from the file: the dialog shows no field for the last two.
+  std::u16string storedSecret_, storedScope_, storedTokenUrl_;
   bool clockRunning_ = false;
   // What the clock showed last: fields still holding it were not edited.
   std::u16string shownDate_, shownTime_;

@@ -9,6 +9,7 @@
 #include "base/testing/recording_boxes.h"
 #include "base/testing/scratch_folder.h"
 #include "base/text.h"
+#include "config/testing/fake_protector.h"
 
 namespace zkq {
 namespace {
@@ -27,6 +28,8 @@ class FakeView : public SettingsDialogView {
   void SetChecked(SettingsCheck check, bool on) override { checks[check] = on; }
   int SecurityChoice() override { return security; }
   void SetSecurityChoice(int choice) override { security = choice; }
+  int AuthChoice() override { return auth; }
+  void SetAuthChoice(int choice) override { auth = choice; }
   void StartClock() override { clock = true; }
   void StopClock() override { clock = false; }
   void Close() override { ++closes; }
@@ -37,20 +40,10 @@ class FakeView : public SettingsDialogView {
   std::optional<F> selected, focused;
   bool clock = false;
   int closes = 0;
-  int security = -1;
+  int security = -1, auth = -1;
 };
 
-// Reversible, and nothing like the password it keeps.
-class FakeProtector : public PasswordProtector {
- public:
-  std::optional<std::string> Protect(std::string_view clear) override {
-    return "blob:" + std::string(clear.rbegin(), clear.rend());
-  }
-  std::optional<std::string> Unprotect(std::string_view blob) override {
-    if (!blob.starts_with("blob:")) return std::nullopt;
-    return std::string(blob.rbegin(), blob.rend() - 5);
-  }
-};
+using test_support::FakeProtector;
 
 class FakeTestMail : public TestMailSender {
  public:
@@ -295,9 +288,9 @@ TEST_F(SettingsDialogTest, FailedWriteWarnsAndKeepsTheDialogOpen) {
   file_.SetPath(folder_.Path() / "missing-folder" / "zkQuorvane.ini");
   Open();
   dialog_.SaveClicked();
-  ASSERT_EQ(boxes_.shown.size(), 13u);  // one warning per key (the unedited stamp is not written), no success message
+  ASSERT_EQ(boxes_.shown.size(), 16u);  // one warning per key but the unedited stamp's, no success
   EXPECT_EQ(boxes_.shown[0].text, PathText(file_.Path()) + kSettingsWriteFailed);
-  EXPECT_EQ(boxes_.shown[12].icon, MessageIcon::Exclamation);
+  EXPECT_EQ(boxes_.shown[15].icon, MessageIcon::Exclamation);
   EXPECT_EQ(view_.closes, 0);
   EXPECT_TRUE(dialog_.ValuesTaken());
   EXPECT_EQ(settings_.SmtpServer, u"mail.example.jp");
@@ -329,7 +322,7 @@ TEST_F(SettingsDialogTest, PasswordStaysProtectedAndTheTestMailUsesTheDialog) {
   }
   EXPECT_EQ(view_.fields[F::SmtpUser], u"alice");
   EXPECT_EQ(view_.fields[F::SmtpPassword], u"");
-  testMail_.outcome = {13, u"SMTPエラー: 535 5.7.8 no\r\n"};
+  testMail_.outcome = {13, u"SMTPエラー: 535 5.7.8 no\r\n", false, true};
   view_.fields[F::SmtpServer] = u" test.example.jp ";
   dialog_.TestClicked();
   ASSERT_EQ(testMail_.sent.size(), 1u);
@@ -337,8 +330,9 @@ TEST_F(SettingsDialogTest, PasswordStaysProtectedAndTheTestMailUsesTheDialog) {
   EXPECT_EQ(testMail_.sent[0].security, u"StartTls");
   EXPECT_EQ(testMail_.sent[0].password, u"hand typed");
   ASSERT_EQ(boxes_.shown.size(), 1u);
-  EXPECT_EQ(boxes_.shown[0].text,
-            std::u16string(kTestMailFailed) + u"13）\r\nSMTPエラー: 535 5.7.8 no\r\n");
+  EXPECT_EQ(boxes_.shown[0].text, std::u16string(kTestMailFailed) +
+                                      u"13）\r\nSMTPエラー: 535 5.7.8 no\r\n\r\n○ TLSによる保護"
+                                      u"\r\n× 認証\r\n－ サーバーによる受け付け");
   EXPECT_EQ(Stored(u"SmtpServer"), u"");  // nothing saved
 
   view_.fields[F::SmtpPassword] = u"new one";
@@ -347,11 +341,13 @@ TEST_F(SettingsDialogTest, PasswordStaysProtectedAndTheTestMailUsesTheDialog) {
   EXPECT_EQ(testMail_.sent.size(), 1u);
   EXPECT_EQ(boxes_.shown.back().text, kUserNeedsTls);
   view_.security = 2;
-  testMail_.outcome = {0, u""};
+  testMail_.outcome = {0, u"", false, true, true, true};
   dialog_.TestClicked();
   ASSERT_EQ(testMail_.sent.size(), 2u);
   EXPECT_EQ(testMail_.sent[1].password, u"new one");
-  EXPECT_EQ(boxes_.shown.back().text, kTestMailSent);
+  EXPECT_EQ(
+      boxes_.shown.back().text,
+      std::u16string(kTestMailSent) + u"\r\n○ TLSによる保護\r\n○ 認証\r\n○ サーバーによる受け付け");
 
   // Saved: the new password only in its protected form.
   dialog_.SaveClicked();
@@ -368,6 +364,62 @@ TEST_F(SettingsDialogTest, PasswordStaysProtectedAndTheTestMailUsesTheDialog) {
   again.SaveClicked();
   EXPECT_EQ(Stored(u"SmtpPassword"), saved);
   EXPECT_EQ(settings_.SmtpPassword, u"new one");
+}
+
+TEST_F(SettingsDialogTest, OAuthIsCheckedTestedStepByStepAndItsSecretKeptProtected) {
+  file_.SetProtector(&protector_);
+  file_.WriteIniString(kSettingsSection, u"SmtpAuth", u"oauth2");
+  file_.WriteIniString(kSettingsSection, u"OAuthClientSecret",
+                       *ProtectedPasswordText(u"stored~secret", protector_));
+  file_.WriteIniString(kSettingsSection, u"OAuthScope", u"https://mail.google.com/");
+  Open();
+  EXPECT_EQ(view_.auth, 1);
+  EXPECT_EQ(view_.fields[F::OAuthClientSecret], u"");
+  view_.security = 1;
+  // Each missing entry in turn is refused with its field focused; no mail.
+  const std::pair<F, const char16_t*> refusals[] = {
+      {F::SmtpUser, kNoMailbox}, {F::OAuthTenant, kNoTenant}, {F::OAuthClientId, kNoClientId}};
+  const std::map<F, std::u16string> entries = {{F::SmtpUser, u"watch@contoso.jp"},
+                                               {F::OAuthTenant, u" contoso.jp "},
+                                               {F::OAuthClientId, u"app-1"}};
+  for (const auto& [field, message] : refusals) {
+    dialog_.TestClicked();
+    EXPECT_EQ(boxes_.shown.back().text, message);
+    EXPECT_EQ(view_.focused, field);
+    view_.fields[field] = entries.at(field);
+  }
+  view_.security = 0;
+  dialog_.SaveClicked();
+  EXPECT_EQ(boxes_.shown.back().text, kOAuthNeedsTls);
+  EXPECT_TRUE(testMail_.sent.empty());
+
+  view_.security = 1;
+  testMail_.outcome = {15, u"トークンエンドポイントがトークンを拒否しました: invalid_client", false,
+                       true};
+  dialog_.TestClicked();
+  ASSERT_EQ(testMail_.sent.size(), 1u);
+  const TestMail& mail = testMail_.sent[0];
+  EXPECT_EQ(mail.auth, u"OAuth2");
+  EXPECT_EQ(mail.oauthTenant, u"contoso.jp");
+  EXPECT_EQ(mail.oauthClientSecret, u"stored~secret");
+  EXPECT_EQ(mail.oauthScope, u"https://mail.google.com/");
+  EXPECT_EQ(
+      boxes_.shown.back().text,
+      std::u16string(kTestMailFailed) +
+          u"15）\r\nトークンエンドポイントがトークンを拒否しました: invalid_client\r\n"
+          u"○ TLSによる保護\r\n× アクセストークンの取得\r\n－ 認証\r\n－ サーバーによる受け付け");
+
+  view_.fields[F::OAuthClientSecret] = u"new~secret";
+  dialog_.SaveClicked();
+  EXPECT_EQ(boxes_.shown.back().text, kSettingsChanged);
+  EXPECT_EQ(Stored(u"SmtpAuth"), u"OAuth2");
+  EXPECT_EQ(Stored(u"OAuthTenant"), u"contoso.jp");
+  EXPECT_EQ(Stored(u"OAuthClientId"), u"app-1");
+  EXPECT_EQ(Stored(u"OAuthScope"), u"https://mail.google.com/");  // kept as the file had it
+  EXPECT_EQ(Stored(u"OAuthClientSecret").find(u"new"), std::u16string::npos);
+  EXPECT_EQ(PasswordOfStoredText(Stored(u"OAuthClientSecret"), &protector_), u"new~secret");
+  EXPECT_EQ(settings_.OAuthClientSecret, u"new~secret");
+  EXPECT_EQ(settings_.OAuthScope, u"https://mail.google.com/");
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "base/testing/recording_boxes.h"
 #include "base/testing/scratch_folder.h"
 #include "base/text.h"
+#include "config/testing/fake_protector.h"
 
 namespace zkq {
 namespace {
@@ -145,6 +146,29 @@ TEST_F(SettingsTest, FlagsAndOptionalKeysReadAsStored) {
   }
 }
 
+TEST_F(SettingsTest, OAuthKeysAreReadAndAClearSecretIsWrittenBackProtected) {
+  PutIni(
+      "[zkQuorvane]\r\nInterval=5\r\nSmtpAuth=OAuth2\r\nSmtpUser=watch@contoso.jp\r\n"
+      "OAuthTenant=contoso.onmicrosoft.com\r\nOAuthClientId=0b1c-42\r\n"
+      "OAuthClientSecret=Xy8Q~sec\r\n");
+  test_support::FakeProtector protector;
+  SettingsFile file(path_, boxes_);
+  file.SetProtector(&protector);
+  std::int16_t countdown = 0;
+  for (int start = 0; start < 2; ++start) {
+    const Settings s = LoadSettings(file, countdown);
+    EXPECT_EQ(s.SmtpAuth, u"OAuth2");
+    EXPECT_EQ(s.OAuthTenant, u"contoso.onmicrosoft.com");
+    EXPECT_EQ(s.OAuthClientId, u"0b1c-42");
+    EXPECT_EQ(s.OAuthClientSecret, u"Xy8Q~sec") << start;
+    EXPECT_EQ(s.OAuthScope, u"");
+    EXPECT_EQ(s.OAuthTokenUrl, u"");
+    EXPECT_EQ(Bytes().find("Xy8Q~sec"), std::string::npos) << Bytes();
+    EXPECT_NE(Bytes().find("OAuthClientSecret=dpapi:"), std::string::npos) << Bytes();
+  }
+  EXPECT_TRUE(boxes_.shown.empty());
+}
+
 TEST_F(SettingsTest, LongSubjectIsCutAt254Bytes) {
   // 300 bytes: 150 double-byte characters.
   std::u16string subject(150, u'監');
@@ -247,14 +271,11 @@ TEST_F(SettingsTest, FilesInEveryEncodingNotepadWrites) {
   EXPECT_TRUE(boxes_.shown.empty());
 }
 
-class ToggledProtector : public PasswordProtector {
+class ToggledProtector : public test_support::FakeProtector {
  public:
   std::optional<std::string> Protect(std::string_view clear) override {
     if (!works) return std::nullopt;
-    return "<" + std::string(clear) + ">";
-  }
-  std::optional<std::string> Unprotect(std::string_view blob) override {
-    return std::string(blob.substr(1, blob.size() - 2));
+    return FakeProtector::Protect(clear);
   }
   bool works = true;
 };
@@ -275,7 +296,8 @@ TEST_F(SettingsTest, AClearPasswordIsProtectedOrTheUserIsTold) {
     EXPECT_EQ(clear, !works);
     ASSERT_EQ(boxes_.shown.size(), works ? 0u : 1u);
     if (!works) {
-      EXPECT_EQ(boxes_.shown[0].text, kClearPasswordKept);
+      EXPECT_EQ(boxes_.shown[0].text,
+                u"設定ファイルの SmtpPassword を保護して保存できませんでした。平文のまま残っています。");
     }
   }
 }

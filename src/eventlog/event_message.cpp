@@ -338,6 +338,17 @@ void EventMessages::AppendDetail(std::u16string& out, std::u16string_view logNam
   }
 }
 
+bool EventMessages::AppendCarriedMessage(std::u16string& out,
+                                         std::u16string_view message) noexcept {
+  const std::size_t before = out.size();
+  try {
+    AppendDetailLines(out, message);
+  } catch (...) {
+    out.resize(before);
+  }
+  return out.size() != before;
+}
+
 void EventMessages::Release() noexcept {
   sources_.clear();
   modules_.clear();

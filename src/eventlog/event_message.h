@@ -52,8 +52,10 @@ class EventMessages {
   // when it has neither.
   void AppendDetail(std::u16string& out, std::u16string_view logName, std::u16string_view source,
                     std::uint32_t eventCode, std::u16string_view strings) noexcept;
+  // A record that carries its message (a forwarded .evtx event) shows that.
   template <class Row>
   void AppendDetail(std::u16string& out, std::u16string_view logName, const Row& row) noexcept {
+    if (!row.message.empty() && AppendCarriedMessage(out, row.message)) return;
     AppendDetail(out, logName, row.source, row.eventCode, row.strings);
   }
 
@@ -61,6 +63,8 @@ class EventMessages {
   void Release() noexcept;
 
  private:
+  // False when the message adds no line.
+  static bool AppendCarriedMessage(std::u16string& out, std::u16string_view message) noexcept;
   struct SourceFiles {
     std::vector<std::u16string> eventFiles, parameterFiles;
     bool parametersRead = false;

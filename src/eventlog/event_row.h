@@ -18,6 +18,7 @@ struct EventRow {
   // Not shown in the lists: what the alert's message text is made from.
   std::uint32_t eventCode = 0;  // the whole event ID, as message tables number it
   std::u16string strings;       // the record's insertion strings, each ended by a NUL
+  std::u16string message;       // the message text the record carries (forwarded .evtx events)
   friend bool operator==(const EventRow&, const EventRow&) = default;
 };
 

@@ -7,6 +7,8 @@
 #include <utility>
 
 #include "base/text.h"
+#include "eventlog/byte_source.h"
+#include "eventlog/evtx_file.h"
 #include "eventlog/record.h"
 
 namespace zkq {
@@ -14,83 +16,10 @@ namespace {
 
 constexpr std::uint32_t kEofMagic[4] = {0x11111111, 0x22222222, 0x33333333, 0x44444444};
 
-std::uint32_t Le32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-// Where the bytes of a log come from: memory, or the file itself, read on
-// demand so that a cycle reads only the header and the records it examines.
-class Store {
- public:
-  virtual ~Store() = default;
-  virtual std::size_t Size() const = 0;
-  // The n bytes at pos (pos + n <= Size()), valid until the next call;
-  // nullptr when they cannot be read.
-  virtual const std::uint8_t* At(std::size_t pos, std::size_t n) const = 0;
-};
-
-class MemoryStore : public Store {
- public:
-  explicit MemoryStore(const std::vector<std::uint8_t>& bytes) : bytes_(bytes) {}
-  std::size_t Size() const override { return bytes_.size(); }
-  const std::uint8_t* At(std::size_t pos, std::size_t) const override {
-    return bytes_.data() + pos;
-  }
-
- private:
-  const std::vector<std::uint8_t>& bytes_;
-};
-
-// A log may reach 4 GiB, past what a long holds on Windows.
-int Seek(std::FILE* file, std::uint64_t offset) {
-#ifdef _WIN32
-  return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET);
-#else
-  return fseeko(file, static_cast<off_t>(offset), SEEK_SET);
-#endif
-}
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-// Reads the file in windows that end where the asked-for bytes end: the log
-// is read backwards, so the next record is mostly in the window already.
-class FileStore : public Store {
- public:
-  FileStore(FilePtr file, std::size_t size) : file_(std::move(file)), size_(size) {}
-  std::size_t Size() const override { return size_; }
-  FilePtr Release() && { return std::move(file_); }
-  const std::uint8_t* At(std::size_t pos, std::size_t n) const override {
-    if (pos >= windowStart_ && pos + n <= windowStart_ + window_.size()) {
-      return window_.data() + (pos - windowStart_);
-    }
-    const std::size_t length = std::max(n, kWindow);
-    const std::size_t start = pos + n > length ? pos + n - length : 0;
-    window_.resize(std::min(length, size_ - start));
-    windowStart_ = start;
-    if (Seek(file_.get(), start) != 0 ||
-        std::fread(window_.data(), 1, window_.size(), file_.get()) != window_.size()) {
-      window_.clear();
-      return nullptr;
-    }
-    return window_.data() + (pos - windowStart_);
-  }
-
- private:
-  static constexpr std::size_t kWindow = 64u << 10;
-  FilePtr file_;
-  std::size_t size_;
-  mutable std::vector<std::uint8_t> window_;
-  mutable std::size_t windowStart_ = 0;
-};
-
 // Positions inside the ring of record space, [kEvtHeaderSize, file size).
 class Ring {
  public:
-  explicit Ring(const Store& store) : store_(store), size_(store.Size()) {}
+  explicit Ring(const ByteSource& store) : store_(store), size_(store.Size()) {}
   std::size_t Size() const { return size_ - kEvtHeaderSize; }
   bool Contains(std::uint64_t pos) const { return pos >= kEvtHeaderSize && pos < size_; }
   std::size_t Forward(std::size_t pos, std::size_t n) const {
@@ -132,7 +61,7 @@ class Ring {
   }
 
  private:
-  const Store& store_;
+  const ByteSource& store_;
   std::size_t size_;
 };
 
@@ -252,10 +181,10 @@ class TruncatedLog : public EventLog {
 class EvtFileLog : public EventLog {
  public:
   EvtFileLog(std::vector<std::uint8_t> bytes, const EofRecord& eof)
-      : bytes_(std::move(bytes)), store_(std::make_unique<MemoryStore>(bytes_)) {
+      : bytes_(std::move(bytes)), store_(std::make_unique<MemorySource>(bytes_)) {
     Begin(eof);
   }
-  EvtFileLog(std::unique_ptr<Store> store, const EofRecord& eof) : store_(std::move(store)) {
+  EvtFileLog(std::unique_ptr<ByteSource> store, const EofRecord& eof) : store_(std::move(store)) {
     Begin(eof);
   }
 
@@ -304,7 +233,7 @@ class EvtFileLog : public EventLog {
   }
 
   std::vector<std::uint8_t> bytes_;
-  std::unique_ptr<Store> store_;
+  std::unique_ptr<ByteSource> store_;
   std::vector<std::uint8_t> wrapped_;
   std::size_t pos_ = 0;
   std::size_t begin_ = 0;
@@ -329,7 +258,7 @@ std::unique_ptr<EventLog> FailedEventLog(std::uint32_t code) {
 
 std::unique_ptr<EventLog> OpenEvtBytes(std::vector<std::uint8_t> bytes) {
   if (!IsEvtHeader(bytes)) return nullptr;
-  const MemoryStore store(bytes);
+  const MemorySource store(bytes);
   const Ring ring(store);
   // Every log ends in its end-of-file record, even an empty one; a file too
   // short to hold one was cut short.
@@ -373,11 +302,7 @@ EvtOpenResult OpenEvtFile(const std::filesystem::path& path) {
   const std::uintmax_t size = std::filesystem::file_size(path, ec);
   if (ec) return fail(EvtOpenError::Unreadable, kErrorReadFault);
 
-#ifdef _WIN32
-  FilePtr file(_wfopen(path.c_str(), L"rb"));
-#else
-  FilePtr file(std::fopen(path.c_str(), "rb"));
-#endif
+  FilePtr file = OpenFileForReading(path);
   if (!file) {
     return fail(EvtOpenError::Unreadable,
                 errno == EACCES || errno == EPERM ? kErrorAccessDenied : kErrorReadFault);
@@ -386,6 +311,15 @@ EvtOpenResult OpenEvtFile(const std::filesystem::path& path) {
   const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file.get());
   if (std::ferror(file.get())) return fail(EvtOpenError::Unreadable, kErrorReadFault);
   bytes.resize(got);
+  if (IsEvtxHeader(bytes)) {
+    // Chunk headers are read one by one, and then only the chunks the reading needs.
+    auto source = std::make_unique<FileSource>(std::move(file), static_cast<std::size_t>(size),
+                                               kEvtxChunkHeaderSize);
+    std::unique_ptr<EvtxFile> evtx = EvtxFile::Open(std::move(source));
+    if (!evtx) return fail(EvtOpenError::NotEventLog, kErrorEventlogFileCorrupt);
+    result.log = OpenEvtxLog(std::move(evtx));
+    return result;
+  }
   if (!IsEvtHeader(bytes)) return fail(EvtOpenError::NotEventLog, kErrorEventlogFileCorrupt);
 
   // The log holds at most its maximum size; a header whose offsets lie beyond
@@ -399,7 +333,7 @@ EvtOpenResult OpenEvtFile(const std::filesystem::path& path) {
   // where the records asked for lie. A dirty one needs the whole file searched.
   if ((Le32(bytes.data() + 36) & kEvtFlagDirty) == 0 &&
       toRead >= kEvtHeaderSize + kEvtEofRecordSize) {
-    auto store = std::make_unique<FileStore>(std::move(file), static_cast<std::size_t>(toRead));
+    auto store = std::make_unique<FileSource>(std::move(file), static_cast<std::size_t>(toRead));
     EofRecord eof;
     if (ReadEof(Ring(*store), Le32(bytes.data() + 20), eof)) {
       result.log = std::make_unique<EvtFileLog>(std::move(store), eof);
@@ -425,14 +359,19 @@ EvtOpenResult OpenEvtFile(const std::filesystem::path& path) {
 EvtFileSource::EvtFileSource(std::filesystem::path dir) : dir_(std::move(dir)) {}
 
 std::filesystem::path EvtFileSource::PathOf(std::u16string_view logName) const {
-  const std::u16string name = std::u16string(logName) + u".evt";
-  std::filesystem::path exact = dir_ / std::filesystem::path(name);
-  std::error_code ec;
-  if (std::filesystem::exists(exact, ec)) return exact;
-  for (std::filesystem::directory_iterator it(dir_, ec), end; !ec && it != end; it.increment(ec)) {
-    if (SameNameIgnoringCase(it->path().filename().u16string(), name)) return it->path();
+  // A folder of today's logs holds .evtx files; one exported from an older
+  // Windows holds .evt files.
+  for (std::u16string_view extension : {u".evtx", u".evt"}) {
+    const std::u16string name = std::u16string(logName) + std::u16string(extension);
+    std::filesystem::path exact = dir_ / std::filesystem::path(name);
+    std::error_code ec;
+    if (std::filesystem::exists(exact, ec)) return exact;
+    for (std::filesystem::directory_iterator it(dir_, ec), end; !ec && it != end;
+         it.increment(ec)) {
+      if (SameNameIgnoringCase(it->path().filename().u16string(), name)) return it->path();
+    }
   }
-  return exact;
+  return dir_ / std::filesystem::path(std::u16string(logName) + u".evt");
 }
 
 std::unique_ptr<EventLog> EvtFileSource::Open(std::u16string_view, std::u16string_view logName,

@@ -45,7 +45,8 @@ struct EvtOpenResult {
 // Takes the file's bytes; nullptr when they are no event log (no valid header).
 std::unique_ptr<EventLog> OpenEvtBytes(std::vector<std::uint8_t> bytes);
 
-// Reads the file into memory and opens it. Only a regular file is read (a
+// Reads the file into memory and opens it; an .evtx file (found by its
+// signature) is opened through EvtxFile instead, reading only the chunks asked for. Only a regular file is read (a
 // folder, a pipe or a device is refused before it is opened); the 48-byte
 // header is checked before the rest is read, and no more is read than the
 // header says the log holds.

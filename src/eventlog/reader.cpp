@@ -65,15 +65,20 @@ std::optional<std::int64_t> StampUtcSeconds(std::u16string_view dateStamp,
 std::optional<LogBookmark> ParseBookmark(std::u16string_view text) {
   const std::size_t colon = text.find(u':');
   if (colon == std::u16string_view::npos) return std::nullopt;
-  const auto number = ParseDecimal(text.substr(0, colon));
+  const std::u16string_view digits = text.substr(0, colon);
   const auto seconds = ParseDecimal(text.substr(colon + 1));
-  if (!number || !seconds || *number < 0 || *number > UINT32_MAX) return std::nullopt;
-  return LogBookmark{static_cast<std::uint32_t>(*number), static_cast<std::int64_t>(*seconds)};
+  if (digits.empty() || digits.size() > 20 || !seconds) return std::nullopt;
+  std::uint64_t number = 0;
+  for (char16_t c : digits) {
+    if (c < u'0' || c > u'9' || number > (UINT64_MAX - (c - u'0')) / 10) return std::nullopt;
+    number = number * 10 + static_cast<std::uint64_t>(c - u'0');
+  }
+  return LogBookmark{number, *seconds};
 }
 
 std::u16string BookmarkText(const LogBookmark& bookmark) {
   std::u16string text;
-  AppendDecimal(text, bookmark.number);
+  AppendDecimal64(text, bookmark.number);
   text.push_back(u':');
   if (bookmark.seconds < 0) {
     text.push_back(u'-');
@@ -104,7 +109,7 @@ std::u16string LogNoticeText(const LogReading& reading) {
   if (reading.cleared) text += u"※ 前回の監視の後にログが消去されました。\r\n";
   if (reading.overwritten != 0) {
     text += u"※ 監視前に上書きされた記録: ";
-    AppendDecimal(text, reading.overwritten);
+    AppendDecimal64(text, reading.overwritten);
     text += u" 件\r\n";
   }
   return text;
@@ -128,11 +133,11 @@ LogReading ReadNewEventLogRows(EventList& list, std::u16string_view logName,
   }
   const std::optional<std::int64_t> stamp = StampUtcSeconds(dateStamp, timeStamp, context.zone);
   EventRowDecoder decoder(logName, context.accounts, context.tables);
-  std::optional<std::uint32_t> newest;
+  std::optional<std::uint64_t> newest;
   std::int64_t newestSeconds = 0;
   const std::uint32_t code = ForEachNewEventRow(
       *log, decoder, stamp,
-      bookmark ? std::optional<std::uint32_t>(bookmark->number) : std::nullopt,
+      bookmark ? std::optional<std::uint64_t>(bookmark->number) : std::nullopt,
       bookmark ? bookmark->seconds : 0, newest, newestSeconds, reading.cleared, reading.overwritten,
       [&list](const EventRowView& row) { list.push_back(row.ToRow()); });
   if (code != 0) {

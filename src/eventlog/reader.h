@@ -29,9 +29,10 @@ std::int32_t ReadEventLogRows(EventList& list, std::u16string_view logName,
                               std::u16string_view timeStamp, EventLogContext& context);
 
 // The newest record a cycle examined in one log: its record number and its
-// written time (UTC seconds). Kept as "number:seconds".
+// written time (UTC seconds). Kept as "number:seconds"; an .evtx record's
+// number is its 64-bit record ID.
 struct LogBookmark {
-  std::uint32_t number = 0;
+  std::uint64_t number = 0;
   std::int64_t seconds = 0;
   friend bool operator==(const LogBookmark&, const LogBookmark&) = default;
 };
@@ -45,7 +46,7 @@ struct LogReading {
   // so that the next reading reads what this one could not.
   std::optional<LogBookmark> bookmark;
   bool cleared = false;           // the record numbers started again
-  std::uint32_t overwritten = 0;  // records lost between the bookmark and the oldest one
+  std::uint64_t overwritten = 0;  // records lost between the bookmark and the oldest one
   bool failed = false;
   std::u16string failure;  // the failure message, when failed
 };

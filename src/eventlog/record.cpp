@@ -45,6 +45,14 @@ RecordFields DecodeRecordFields(std::span<const std::uint8_t> record) noexcept {
   f.eventType = U16At(record, 24);
   f.numStrings = U16At(record, 26);
   f.category = U16At(record, 28);
+  f.recordId = f.recordNumber;
+  const std::uint16_t flags = U16At(record, 30);
+  if (flags & kRecordFlagWideNumber) f.recordId |= std::uint64_t{U32At(record, 32)} << 32;
+  const std::uint32_t dataLength = U32At(record, 48), dataOffset = U32At(record, 52);
+  if ((flags & kRecordFlagMessage) && dataOffset >= kRecordHeaderSize &&
+      std::uint64_t{dataOffset} + dataLength <= record.size()) {
+    f.message = record.subspan(dataOffset, dataLength & ~std::uint32_t{1});
+  }
   const std::uint32_t stringOffset = U32At(record, 36);
   const std::uint32_t sidLength = U32At(record, 40);
   const std::uint32_t sidOffset = U32At(record, 44);
@@ -108,8 +116,10 @@ void AppendUtf16Le(std::u16string& out, std::span<const std::uint8_t> bytes) {
   }
 }
 
-void AppendDecimal(std::u16string& out, std::uint32_t value) {
-  char16_t digits[10];
+void AppendDecimal(std::u16string& out, std::uint32_t value) { AppendDecimal64(out, value); }
+
+void AppendDecimal64(std::u16string& out, std::uint64_t value) {
+  char16_t digits[20];
   int n = 0;
   do {
     digits[n++] = static_cast<char16_t>(u'0' + value % 10);

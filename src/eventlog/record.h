@@ -12,6 +12,12 @@ namespace zkq {
 
 inline constexpr std::uint32_t kRecordSignature = 0x654c664c;  // "LfLe"
 inline constexpr std::size_t kRecordHeaderSize = 56;
+// An .evtx record's identifier has 64 bits: its EVENTLOGRECORD keeps the high
+// half in ClosingRecordNumber and says so with this bit of ReservedFlags.
+inline constexpr std::uint16_t kRecordFlagWideNumber = 0x8000;
+// The record's data is the message text it carries (UTF-16LE), as a record
+// forwarded from another machine carries its rendered message.
+inline constexpr std::uint16_t kRecordFlagMessage = 0x4000;
 
 enum class SidState {
   None,        // UserSidLength is 0
@@ -21,6 +27,7 @@ enum class SidState {
 
 struct RecordFields {
   std::uint32_t length = 0, reserved = 0, recordNumber = 0;
+  std::uint64_t recordId = 0;  // recordNumber, or an .evtx record's whole identifier
   std::uint32_t timeGenerated = 0, timeWritten = 0, eventId = 0;
   std::uint16_t eventType = 0, numStrings = 0, category = 0;
   // Source and computer names: UTF-16LE bytes without the NUL, always an even count.
@@ -30,6 +37,7 @@ struct RecordFields {
   // From StringOffset to the record's end (before the length copy of a whole
   // record); empty when StringOffset points outside the record or into its header.
   std::span<const std::uint8_t> strings;
+  std::span<const std::uint8_t> message;  // UTF-16LE; empty unless kRecordFlagMessage
 };
 
 // Reads what can be read: header fields that do not fit are left 0, a name
@@ -52,5 +60,6 @@ void AppendSidText(std::u16string& out, std::span<const std::uint8_t> sid);
 
 // Appends the unsigned decimal text of value.
 void AppendDecimal(std::u16string& out, std::uint32_t value);
+void AppendDecimal64(std::u16string& out, std::uint64_t value);
 
 }  // namespace zkq

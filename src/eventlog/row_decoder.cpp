@@ -1,5 +1,7 @@
 #include "eventlog/row_decoder.h"
 
+#include <algorithm>
+
 #include "base/datetime.h"
 #include "base/text.h"
 #include "eventlog/category.h"
@@ -8,10 +10,10 @@
 namespace zkq {
 
 EventRow EventRowView::ToRow() const {
-  return EventRow{std::u16string(type),   std::u16string(date),     std::u16string(time),
-                  std::u16string(source), std::u16string(category), std::u16string(eventId),
-                  std::u16string(user),   std::u16string(computer), eventCode,
-                  std::u16string(strings)};
+  return EventRow{std::u16string(type),    std::u16string(date),     std::u16string(time),
+                  std::u16string(source),  std::u16string(category), std::u16string(eventId),
+                  std::u16string(user),    std::u16string(computer), eventCode,
+                  std::u16string(strings), std::u16string(message)};
 }
 
 EventRowDecoder::EventRowDecoder(std::u16string_view logName, AccountNames& accounts,
@@ -51,8 +53,11 @@ bool EventRowDecoder::Decode(std::span<const std::uint8_t> record,
   row.computer = NameField(computer_, f.computer);
   row.eventCode = f.eventId;
   strings_.clear();
-  AppendRecordStrings(strings_, f);
+  if (withStrings_) AppendRecordStrings(strings_, f);
   row.strings = strings_;
+  message_.clear();
+  AppendUtf16Le(message_, f.message);
+  row.message = message_;
   return true;
 }
 
@@ -66,6 +71,15 @@ std::u16string_view EventRowDecoder::NameField(std::u16string& scratch,
 
 std::u16string_view EventRowDecoder::Category(std::span<const std::uint8_t> source,
                                               std::uint16_t category) {
+  // Runs of records of one source are the rule: its categories are kept aside.
+  if (std::equal(source.begin(), source.end(), lastSource_.begin(), lastSource_.end())) {
+    for (const auto& [number, text] : lastSourceCategories_) {
+      if (number == category) return *text;
+    }
+  } else {
+    lastSource_.assign(source.begin(), source.end());
+    lastSourceCategories_.clear();
+  }
   key_.clear();
   AppendUtf16Le(key_, source);
   key_.push_back(static_cast<char16_t>(category));
@@ -82,6 +96,7 @@ std::u16string_view EventRowDecoder::Category(std::span<const std::uint8_t> sour
     }
     it = categories_.emplace(key_, std::move(shown)).first;
   }
+  lastSourceCategories_.emplace_back(category, &it->second);
   return it->second;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "eventlog/event_row.h"
 #include "eventlog/ports.h"
@@ -20,6 +21,7 @@ struct EventRowView {
   std::u16string_view type, date, time, source, category, eventId, user, computer;
   std::uint32_t eventCode = 0;
   std::u16string_view strings;  // as EventRow::strings
+  std::u16string_view message;  // as EventRow::message
   EventRow ToRow() const;
 };
 
@@ -47,6 +49,8 @@ class EventRowDecoder {
   // record when there is no stamp); false when the record is older and is skipped.
   bool Decode(std::span<const std::uint8_t> record, const std::optional<std::int64_t>& stampUtc,
               EventRowView& row);
+  // For callers that show the rows alone: row.strings stays empty.
+  void LeaveStringsOut() { withStrings_ = false; }
 
  private:
   std::u16string_view Category(std::span<const std::uint8_t> source, std::uint16_t category);
@@ -55,15 +59,19 @@ class EventRowDecoder {
   std::u16string_view User(const RecordFields& fields);
 
   std::u16string logName_;
+  bool withStrings_ = true;
   AccountNames& accounts_;
   MessageTables& tables_;
 
   // Scratch texts, reused from record to record.
-  std::u16string source_, computer_, eventId_, user_, key_, strings_;
+  std::u16string source_, computer_, eventId_, user_, key_, strings_, message_;
   char16_t date_[10] = {}, time_[8] = {};
   std::int64_t day_ = INT64_MIN;
 
   std::unordered_map<std::u16string, std::u16string> categories_;
+  // The last record's source (as its bytes), and the texts of its categories so far.
+  std::vector<std::uint8_t> lastSource_;
+  std::vector<std::pair<std::uint16_t, const std::u16string*>> lastSourceCategories_;
   std::string sidKey_;
   std::unordered_map<std::string, std::u16string> users_;
 };
@@ -90,13 +98,13 @@ std::uint32_t ForEachEventRow(EventLog& log, EventRowDecoder& decoder,
 template <class OnRow>
 std::uint32_t ForEachNewEventRow(EventLog& log, EventRowDecoder& decoder,
                                  const std::optional<std::int64_t>& stampUtc,
-                                 const std::optional<std::uint32_t>& bookmarkNumber,
-                                 std::int64_t bookmarkSeconds, std::optional<std::uint32_t>& newest,
+                                 const std::optional<std::uint64_t>& bookmarkNumber,
+                                 std::int64_t bookmarkSeconds, std::optional<std::uint64_t>& newest,
                                  std::int64_t& newestSeconds, bool& cleared,
-                                 std::uint32_t& overwritten, OnRow&& onRow) {
+                                 std::uint64_t& overwritten, OnRow&& onRow) {
   std::span<const std::uint8_t> record;
   EventRowView row;
-  std::optional<std::uint32_t> oldest;
+  std::optional<std::uint64_t> oldest;
   for (;;) {
     const std::uint32_t code = log.ReadNext(record);
     if (code != 0 && code != kErrorHandleEof) return code;
@@ -112,19 +120,19 @@ std::uint32_t ForEachNewEventRow(EventLog& log, EventRowDecoder& decoder,
     const RecordFields fields = DecodeRecordFields(record);
     const std::int64_t seconds = RecordUtcSeconds(fields.timeWritten);
     if (!newest) {
-      newest = fields.recordNumber;
+      newest = fields.recordId;
       newestSeconds = seconds;
-      if (bookmarkNumber && fields.recordNumber < *bookmarkNumber) cleared = true;
+      if (bookmarkNumber && fields.recordId < *bookmarkNumber) cleared = true;
     }
     if (bookmarkNumber && !cleared) {
-      if (fields.recordNumber == *bookmarkNumber) {
+      if (fields.recordId == *bookmarkNumber) {
         if (seconds == bookmarkSeconds) return 0;
         cleared = true;  // another record under the same number: a new log
-      } else if (fields.recordNumber < *bookmarkNumber) {
+      } else if (fields.recordId < *bookmarkNumber) {
         return 0;
       }
     }
-    oldest = fields.recordNumber;
+    oldest = fields.recordId;
     const bool bounded = !bookmarkNumber;
     if (decoder.Decode(record, bounded ? stampUtc : std::nullopt, row)) {
       onRow(static_cast<const EventRowView&>(row));

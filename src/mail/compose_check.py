@@ -174,8 +174,14 @@ check([a.addr_spec for a in strict["To"].addresses] == ["admin@example.com", "op
 check(re.sub(r"\s", "", str(strict["Subject"])) == long_word + "長い件名",
       "long subject: %r" % str(strict["Subject"])[:80])
 
+# The alert's subject reads as the settings' Subject, " - " and the computer
+# name, with one blank on either side.
+raw = compose("監視警告 - VM01", "本文")
+alert_subject = str(email.message_from_bytes(raw, policy=email.policy.default)["Subject"])
+check(alert_subject == "監視警告 - VM01", "alert subject: %r" % alert_subject)
+
 for failure in failures:
     print("FAIL:", failure)
-total = len(CASES) + 2
+total = len(CASES) + 3
 print("compose_check: %d cases, %d problems" % (total, len(failures)))
 sys.exit(1 if failures else 0)

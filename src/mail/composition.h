@@ -13,6 +13,15 @@
 
 namespace zkq {
 
+// The OAuth 2.0 login of a send, as the settings keys SmtpAuth, OAuthTenant,
+// OAuthClientId, OAuthClientSecret, OAuthScope and OAuthTokenUrl have it:
+// auth "OAuth2" logs in with XOAUTH2 and the rest; anything else with the
+// password.
+struct OAuthLogin {
+  std::u16string auth, tenant, clientId, clientSecret, scope, tokenUrl;
+  friend bool operator==(const OAuthLogin&, const OAuthLogin&) = default;
+};
+
 // The twelve texts of one send, in the order SendEmail receives them.
 // Flags are "1" for yes.
 struct MailRequest {
@@ -35,6 +44,8 @@ struct MailRequest {
   std::u16string security;
   std::u16string user;
   std::u16string password;
+  // With auth "OAuth2", XOAUTH2 as user.
+  OAuthLogin oauth = {};
 };
 
 // What the Date and Message-ID lines are made of, taken from outside so that a

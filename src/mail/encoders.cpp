@@ -211,9 +211,11 @@ std::u16string EncodeHeaderText(std::u16string_view text) {
   std::u16string run;
   bool open = false;
   const auto encodable = [](char16_t c) { return JisOfValue(CodePageValue(c)) != 0; };
-  const auto closeWord = [&] {
+  // An encoded word must be set off from the text around it, but by one blank
+  // only: a reader keeps a blank of the text's own beside the one added.
+  const auto closeWord = [&](bool blankFollows) {
     out += EncodeWord(run);
-    out += u' ';
+    if (!blankFollows) out += u' ';
     run.clear();
   };
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -227,23 +229,23 @@ std::u16string EncodeHeaderText(std::u16string_view text) {
     }
     if (inRun) {
       if (!open) {
-        out += u' ';
+        if (!out.ends_with(u' ')) out += u' ';
         open = true;
       }
       // The word this character would make; for kana and kanji alone its
       // ISO-2022-JP is 2 bytes a character and 6 of escapes (18 fit).
       const std::size_t l = ToIso2022Jp(run + c).size();
-      if (4 * ((l + 2) / 3) + 16 + 2 > kMaxEncodedWordLength) closeWord();
+      if (4 * ((l + 2) / 3) + 16 + 2 > kMaxEncodedWordLength) closeWord(false);
       run += c;
       continue;
     }
     if (open) {
-      closeWord();
+      closeWord(c == u' ');
       open = false;
     }
     out += AsciiOf(CodePageValue(c));
   }
-  if (open) closeWord();
+  if (open) closeWord(false);
   return out;
 }
 

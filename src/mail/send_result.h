@@ -38,6 +38,10 @@ enum class SendResult : std::int32_t {
   // handshake failed, the certificate is not trusted or names another host.
   // Neither credentials nor MAIL FROM went out.
   TlsFailed = 14,
+  // No OAuth 2.0 access token for XOAUTH2: the token endpoint refused the
+  // client (its error and error_description are in the status text), could
+  // not be reached, or its certificate is not trusted. Nothing was sent.
+  TokenFailed = 15,
 };
 
 constexpr int ToInt(SendResult result) { return static_cast<int>(result); }

@@ -36,7 +36,7 @@ SendWindow::~SendWindow() {
   if (ports_.attach) ports_.attach(nullptr);
 }
 
-SmtpRequest SendWindow::SessionRequest() const {
+SmtpRequest SendWindow::SessionRequest() {
   SmtpRequest request;
   request.server = request_.server;
   request.port = request_.port;
@@ -49,6 +49,16 @@ SmtpRequest SendWindow::SessionRequest() const {
   request.security = ParseSmtpSecurity(request_.security).value_or(SmtpSecurity::Tls);
   request.user = request_.user;
   request.password = request_.password;
+  const OAuthLogin& oauth = request_.oauth;
+  if (ParseSmtpAuth(oauth.auth) == SmtpAuth::OAuth2) {
+    request.password.clear();
+    request.tokens = &noTokens_;
+    if (ports_.tokens != nullptr) {
+      ports_.tokens->Use(OAuthClientOf(oauth.tenant, oauth.clientId, oauth.clientSecret,
+                                       oauth.scope, oauth.tokenUrl));
+      request.tokens = ports_.tokens;
+    }
+  }
   return request;
 }
 

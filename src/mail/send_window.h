@@ -12,6 +12,7 @@
 
 #include "base/ports.h"
 #include "mail/composition.h"
+#include "mail/oauth_token.h"
 #include "mail/send_result.h"
 #include "mail/smtp_session.h"
 #include "mail/socket_port.h"
@@ -48,6 +49,9 @@ struct SendWindowPorts {
   std::function<void(SmtpSession*)> attach;
   // LocalDnsName: what EHLO names this machine by.
   std::u16string dnsName = u"";
+  // The tokens of a request with auth "OAuth2", kept by the owner between
+  // sends; none: such a request fails with TokenFailed.
+  ClientCredentialsTokens* tokens = nullptr;
 };
 
 class SendWindow : public SendObserver {
@@ -75,6 +79,8 @@ class SendWindow : public SendObserver {
   SendOutcome Outcome() const;
   // The status line as the send left it.
   const std::u16string& LastStatus() const { return lastStatus_; }
+  // How far the last send got.
+  SendProgress Reached() const { return session_ ? session_->Reached() : SendProgress{}; }
   bool Closed() const { return closed_; }
 
   // SendObserver
@@ -86,12 +92,14 @@ class SendWindow : public SendObserver {
  private:
   void Replace(std::unique_ptr<SmtpSession> session);
   void CloseOnce();
-  SmtpRequest SessionRequest() const;
+  SmtpRequest SessionRequest();
 
   MailRequest request_;
   SendWindowPorts ports_;
   std::optional<ComposedMessage> composed_;
   std::unique_ptr<SmtpSession> session_;
+  // Stands in for the tokens an OAuth 2.0 request was given none of.
+  NoTokens noTokens_;
   SendResult result_ = SendResult::NoOutcome;
   std::u16string lastStatus_;
   std::int32_t timeoutSeconds_ = 10;

@@ -14,4 +14,12 @@ enum class SmtpSecurity { None, StartTls, Tls };
 // None (the key absent). Nothing for any other text.
 std::optional<SmtpSecurity> ParseSmtpSecurity(std::u16string_view text);
 
+// How the session logs in, as the settings key SmtpAuth and zkq's --auth
+// name it. Password: AUTH PLAIN or LOGIN; OAuth2: XOAUTH2 with a token.
+enum class SmtpAuth { Password, OAuth2 };
+
+// "Password" or "OAuth2" in any letter case, blanks around allowed; "" is
+// Password (the key absent). Nothing for any other text.
+std::optional<SmtpAuth> ParseSmtpAuth(std::u16string_view text);
+
 }  // namespace zkq

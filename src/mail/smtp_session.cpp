@@ -92,6 +92,25 @@ bool IsFullyQualified(std::u16string_view name) {
   return labels >= 2;
 }
 
+std::u16string Lowered(std::u16string_view text) {
+  std::u16string lower(text);
+  for (char16_t& c : lower) c = c >= u'A' && c <= u'Z' ? c - u'A' + u'a' : c;
+  return lower;
+}
+
+// A refusal of a password that says the server takes none: Exchange Online
+// with basic authentication turned off (5.7.139, 5.7.30), or its plain
+// 5.7.3 on a Microsoft 365 host (hostAndGreeting names it).
+bool BasicAuthDisabled(const std::string& reply, std::u16string_view hostAndGreeting) {
+  const std::vector<std::u16string> words = WordsOf(DecodeCp932(reply.substr(0, reply.find('\n'))));
+  if (words.empty()) return false;
+  if (words[0] == u"5.7.139" || words[0] == u"5.7.30") return true;
+  const std::u16string host = Lowered(hostAndGreeting);
+  return CodeOf(reply) == "535" && words[0] == u"5.7.3" &&
+         (host.find(u"office365.com") != std::u16string::npos ||
+          host.find(u"outlook.com") != std::u16string::npos);
+}
+
 }  // namespace
 
 std::optional<SmtpSecurity> ParseSmtpSecurity(std::u16string_view text) {
@@ -173,7 +192,12 @@ void SmtpSession::Send() {
   refused_.clear();
   permanentRefusal_ = false;
   tls_ = ehloSent_ = false;
-  offersStartTls_ = offersPlain_ = offersLogin_ = false;
+  offersStartTls_ = offersPlain_ = offersLogin_ = offersXOAuth2_ = false;
+  greeting_.clear();
+  token_ = AccessToken{};
+  tokenRetried_ = false;
+  reached_ = SendProgress{};
+  xoauthError_.clear();
   quitBox_ = Box::None;
   quitBoxText_.clear();
   nextLine_ = 0;
@@ -182,7 +206,7 @@ void SmtpSession::Send() {
   in_.clear();
   lineStart_ = searchedTo_ = 0;
 
-  if (!request_.user.empty() && request_.security == SmtpSecurity::None) {
+  if (LogsIn() && request_.security == SmtpSecurity::None) {
     const std::u16string status = kCredentialsNeedTls;
     Fail(SendState::Failed, SendResult::TlsFailed, &status, Box::Warning, status);
     return;
@@ -289,6 +313,7 @@ void SmtpSession::OnTls(std::int32_t error) {
     return;
   }
   tls_ = true;
+  reached_.tlsStarted = true;
   SetStatus(kTlsStarted);
   if (step_ == SmtpStep::Greeting) {
     AwaitGreeting();
@@ -299,7 +324,7 @@ void SmtpSession::OnTls(std::int32_t error) {
 }
 
 void SmtpSession::SendEhlo() {
-  offersStartTls_ = offersPlain_ = offersLogin_ = false;
+  offersStartTls_ = offersPlain_ = offersLogin_ = offersXOAuth2_ = false;
   const bool first = !ehloSent_;
   ehloSent_ = true;
   SendCommand(u"EHLO " + EhloName(request_.heloName, socket_.LocalAddress()), SmtpStep::Ehlo,
@@ -318,6 +343,7 @@ void SmtpSession::AfterEhlo(const std::string& reply) {
       for (std::size_t i = 1; i < words.size(); ++i) {
         if (words[i] == u"PLAIN") offersPlain_ = true;
         if (words[i] == u"LOGIN") offersLogin_ = true;
+        if (words[i] == u"XOAUTH2") offersXOAuth2_ = true;
       }
     }
     start = end;
@@ -331,7 +357,7 @@ void SmtpSession::AfterEhlo(const std::string& reply) {
     SendCommand(u"STARTTLS", SmtpStep::StartTls, false);
     return;
   }
-  if (!request_.user.empty()) {
+  if (LogsIn()) {
     Authenticate();
     return;
   }
@@ -346,6 +372,15 @@ void SmtpSession::Authenticate() {
     Fail(SendState::Failed, SendResult::TlsFailed, &status, Box::Warning, status);
     return;
   }
+  if (request_.tokens != nullptr) {
+    if (!offersXOAuth2_) {
+      const std::u16string status = kNoXOAuth2;
+      Fail(SendState::Failed, SendResult::AuthRefused, &status, Box::Warning, status);
+      return;
+    }
+    AuthenticateWithToken(false);
+    return;
+  }
   const std::string user = ToUtf8(request_.user);
   if (offersPlain_) {
     const std::string credentials = Base64Encode(std::string(1, '\0') + user + '\0' +
@@ -358,6 +393,48 @@ void SmtpSession::Authenticate() {
     const std::u16string status = kNoAuthMechanism;
     Fail(SendState::Failed, SendResult::AuthRefused, &status, Box::Warning, status);
   }
+}
+
+// The token is asked for only now, over a connection already secured: its
+// endpoint has a time limit of its own, so the session's timer waits.
+void SmtpSession::AuthenticateWithToken(bool fresh) {
+  timer_.Stop();
+  SetStatus(kTokenRequesting);
+  token_ = request_.tokens->Token(fresh);
+  if (!token_.Ok()) {
+    Fail(SendState::Failed, SendResult::TokenFailed, &token_.status, Box::Warning, token_.status);
+    return;
+  }
+  SetStatus(token_.status);
+  reached_.tokenObtained = true;
+  xoauthError_.clear();
+  SendBytes("AUTH XOAUTH2 " + XOAuth2Response(request_.user, token_.token) + "\r\n",
+            u"AUTH XOAUTH2 ********\r\n", SmtpStep::XOAuth2, false);
+}
+
+bool SmtpSession::AnswerAuthRefusal(const std::string& reply, std::u16string& text) {
+  const std::string code = CodeOf(reply);
+  if (request_.tokens == nullptr) {
+    if (BasicAuthDisabled(reply, request_.server + u" " + greeting_)) text += kUseOAuthHint;
+    return false;
+  }
+  if (step_ == SmtpStep::XOAuth2 && code == "334") {
+    // The server's error, in Base64 JSON; the refusal comes after an empty line.
+    const std::string line = reply.substr(0, reply.find_first_of("\r\n"));
+    xoauthError_ = XOAuth2ErrorStatus(line.size() > 4 ? line.substr(4) : "");
+    SetStatus(DecodeCp932(reply));
+    SendBytes("\r\n", u"\r\n", SmtpStep::XOAuth2Error, false);
+    return true;
+  }
+  if (!xoauthError_.empty()) text += u"XOAUTH2 status: " + xoauthError_;
+  // A token from memory may have been revoked since: one fresh one more.
+  if (token_.fromCache && !tokenRetried_) {
+    tokenRetried_ = true;
+    SetStatus(text);
+    AuthenticateWithToken(true);
+    return true;
+  }
+  return false;
 }
 
 void SmtpSession::SendMailFrom() {
@@ -504,6 +581,8 @@ void SmtpSession::Evaluate(const std::string& reply, bool tooLong) {
       {SmtpStep::Auth, "235", SendResult::AuthRefused},
       {SmtpStep::AuthUser, "334", SendResult::AuthRefused},
       {SmtpStep::AuthPassword, "334", SendResult::AuthRefused},
+      {SmtpStep::XOAuth2, "235", SendResult::AuthRefused},
+      {SmtpStep::XOAuth2Error, "235", SendResult::AuthRefused},
       {SmtpStep::Recipients, "250", SendResult::SenderOrRecipientRefused},
       {SmtpStep::LastRecipient, "250", SendResult::LastRecipientRefused},
       {SmtpStep::Data, "354", SendResult::DataRefused},
@@ -526,7 +605,7 @@ void SmtpSession::Evaluate(const std::string& reply, bool tooLong) {
     // A plain server that does not know EHLO still takes HELO, as long as
     // neither TLS nor a login depends on the extensions it would announce.
     if (step_ == SmtpStep::Ehlo && !tooLong && request_.security == SmtpSecurity::None &&
-        request_.user.empty()) {
+        !LogsIn()) {
       SetStatus(text);
       SendCommand(u"HELO " + EhloName(request_.heloName, socket_.LocalAddress()), SmtpStep::Helo,
                   false);
@@ -557,6 +636,10 @@ void SmtpSession::Evaluate(const std::string& reply, bool tooLong) {
       Fail(SendState::Failed, failure, &text, Box::Warning, text);
       return;
     }
+    if (!tooLong && expected->failure == SendResult::AuthRefused &&
+        AnswerAuthRefusal(reply, text)) {
+      return;
+    }
     if (step_ == SmtpStep::EndOfData) {
       permanentRefusal_ = !tooLong && code.size() == 3 && code[0] == '5';
       state_ = SendState::Failed;
@@ -571,6 +654,7 @@ void SmtpSession::Evaluate(const std::string& reply, bool tooLong) {
   SetStatus(text);
   switch (step_) {
     case SmtpStep::Greeting:
+      greeting_ = text;
       SendEhlo();
       break;
     case SmtpStep::Ehlo:
@@ -590,8 +674,13 @@ void SmtpSession::Evaluate(const std::string& reply, bool tooLong) {
       SendBytes(Base64Encode(ToUtf8(request_.password)) + "\r\n", shown, SmtpStep::Auth, false);
       break;
     }
-    case SmtpStep::Helo:
     case SmtpStep::Auth:
+    case SmtpStep::XOAuth2:
+    case SmtpStep::XOAuth2Error:
+      reached_.authenticated = true;
+      SendMailFrom();
+      break;
+    case SmtpStep::Helo:
       SendMailFrom();
       break;
     case SmtpStep::Recipients:
@@ -712,6 +801,7 @@ SendOutcome SmtpSession::Outcome() const {
 void SmtpSession::Succeed() {
   state_ = SendState::Idle;
   result_ = SendResult::Sent;
+  reached_.accepted = true;
   AddProgress(10);
   progress_ = 100;
   observer_.Progress(progress_);

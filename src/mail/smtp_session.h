@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/ports.h"
+#include "mail/oauth_token.h"
 #include "mail/send_result.h"
 #include "mail/smtp_security.h"
 #include "mail/socket_port.h"
@@ -50,6 +51,11 @@ enum class SmtpStep : std::int16_t {
   AuthPassword = 11,
   // After the reply to the data; its answer changes nothing.
   Quit = 12,
+  // AUTH XOAUTH2 with its token: 235 awaited, or a 334 with the server's
+  // error, which is answered with an empty line.
+  XOAuth2 = 13,
+  // The refusal after that empty line.
+  XOAuth2Error = 14,
 };
 
 
@@ -75,6 +81,14 @@ struct SmtpRequest {
   // AUTH with these when user is not empty; only ever over TLS.
   std::u16string user;
   std::u16string password;
+  // Given: AUTH XOAUTH2 as the mailbox user with a token from here, instead
+  // of the password; only ever over TLS, and only when the server offers it.
+  TokenSource* tokens = nullptr;
+};
+
+// How far one send got: what a report of its steps shows.
+struct SendProgress {
+  bool tlsStarted = false, tokenObtained = false, authenticated = false, accepted = false;
 };
 
 class SendObserver {
@@ -99,7 +113,13 @@ inline constexpr char16_t kTimeoutText[] = u"タイムアウトが発生しま�
 inline constexpr char16_t kCredentialsNeedTls[] =
     u"ユーザーを指定した送信にはSTARTTLSかSSL/TLSが必要です！";
 // The server offers neither AUTH PLAIN nor AUTH LOGIN (AuthRefused).
-inline constexpr char16_t kNoAuthMechanism[] = u"サーバーがAUTH PLAINにもAUTH LOGINにも対応していません！";
+inline constexpr char16_t kNoAuthMechanism[] =
+    u"サーバーがAUTH PLAINにもAUTH LOGINにも対応していません！";
+// The server does not offer XOAUTH2 after TLS (AuthRefused).
+inline constexpr char16_t kNoXOAuth2[] = u"サーバーがAUTH XOAUTH2に対応していません！";
+// After a refusal of a password that means the server takes OAuth 2.0 only.
+inline constexpr char16_t kUseOAuthHint[] =
+    u"サーバーがパスワード認証を受け付けません。OAuth 2.0（SmtpAuth=OAuth2）の設定が必要です。";
 inline constexpr char16_t kTlsStarting[] = u"TLSを開始しています･･･";
 inline constexpr char16_t kTlsStarted[] = u"TLSで保護されました！";
 // The QUIT reply is waited for at most this long.
@@ -130,6 +150,7 @@ class SmtpSession : public SocketEvents {
   SendState State() const { return state_; }
   SmtpStep Step() const { return step_; }
   int Progress() const { return progress_; }
+  const SendProgress& Reached() const { return reached_; }
 
  private:
   enum class Box { None, Warning, AppError, Info };
@@ -140,7 +161,12 @@ class SmtpSession : public SocketEvents {
   void AwaitGreeting();
   void SendEhlo();
   void AfterEhlo(const std::string& reply);
+  bool LogsIn() const { return !request_.user.empty() || request_.tokens != nullptr; }
   void Authenticate();
+  void AuthenticateWithToken(bool fresh);
+  // Whether a refusal of this step's AUTH ends the login, or is answered
+  // (the XOAUTH2 error challenge, a cached token tried again).
+  bool AnswerAuthRefusal(const std::string& reply, std::u16string& text);
   void SendMailFrom();
   void SendQuit(Box box, const std::u16string& boxText);
   void OnRead(std::int32_t error);
@@ -188,6 +214,13 @@ class SmtpSession : public SocketEvents {
   bool tls_ = false;  // the connection is secured
   bool ehloSent_ = false;
   bool offersStartTls_ = false, offersPlain_ = false, offersLogin_ = false;
+  bool offersXOAuth2_ = false;
+  std::u16string greeting_;
+  AccessToken token_;
+  bool tokenRetried_ = false;
+  SendProgress reached_;
+  // The status of the server's XOAUTH2 error, shown with its refusal.
+  std::u16string xoauthError_;
   // What the end of the send shows once the QUIT exchange is over.
   Box quitBox_ = Box::None;
   std::u16string quitBoxText_;

@@ -244,7 +244,36 @@ struct Case {
   // The recipients refused for good, and whether the mail was.
   std::vector<RefusedRecipient> refused = {};
   bool permanent = false;
+  // Given: XOAUTH2 as user, with these answers of the token source in turn.
+  std::vector<AccessToken> tokens = {};
 };
+
+class ScriptedTokens : public TokenSource {
+ public:
+  explicit ScriptedTokens(std::vector<AccessToken> answers) : answers_(std::move(answers)) {}
+  AccessToken Token(bool) override {
+    return next_ < answers_.size() ? answers_[next_++] : AccessToken{.status = u"no more"};
+  }
+
+ private:
+  std::vector<AccessToken> answers_;
+  std::size_t next_ = 0;
+};
+
+const AccessToken kFreshToken{.token = "ya29.fresh", .status = kTokenObtained};
+const AccessToken kKeptToken{.token = "ya29.kept", .fromCache = true, .status = kTokenFromMemory};
+const std::vector<std::string> kXOAuth2Greeting = {"220 mx\r\n", "250-mx\r\n250 STARTTLS\r\n",
+                                                   "220 go on\r\n",
+                                                   "250-mx\r\n250 AUTH LOGIN PLAIN XOAUTH2\r\n"};
+std::vector<std::string> AfterXOAuth2Ehlo(std::vector<std::string> replies, bool accepted = true) {
+  std::vector<std::string> script = kXOAuth2Greeting;
+  script.insert(script.end(), replies.begin(), replies.end());
+  if (accepted) script.insert(script.end(), kAccepting.begin() + 2, kAccepting.end());
+  return script;
+}
+std::string XOAuth2Line(const AccessToken& token) {
+  return "AUTH XOAUTH2 " + XOAuth2Response(u"watch@contoso.jp", token.token) + "\r\n";
+}
 
 // More than one batch of lines: the time-out can come while the rest waits.
 std::string LongMessage() {
@@ -257,6 +286,54 @@ constexpr char kPassword[] = "s3cret";
 const std::string kPlainCredentials = "AUTH PLAIN AGFsaWNlAHMzY3JldA==\r\n";  // \0alice\0s3cret
 
 const Case kCases[] = {
+    {.name = "XOAuth2AfterStartTls",
+     .script = AfterXOAuth2Ehlo({"235 2.7.0 Authentication successful\r\n"}),
+     .statuses = {u"TLSで保護されました！", kTokenRequesting, kTokenObtained,
+                  u"AUTH XOAUTH2 ********\r\n", u"MAIL FROM:"},
+     .security = SmtpSecurity::StartTls,
+     .user = u"watch@contoso.jp",
+     // user=watch@contoso.jp ^A auth=Bearer ya29.fresh ^A ^A
+     .sent = {"STARTTLS\r\nEHLO [127.0.0.1]\r\nAUTH XOAUTH2 "
+              "dXNlcj13YXRjaEBjb250b3NvLmpwAWF1dGg9QmVhcmVyIHlhMjkuZnJlc2gBAQ==\r\nMAIL FROM:"},
+     .notSent = {"AUTH PLAIN", "AUTH LOGIN"},
+     .inClear = "EHLO [127.0.0.1]\r\nSTARTTLS\r\n",
+     .tokens = {kFreshToken}},
+    {.name = "AKeptTokenRefusedIsTriedOnceFresh",
+     .script = AfterXOAuth2Ehlo({"535 5.7.3 Authentication unsuccessful\r\n", "235 ok\r\n"}),
+     .statuses = {kTokenFromMemory, u"SMTPエラー: 535 5.7.3", kTokenObtained, u"MAIL FROM:"},
+     .security = SmtpSecurity::StartTls,
+     .user = u"watch@contoso.jp",
+     .sent = {XOAuth2Line(kKeptToken) + XOAuth2Line(kFreshToken) + "MAIL FROM:"},
+     .tokens = {kKeptToken, kFreshToken}},
+    {.name = "AFreshTokenRefusedIsNotTriedAgain",
+     .script = AfterXOAuth2Ehlo({"535 5.7.3 Authentication unsuccessful\r\n"}, false),
+     .result = SendResult::AuthRefused,
+     .box = u"SMTPエラー: 535 5.7.3 Authentication unsuccessful\r\n",
+     .security = SmtpSecurity::StartTls,
+     .user = u"watch@contoso.jp",
+     .notSent = {"MAIL"},
+     .tokens = {kFreshToken, kFreshToken}},
+    {.name = "XOAuth2NotOffered",
+     .script = {"220 mx\r\n", "250-mx\r\n250 AUTH PLAIN LOGIN\r\n"},
+     .result = SendResult::AuthRefused,
+     .box = kNoXOAuth2,
+     .security = SmtpSecurity::Tls,
+     .user = u"watch@contoso.jp",
+     .notSent = {"AUTH", "MAIL"},
+     .tokens = {kFreshToken}},
+    {.name = "OAuthWithoutTls",
+     .result = SendResult::TlsFailed,
+     .box = kCredentialsNeedTls,
+     .closedPort = true,
+     .user = u"watch@contoso.jp",
+     .tokens = {kFreshToken}},
+    {.name = "Microsoft365Refuses5_7_3ToAPassword",
+     .script = {"220 TY2P.outlook.office365.com Microsoft ESMTP MAIL Service ready\r\n",
+                "250-mx\r\n250 AUTH LOGIN\r\n", "535 5.7.3 Authentication unsuccessful\r\n"},
+     .result = SendResult::AuthRefused,
+     .box = u"unsuccessful\r\n" + std::u16string(kUseOAuthHint),
+     .security = SmtpSecurity::Tls,
+     .user = u"alice"},
     {.name = "MultiLineGreeting",
      .script =
          [] {
@@ -523,6 +600,8 @@ TEST_P(SmtpSessionCases, EndsWithItsResult) {
   request.user = c.user;
   if (!c.message.empty()) request.messageText = c.message;
   request.password = FromUtf8(kPassword);
+  ScriptedTokens tokens(c.tokens);
+  if (!c.tokens.empty()) request.tokens = &tokens;
   Faults faults = c.faults;
   faults.tlsStartError = c.tls.tlsStartError;
   faults.tlsError = c.tls.tlsError;
@@ -555,6 +634,7 @@ TEST_P(SmtpSessionCases, EndsWithItsResult) {
   }
   for (const std::u16string& status : recorder.statuses) {
     EXPECT_EQ(status.find(FromUtf8(kPassword)), std::u16string::npos) << "the password shows";
+    EXPECT_EQ(status.find(u"ya29"), std::u16string::npos) << "a token shows";
   }
   if (!socket.tlsServerName.empty()) {
     EXPECT_EQ(socket.tlsServerName, c.server);

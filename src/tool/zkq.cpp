@@ -9,6 +9,7 @@
 #include "config/settings.h"
 #include "eventlog/event_message.h"
 #include "eventlog/evt_file.h"
+#include "eventlog/evtx_file.h"
 #include "eventlog/no_lookups.h"
 #include "eventlog/reader.h"
 #include "eventlog/record.h"
@@ -25,7 +26,7 @@ constexpr std::size_t kFlushAt = 1 << 20;
 struct Args {
   std::vector<std::u16string> positional;
   std::optional<std::u16string> since, rules, dir, state;
-  bool messages = false, noMessages = false;
+  bool messages = false, noMessages = false, xml = false;
 };
 
 int Usage(Output& err, std::u16string_view problem) {
@@ -42,6 +43,10 @@ std::optional<Args> Parse(const std::vector<std::u16string>& args, std::size_t f
     if (args[i] == u"--rules") option = &parsed.rules;
     if (args[i] == u"--dir") option = &parsed.dir;
     if (args[i] == u"--state") option = &parsed.state;
+    if (args[i] == u"--xml") {
+      parsed.xml = true;
+      continue;
+    }
     if (args[i] == u"--messages" || args[i] == u"--no-messages") {
       (args[i] == u"--messages" ? parsed.messages : parsed.noMessages) = true;
       continue;
@@ -88,7 +93,7 @@ std::u16string OpenErrorText(EvtOpenError error) {
     case EvtOpenError::Unreadable:
       return u": cannot be read";
     case EvtOpenError::NotEventLog:
-      return u": not an event log file (.evt)";
+      return u": not an event log file (.evt, .evtx)";
     case EvtOpenError::None:
       break;
   }
@@ -100,11 +105,38 @@ void AppendColumn(std::string& out, std::u16string_view text, char end) {
   out += end;
 }
 
+// Every record of an .evtx file as its XML, newest first.
+int RowsXml(const std::u16string& file, Output& out, Output& err, MessageTables& tables) {
+  std::unique_ptr<EvtxFile> evtx = OpenEvtxFile(std::filesystem::path(file));
+  if (!evtx) {
+    Tell(err, file, u": not an .evtx file, or it cannot be read");
+    return 1;
+  }
+  std::string buffer;
+  const std::size_t damaged = ForEachEvtxXml(*evtx, [&](std::u16string_view xml) {
+    AppendUtf8(buffer, xml);
+    buffer += '\n';
+    if (buffer.size() >= kFlushAt) {
+      out.Write(buffer);
+      buffer.clear();
+    }
+  });
+  out.Write(buffer);
+  if (damaged != 0) {
+    Tell(err, file + u": ",
+        ReplaceAll(ReadFailureText(kErrorEventlogFileCorrupt, tables), u"\r\n", u" "));
+    return 1;
+  }
+  return 0;
+}
+
 int Rows(const Args& args, Output& out, Output& err, AccountNames& accounts, MessageTables& tables,
          TimeZone& zone) {
-  if (args.positional.size() != 1 || args.rules || args.dir || args.state || args.noMessages) {
-    return Usage(err, u"rows takes one log file, --since and --messages");
+  if (args.positional.size() != 1 || args.rules || args.dir || args.state || args.noMessages ||
+      (args.xml && (args.since || args.messages))) {
+    return Usage(err, u"rows takes one log file, --since and --messages, or --xml alone");
   }
+  if (args.xml) return RowsXml(args.positional[0], out, err, tables);
   std::u16string date, time;
   if (!SplitSince(args.since, date, time, zone, err)) return 2;
   const std::u16string& file = args.positional[0];
@@ -117,7 +149,11 @@ int Rows(const Args& args, Output& out, Output& err, AccountNames& accounts, Mes
   const std::u16string logName = std::filesystem::path(file).stem().u16string();
   EventRowDecoder decoder(logName, accounts, tables);
   std::optional<EventMessages> messages;
-  if (args.messages) messages.emplace(tables);
+  if (args.messages) {
+    messages.emplace(tables);
+  } else {
+    decoder.LeaveStringsOut();
+  }
   std::u16string detail;
   std::string buffer;
   buffer.reserve(kFlushAt + 4096);
@@ -177,7 +213,7 @@ class CheckedSource : public EventLogSource {
 
 int Check(const Args& args, Output& out, Output& err, AccountNames& accounts, MessageTables& tables,
           TimeZone& zone) {
-  if (!args.positional.empty() || !args.rules || !args.dir || args.messages) {
+  if (!args.positional.empty() || !args.rules || !args.dir || args.messages || args.xml) {
     return Usage(err, u"check takes --rules RULES and --dir DIR");
   }
   std::u16string date, time;

@@ -1,6 +1,6 @@
 #pragma once
 // The zkq command line: the monitor's own reading and matching, run over
-// exported .evt files and printed as UTF-8.
+// exported .evt and .evtx files and printed as UTF-8.
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,15 +18,18 @@ class Output {
 };
 
 inline constexpr char kZkqUsage[] =
-    "usage: zkq rows FILE.evt [--since \"yyyy/mm/dd hh:mm:ss\"] [--messages]\n"
+    "usage: zkq rows FILE.evt|FILE.evtx [--since \"yyyy/mm/dd hh:mm:ss\"] [--messages]\n"
+    "       zkq rows FILE.evtx --xml\n"
     "       zkq check --rules RULES --dir DIR [--since \"yyyy/mm/dd hh:mm:ss\"]\n"
     "                 [--state FILE] [--no-messages]\n"
     "\n"
     "rows   prints the event rows the monitor lists for the log file, newest\n"
     "       first, one a line: type, date, time, source, category, event ID,\n"
     "       user and computer, separated by tabs.\n"
-    "check  prints the alert text that one monitoring cycle over System.evt,\n"
-    "       Security.evt and Application.evt of DIR makes with the rules file\n"
+    "--xml  rows prints each record of an .evtx file as its XML, newest first.\n"
+    "check  prints the alert text that one monitoring cycle over System.evtx,\n"
+    "       Security.evtx and Application.evtx of DIR (else System.evt,\n"
+    "       Security.evt and Application.evt) makes with the rules file\n"
     "       RULES (an absent log file is an empty log), with CR LF line ends.\n"
     "       Under each event's line come its message text's lines, as the\n"
     "       monitor mails them: indented by four blanks, at most 10 lines and\n"

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "base/text.h"
+#include "mail/oauth_token.h"
 #include "mail/smtp_session.h"
 #include "mail/tls_socket.h"
 
@@ -75,8 +76,9 @@ std::u16string CrLfLines(std::u16string_view text) {
 
 int Compose(const MailOptions& options, Output& out, Output& err, Input& in) {
   if (options.server || options.port || options.timeout || options.security || options.user ||
-      options.caFile) {
-    return Usage(err, u"compose takes no server, port, time-out, security, user or CA file");
+      options.caFile || options.auth || options.tenant || options.clientId || options.scope ||
+      options.tokenUrl) {
+    return Usage(err, u"compose takes no server, port, time-out, security, login or CA file");
   }
   if (!options.from || !options.to || !options.subject) {
     return Usage(err, u"compose needs --from, --to and --subject");
@@ -133,6 +135,17 @@ int Send(const MailOptions& options, Output& out, Output& err, Input& in) {
   if (options.user && *security == SmtpSecurity::None) {
     return Usage(err, u"--user needs --security starttls or tls: no password goes out in clear");
   }
+  const std::optional<SmtpAuth> auth = ParseSmtpAuth(options.auth.value_or(u""));
+  if (!auth || (options.auth && options.auth->empty())) {
+    return Usage(err, u"--auth takes password or oauth2");
+  }
+  const bool oauth = *auth == SmtpAuth::OAuth2;
+  if (!oauth && (options.tenant || options.clientId || options.scope || options.tokenUrl)) {
+    return Usage(err, u"--tenant, --client-id, --scope and --token-url need --auth oauth2");
+  }
+  if (oauth && (!options.user || !options.clientId || (!options.tenant && !options.tokenUrl))) {
+    return Usage(err, u"--auth oauth2 needs --user, --client-id and --tenant or --token-url");
+  }
   const std::optional<std::uint32_t> timeout =
       ParseWholeNumber(options.timeout.value_or(u"60"), 9999999);
   if (!timeout) return Usage(err, u"--timeout takes whole seconds (0 to 9999999)");
@@ -154,7 +167,19 @@ int Send(const MailOptions& options, Output& out, Output& err, Input& in) {
   smtp.security = *security;
   smtp.user = options.user.value_or(u"");
   // Never from the command line, where every user of the machine can read it.
-  if (options.user) smtp.password = EnvironmentText("ZKQ_SMTP_PASSWORD");
+  if (options.user && !oauth) smtp.password = EnvironmentText("ZKQ_SMTP_PASSWORD");
+  // The token endpoint is asked only once the SMTP connection is secured.
+  const std::unique_ptr<HttpsPoster> https =
+      oauth ? MakeSystemHttps(options.caFile.value_or(u""), static_cast<std::int32_t>(*timeout))
+            : nullptr;
+  std::optional<ClientCredentialsTokens> tokens;
+  if (oauth) {
+    tokens.emplace(*https);
+    tokens->Use(OAuthClientOf(options.tenant.value_or(u""), *options.clientId,
+                              EnvironmentText("ZKQ_OAUTH_CLIENT_SECRET"),
+                              options.scope.value_or(u""), options.tokenUrl.value_or(u"")));
+    smtp.tokens = &*tokens;
+  }
   smtp.fromAddress = std::move(message.senderAddress);
   smtp.toList = std::move(message.recipients);
   smtp.messageText = std::move(message.messageText);
@@ -179,12 +204,14 @@ bool IsZkqMailCommand(std::u16string_view command) {
 std::optional<MailOptions> ParseMailOptions(const std::vector<std::u16string>& args, Output& err) {
   MailOptions options;
   const std::pair<std::u16string_view, std::optional<std::u16string>*> names[] = {
-      {u"--server", &options.server},   {u"--port", &options.port},
-      {u"--from", &options.from},       {u"--to", &options.to},
-      {u"--subject", &options.subject}, {u"--body-file", &options.bodyFile},
-      {u"--attach", &options.attach},   {u"--timeout", &options.timeout},
+      {u"--server", &options.server},     {u"--port", &options.port},
+      {u"--from", &options.from},         {u"--to", &options.to},
+      {u"--subject", &options.subject},   {u"--body-file", &options.bodyFile},
+      {u"--attach", &options.attach},     {u"--timeout", &options.timeout},
       {u"--security", &options.security}, {u"--user", &options.user},
-      {u"--ca-file", &options.caFile},
+      {u"--ca-file", &options.caFile},    {u"--auth", &options.auth},
+      {u"--tenant", &options.tenant},     {u"--client-id", &options.clientId},
+      {u"--scope", &options.scope},       {u"--token-url", &options.tokenUrl},
   };
   for (std::size_t i = 1; i < args.size(); ++i) {
     std::optional<std::u16string>* option = nullptr;

@@ -27,6 +27,8 @@ inline constexpr char kZkqMailUsage[] =
     "       zkq send --server HOST --port N --from ADDR --to LIST --subject TEXT\n"
     "                [--body-file FILE] [--attach FILES] [--timeout SECONDS]\n"
     "                [--security none|starttls|tls] [--user NAME] [--ca-file PEM]\n"
+    "                [--auth password|oauth2] [--tenant ID] [--client-id ID]\n"
+    "                [--scope SCOPE] [--token-url URL]\n"
     "\n"
     "compose  prints the message text that the monitor sends after DATA for this\n"
     "       mail: header lines (the subject and sender as ISO-2022-JP encoded\n"
@@ -48,8 +50,17 @@ inline constexpr char kZkqMailUsage[] =
     "--user  log in with AUTH PLAIN or LOGIN (whichever the server offers) as\n"
     "       NAME, with the password in the environment variable ZKQ_SMTP_PASSWORD;\n"
     "       only with --security starttls or tls.\n"
-    "--ca-file  CA certificates (PEM) that the server's TLS certificate may also\n"
-    "       chain to, besides the system's trusted roots.\n"
+    "--ca-file  CA certificates (PEM) that the server's TLS certificate, and the\n"
+    "       token endpoint's, may also chain to, besides the system's trusted roots.\n"
+    "--auth  password (default): AUTH PLAIN or LOGIN with --user; oauth2: AUTH\n"
+    "       XOAUTH2 as the mailbox --user, with an access token of the OAuth 2.0\n"
+    "       client-credentials grant for --client-id, the client secret in the\n"
+    "       environment variable ZKQ_OAUTH_CLIENT_SECRET; only with --security\n"
+    "       starttls or tls.\n"
+    "--tenant  the Microsoft 365 tenant (ID or domain) of the token endpoint\n"
+    "       https://login.microsoftonline.com/{tenant}/oauth2/v2.0/token.\n"
+    "--scope  default https://outlook.office365.com/.default.\n"
+    "--token-url  another token endpoint (https; \"{tenant}\" becomes --tenant).\n"
     "\n"
     "Exit status of compose: 0 done, 1 the body could not be read, 2 wrong\n"
     "arguments, 12 the message could not be composed (an attachment missing or\n"
@@ -64,12 +75,15 @@ inline constexpr char kZkqMailUsage[] =
     "data, 12 the message could not be composed, 13 the server refused the user\n"
     "or password (or offers neither AUTH PLAIN nor LOGIN), 14 TLS could not be\n"
     "had: STARTTLS not offered, the handshake failed, the certificate is not\n"
-    "trusted or names another host.\n";
+    "trusted or names another host, 15 no access token for --auth oauth2: the\n"
+    "token endpoint refused (its error and description are shown), could not\n"
+    "be reached, or its certificate is not trusted.\n";
 
 // The options of the mail commands, each given at most once.
 struct MailOptions {
   std::optional<std::u16string> server, port, from, to, subject, bodyFile, attach, timeout;
   std::optional<std::u16string> security, user, caFile;
+  std::optional<std::u16string> auth, tenant, clientId, scope, tokenUrl;
 };
 
 // True for the commands RunZkqMail runs.

@@ -82,7 +82,8 @@ def mail_starttls(s: Session, args, scratch: Path, root_store) -> None:
         d("wait-window", "#32770", quote_word(CAPTION), 10000)
         d("wait-visible", 10000)
         d("click", TEST)
-        answer(d, "テストメールを送信しました。", "information", "test mail")
+        answer(d, "テストメールを送信しました。\r\n○ TLSによる保護\r\n○ 認証\r\n○ サーバーによる受け付け",
+               "information", "test mail")
         equal(len(server.mails), 2, "mails after the test button")
         check("テスト" in decoded(server.mails[1])["subject"], "the test mail's subject")
         equal(wait_commands(server, 2), SECURED * 2, "the exchanges of the alert and the test mail")
@@ -96,9 +97,12 @@ def mail_starttls(s: Session, args, scratch: Path, root_store) -> None:
         server.stop()
 
 
-def main() -> int:
+def root_store_session(prefix: str, body):
+    """run_single's make for body(session, args, scratch, root_store): a
+    scratch folder, and the test CAs that root_store("add", der) put into the
+    prefix's trusted roots taken out again afterwards."""
     def make(args, session: Session):
-        scratch = tempfile.TemporaryDirectory(prefix="zkq-starttls-")
+        scratch = tempfile.TemporaryDirectory(prefix=prefix)
         added = []
 
         def root_store(verb: str, der: Path) -> None:
@@ -117,9 +121,13 @@ def main() -> int:
             finally:
                 scratch.cleanup()
 
-        return lambda: mail_starttls(session, args, Path(scratch.name), root_store), cleanup
+        return lambda: body(session, args, Path(scratch.name), root_store), cleanup
+    return make
 
-    return run_single("mail_starttls", __doc__, ("exe", "driver", "root-store"), make)
+
+def main() -> int:
+    return run_single("mail_starttls", __doc__, ("exe", "driver", "root-store"),
+                      root_store_session("zkq-starttls-", mail_starttls))
 
 
 if __name__ == "__main__":

@@ -53,7 +53,9 @@ class Server:
     it was sent, wire the bytes the client sent before any TLS the proxy could
     not see into (all of them: a proxy records what an eavesdropper would)."""
 
-    def __init__(self, mode, folder, cert):
+    def __init__(self, mode, folder, cert, authenticator=None, mechanisms=None):
+        """authenticator: aiosmtpd's, instead of the USER and PASSWORD check;
+        mechanisms: name -> async auth_ method of further AUTH mechanisms."""
         from aiosmtpd.controller import Controller
         from aiosmtpd.smtp import SMTP, AuthResult
 
@@ -67,6 +69,9 @@ class Server:
 
         class Recording(SMTP):
             pass
+
+        for mechanism, method in (mechanisms or {}).items():
+            setattr(Recording, "auth_" + mechanism, method)
 
         for verb in ("EHLO", "HELO", "STARTTLS", "AUTH", "MAIL", "RCPT", "DATA", "QUIT"):
             def hook(self, arg, _verb=verb, _base=getattr(SMTP, "smtp_" + verb)):
@@ -84,7 +89,7 @@ class Server:
             return AuthResult(success=(data.login.decode(), data.password.decode())
                               == (USER, PASSWORD), handled=False)
 
-        kwargs = {"authenticator": authenticate, "auth_required": True}
+        kwargs = {"authenticator": authenticator or authenticate, "auth_required": True}
         if mode == "starttls":
             kwargs.update(tls_context=context, require_starttls=True)
         elif mode == "tls":
@@ -162,6 +167,48 @@ def secrets():
     return [PASSWORD.encode(), base64.b64encode(PASSWORD.encode()), base64.b64encode(plain)]
 
 
+def checked(done, server, status, text, seen, unseen, hidden):
+    """What zkq said, and what is wrong with the send: its exit status, its
+    status text, the verbs the server saw in order (None: no connection at
+    all) and those it must not see, the mail when it was sent, and any of
+    hidden (bytes) in the wire recording or in what zkq said."""
+    said = (done.stdout + done.stderr).decode("utf-8", "replace")
+    problems = []
+    if done.returncode != status:
+        problems.append(f"exit status {done.returncode}, expected {status}")
+    if text not in said:
+        problems.append(f"no {text!r}")
+    if seen is None:
+        if server.connections:
+            problems.append("connected although refused beforehand")
+    else:
+        heard = iter(server.commands)  # seen must come in this order
+        if not all(verb in heard for verb in seen):
+            problems.append(f"server did not see {seen}: {server.commands}")
+        problems += [f"server saw {verb}" for verb in unseen if verb in server.commands]
+    if status == 0:
+        if len(server.mails) != 1:
+            problems.append(f"{len(server.mails)} mails arrived")
+        else:
+            mail = decoded(server.mails[0])
+            if (mail["subject"].strip() != SUBJECT
+                    or mail["body"].rstrip("\r\n") != BODY.rstrip("\n")):
+                problems.append(f"mail decodes as {mail}")
+    leaked = [s for s in hidden if s in bytes(server.wire) or s in said.encode()]
+    if leaked:
+        problems.append(f"secret in clear: {leaked}")
+    return said, problems
+
+
+def report(name, done, server, said, problems, failures):
+    print(f"{'ok  ' if not problems else 'FAIL'} {name}: exit {done.returncode},"
+          f" server saw {server.commands}")
+    for p in problems:
+        print(f"     {p}\n     output: {said.strip()}")
+    if problems:
+        failures.append(name)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--zkq", required=True)
@@ -187,38 +234,8 @@ def main():
                     command.insert(0, args.wine)
                 done = subprocess.run(command, capture_output=True, timeout=60,
                                       env=dict(os.environ, ZKQ_SMTP_PASSWORD=password))
-                said = (done.stdout + done.stderr).decode("utf-8", "replace")
-                problems = []
-                if done.returncode != status:
-                    problems.append(f"exit status {done.returncode}, expected {status}")
-                if text not in said:
-                    problems.append(f"no {text!r}")
-                if seen is None:
-                    if server.connections:
-                        problems.append("connected although refused beforehand")
-                else:
-                    heard = iter(server.commands)  # seen must come in this order
-                    if not all(verb in heard for verb in seen):
-                        problems.append(f"server did not see {seen}: {server.commands}")
-                    problems += [f"server saw {verb}" for verb in unseen
-                                 if verb in server.commands]
-                if status == 0:
-                    if len(server.mails) != 1:
-                        problems.append(f"{len(server.mails)} mails arrived")
-                    else:
-                        mail = decoded(server.mails[0])
-                        if (mail["subject"].strip() != SUBJECT
-                                or mail["body"].rstrip("\r\n") != BODY.rstrip("\n")):
-                            problems.append(f"mail decodes as {mail}")
-                leaked = [s for s in secrets() if s in bytes(server.wire) or s in said.encode()]
-                if leaked:
-                    problems.append(f"password in clear: {leaked}")
-                print(f"{'ok  ' if not problems else 'FAIL'} {name}: exit {done.returncode},"
-                      f" server saw {server.commands}")
-                for p in problems:
-                    print(f"     {p}\n     output: {said.strip()}")
-                if problems:
-                    failures.append(name)
+                said, problems = checked(done, server, status, text, seen, unseen, secrets())
+                report(name, done, server, said, problems, failures)
             finally:
                 server.stop()
     print(f"{len(CASES) - len(failures)} of {len(CASES)} cases passed")

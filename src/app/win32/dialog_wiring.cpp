@@ -46,10 +46,22 @@ class SendingWindowTestMail final : public TestMailSender {
                               .timeoutSeconds = u"60",
                               .security = mail.security,
                               .user = mail.user,
-                              .password = mail.password};
+                              .password = mail.password,
+                              .oauth = {mail.auth, mail.oauthTenant, mail.oauthClientId,
+                                        mail.oauthClientSecret, mail.oauthScope,
+                                        mail.oauthTokenUrl}};
+    // A token of its own: the test proves that these values get one.
+    const std::unique_ptr<HttpsPoster> https = MakeSystemHttps(u"", 60);
+    ClientCredentialsTokens tokens(*https);
+    SendReport report;
     TestMailOutcome outcome;
     outcome.result = ToInt(SendEmailWindow(instance_, GetActiveWindow(), request, computerName_,
-                                           boxes_, &outcome.lastStatus));
+                                           boxes_, &report, std::nullopt, &tokens));
+    outcome.lastStatus = std::move(report.lastStatus);
+    outcome.tlsStarted = report.reached.tlsStarted;
+    outcome.tokenObtained = report.reached.tokenObtained;
+    outcome.authenticated = report.reached.authenticated;
+    outcome.accepted = report.reached.accepted;
     return outcome;
   }
 

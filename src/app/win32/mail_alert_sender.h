@@ -8,6 +8,7 @@
 
 #include "app/main_window.h"
 #include "base/ports.h"
+#include "mail/oauth_token.h"
 
 namespace zkq::win32 {
 
@@ -25,6 +26,10 @@ class MailAlertSender : public AlertSender {
   std::function<HWND()> owner_;
   std::u16string computerName_;
   MessageBoxes& boxes_;
+  // The token lives as long as the program: the cycles within its life ask
+  // the endpoint once.
+  std::unique_ptr<HttpsPoster> https_;
+  ClientCredentialsTokens tokens_;
 };
 
 }  // namespace zkq::win32

@@ -20,7 +20,8 @@ TEST(DpapiProtector, ClearPasswordIsProtectedAtTheNextStart) {
   test_support::ScratchFolder folder("zkq-dpapi-");
   const std::filesystem::path path = SettingsPath(folder.Path());
   std::ofstream(path, std::ios::binary)
-      << "[zkQuorvane]\r\nInterval=5\r\nSmtpPassword=p\x82\xa0ss word\r\n";  // "pあss word"
+      << "[zkQuorvane]\r\nInterval=5\r\nSmtpPassword=p\x82\xa0ss word\r\n"  // "pあss word"
+      << "OAuthClientSecret=Xy8Q~client.secret\r\n";
   test_support::RecordingBoxes boxes;
   DpapiProtector protector;
   SettingsFile file(path, boxes);
@@ -31,8 +32,12 @@ TEST(DpapiProtector, ClearPasswordIsProtectedAtTheNextStart) {
   std::ifstream in(path, std::ios::binary);
   const std::string content((std::istreambuf_iterator<char>(in)), {});
   EXPECT_NE(content.find("SmtpPassword=dpapi:"), std::string::npos) << content;
+  EXPECT_NE(content.find("OAuthClientSecret=dpapi:"), std::string::npos) << content;
   EXPECT_EQ(content.find("ss word"), std::string::npos) << content;
-  EXPECT_EQ(LoadSettings(file, countdown).SmtpPassword, u"pあss word");
+  EXPECT_EQ(content.find("client.secret"), std::string::npos) << content;
+  const Settings again = LoadSettings(file, countdown);
+  EXPECT_EQ(again.SmtpPassword, u"pあss word");
+  EXPECT_EQ(again.OAuthClientSecret, u"Xy8Q~client.secret");
   EXPECT_FALSE(protector.Unprotect("not a blob"));
   EXPECT_TRUE(boxes.shown.empty());
 }

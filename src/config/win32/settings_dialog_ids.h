@@ -42,3 +42,12 @@
 // The time of the daily report (6000 on, apart from the login's range).
 #define IDC_SET_LBLHEARTBEAT 6001  // 稼動報告の時刻：
 #define IDC_SET_TXTHEARTBEAT 6002
+// OAuth 2.0 (5060 on).
+#define IDC_SET_LBLAUTH 5060
+#define IDC_SET_CBOAUTH 5061  // パスワード / OAuth 2.0
+#define IDC_SET_LBLTENANT 5062
+#define IDC_SET_TXTTENANT 5063
+#define IDC_SET_LBLCLIENTID 5064
+#define IDC_SET_TXTCLIENTID 5065
+#define IDC_SET_LBLSECRET 5066
+#define IDC_SET_TXTSECRET 5067

@@ -25,6 +25,9 @@ int FieldId(SettingsField field) {
     case SettingsField::SmtpUser: return IDC_SET_TXTUSER;
     case SettingsField::SmtpPassword: return IDC_SET_TXTPASSWORD;
     case SettingsField::Heartbeat: return IDC_SET_TXTHEARTBEAT;
+    case SettingsField::OAuthTenant: return IDC_SET_TXTTENANT;
+    case SettingsField::OAuthClientId: return IDC_SET_TXTCLIENTID;
+    case SettingsField::OAuthClientSecret: return IDC_SET_TXTSECRET;
   }
   return 0;
 }
@@ -43,7 +46,8 @@ constexpr SettingsField kFields[] = {
     SettingsField::SmtpServer, SettingsField::SmtpPort,  SettingsField::From,
     SettingsField::To,         SettingsField::Subject,   SettingsField::DateStamp,
     SettingsField::TimeStamp,  SettingsField::Interval,  SettingsField::SmtpUser,
-    SettingsField::SmtpPassword, SettingsField::Heartbeat,
+    SettingsField::SmtpPassword, SettingsField::Heartbeat, SettingsField::OAuthTenant,
+    SettingsField::OAuthClientId, SettingsField::OAuthClientSecret,
 };
 
 struct ToolTip {
@@ -64,6 +68,11 @@ constexpr ToolTip kToolTips[] = {
     {IDC_SET_CBOSECURITY, u"なし：暗号化しない　STARTTLS：ポート587など　SSL/TLS：ポート465"},
     {IDC_SET_TXTUSER, u"SMTP認証のユーザー名（空欄なら認証しません）"},
     {IDC_SET_TXTPASSWORD, u"空欄のままなら保存済みのパスワードを使います"},
+    {IDC_SET_CBOAUTH, u"パスワード：AUTH PLAIN/LOGIN　OAuth 2.0：Microsoft 365などのXOAUTH2"
+                      u"（ユーザー名は送信に使うメールボックス）"},
+    {IDC_SET_TXTTENANT, u"Microsoft 365のテナントIDまたはドメイン（例：contoso.onmicrosoft.com）"},
+    {IDC_SET_TXTCLIENTID, u"アプリの登録のアプリケーション（クライアント）ID"},
+    {IDC_SET_TXTSECRET, u"空欄のままなら保存済みのクライアントシークレットを使います"},
     {IDC_SET_CMDBUTTON2, u"画面の設定でテストメールを送信します（保存はしません）"},
     {IDC_SET_CMDBUTTON0, u"設定を保存"},
     {IDC_SET_CMDBUTTON1, u"キャンセル"},
@@ -103,6 +112,10 @@ INT_PTR SettingsDialogWin32::HandleMessage(UINT message, WPARAM wParam, LPARAM) 
     case WM_INITDIALOG:
       for (const char16_t* choice : kSecurityChoices) {
         SendDlgItemMessageW(window_, IDC_SET_CBOSECURITY, CB_ADDSTRING, 0,
+                            reinterpret_cast<LPARAM>(Wide(choice)));
+      }
+      for (const char16_t* choice : kAuthChoices) {
+        SendDlgItemMessageW(window_, IDC_SET_CBOAUTH, CB_ADDSTRING, 0,
                             reinterpret_cast<LPARAM>(Wide(choice)));
       }
       AddToolTips();
@@ -180,14 +193,22 @@ void SettingsDialogWin32::SetChecked(SettingsCheck check, bool checked) {
   CheckDlgButton(window_, CheckId(check), checked ? BST_CHECKED : BST_UNCHECKED);
 }
 
-int SettingsDialogWin32::SecurityChoice() {
-  const LRESULT choice = SendDlgItemMessageW(window_, IDC_SET_CBOSECURITY, CB_GETCURSEL, 0, 0);
+int SettingsDialogWin32::Choice(int id) {
+  const LRESULT choice = SendDlgItemMessageW(window_, id, CB_GETCURSEL, 0, 0);
   return choice == CB_ERR ? 0 : static_cast<int>(choice);
 }
 
-void SettingsDialogWin32::SetSecurityChoice(int choice) {
-  SendDlgItemMessageW(window_, IDC_SET_CBOSECURITY, CB_SETCURSEL, static_cast<WPARAM>(choice), 0);
+void SettingsDialogWin32::SetChoice(int id, int choice) {
+  SendDlgItemMessageW(window_, id, CB_SETCURSEL, static_cast<WPARAM>(choice), 0);
 }
+
+int SettingsDialogWin32::SecurityChoice() { return Choice(IDC_SET_CBOSECURITY); }
+
+void SettingsDialogWin32::SetSecurityChoice(int choice) { SetChoice(IDC_SET_CBOSECURITY, choice); }
+
+int SettingsDialogWin32::AuthChoice() { return Choice(IDC_SET_CBOAUTH); }
+
+void SettingsDialogWin32::SetAuthChoice(int choice) { SetChoice(IDC_SET_CBOAUTH, choice); }
 
 void SettingsDialogWin32::StartClock() { SetTimer(window_, kWatchTimer, 1000, nullptr); }
 

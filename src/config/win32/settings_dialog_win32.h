@@ -27,6 +27,8 @@ class SettingsDialogWin32 final : public SettingsDialogView,
   void SetChecked(SettingsCheck check, bool checked) override;
   int SecurityChoice() override;
   void SetSecurityChoice(int choice) override;
+  int AuthChoice() override;
+  void SetAuthChoice(int choice) override;
   void StartClock() override;
   void StopClock() override;
   void Close() override;
@@ -36,6 +38,9 @@ class SettingsDialogWin32 final : public SettingsDialogView,
   void ShowFailure(const std::u16string& description) noexcept;
 
  private:
+  // The selection of a drop-down list, 0 for none.
+  int Choice(int id);
+  void SetChoice(int id, int choice);
   void AddToolTips();
 
   MessageBoxes& errorBoxes_;

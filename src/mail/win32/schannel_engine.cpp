@@ -70,15 +70,18 @@ std::int32_t SchannelEngine::AcquireCredentials() {
   return kTlsHandshakeFailed;
 }
 
-// The PEM file's certificates, in a store of their own that only the check of
-// the chain looks at.
 bool SchannelEngine::LoadCaFile() {
   if (caStore_ || caFile_.empty()) return true;
-  std::ifstream file(std::filesystem::path(ToWide(caFile_)), std::ios::binary);
+  caStore_ = LoadCaCertificates(caFile_);
+  return static_cast<bool>(caStore_);
+}
+
+UniqueCertificateStore LoadCaCertificates(const std::u16string& caFile) {
+  std::ifstream file(std::filesystem::path(ToWide(caFile)), std::ios::binary);
   const std::string pem((std::istreambuf_iterator<char>(file)), {});
-  if (!file && !file.eof()) return false;
+  if (!file && !file.eof()) return {};
   UniqueCertificateStore store(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
-  if (!store) return false;
+  if (!store) return {};
   constexpr std::string_view kEnd = "-----END CERTIFICATE-----";
   std::size_t count = 0;
   for (std::size_t at = pem.find("-----BEGIN CERTIFICATE-----"); at != std::string::npos;
@@ -102,9 +105,8 @@ bool SchannelEngine::LoadCaFile() {
       ++count;
     }
   }
-  if (count == 0) return false;
-  caStore_ = std::move(store);
-  return true;
+  if (count == 0) return {};
+  return store;
 }
 
 std::int32_t SchannelEngine::Begin(std::u16string_view serverName) {
@@ -189,9 +191,6 @@ std::int32_t SchannelEngine::Negotiate(bool force) {
   }
 }
 
-// The server's certificate must chain to a trusted root, or to a CA of the
-// extra file, and carry the server name. Wine's policy check passes a chain
-// that ends before any root, so the chain's own status is read as well.
 std::int32_t SchannelEngine::CheckCertificate() {
   PCCERT_CONTEXT remote = nullptr;
   if (QueryContextAttributesW(context_.Get(), SECPKG_ATTR_REMOTE_CERT_CONTEXT, &remote) !=
@@ -199,14 +198,20 @@ std::int32_t SchannelEngine::CheckCertificate() {
       remote == nullptr) {
     return kTlsUntrustedCertificate;
   }
-  const UniqueCertificate certificate(remote);
+  return CheckServerCertificate(UniqueCertificate(remote), serverName_, caStore_.Get());
+}
+
+// Wine's policy check passes a chain that ends before any root, so the
+// chain's own status is read as well.
+std::int32_t CheckServerCertificate(const UniqueCertificate& certificate,
+                                    const std::wstring& serverName, HCERTSTORE caStore) {
   // The intermediates the server sent, and the extra CAs, may complete the chain.
   UniqueCertificateStore extra(CertOpenStore(CERT_STORE_PROV_COLLECTION, 0, 0, 0, nullptr));
   if (!extra) return kTlsUntrustedCertificate;
   if (certificate.Get()->hCertStore != nullptr) {
     CertAddStoreToCollection(extra.Get(), certificate.Get()->hCertStore, 0, 0);
   }
-  if (caStore_) CertAddStoreToCollection(extra.Get(), caStore_.Get(), 0, 0);
+  if (caStore != nullptr) CertAddStoreToCollection(extra.Get(), caStore, 0, 0);
 
   char serverAuth[] = szOID_PKIX_KP_SERVER_AUTH;
   LPSTR usages[] = {serverAuth};
@@ -225,10 +230,10 @@ std::int32_t SchannelEngine::CheckCertificate() {
   DWORD errors = chain.Get()->TrustStatus.dwErrorStatus & ~kRevocationUnknown;
   // A root that only the extra file trusts: it must be one of that file's.
   bool extraRoot = false;
-  if (caStore_ && chain.Get()->cChain > 0 && chain.Get()->rgpChain[0]->cElement > 0) {
+  if (caStore != nullptr && chain.Get()->cChain > 0 && chain.Get()->rgpChain[0]->cElement > 0) {
     const CERT_SIMPLE_CHAIN* simple = chain.Get()->rgpChain[0];
     const PCCERT_CONTEXT root = simple->rgpElement[simple->cElement - 1]->pCertContext;
-    const UniqueCertificate found(CertFindCertificateInStore(caStore_.Get(), X509_ASN_ENCODING, 0,
+    const UniqueCertificate found(CertFindCertificateInStore(caStore, X509_ASN_ENCODING, 0,
                                                              CERT_FIND_EXISTING, root, nullptr));
     extraRoot = static_cast<bool>(found) && (errors & CERT_TRUST_IS_UNTRUSTED_ROOT) != 0;
   }
@@ -239,7 +244,8 @@ std::int32_t SchannelEngine::CheckCertificate() {
   ssl.cbSize = sizeof ssl;
   ssl.dwAuthType = AUTHTYPE_SERVER;
   ssl.fdwChecks = extraRoot ? kIgnoreUnknownCa : 0;
-  ssl.pwszServerName = serverName_.data();
+  std::wstring name = serverName;
+  ssl.pwszServerName = name.data();
   CERT_CHAIN_POLICY_PARA policyPara{};
   policyPara.cbSize = sizeof policyPara;
   policyPara.pvExtraPolicyPara = &ssl;

@@ -55,6 +55,15 @@ class UniqueSecHandle {
   bool valid_ = false;
 };
 
+// The CA certificates of a PEM file, in a store of their own that only the
+// check of a chain looks at; none when the file has none or cannot be read.
+UniqueCertificateStore LoadCaCertificates(const std::u16string& caFile);
+// 0 when the server's certificate chains to a trusted root, or to a CA of
+// caStore (may be null), and carries serverName; else kTlsUntrustedCertificate
+// or kTlsNameMismatch.
+std::int32_t CheckServerCertificate(const UniqueCertificate& certificate,
+                                    const std::wstring& serverName, HCERTSTORE caStore);
+
 class SchannelEngine : public TlsEngine {
  public:
   // caFile: CA certificates (PEM) trusted beside the machine's; "" for none.

@@ -142,8 +142,8 @@ void SendWindowWin32::ShowFailure(const std::u16string& description) noexcept {
 
 SendResult SendEmailWindow(HINSTANCE instance, HWND owner, const MailRequest& request,
                            const std::u16string& computerName, MessageBoxes& boxes,
-                           std::u16string* lastStatus, std::optional<ComposedMessage> composed,
-                           SendOutcome* outcome) {
+                           SendReport* report, std::optional<ComposedMessage> composed,
+                           ClientCredentialsTokens* tokens, SendOutcome* outcome) {
   // TLS when the session asks for it, trusting the machine's roots.
   WinsockSocket raw;
   TlsSocket socket(raw, MakeSystemTlsEngine(u""));
@@ -160,12 +160,13 @@ SendResult SendEmailWindow(HINSTANCE instance, HWND owner, const MailRequest& re
                           socket.Attach(session);
                           dialog.Attach(session);
                         },
-                        LocalDnsName()};
+                        LocalDnsName(),
+                        tokens};
   return SendEmail(
       request, std::move(ports),
       [&](SendWindow& presenter) {
         dialog.Run(instance, owner, presenter);
-        if (lastStatus != nullptr) *lastStatus = presenter.LastStatus();
+        if (report != nullptr) *report = SendReport{presenter.LastStatus(), presenter.Reached()};
       },
       std::move(composed), outcome);
 }

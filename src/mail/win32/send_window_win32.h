@@ -7,6 +7,11 @@
 
 namespace zkq::win32 {
 
+struct SendReport {
+  std::u16string lastStatus;
+  SendProgress reached;
+};
+
 class SendWindowWin32 final : public SendWindowView,
                               public SessionTimer,
                               public DialogBase<SendWindowWin32> {
@@ -52,12 +57,14 @@ class SendWindowWin32 final : public SendWindowView,
 
 // The mail entry on Windows: the sending window over owner, its socket on
 // Winsock; returns the send's result once the window has closed, and the
-// status line it ended with in lastStatus when given. composed: a message
-// composed beforehand, as SendWindow takes it.
+// status line it ended with and how far it got in report when given. composed: a message
+// composed beforehand, as SendWindow takes it. tokens: for a request with
+// OAuth 2.0, kept by the caller between sends.
 SendResult SendEmailWindow(HINSTANCE instance, HWND owner, const MailRequest& request,
                            const std::u16string& computerName, MessageBoxes& boxes,
-                           std::u16string* lastStatus = nullptr,
+                           SendReport* report = nullptr,
                            std::optional<ComposedMessage> composed = std::nullopt,
+                           ClientCredentialsTokens* tokens = nullptr,
                            SendOutcome* outcome = nullptr);
 
 }  // namespace zkq::win32
