@@ -86,15 +86,21 @@ def make_zip(zkquorvane: Path, zkq: Path, version: str, out: Path) -> Path:
         return target
 
 
-def main() -> None:
-    parser = argparse.ArgumentParser(description=__doc__,
+def run_command_line(description: str, make) -> None:
+    """The main() of a packaging script: make(zkquorvane, zkq, version, out)
+    writes the package and gives its path, which is printed."""
+    parser = argparse.ArgumentParser(description=description,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--zkquorvane", type=Path, required=True)
     parser.add_argument("--zkq", type=Path, required=True)
     parser.add_argument("--version-header", type=Path, required=True)
     parser.add_argument("--out", type=Path, required=True)
     args = parser.parse_args()
-    print(make_zip(args.zkquorvane, args.zkq, version_of(args.version_header), args.out))
+    print(make(args.zkquorvane, args.zkq, version_of(args.version_header), args.out))
+
+
+def main() -> None:
+    run_command_line(__doc__, make_zip)
 
 
 if __name__ == "__main__":

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the Windows program in Release and writes the release zip,
-#   build/dist/zkQuorvane-<version>-win64.zip
-# (what it holds: packaging/make_zip.py). ZKQ_PACKAGE_BUILD chooses the build
+# Builds the Windows program in Release and writes the release zip and the
+# installer,
+#   build/dist/zkQuorvane-<version>-win64.zip   (packaging/make_zip.py)
+#   build/dist/zkQuorvane-<version>-x64.msi     (packaging/make_msi.py) ZKQ_PACKAGE_BUILD chooses the build
 # folder (default build/package-build, apart from the test builds).
 #   scripts/package.sh
 set -euo pipefail
@@ -21,3 +22,7 @@ zip=$(/usr/bin/python3 packaging/make_zip.py --zkquorvane "$bin/src/app/win32/zk
   --zkq "$bin/src/tool/zkq.exe" --version-header "$bin/src/app/win32/app_version.h" \
   --out "$root/build/dist")
 echo "Wrote $zip"
+msi=$(/usr/bin/python3 packaging/make_msi.py --zkquorvane "$bin/src/app/win32/zkQuorvane.exe" \
+  --zkq "$bin/src/tool/zkq.exe" --version-header "$bin/src/app/win32/app_version.h" \
+  --out "$root/build/dist")
+echo "Wrote $msi"

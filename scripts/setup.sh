@@ -10,6 +10,7 @@ packages=(
   wine64 fonts-wine xvfb x11-utils x11-apps imagemagick fonts-ipafont-gothic
   python3 python3-aiosmtpd libevt-utils locales libssl-dev openssl
   libcurl4-openssl-dev nlohmann-json3-dev libevtx-utils python3-evtx
+  msitools wixl
 )
 
 # Wine runs the program in a Japanese locale (code page 932); file names with

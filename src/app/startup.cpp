@@ -64,7 +64,7 @@ std::filesystem::path PathFromText(std::u16string_view text) {
 
 std::optional<StartupValues> RunMain(std::u16string_view exePath, std::u16string_view commandLine,
                                      SettingsFile& file, MessageBoxes& boxes,
-                                     CurrentDirectory& currentDirectory) {
+                                     CurrentDirectory& currentDirectory, StateFolder* stateFolder) {
   const auto showApplicationError = [&](const std::u16string& description) {
     boxes.Show(std::u16string(kApplicationErrorText) + u"\r\n" + description,
                MessageIcon::Exclamation);
@@ -75,6 +75,17 @@ std::optional<StartupValues> RunMain(std::u16string_view exePath, std::u16string
   try {
     dirText = ProgramDirText(exePath);
     values.programDir = PathFromText(dirText);
+    std::error_code error;
+    if (!dirText.empty() && stateFolder != nullptr &&
+        !std::filesystem::exists(SettingsPath(values.programDir), error)) {
+      const std::u16string state = stateFolder->Path();
+      if (state.empty()) throw Failure(kPathNotFound, kPathNotFoundNumber);
+      if (!stateFolder->Prepare()) {
+        boxes.Show(kStateFolderNotWritable + state + kStateFolderRemedy, MessageIcon::Exclamation);
+        return std::nullopt;
+      }
+      values.programDir = PathFromText(state);
+    }
     if (dirText.empty() || !currentDirectory.Set(values.programDir))
       throw Failure(kPathNotFound, kPathNotFoundNumber);
     values.rawCommandLine = std::u16string(commandLine);

@@ -5,9 +5,9 @@
 #include <fstream>
 #include <random>
 
-#include "base/text.h"
 #include "base/testing/recording_boxes.h"
 #include "base/testing/scratch_folder.h"
+#include "base/text.h"
 
 namespace zkq {
 namespace {
@@ -136,6 +136,67 @@ TEST(RunMain, FailuresEndWithoutAWindow) {
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text, c.message);
     EXPECT_EQ(boxes.shown[0].icon, MessageIcon::Exclamation);
+  }
+}
+
+class FakeStateFolder : public StateFolder {
+ public:
+  std::u16string Path() override { return path.u16string(); }
+  bool Prepare() override {
+    ++prepared;
+    if (writable) fs::create_directories(path);
+    return writable;
+  }
+  fs::path path;
+  bool writable = true;
+  int prepared = 0;
+};
+
+TEST(RunMain, AnInstalledProgramKeepsItsStateInTheStateFolderOrRefusesToStart) {
+  const struct {
+    const char* name;
+    bool iniBeside, writable;
+    bool inState;  // else beside the executable; nothing when refused
+    bool starts;
+  } cases[] = {
+      {"portable: the settings file beside the executable", true, false, false, true},
+      {"installed", false, true, true, true},
+      {"installed, but the state folder cannot be written", false, false, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    if (c.iniBeside) dir.WriteIni("Interval=5\r\n");
+    FakeStateFolder state;
+    state.path = dir.path / "ProgramData" / "zkQuorvane";
+    state.writable = c.writable;
+    fs::create_directories(state.path);
+    std::ofstream(state.path / "zkQuorvane.ini", std::ios::binary)
+        << "[zkQuorvane]\r\nInterval=7\r\n";
+    RecordingBoxes boxes;
+    SettingsFile file({}, boxes);
+    FakeDirectory cwd;
+    const auto values = RunMain(dir.Exe(), u"", file, boxes, cwd, &state);
+    EXPECT_EQ(state.prepared, c.iniBeside ? 0 : 1);
+    if (!c.starts) {
+      EXPECT_FALSE(values.has_value());
+      EXPECT_TRUE(cwd.set.empty());
+      ASSERT_EQ(boxes.shown.size(), 1u);
+      EXPECT_EQ(boxes.shown[0].text,
+                u"設定と監視の記録を保存するフォルダー " + state.path.u16string() +
+                    u" に書き込めないため、監視を始められません。\r\n"
+                    u"管理者として実行するか、サービスとして監視してください。");
+      continue;
+    }
+    ASSERT_TRUE(values.has_value());
+    EXPECT_TRUE(boxes.shown.empty());
+    const fs::path expected = c.inState ? state.path : dir.path;
+    EXPECT_EQ(cwd.set, std::vector<fs::path>{expected});
+    EXPECT_EQ(values->programDir, expected);
+    EXPECT_EQ(file.Path(), expected / "zkQuorvane.ini");
+    EXPECT_EQ(values->countdown, c.inState ? 6 : 4);
+    EXPECT_EQ(values->helpPath, dir.path.u16string() + u"\\zkQuorvane.hlp")
+        << "help beside the exe";
   }
 }
 

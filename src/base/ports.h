@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "base/datetime.h"
 
@@ -52,8 +53,17 @@ class MessageBoxes {
 inline constexpr char16_t kAppTitle[] = u"zkQuorvane";
 
 // Registering the program as a service, or removing it: how it went. Only an
-// elevated administrator may do either, which the user is told plainly.
-enum class RegistrationOutcome { Done, Failed, NeedsAdministrator };
+// elevated administrator may do either, which the user is told plainly; and a
+// program that others could change is never registered to run as SYSTEM
+// (reason says which file or folder, and who).
+struct RegistrationOutcome {
+  enum Kind { Done, Failed, NeedsAdministrator, Unsafe };
+  RegistrationOutcome(Kind kind, std::u16string reason = {})  // NOLINT: a kind is an outcome
+      : kind(kind), reason(std::move(reason)) {}
+  bool operator==(Kind other) const { return kind == other; }
+  Kind kind;
+  std::u16string reason;
+};
 
 // Shown after the application title.
 inline constexpr char16_t kServiceInstalled[] = u"はサービスとして登録されました！";
@@ -75,6 +85,7 @@ inline void ShowRegistrationOutcome(MessageBoxes& boxes, bool install,
   }
   text += install ? kServiceNotInstalled : kServiceNotUninstalled;
   if (outcome == RegistrationOutcome::NeedsAdministrator) text += kNeedsAdministrator;
+  if (!outcome.reason.empty()) text += u"\r\n" + outcome.reason;
   boxes.Show(text, MessageIcon::Exclamation);
 }
 

@@ -97,9 +97,11 @@ std::u16string ReadSecret(const SettingsFile& file, std::u16string_view key) {
   std::u16string secret = PasswordOfStoredText(stored, file.Protector());
   if (!stored.empty() && !stored.starts_with(kProtectedPasswordPrefix) && file.Protector()) {
     // Typed in by hand: from now on the file keeps it protected. A file that
-    // cannot be written keeps it as it is, and the next start tries again.
-    if (const auto text = ProtectedPasswordText(secret, *file.Protector())) {
-      file.WriteIniString(kSettingsSection, key, *text, false);
+    // cannot be written keeps it as it is, which the user is told, and the
+    // next start tries again.
+    const auto text = ProtectedPasswordText(secret, *file.Protector());
+    if (!text || !file.WriteIniString(kSettingsSection, key, *text, false)) {
+      file.ShowWarning(kClearSecretKept + std::u16string(key) + kClearSecretKeptRest);
     }
   }
   return secret;

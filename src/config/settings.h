@@ -69,11 +69,17 @@ class PasswordProtector {
   virtual std::optional<std::string> Unprotect(std::string_view blob) = 0;
 };
 
+// Shown once at the start, around the key, when a password or secret typed
+// into the file in clear could not be written back protected.
+inline constexpr char16_t kClearSecretKept[] = u"設定ファイルの ";
+inline constexpr char16_t kClearSecretKeptRest[] =
+    u" を保護して保存できませんでした。平文のまま残っています。";
+
 // The stored form of a protected password: this, then Base64 of the blob.
 inline constexpr char16_t kProtectedPasswordPrefix[] = u"dpapi:";
 // The password as the file keeps it; nothing when it cannot be protected.
 std::optional<std::u16string> ProtectedPasswordText(std::u16string_view password,
-                                                   PasswordProtector& protector);
+                                                    PasswordProtector& protector);
 // The password of the stored text: a protected one unprotected ("" when that
 // fails or no protector is given), any other text as it stands (typed in by hand).
 std::u16string PasswordOfStoredText(std::u16string_view stored, PasswordProtector* protector);
@@ -101,6 +107,9 @@ class SettingsFile {
                        bool showFailure = true) const;
   // The write warning, for a caller that wrote without showing it.
   void ShowWriteFailure() const;
+  void ShowWarning(const std::u16string& text) const {
+    boxes_.Show(text, MessageIcon::Exclamation);
+  }
   std::u16string WriteFailureText() const;
 
   // What protects SmtpPassword; none where the file's password is never read.

@@ -271,5 +271,36 @@ TEST_F(SettingsTest, FilesInEveryEncodingNotepadWrites) {
   EXPECT_TRUE(boxes_.shown.empty());
 }
 
+class ToggledProtector : public test_support::FakeProtector {
+ public:
+  std::optional<std::string> Protect(std::string_view clear) override {
+    if (!works) return std::nullopt;
+    return FakeProtector::Protect(clear);
+  }
+  bool works = true;
+};
+
+// A password typed in clear is protected at the start, or the user is told
+// that it stays in clear.
+TEST_F(SettingsTest, AClearPasswordIsProtectedOrTheUserIsTold) {
+  for (const bool works : {true, false}) {
+    PutIni("[zkQuorvane]\r\nInterval=5\r\nSmtpPassword=secret\r\n");
+    boxes_.shown.clear();
+    ToggledProtector protector;
+    protector.works = works;
+    SettingsFile file(path_, boxes_);
+    file.SetProtector(&protector);
+    std::int16_t countdown = 0;
+    EXPECT_EQ(LoadSettings(file, countdown).SmtpPassword, u"secret");
+    const bool clear = file.ReadIniString(kSettingsSection, u"SmtpPassword") == u"secret";
+    EXPECT_EQ(clear, !works);
+    ASSERT_EQ(boxes_.shown.size(), works ? 0u : 1u);
+    if (!works) {
+      EXPECT_EQ(boxes_.shown[0].text,
+                u"設定ファイルの SmtpPassword を保護して保存できませんでした。平文のまま残っています。");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zkq

@@ -7,10 +7,16 @@
 #include "base/text.h"
 #include "tool/zkq.h"
 #include "tool/zkq_mail.h"
+#include "tool/zkq_setup.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+
+#include "base/win32/folder_security.h"
+#else
+#include <filesystem>
+#include <system_error>
 #endif
 
 namespace {
@@ -30,6 +36,18 @@ int Run(std::vector<std::u16string> args) {
   _setmode(_fileno(stderr), _O_BINARY);
 #endif
   FileOutput out(stdout), err(stderr);
+  if (!args.empty() && zkq::IsZkqSetupCommand(args[0])) {
+    const int status = zkq::RunZkqSetup(args, out, err, [](const std::filesystem::path& folder) {
+#ifdef _WIN32
+      return zkq::win32::CreateStateFolder(folder.wstring());
+#else
+          std::error_code error;
+          std::filesystem::create_directories(folder, error);
+          return std::filesystem::is_directory(folder, error);
+#endif
+    });
+    return std::fflush(stdout) != 0 ? 1 : status;
+  }
   const bool mail = !args.empty() && zkq::IsZkqMailCommand(args[0]);
 #ifdef _WIN32
   const int status = mail ? zkq::RunZkqMail(args, out, err, zkq::StandardInput())

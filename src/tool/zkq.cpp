@@ -29,34 +29,8 @@ struct Args {
   bool messages = false, noMessages = false, xml = false;
 };
 
-// Message boxes of the reused program code become lines on stderr.
-class ErrorBoxes : public MessageBoxes {
- public:
-  explicit ErrorBoxes(Output& err) : err_(err) {}
-  void Show(const std::u16string& text, MessageIcon) override {
-    std::string line = "zkq: ";
-    AppendUtf8(line, ReplaceAll(text, u"\r\n", u" "));
-    line += '\n';
-    err_.Write(line);
-    ++shown_;
-  }
-  int Shown() const { return shown_; }
-
- private:
-  Output& err_;
-  int shown_ = 0;
-};
-
-void Say(Output& err, std::u16string_view a, std::u16string_view b = {}) {
-  std::string line = "zkq: ";
-  AppendUtf8(line, a);
-  AppendUtf8(line, b);
-  line += '\n';
-  err.Write(line);
-}
-
 int Usage(Output& err, std::u16string_view problem) {
-  Say(err, problem);
+  Tell(err, problem);
   err.Write(kZkqUsage);
   return 2;
 }
@@ -135,7 +109,7 @@ void AppendColumn(std::string& out, std::u16string_view text, char end) {
 int RowsXml(const std::u16string& file, Output& out, Output& err, MessageTables& tables) {
   std::unique_ptr<EvtxFile> evtx = OpenEvtxFile(std::filesystem::path(file));
   if (!evtx) {
-    Say(err, file, u": not an .evtx file, or it cannot be read");
+    Tell(err, file, u": not an .evtx file, or it cannot be read");
     return 1;
   }
   std::string buffer;
@@ -149,7 +123,7 @@ int RowsXml(const std::u16string& file, Output& out, Output& err, MessageTables&
   });
   out.Write(buffer);
   if (damaged != 0) {
-    Say(err, file + u": ",
+    Tell(err, file + u": ",
         ReplaceAll(ReadFailureText(kErrorEventlogFileCorrupt, tables), u"\r\n", u" "));
     return 1;
   }
@@ -168,7 +142,7 @@ int Rows(const Args& args, Output& out, Output& err, AccountNames& accounts, Mes
   const std::u16string& file = args.positional[0];
   EvtOpenResult opened = OpenEvtFile(std::filesystem::path(file));
   if (opened.error != EvtOpenError::None) {
-    Say(err, file, OpenErrorText(opened.error));
+    Tell(err, file, OpenErrorText(opened.error));
     return 1;
   }
 
@@ -207,7 +181,7 @@ int Rows(const Args& args, Output& out, Output& err, AccountNames& accounts, Mes
       });
   out.Write(buffer);
   if (code != 0) {
-    Say(err, file + u": ", ReplaceAll(ReadFailureText(code, tables), u"\r\n", u" "));
+    Tell(err, file + u": ", ReplaceAll(ReadFailureText(code, tables), u"\r\n", u" "));
     return 1;
   }
   return 0;
@@ -223,7 +197,7 @@ class CheckedSource : public EventLogSource {
     EvtOpenResult opened = OpenEvtFile(path);
     if (opened.error == EvtOpenError::Missing) return EmptyEventLog();
     if (opened.error != EvtOpenError::None) {
-      Say(err_, path.u16string(), OpenErrorText(opened.error));
+      Tell(err_, path.u16string(), OpenErrorText(opened.error));
       failed_ = true;
       return EmptyEventLog();  // already told; the other logs are still checked
     }
@@ -247,11 +221,11 @@ int Check(const Args& args, Output& out, Output& err, AccountNames& accounts, Me
   const std::filesystem::path dir(*args.dir);
   std::error_code ec;
   if (!std::filesystem::is_directory(dir, ec)) {
-    Say(err, *args.dir, u": no such folder");
+    Tell(err, *args.dir, u": no such folder");
     return 1;
   }
 
-  ErrorBoxes boxes(err);
+  BoxesAsLines boxes(err);
   RuleSet rules;
   if (!LoadRuleLists(std::filesystem::path(*args.rules), rules, boxes)) return 1;
   // The monitor skips lines of a kind it does not know without a word; an
@@ -264,7 +238,7 @@ int Check(const Args& args, Output& out, Output& err, AccountNames& accounts, Me
   for (const SkippedRuleLine& line : skipped) {
     std::u16string where = *args.rules + u":";
     AppendDecimal(where, static_cast<std::uint32_t>(line.number));
-    Say(err, where + u": skipped, ", line.Reason());
+    Tell(err, where + u": skipped, ", line.Reason());
   }
 
   // With --state, the bookmarks are kept there as the monitor keeps them in
@@ -304,6 +278,19 @@ int Check(const Args& args, Output& out, Output& err, AccountNames& accounts, Me
 }
 
 }  // namespace
+
+void Tell(Output& output, std::u16string_view a, std::u16string_view b) {
+  std::string line = "zkq: ";
+  AppendUtf8(line, a);
+  AppendUtf8(line, b);
+  line += '\n';
+  output.Write(line);
+}
+
+void BoxesAsLines::Show(const std::u16string& text, MessageIcon) {
+  Tell(output_, ReplaceAll(text, u"\r\n", u" "));
+  ++shown_;
+}
 
 int RunZkq(const std::vector<std::u16string>& args, Output& out, Output& err) {
   NoAccountNames accounts;

@@ -55,6 +55,21 @@ inline constexpr char kZkqUsage[] =
     "file, 2 wrong arguments. check tells on stderr which rules lines it skipped\n"
     "and why.\n";
 
+// One line "zkq: " a b on output (UTF-8).
+void Tell(Output& output, std::u16string_view a, std::u16string_view b = {});
+
+// Message boxes of the reused program code become such lines (on stderr).
+class BoxesAsLines : public MessageBoxes {
+ public:
+  explicit BoxesAsLines(Output& output) : output_(output) {}
+  void Show(const std::u16string& text, MessageIcon icon) override;
+  int Shown() const { return shown_; }
+
+ private:
+  Output& output_;
+  int shown_ = 0;
+};
+
 // Runs one command (args without the program name); returns the exit status.
 // Without lookups, accounts show as their SID text and categories as "なし".
 int RunZkq(const std::vector<std::u16string>& args, Output& out, Output& err);

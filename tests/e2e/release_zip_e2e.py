@@ -53,7 +53,7 @@ def run_test(args, session: Session) -> None:
     readme = (folder / make_zip.README_NAME).read_bytes()
     equal(readme[:3], b"\xef\xbb\xbf", "the read-me's byte order mark")
     text = readme[3:].decode("utf-8")
-    for needed in (version, "-install", "zkQuorvane.ini", "rules.txt", "Event Log Readers"):
+    for needed in (version, "-install", "zkQuorvane.ini", "rules.txt", "Event Log Readers", "msiexec"):
         if needed not in text:
             raise HarnessError(f"the read-me does not mention {needed!r}")
     if "\n" in text.replace("\r\n", ""):

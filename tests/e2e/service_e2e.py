@@ -28,6 +28,7 @@ AUTO_START = 2
 IDM_FILE0, IDM_FILE1, IDM_SETTING0 = 2000, 2001, 2010  # start, stop, monitoring rules
 INSTALLED = "zkQuorvaneはサービスとして登録されました！"
 UNINSTALLED = "zkQuorvaneはサービスから削除されました！"
+NOT_INSTALLED = "zkQuorvaneはサービスとして登録されませんでした！"
 STARTED = "稼動開始。["
 INFORMATION, WARNING = 4, 2  # event-log entry types
 DESCRIPTION = "イベントログとサービスの状態を監視し、異常をメールで通知します。"
@@ -102,6 +103,20 @@ class ServiceTest:
         folder = self.s.program_folder(self.args.exe, ini_bytes(values))
         exe = folder / self.args.exe.name
         self.remove_service()  # left over by an interrupted run
+
+        # A folder everyone may write to is refused: its program would run as SYSTEM.
+        folder.chmod(0o777)
+        d = self.s.start(exe, "-install")
+        self.answer_box(d, RULES_FAILED, "exclamation", "rules", ends=False)
+        box = d("wait-msgbox", 15000)
+        refused = f"{NOT_INSTALLED}\r\n{win_path(folder)} は Everyone が書き換えられるため"
+        if not box["text"].startswith(refused):
+            raise HarnessError(f"the refusal of a folder anyone may change: {box['text']!r}")
+        self.s.screenshot("unsafe-folder-refused", box["rect"])
+        d("msgbox-press")
+        d("wait-exit", 10000)
+        equal(self.probe("query", SERVICE), {"exists": False}, "the service after the refusal")
+        folder.chmod(0o755)
 
         d = self.s.start(exe, "-install")
         self.answer_box(d, RULES_FAILED, "exclamation", "rules", ends=False)  # on the desktop

@@ -46,8 +46,11 @@ inline constexpr wchar_t kServiceName[] = L"zkQuorvane";
 // start procedure did so already.
 class WindowsServiceControl final : public ServiceControl {
  public:
-  WindowsServiceControl(HWND mainWindow, ServiceDispatcher& dispatcher)
-      : registration_(kServiceName), mainWindow_(mainWindow), dispatcher_(dispatcher) {}
+  WindowsServiceControl(HWND mainWindow, ServiceDispatcher& dispatcher,
+                        const std::wstring& stateFolder)
+      : registration_(kServiceName, ExecutablePath(), stateFolder),
+        mainWindow_(mainWindow),
+        dispatcher_(dispatcher) {}
   RegistrationOutcome Install() override { return registration_.Install(); }
   RegistrationOutcome Uninstall() override { return registration_.Uninstall(); }
   void Connect() override;

@@ -2,10 +2,15 @@
 
 #include <lmcons.h>
 #include <windows.h>
+// after windows.h
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <vector>
 
+#include "base/win32/folder_security.h"
 #include "base/win32/time_zone.h"
+#include "base/win32/wide.h"
 #include "win_util.h"
 
 namespace zkq::win32 {
@@ -84,6 +89,47 @@ std::u16string Win32SystemInfo::UserName() {
   if (!GetUserNameW(buffer, &size)) return {};
   // The size counts the NUL; the text ends at the first one.
   return FromWide(buffer, wcsnlen(buffer, UNLEN + 1));
+}
+
+bool AnotherMonitorRuns(const wchar_t* name, UniqueKernelHandle& mutex) {
+  const std::string user = ProcessUserSid();
+  const std::wstring userSid(user.begin(), user.end());
+  // An administrator's object belongs to the Administrators, so that another
+  // administrator's start sees a monitor in it too.
+  const std::wstring owner = AdministratorRunningThis().empty() ? userSid : L"BA";
+  const std::wstring sddl =
+      L"O:" + owner + L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;" + userSid + L")";
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                            &descriptor, nullptr)) {
+    descriptor = nullptr;
+  }
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
+  mutex.Reset(CreateMutexW(descriptor ? &attributes : nullptr, FALSE, name));
+  const DWORD error = GetLastError();
+  if (descriptor) LocalFree(descriptor);
+  // Every monitor's object lets SYSTEM and Administrators in: one refused to
+  // them is not a monitor's. To anyone else it is, as it stands for the service.
+  if (!mutex) return error == ERROR_ACCESS_DENIED && AdministratorRunningThis().empty();
+  if (error != ERROR_ALREADY_EXISTS) return false;
+  PSID heldBy = nullptr;
+  PSECURITY_DESCRIPTOR held = nullptr;
+  std::string ownerSid;
+  if (GetSecurityInfo(mutex.Get(), SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &heldBy, nullptr,
+                      nullptr, nullptr, &held) == ERROR_SUCCESS) {
+    ownerSid = SidText(heldBy);
+    LocalFree(held);
+  }
+  if (IsTrustedSid(ownerSid) || ownerSid == user) return true;
+  mutex.Reset();
+  return false;
+}
+
+std::u16string WindowsStateFolder::Path() { return FromWide(StateFolderPath()); }
+
+bool WindowsStateFolder::Prepare() {
+  const std::wstring folder = StateFolderPath();
+  return CreateStateFolder(folder) && CanWriteIn(folder);
 }
 
 }  // namespace zkq::win32

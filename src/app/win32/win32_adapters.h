@@ -4,7 +4,9 @@
 #include <windows.h>
 
 #include "app/main_window_view.h"
+#include "app/startup.h"
 #include "base/ports.h"
+#include "base/win32/handles.h"
 
 namespace zkq::win32 {
 
@@ -39,6 +41,21 @@ class Win32SystemInfo final : public SystemInfo {
  public:
   std::u16string ComputerName() override;
   std::u16string UserName() override;
+};
+
+// The one-monitor-per-machine name: true when another monitor holds it.
+// The object grants SYSTEM, Administrators and this process's account only,
+// so no other account's program can hold it in the monitor's place; a name
+// that another account took first (its owner is none of those) belongs to no
+// monitor of this state, and is passed over (mutex stays empty).
+bool AnotherMonitorRuns(const wchar_t* name, UniqueKernelHandle& mutex);
+
+// %ProgramData%\zkQuorvane, made with permissions for SYSTEM and
+// Administrators only.
+class WindowsStateFolder final : public StateFolder {
+ public:
+  std::u16string Path() override;
+  bool Prepare() override;
 };
 
 }  // namespace zkq::win32

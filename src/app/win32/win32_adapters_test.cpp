@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+// after windows.h
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -10,10 +13,47 @@
 #include <thread>
 #include <vector>
 
+#include "base/win32/folder_security.h"
 #include "win_util.h"
 
 namespace zkq::win32 {
 namespace {
+
+// The one-monitor name: SYSTEM, Administrators and this account only; a
+// second start sees the first, and a name someone else took first is no monitor.
+TEST(AnotherMonitorRuns, GrantsTheTrustedAccountsOnlyAndTellsTheFirstFromASquatter) {
+  const wchar_t* name = L"Local\\zkQuorvane.Test.Monitor";
+  UniqueKernelHandle first, second;
+  ASSERT_FALSE(AnotherMonitorRuns(name, first));
+  ASSERT_TRUE(first);
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_EQ(GetSecurityInfo(first.Get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                            nullptr, &dacl, nullptr, &descriptor),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  std::vector<std::string> grantees;
+  for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    ASSERT_TRUE(GetAce(dacl, i, &ace));
+    grantees.push_back(SidText(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart));
+  }
+  LocalFree(descriptor);
+  EXPECT_EQ(grantees, (std::vector<std::string>{"S-1-5-18", "S-1-5-32-544", ProcessUserSid()}));
+  EXPECT_TRUE(AnotherMonitorRuns(name, second)) << "a second start";
+
+  // Taken first by another account (here: owned by Everyone).
+  const wchar_t* taken = L"Local\\zkQuorvane.Test.Taken";
+  PSECURITY_DESCRIPTOR foreign = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      L"O:WDD:(A;;GA;;;WD)", SDDL_REVISION_1, &foreign, nullptr));
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), foreign, FALSE};
+  const UniqueKernelHandle squatter(CreateMutexW(&attributes, FALSE, taken));
+  LocalFree(foreign);
+  if (!squatter) GTEST_SKIP() << "this account cannot make an object owned by Everyone";
+  UniqueKernelHandle passedOver;
+  EXPECT_FALSE(AnotherMonitorRuns(taken, passedOver));
+  EXPECT_FALSE(passedOver);
+}
 
 TEST(Win32Clock, NowIsTheLocalTimeOfTheCRuntime) {
   Win32Clock clock;

@@ -48,11 +48,7 @@ constexpr int kAlreadyRunningExit = 2;
 // the alerts. The name is in the global namespace, so that the service and a
 // start on a user's desktop meet; the service's object refuses a user's
 // process, which says just as well that it runs.
-bool AnotherMonitorRuns(zkq::win32::UniqueKernelHandle& mutex) {
-  mutex.Reset(CreateMutexW(nullptr, FALSE, L"Global\\zkQuorvane.Monitor"));
-  const DWORD error = GetLastError();
-  return mutex ? error == ERROR_ALREADY_EXISTS : error == ERROR_ACCESS_DENIED;
-}
+constexpr wchar_t kMonitorMutexName[] = L"Global\\zkQuorvane.Monitor";
 
 void ShowApplicationError(zkq::MessageBoxes& boxes, const std::u16string& description) {
   SetCursor(LoadCursorW(nullptr, IDC_ARROW));
@@ -69,10 +65,11 @@ int RunProgram(HINSTANCE instance, zkq::win32::ProgramBoxes& boxes,
   DpapiProtector passwordProtector;
   settingsFile.SetProtector(&passwordProtector);
   ProcessCurrentDirectory currentDirectory;
+  WindowsStateFolder stateFolder;
   const wchar_t* fullCommandLine = GetCommandLineW();
   std::optional<StartupValues> values =
       RunMain(ExecutablePath(), ArgumentsOf(FromWide(fullCommandLine, wcslen(fullCommandLine))),
-              settingsFile, boxes, currentDirectory);
+              settingsFile, boxes, currentDirectory, &stateFolder);
   if (!values) return kStartupFailedExit;  // RunMain has said why
 
   MainWindowWin32 window(instance, boxes);
@@ -84,7 +81,7 @@ int RunProgram(HINSTANCE instance, zkq::win32::ProgramBoxes& boxes,
 
   Win32Clock clock;
   Win32SystemInfo system;
-  WindowsServiceControl service(window.Handle(), dispatcher);
+  WindowsServiceControl service(window.Handle(), dispatcher, values->programDir.wstring());
   WindowsEventLogSource liveLogs;
   WindowsAccountNames accounts;
   WindowsTimeZone zone;
@@ -92,9 +89,8 @@ int RunProgram(HINSTANCE instance, zkq::win32::ProgramBoxes& boxes,
   MailAlertSender sender(
       instance, [&window] { return window.Handle(); }, system.ComputerName(), boxes);
   WindowsServiceCheck serviceCheck(boxes);
-  WindowsDialogs dialogs(DialogContext{
-      instance, [&window] { return window.Handle(); }, boxes, clock, settingsFile, service,
-      system.ComputerName()});
+  WindowsDialogs dialogs(DialogContext{instance, [&window] { return window.Handle(); }, boxes,
+                                       clock, settingsFile, service, system.ComputerName()});
   LogSourceChoice logs(liveLogs);
   RulesFile rulesFile;
   FileOutbox outbox(values->programDir / "outbox");
@@ -144,7 +140,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   int exitCode = kStartupFailedExit;
   try {
     zkq::win32::UniqueKernelHandle oneMonitor;
-    if (AnotherMonitorRuns(oneMonitor)) {
+    if (zkq::win32::AnotherMonitorRuns(kMonitorMutexName, oneMonitor)) {
       boxes.Show(kAlreadyRunning, zkq::MessageIcon::Exclamation);
       exitCode = kAlreadyRunningExit;
     } else {

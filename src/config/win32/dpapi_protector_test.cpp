@@ -3,6 +3,9 @@
 #include "config/win32/dpapi_protector.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
+// after windows.h
+#include <dpapi.h>
 
 #include <fstream>
 #include <iterator>
@@ -37,6 +40,32 @@ TEST(DpapiProtector, ClearPasswordIsProtectedAtTheNextStart) {
   EXPECT_EQ(again.OAuthClientSecret, u"Xy8Q~client.secret");
   EXPECT_FALSE(protector.Unprotect("not a blob"));
   EXPECT_TRUE(boxes.shown.empty());
+}
+
+// What an earlier version stored, without the program's entropy, still reads;
+// what this one stores needs it.
+TEST(DpapiProtector, ReadsOldBlobsAndNeedsItsEntropyForNewOnes) {
+  const auto plain = [](std::string_view bytes, bool protect) -> std::optional<std::string> {
+    DATA_BLOB in{static_cast<DWORD>(bytes.size()),
+                 reinterpret_cast<BYTE*>(const_cast<char*>(bytes.data()))};
+    DATA_BLOB out{};
+    const BOOL done = protect
+                          ? CryptProtectData(&in, nullptr, nullptr, nullptr, nullptr,
+                                             CRYPTPROTECT_LOCAL_MACHINE, &out)
+                          : CryptUnprotectData(&in, nullptr, nullptr, nullptr, nullptr, 0, &out);
+    if (!done) return std::nullopt;
+    std::string result(reinterpret_cast<const char*>(out.pbData), out.cbData);
+    LocalFree(out.pbData);
+    return result;
+  };
+  DpapiProtector protector;
+  const auto old = plain("old secret", true);
+  ASSERT_TRUE(old);
+  EXPECT_EQ(protector.Unprotect(*old), "old secret");
+  const auto fresh = protector.Protect("new secret");
+  ASSERT_TRUE(fresh);
+  EXPECT_EQ(protector.Unprotect(*fresh), "new secret");
+  EXPECT_FALSE(plain(*fresh, false)) << "unprotected without the entropy";
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 #include <winsvc.h>
 
 #include <memory>
+#include <vector>
 
+#include "base/win32/folder_security.h"
 #include "base/win32/wide.h"
 
 namespace zkq::win32 {
@@ -59,6 +61,20 @@ void Describe(SC_HANDLE service) {
   failure.cActions = static_cast<DWORD>(std::size(actions));
   failure.lpsaActions = actions;
   ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
+  // Not only a crash: an end with an error (someone else holding the
+  // one-monitor name, a start-up that failed) restarts it too.
+  SERVICE_FAILURE_ACTIONS_FLAG onError = {TRUE};
+  ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onError);
+}
+
+// A service registered by an installer's own tables gets the same settings
+// once it runs (what those tables cannot say: the delayed start, the restarts).
+void DescribeRunningService(const std::wstring& name) {
+  const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) return;
+  const UniqueServiceHandle service(
+      OpenServiceW(manager.Get(), name.c_str(), SERVICE_CHANGE_CONFIG));
+  if (service) Describe(service.Get());
 }
 
 // Why the service manager refused, from its last error: without elevation
@@ -67,6 +83,13 @@ RegistrationOutcome Refused() {
   return GetLastError() == ERROR_ACCESS_DENIED ? RegistrationOutcome::NeedsAdministrator
                                                : RegistrationOutcome::Failed;
 }
+
+constexpr char16_t kChangeableBy[] = u" は ";
+constexpr char16_t kChangeableRemedy[] =
+    u" が書き換えられるため、SYSTEM として実行できません。"
+    u"管理者だけが書き換えられるフォルダー (Program Files など) に置くか、MSI "
+    u"でインストールしてください。";
+constexpr char16_t kSecurityUnreadable[] = u" のアクセス許可を確かめられません。";
 
 bool IsPending(DWORD state) {
   return state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING ||
@@ -101,9 +124,28 @@ bool StartedAsService(const std::wstring& serviceName) {
          status.dwCurrentState != SERVICE_STOPPED && status.dwProcessId == GetCurrentProcessId();
 }
 
+std::u16string UnsafeServiceReason(const std::wstring& executable,
+                                   const std::wstring& stateFolder) {
+  const std::string installer = AdministratorRunningThis();
+  std::vector<std::wstring> paths{executable};
+  const auto last = executable.find_last_of(L"\\/");
+  if (last != std::wstring::npos) paths.push_back(executable.substr(0, last));
+  if (!stateFolder.empty()) paths.push_back(stateFolder);
+  for (const std::wstring& path : paths) {
+    const auto security = ReadObjectSecurity(path);
+    if (!security) return FromWide(path) + kSecurityUnreadable;
+    if (const auto writer = UntrustedWriter(*security, installer)) {
+      return FromWide(path) + kChangeableBy + AccountOfSid(*writer) + kChangeableRemedy;
+    }
+  }
+  return {};
+}
+
 RegistrationOutcome WindowsServiceRegistration::Install() {
   const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
   if (!manager) return Refused();
+  std::u16string unsafe = UnsafeServiceReason(executable_, stateFolder_);
+  if (!unsafe.empty()) return {RegistrationOutcome::Unsafe, std::move(unsafe)};
   const std::wstring command = L"\"" + executable_ + L"\"";
   // No account: the service runs as LocalSystem, the only account that may be
   // interactive.
@@ -268,6 +310,7 @@ void ServiceDispatcher::RunService() {
     SetState(running_ ? SERVICE_RUNNING : SERVICE_START_PENDING);
   }
   startedByController_ = true;
+  DescribeRunningService(serviceName_);
   // Until the program ends: a start or a stop under way shows progress, and a
   // stop the window's queue refused is posted again.
   while (WaitForSingleObject(ended_.Get(), kProgressMs) == WAIT_TIMEOUT) {

@@ -30,17 +30,29 @@ inline constexpr wchar_t kServiceDescription[] =
 // (its path in quotes) under the registration's default account, with
 // kServiceDescription; and the event source of the same name in the
 // application log, whose texts come from the executable's message table.
+// Refused (Unsafe) when anyone but SYSTEM, Administrators, TrustedInstaller
+// or the registering administrator could change the executable, its folder or
+// stateFolder (where its settings and rules are), as all of them would run
+// as SYSTEM.
 class WindowsServiceRegistration : public ServiceRegistration {
  public:
   explicit WindowsServiceRegistration(std::wstring serviceName = L"zkQuorvane",
-                                      std::wstring executable = ExecutablePath())
-      : serviceName_(std::move(serviceName)), executable_(std::move(executable)) {}
+                                      std::wstring executable = ExecutablePath(),
+                                      std::wstring stateFolder = {})
+      : serviceName_(std::move(serviceName)),
+        executable_(std::move(executable)),
+        stateFolder_(std::move(stateFolder)) {}
   RegistrationOutcome Install() override;
   RegistrationOutcome Uninstall() override;
 
  private:
-  std::wstring serviceName_, executable_;
+  std::wstring serviceName_, executable_, stateFolder_;
 };
+
+// Why the service would be unsafe to run as SYSTEM from executable and
+// stateFolder: the first file or folder that another account may change, and
+// that account; "" when there is none.
+std::u16string UnsafeServiceReason(const std::wstring& executable, const std::wstring& stateFolder);
 
 // ReportEventW under the event source named sourceName.
 class WindowsEventLog : public ServiceEventLog {

@@ -7,6 +7,9 @@
 //   service_probe wait NAME STATE MS       until the state is STATE (a number)
 //   service_probe delete NAME
 //   service_probe inject PID DLL           loads DLL (a full path) into process PID
+//   service_probe message FILE ID TEXT     the Japanese text of message ID in the message
+//                                          file FILE, with TEXT as its %1, as Event Viewer
+//                                          makes it
 #include <windows.h>
 #include <winsvc.h>
 
@@ -38,6 +41,10 @@ std::string Json(const std::wstring& text) {
   std::string out = "\"";
   for (char c : Utf8(text)) {
     if (c == '"' || c == '\\') out += '\\';
+    if (c == '\r' || c == '\n') {
+      out += c == '\r' ? "\\r" : "\\n";
+      continue;
+    }
     out += c;
   }
   return out + "\"";
@@ -78,12 +85,32 @@ int Inject(DWORD pid, const std::wstring& dll) {
   return 0;
 }
 
+int Message(const std::wstring& file, DWORD id, const std::wstring& text) {
+  HMODULE module = LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (module == nullptr) return Fail("LoadLibraryExW");
+  const DWORD_PTR inserts[] = {reinterpret_cast<DWORD_PTR>(text.c_str())};
+  wchar_t* formatted = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+      module, id, MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT),
+      reinterpret_cast<wchar_t*>(&formatted), 0,
+      reinterpret_cast<va_list*>(const_cast<DWORD_PTR*>(inserts)));
+  FreeLibrary(module);
+  if (length == 0) return Fail("FormatMessageW");
+  std::printf("{\"ok\": true, \"value\": %s}\n", Json(std::wstring(formatted, length)).c_str());
+  LocalFree(formatted);
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3) return Fail("usage: query|start|control|wait|delete NAME ...");
   const std::wstring command = argv[1];
   if (command == L"inject" && argc >= 4) return Inject(wcstoul(argv[2], nullptr, 10), argv[3]);
+  if (command == L"message" && argc >= 5) {
+    return Message(argv[2], wcstoul(argv[3], nullptr, 10), argv[4]);
+  }
   Service s;
   s.manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
   if (s.manager == nullptr) return Fail("OpenSCManagerW");
