@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -128,7 +129,18 @@ class RegistrationTest : public testing::Test {
 };
 
 TEST_F(RegistrationTest, InstallRegistersTheServiceAndItsEventSourceAndUninstallRemovesThem) {
-  const std::wstring exe = L"C:\\Program Files\\zk Quorvane\\zkQuorvane.exe";
+  // The program's file and folder must be there: the install reads who may change them.
+  const std::wstring folder = L"C:\\Program Files\\zk Quorvane";
+  const std::wstring exe = folder + L"\\zkQuorvane.exe";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  std::ofstream(std::filesystem::path(exe)) << "MZ";
+  struct Cleanup {
+    std::wstring folder, exe;
+    ~Cleanup() {
+      DeleteFileW(exe.c_str());
+      RemoveDirectoryW(folder.c_str());
+    }
+  } cleanup{folder, exe};
   WindowsServiceRegistration registration(kName, exe);
   ASSERT_EQ(registration.Install(), RegistrationOutcome::Done);
   EXPECT_EQ(registration.Install(), RegistrationOutcome::Failed)
