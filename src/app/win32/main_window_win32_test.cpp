@@ -122,9 +122,18 @@ class MainWindowWin32Test : public ::testing::Test {
   MainWindowWin32 window_{GetModuleHandleW(nullptr), boxes_};
 };
 
+// Another test process on the same Wine server (ctest -j2) may show its own
+// main window: the search must find this one among those it finds.
+bool FoundByAutomation(const wchar_t* title, HWND wanted) {
+  for (HWND at = nullptr; (at = FindWindowExW(nullptr, at, L"zkQuorvaneMain", title)) != nullptr;) {
+    if (at == wanted) return true;
+  }
+  return false;
+}
+
 TEST_F(MainWindowWin32Test, AutomationFindsTheWindowByClassAndTitle) {
-  EXPECT_EQ(FindWindowW(L"zkQuorvaneMain", L"zkQuorvane"), Handle());
-  EXPECT_EQ(FindWindowW(L"zkQuorvaneMain", nullptr), Handle());
+  EXPECT_TRUE(FoundByAutomation(L"zkQuorvane", Handle()));
+  EXPECT_TRUE(FoundByAutomation(nullptr, Handle()));
 }
 
 TEST_F(MainWindowWin32Test, EveryControlHasItsIdClassAndCaption) {
