@@ -227,6 +227,10 @@ void Monitor::StampNow() {
 void Monitor::LoadRules(MessageBoxes& boxes) {
   // Asked for, the failure is always shown; the cycles then tell it no more.
   rulesFailureShown_.clear();
+  LoadRulesTellingOnce(boxes);
+}
+
+void Monitor::LoadRulesTellingOnce(MessageBoxes& boxes) {
   ReadFailureBoxes told(boxes, rulesFailureShown_);
   rulesLoaded_ = ports_.rules.Load(InProgramDir(settings_.Rules), rules_, told);
   if (rulesLoaded_) rulesFailureShown_.clear();
@@ -331,11 +335,7 @@ void Monitor::RunCycle() {
 
   // Rules that could not be loaded are loaded again each cycle; without them
   // nothing is examined, nothing is called clean, and no bookmark moves.
-  if (!rulesLoaded_) {
-    ReadFailureBoxes told(boxes_, rulesFailureShown_);
-    rulesLoaded_ = ports_.rules.Load(InProgramDir(settings_.Rules), rules_, told);
-    if (rulesLoaded_) rulesFailureShown_.clear();
-  }
+  if (!rulesLoaded_) LoadRulesTellingOnce(boxes_);
   if (!rulesLoaded_) {
     ++heartbeat_.rulesFailures;
     Deliver(NewMail::None);

@@ -213,6 +213,8 @@ class Monitor {
 
  private:
   void RunCycle();
+  // Loads the rules file; its failure is shown once, until it loads again.
+  void LoadRulesTellingOnce(MessageBoxes& boxes);
   // What a delivery adds to the kept mails: nothing (a cycle without
   // findings), the cycle's alert or the daily report (kept), or the send
   // command's mail (not kept).

@@ -93,18 +93,17 @@ void SettingsDialog::FormLoad() {
   view.SetSecurityChoice(SecurityChoiceOf(read(u"SmtpSecurity")));
   view.SetFieldText(SettingsField::SmtpUser, read(u"SmtpUser"));
   view.SetFieldText(SettingsField::Heartbeat, read(u"Heartbeat"));
-  // The password never shows; an empty field keeps the stored one.
-  storedPassword_ = PasswordOfStoredText(
-      ports_.file.ReadIniString(kSettingsSection, u"SmtpPassword", kPasswordReadSize),
-      ports_.file.Protector());
-  view.SetFieldText(SettingsField::SmtpPassword, u"");
+  // The password and the secret never show; an empty field keeps the stored one.
+  const auto stored = [&](std::u16string_view key, SettingsField field) {
+    view.SetFieldText(field, u"");
+    return PasswordOfStoredText(ports_.file.ReadIniString(kSettingsSection, key, kPasswordReadSize),
+                                ports_.file.Protector());
+  };
+  storedPassword_ = stored(u"SmtpPassword", SettingsField::SmtpPassword);
   view.SetAuthChoice(AuthChoiceOf(read(u"SmtpAuth")));
   view.SetFieldText(SettingsField::OAuthTenant, read(u"OAuthTenant"));
   view.SetFieldText(SettingsField::OAuthClientId, read(u"OAuthClientId"));
-  storedSecret_ = PasswordOfStoredText(
-      ports_.file.ReadIniString(kSettingsSection, u"OAuthClientSecret", kPasswordReadSize),
-      ports_.file.Protector());
-  view.SetFieldText(SettingsField::OAuthClientSecret, u"");
+  storedSecret_ = stored(u"OAuthClientSecret", SettingsField::OAuthClientSecret);
   storedScope_ = read(u"OAuthScope");
   storedTokenUrl_ = read(u"OAuthTokenUrl");
   ShowNow();
