@@ -110,6 +110,11 @@ EventLogSource& LogSourceChoice::For(const std::filesystem::path& folder) {
   return *files_;
 }
 
+EventLogSource& LogSourceChoice::ChannelsFor(const std::filesystem::path& folder) {
+  if (folder.empty()) return liveChannels_;
+  return For(folder);
+}
+
 bool RulesFile::Load(const std::filesystem::path& rulesFile, RuleSet& rules, MessageBoxes& boxes) {
   return LoadRuleLists(rulesFile, rules, boxes);
 }

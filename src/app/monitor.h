@@ -82,6 +82,9 @@ class LogSources {
  public:
   virtual ~LogSources() = default;
   virtual EventLogSource& For(const std::filesystem::path& folder) = 0;  // empty: the live log
+  // The same for the channels the rules name: the Windows Event Log API, or
+  // the folder's .evtx files named as Windows names them.
+  virtual EventLogSource& ChannelsFor(const std::filesystem::path& folder) { return For(folder); }
 };
 
 // Loads the rules file into rules (what could be read, after a message of
@@ -291,11 +294,15 @@ class Monitor {
 // (opened afresh for each cycle), the rules file through the rules loader.
 class LogSourceChoice final : public LogSources {
  public:
-  explicit LogSourceChoice(EventLogSource& live) : live_(live) {}
+  explicit LogSourceChoice(EventLogSource& live) : live_(live), liveChannels_(live) {}
+  LogSourceChoice(EventLogSource& live, EventLogSource& liveChannels)
+      : live_(live), liveChannels_(liveChannels) {}
   EventLogSource& For(const std::filesystem::path& folder) override;
+  EventLogSource& ChannelsFor(const std::filesystem::path& folder) override;
 
  private:
   EventLogSource& live_;
+  EventLogSource& liveChannels_;
   std::optional<EvtFileSource> files_;
 };
 

@@ -318,12 +318,19 @@ bool EventMessages::Format(std::u16string_view logName, std::u16string_view sour
 
 void EventMessages::AppendDetail(std::u16string& out, std::u16string_view logName,
                                  std::u16string_view source, std::uint32_t eventCode,
-                                 std::u16string_view strings) noexcept {
+                                 std::u16string_view strings,
+                                 std::uint64_t recordNumber) noexcept {
   const std::size_t before = out.size();
   try {
     if (Format(logName, source, eventCode, strings, scratch_)) {
       AppendDetailLines(out, scratch_);
       if (out.size() != before) return;
+    } else if (recordNumber != 0 && Source(logName, source).eventFiles.empty()) {
+      // Today's providers register a manifest, not a message file.
+      if (const auto message = tables_.PublisherMessage(logName, source, recordNumber)) {
+        AppendDetailLines(out, *message);
+        if (out.size() != before) return;
+      }
     }
   } catch (...) {
     // A message that cannot be made (out of memory) gives way to the strings.

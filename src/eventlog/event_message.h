@@ -49,14 +49,16 @@ class EventMessages {
               std::u16string_view strings, std::u16string& text);
 
   // Appends the record's detail lines: its message, else its strings; nothing
-  // when it has neither.
+  // when it has neither. A source without a message file has its message
+  // asked of its provider's manifest, by recordNumber (0: not asked).
   void AppendDetail(std::u16string& out, std::u16string_view logName, std::u16string_view source,
-                    std::uint32_t eventCode, std::u16string_view strings) noexcept;
+                    std::uint32_t eventCode, std::u16string_view strings,
+                    std::uint64_t recordNumber = 0) noexcept;
   // A record that carries its message (a forwarded .evtx event) shows that.
   template <class Row>
   void AppendDetail(std::u16string& out, std::u16string_view logName, const Row& row) noexcept {
     if (!row.message.empty() && AppendCarriedMessage(out, row.message)) return;
-    AppendDetail(out, logName, row.source, row.eventCode, row.strings);
+    AppendDetail(out, logName, row.source, row.eventCode, row.strings, row.recordNumber);
   }
 
   // Forgets what was looked up and lets the tables free the modules.

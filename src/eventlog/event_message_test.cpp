@@ -40,12 +40,23 @@ class MemoryTables : public NoMessageTables {
     return std::nullopt;
   }
   void ReleaseModules() override { ++releases; }
+  std::optional<std::u16string> PublisherMessage(std::u16string_view log,
+                                                 std::u16string_view provider,
+                                                 std::uint64_t record) override {
+    asked.push_back(std::u16string(log) + u"|" + std::u16string(provider) + u"|" +
+                    FromUtf8(std::to_string(record)));
+    if (provider == u"Microsoft-Windows-Windows Defender") return u"Malware found.\r\n  Name: X";
+    return std::nullopt;
+  }
+  std::vector<std::u16string> asked;
 
   std::map<std::u16string, std::u16string> values = {
       {u"System|Service Control Manager|EventMessageFile",
        u"%SystemRoot%\\gone.dll ; %SystemRoot%\\netevent.dll;"},
       {u"System|Service Control Manager|ParameterMessageFile", u"%Lib%\\%Unset%\\params.dll"},
       {u"System|NoFile|EventMessageFile", u"C:\\missing.dll"},
+      {u"Microsoft-Windows-Windows Defender/Operational|Registered|EventMessageFile",
+       u"%SystemRoot%\\netevent.dll"},
   };
   std::map<std::pair<std::u16string, std::uint32_t>, std::u16string> messages = {
       {{u"C:\\Windows\\netevent.dll", 0x40001B7C}, u"The %1 service entered the %2 state.\r\n"},
@@ -145,6 +156,43 @@ TEST(EventMessages, LooksEachSourceAndMessageUpOncePerCycle) {
     EXPECT_EQ(tables.releases, 0);
   }
   EXPECT_EQ(tables.releases, 1);
+}
+
+// A provider with a manifest and no message file has its message asked of
+// the manifest; a record that carries its message (forwarded) never asks.
+TEST(EventMessages, ManifestMessagesForSourcesWithoutAMessageFile) {
+  struct Row {
+    std::u16string source;
+    std::uint32_t eventCode;
+    std::u16string strings, message;
+    std::uint64_t recordNumber;
+  };
+  struct Case {
+    const char* name;
+    Row row;
+    std::u16string detail;
+  };
+  const Case cases[] = {
+      {"manifest message", {u"Microsoft-Windows-Windows Defender", 1116, Strings({u"s"}), u"", 42},
+       u"    Malware found.\r\n      Name: X\r\n"},
+      {"no manifest either: the strings", {u"Plain", 1, Strings({u"x"}), u"", 43}, u"    x\r\n"},
+      {"a message file wins", {u"Registered", 0x40001B7C, Strings({u"A", u"b"}), u"", 44},
+       u"    The A service entered the b state.\r\n"},
+      {"forwarded: the carried message", {u"Microsoft-Windows-Windows Defender", 1116, u"",
+       u"Rendered there.", 45}, u"    Rendered there.\r\n"},
+      {"no record number: not asked", {u"Microsoft-Windows-Windows Defender", 1116, u"", u"", 0},
+       u""},
+  };
+  MemoryTables tables;
+  EventMessages messages(tables);
+  for (const Case& c : cases) {
+    std::u16string out;
+    messages.AppendDetail(out, u"Microsoft-Windows-Windows Defender/Operational", c.row);
+    EXPECT_EQ(out, c.detail) << c.name << "\n" << ToUtf8(out);
+  }
+  EXPECT_EQ(tables.asked, (std::vector<std::u16string>{
+                              u"Microsoft-Windows-Windows Defender/Operational|Microsoft-Windows-Windows Defender|42",
+                              u"Microsoft-Windows-Windows Defender/Operational|Plain|43"}));
 }
 
 }  // namespace

@@ -19,6 +19,7 @@ struct EventRow {
   std::uint32_t eventCode = 0;  // the whole event ID, as message tables number it
   std::u16string strings;       // the record's insertion strings, each ended by a NUL
   std::u16string message;       // the message text the record carries (forwarded .evtx events)
+  std::uint64_t recordNumber = 0;  // to find the record again for its manifest message
   friend bool operator==(const EventRow&, const EventRow&) = default;
 };
 

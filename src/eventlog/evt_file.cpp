@@ -360,9 +360,19 @@ EvtFileSource::EvtFileSource(std::filesystem::path dir) : dir_(std::move(dir)) {
 
 std::filesystem::path EvtFileSource::PathOf(std::u16string_view logName) const {
   // A folder of today's logs holds .evtx files; one exported from an older
-  // Windows holds .evt files.
+  // Windows holds .evt files. A channel's file is named as Windows names it,
+  // "/" written as "%4": Microsoft-Windows-Windows Defender%4Operational.evtx.
+  std::u16string base;
+  for (const char16_t c : logName) {
+    if (c == u'/') {
+      base += u"%4";
+    } else {
+      base += c;
+    }
+  }
+  const bool classic = logName == u"System" || logName == u"Security" || logName == u"Application";
   for (std::u16string_view extension : {u".evtx", u".evt"}) {
-    const std::u16string name = std::u16string(logName) + std::u16string(extension);
+    const std::u16string name = base + std::u16string(extension);
     std::filesystem::path exact = dir_ / std::filesystem::path(name);
     std::error_code ec;
     if (std::filesystem::exists(exact, ec)) return exact;
@@ -371,7 +381,7 @@ std::filesystem::path EvtFileSource::PathOf(std::u16string_view logName) const {
       if (SameNameIgnoringCase(it->path().filename().u16string(), name)) return it->path();
     }
   }
-  return dir_ / std::filesystem::path(std::u16string(logName) + u".evt");
+  return dir_ / std::filesystem::path(base + (classic ? u".evt" : u".evtx"));
 }
 
 std::unique_ptr<EventLog> EvtFileSource::Open(std::u16string_view, std::u16string_view logName,

@@ -21,13 +21,35 @@ class EventLog {
   virtual std::uint32_t ReadNext(std::span<const std::uint8_t>& record) = 0;
 };
 
+// Where a reading needs to begin. A log that can be queried (a channel of
+// the Windows Event Log API) reads no further back than this; one that
+// cannot ignores it and hands out every record.
+struct ReadStart {
+  // The bookmarked record: the log hands it out with every record after it
+  // (newest first), and the records before it only when asked for more, as
+  // the reader does when the numbers started again.
+  std::optional<std::uint64_t> fromRecord;
+  // Without a bookmark: the records written at or after this moment (UTC
+  // seconds); more may come after them.
+  std::optional<std::int64_t> fromUtc;
+};
+
 class EventLogSource {
  public:
   virtual ~EventLogSource() = default;
-  // Opens the named log ("System", "Security", "Application") of server;
+  // Opens the named log ("System", "Security", "Application", or a channel
+  // such as "Microsoft-Windows-Windows Defender/Operational") of server;
   // nullptr when it cannot be opened, with the Windows error code in error.
   virtual std::unique_ptr<EventLog> Open(std::u16string_view server, std::u16string_view logName,
                                          std::uint32_t& error) = 0;
+  virtual std::unique_ptr<EventLog> OpenFrom(std::u16string_view server,
+                                             std::u16string_view logName,
+                                             const ReadStart& /*start*/, std::uint32_t& error) {
+    return Open(server, logName, error);
+  }
+  // The calls a failure message names.
+  virtual std::u16string_view OpenCallName() const { return u"OpenEventLog"; }
+  virtual std::u16string_view ReadCallName() const { return u"ReadEventLog"; }
 };
 
 class AccountNames {
@@ -82,6 +104,17 @@ class MessageTables {
   }
   // Frees what ModuleMessage loaded: called when a cycle has made its alert.
   virtual void ReleaseModules() {}
+
+  // The message of a record whose source registered no message file, from
+  // its provider's manifest (the Windows Event Log API), with the record's
+  // values inserted; the record is found again by its number in logName (a
+  // log or a channel). Nothing when the provider or the record cannot be
+  // found. Called for alerted records only.
+  virtual std::optional<std::u16string> PublisherMessage(std::u16string_view /*logName*/,
+                                                         std::u16string_view /*provider*/,
+                                                         std::uint64_t /*recordNumber*/) {
+    return std::nullopt;
+  }
 };
 
 }  // namespace zkq

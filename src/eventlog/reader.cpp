@@ -124,15 +124,21 @@ LogReading ReadNewEventLogRows(EventList& list, std::u16string_view logName,
   LogReading reading;
   reading.bookmark = bookmark;
   list.clear();
+  const std::optional<std::int64_t> stamp = StampUtcSeconds(dateStamp, timeStamp, context.zone);
+  ReadStart start;
+  if (bookmark) {
+    start.fromRecord = bookmark->number;
+  } else {
+    start.fromUtc = stamp;
+  }
   std::uint32_t openError = 0;
-  std::unique_ptr<EventLog> log = context.logs.Open(computerName, logName, openError);
+  std::unique_ptr<EventLog> log = context.logs.OpenFrom(computerName, logName, start, openError);
   if (!log) {
-    reading.failure = LogFailureText(u"OpenEventLog", logName, openError, context.tables);
+    reading.failure = LogFailureText(context.logs.OpenCallName(), logName, openError, context.tables);
     context.boxes.Show(reading.failure, MessageIcon::Exclamation);
     reading.failed = true;
     return reading;
   }
-  const std::optional<std::int64_t> stamp = StampUtcSeconds(dateStamp, timeStamp, context.zone);
   EventRowDecoder decoder(logName, context.accounts, context.tables);
   std::optional<std::uint64_t> newest;
   std::int64_t newestSeconds = 0;
@@ -142,7 +148,7 @@ LogReading ReadNewEventLogRows(EventList& list, std::u16string_view logName,
       bookmark ? bookmark->seconds : 0, newest, newestSeconds, reading.cleared, reading.overwritten,
       [&list](const EventRowView& row) { list.push_back(row.ToRow()); });
   if (code != 0) {
-    reading.failure = LogFailureText(u"ReadEventLog", logName, code, context.tables);
+    reading.failure = LogFailureText(context.logs.ReadCallName(), logName, code, context.tables);
     context.boxes.Show(reading.failure, MessageIcon::Exclamation);
     reading.failed = true;
   }

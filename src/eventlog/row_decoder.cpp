@@ -13,7 +13,7 @@ EventRow EventRowView::ToRow() const {
   return EventRow{std::u16string(type),    std::u16string(date),     std::u16string(time),
                   std::u16string(source),  std::u16string(category), std::u16string(eventId),
                   std::u16string(user),    std::u16string(computer), eventCode,
-                  std::u16string(strings), std::u16string(message)};
+                  std::u16string(strings), std::u16string(message), recordNumber};
 }
 
 EventRowDecoder::EventRowDecoder(std::u16string_view logName, AccountNames& accounts,
@@ -52,6 +52,7 @@ bool EventRowDecoder::Decode(std::span<const std::uint8_t> record,
   row.user = User(f);
   row.computer = NameField(computer_, f.computer);
   row.eventCode = f.eventId;
+  row.recordNumber = f.recordId;
   strings_.clear();
   if (withStrings_) AppendRecordStrings(strings_, f);
   row.strings = strings_;

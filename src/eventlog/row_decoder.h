@@ -22,6 +22,7 @@ struct EventRowView {
   std::uint32_t eventCode = 0;
   std::u16string_view strings;  // as EventRow::strings
   std::u16string_view message;  // as EventRow::message
+  std::uint64_t recordNumber = 0;
   EventRow ToRow() const;
 };
 

@@ -12,6 +12,15 @@ namespace {
 // remains, the last field keeping everything after the fifth ";".
 constexpr int kSplits = 5;
 
+char16_t Lower(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; }
+
+bool SameIgnoringCase(std::u16string_view a, std::u16string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](char16_t x, char16_t y) { return Lower(x) == Lower(y); });
+}
+
+constexpr const char16_t* kKinds[] = {kSystemKind, kSecurityKind, kApplicationKind, kServiceKind};
+
 std::optional<RuleLog> KindOf(std::u16string_view kind) {
   if (kind == kSystemKind) return RuleLog::System;
   if (kind == kSecurityKind) return RuleLog::Security;
@@ -37,7 +46,8 @@ enum class LineResult { Rule, UnknownKind, Malformed };
 LineResult AddRuleLine(std::u16string_view line, RuleSet& rules) {
   std::array<std::u16string_view, kSplits + 1> parts;
   if (!SplitLine(line, parts)) return LineResult::Malformed;
-  const auto kind = KindOf(parts[0]);
+  auto kind = KindOf(parts[0]);
+  if (!kind && IsChannelName(parts[0])) kind = RuleLog::Channel;
   if (!kind) return LineResult::UnknownKind;  // the monitor skips it quietly
   MonitoringRule rule;
   rule.log = *kind;
@@ -51,7 +61,11 @@ LineResult AddRuleLine(std::u16string_view line, RuleSet& rules) {
     rule.category = Trim(parts[4]);
     rule.eventId = Trim(parts[5]);
   }
-  rules[*kind].push_back(std::move(rule));
+  if (*kind == RuleLog::Channel) {
+    rules.Channel(parts[0]).push_back(std::move(rule));
+  } else {
+    rules[*kind].push_back(std::move(rule));
+  }
   return LineResult::Rule;
 }
 
@@ -77,6 +91,35 @@ void AppendRuleLine(std::u16string& text, RuleLog list, std::u16string_view kind
 }
 
 }  // namespace
+
+std::vector<MonitoringRule>& RuleSet::Channel(std::u16string_view name) {
+  for (ChannelRules& c : channels) {
+    if (SameIgnoringCase(c.channel, name)) return c.rules;
+  }
+  channels.push_back({std::u16string(name), {}});
+  return channels.back().rules;
+}
+
+const ChannelRules* RuleSet::FindChannel(std::u16string_view name) const {
+  for (const ChannelRules& c : channels) {
+    if (SameIgnoringCase(c.channel, name)) return &c;
+  }
+  return nullptr;
+}
+
+bool IsChannelName(std::u16string_view kind) {
+  if (kind.empty() || kind.size() > 255 || kind.front() == u' ' || kind.back() == u' ') return false;
+  for (const char16_t c : kind) {
+    const bool letter = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+    const bool digit = c >= u'0' && c <= u'9';
+    if (!letter && !digit && std::u16string_view(u" -_/.%").find(c) == std::u16string_view::npos)
+      return false;
+  }
+  for (const char16_t* known : kKinds) {
+    if (SameIgnoringCase(kind, known)) return false;
+  }
+  return true;
+}
 
 // The file format cannot hold a line break in any field, nor a ";" in a field
 // that another one follows (the last field of an event rule keeps everything
@@ -131,15 +174,11 @@ bool ParseRuleLists(std::string_view fileBytes, RuleSet& rules,
 
 std::u16string SkippedRuleLine::Reason() const {
   const std::u16string trimmed = Trim(kind);
-  if (trimmed != kind && KindOf(trimmed)) return u"blanks around the kind \"" + trimmed + u"\"";
-  auto lower = [](char16_t c) {
-    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
-  };
-  for (const char16_t* known : {kSystemKind, kSecurityKind, kApplicationKind, kServiceKind}) {
-    const std::u16string_view k(known);
-    if (std::equal(k.begin(), k.end(), kind.begin(), kind.end(),
-                   [&](char16_t a, char16_t b) { return lower(a) == lower(b); })) {
-      return u"wrong letter case: \"" + kind + u"\" is not \"" + std::u16string(k) + u"\"";
+  if (trimmed != kind && (KindOf(trimmed) || IsChannelName(trimmed)))
+    return u"blanks around the kind \"" + trimmed + u"\"";
+  for (const char16_t* known : kKinds) {
+    if (SameIgnoringCase(kind, known)) {
+      return u"wrong letter case: \"" + kind + u"\" is not \"" + std::u16string(known) + u"\"";
     }
   }
   return u"unknown kind \"" + kind + u"\"";
@@ -153,13 +192,25 @@ std::optional<std::string> FormatRuleLists(const RuleSet& rules, TextEncoding en
       {RuleLog::Service, kServiceKind},
   };
   std::u16string text;
-  for (const auto& [log, kind] : kOrder) {
-    const auto& list = rules[log];
-    if (list.size() > kMaxRulesPerList) return std::nullopt;
+  auto append = [&text](RuleLog log, std::u16string_view kind,
+                        const std::vector<MonitoringRule>& list) {
+    if (list.size() > kMaxRulesPerList) return false;
     for (const auto& rule : list) {
-      if (!Storable(rule, log)) return std::nullopt;
+      if (!Storable(rule, log)) return false;
       AppendRuleLine(text, log, kind, rule);
     }
+    return true;
+  };
+  // The channels after the three logs, before the services, as the alert lists them.
+  for (const auto& [log, kind] : kOrder) {
+    if (log == RuleLog::Service) {
+      for (const ChannelRules& channel : rules.channels) {
+        if (!IsChannelName(channel.channel) ||
+            !append(RuleLog::Channel, channel.channel, channel.rules))
+          return std::nullopt;
+      }
+    }
+    if (!append(log, kind, rules[log])) return std::nullopt;
   }
   return EncodeText(text, encoding);
 }

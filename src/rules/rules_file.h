@@ -14,7 +14,9 @@
 
 namespace zkq {
 
-enum class RuleLog { System = 0, Security = 1, Application = 2, Service = 3 };
+// Channel: a rule of a channel the rules name (Windows keeps many besides
+// the three logs: Defender's, the task scheduler's, ForwardedEvents).
+enum class RuleLog { System = 0, Security = 1, Application = 2, Service = 3, Channel = 4 };
 
 struct MonitoringRule {
   RuleLog log = RuleLog::System;
@@ -23,15 +25,28 @@ struct MonitoringRule {
   friend bool operator==(const MonitoringRule&, const MonitoringRule&) = default;
 };
 
+// The event rules of one channel, named as its first rule names it.
+struct ChannelRules {
+  std::u16string channel;
+  std::vector<MonitoringRule> rules;
+  friend bool operator==(const ChannelRules&, const ChannelRules&) = default;
+};
+
 struct RuleSet {
-  std::array<std::vector<MonitoringRule>, 4> lists;
+  std::array<std::vector<MonitoringRule>, 4> lists;  // the three logs and the services
+  std::vector<ChannelRules> channels;                 // in the order of their first rule
   std::vector<MonitoringRule>& operator[](RuleLog log) { return lists[static_cast<int>(log)]; }
   const std::vector<MonitoringRule>& operator[](RuleLog log) const {
     return lists[static_cast<int>(log)];
   }
   void Clear() {
     for (auto& l : lists) l.clear();
+    channels.clear();
   }
+  // The rules of the channel (its name compared without regard to letter
+  // case, as Windows compares them); a new list at the end when it has none.
+  std::vector<MonitoringRule>& Channel(std::u16string_view name);
+  const ChannelRules* FindChannel(std::u16string_view name) const;
   friend bool operator==(const RuleSet&, const RuleSet&) = default;
 };
 
@@ -52,8 +67,14 @@ inline constexpr char16_t kRulesLoadFailedMessage[] =
 inline constexpr char16_t kRulesSavedMessage[] = u"設定ファイルが更新されました！";
 inline constexpr char16_t kRulesSaveFailedMessage[] = u"監視ルールの保存に失敗しました。！";
 
-// A line that held no rule although it was well-formed: its kind is not one
-// of the four (the monitor skips it quietly; zkq check tells).
+// True when kind can name a channel: letters and digits (ASCII), blanks and
+// "-_/.%", at most 255 of them, no blank at either end, and not one of the
+// four kinds in another letter case (that is a typing error, told as one).
+bool IsChannelName(std::u16string_view kind);
+
+// A line that held no rule although it was well-formed: its kind is neither
+// one of the four nor a channel's name (the monitor skips it quietly; zkq
+// check tells).
 struct SkippedRuleLine {
   int number = 0;                 // from 1
   std::u16string kind;            // the text before the first ";"

@@ -120,9 +120,9 @@ TEST(RulesFile, LinesAndLineEnds) {
       {"a lone CR LF", u"\r\n", false, {0, 0, 0, 0}},
       {"four separators stop the reading",
        u"Security;a;b;c;d;e\r\nSystem;対象;エラー;*;*\r\nService;s;t;;;\r\n", false, {0, 1, 0, 0}},
-      {"unknown kind with five separators is skipped", u"Foo;a;b;c;d;e\r\nService;s;t;;;\r\n",
+      {"unknown kind with five separators is skipped", u"Fo:o;a;b;c;d;e\r\nService;s;t;;;\r\n",
        true, {0, 0, 0, 1}},
-      {"unknown kind with four separators is malformed", u"Foo;a;b;c;d\r\nService;s;t;;;\r\n",
+      {"unknown kind with four separators is malformed", u"Fo:o;a;b;c;d\r\nService;s;t;;;\r\n",
        false, {0, 0, 0, 0}},
       {"service with two separators is malformed", u"Service;zkQuorvane;開始\r\n", false,
        {0, 0, 0, 0}},
@@ -224,6 +224,52 @@ TEST(RulesFile, WritesListsInFixedOrderWhateverTheRulesSay) {
                                           u"Application;除外;警告;b;*;*\r\n"
                                           u"Application;対象;警告;a;*;*\r\n"
                                           u"Service;svc;停止;;;\r\n"));
+}
+
+TEST(RulesFile, ChannelRulesKeepTheirChannelAndTheOrderOfTheirFirstRule) {
+  const std::u16string file =
+      u"Service;svc;停止;;;\r\n"
+      u"Microsoft-Windows-Windows Defender/Operational;対象;警告;*;*;*\r\n"
+      u"System;対象;エラー;*;*;*\r\n"
+      u"ForwardedEvents;対象;エラー;*;*;*\r\n"
+      u"microsoft-windows-windows defender/operational;除外;警告;x;*;*\r\n"
+      u"Microsoft-Windows-TaskScheduler/Operational;対象;エラー;*;*;101\r\n"
+      u"Bad|Name;対象;エラー;*;*;*\r\n"
+      u" ForwardedEvents;対象;エラー;*;*;*\r\n"
+      u"SYSTEM;対象;エラー;*;*;*\r\n";
+  RuleSet rules;
+  std::vector<SkippedRuleLine> skipped;
+  ASSERT_TRUE(ParseRuleLists(Cp932(file), rules, &skipped));
+  ASSERT_EQ(rules.channels.size(), 3u);
+  EXPECT_EQ(rules.channels[0].channel, u"Microsoft-Windows-Windows Defender/Operational");
+  EXPECT_EQ(rules.channels[0].rules.size(), 2u);  // letter case does not make another channel
+  EXPECT_EQ(rules.channels[0].rules[1].target, u"除外");
+  EXPECT_EQ(rules.channels[0].rules[1].log, RuleLog::Channel);
+  EXPECT_EQ(rules.channels[1].channel, u"ForwardedEvents");
+  EXPECT_EQ(rules.channels[2].rules[0].eventId, u"101");
+  EXPECT_EQ(rules[RuleLog::System].size(), 1u);
+  ASSERT_EQ(skipped.size(), 3u);
+  EXPECT_EQ(skipped[0].Reason(), u"unknown kind \"Bad|Name\"");
+  EXPECT_EQ(skipped[1].Reason(), u"blanks around the kind \"ForwardedEvents\"");
+  EXPECT_EQ(skipped[2].Reason(), u"wrong letter case: \"SYSTEM\" is not \"System\"");
+
+  // Written back after the three logs and before the services, and read
+  // back the same.
+  EXPECT_EQ(FormatRuleLists(rules),
+            Cp932(u"System;対象;エラー;*;*;*\r\n"
+                  u"Microsoft-Windows-Windows Defender/Operational;対象;警告;*;*;*\r\n"
+                  u"Microsoft-Windows-Windows Defender/Operational;除外;警告;x;*;*\r\n"
+                  u"ForwardedEvents;対象;エラー;*;*;*\r\n"
+                  u"Microsoft-Windows-TaskScheduler/Operational;対象;エラー;*;*;101\r\n"
+                  u"Service;svc;停止;;;\r\n"));
+  RuleSet back;
+  ASSERT_TRUE(ParseRuleLists(*FormatRuleLists(rules), back));
+  EXPECT_EQ(back, rules);
+
+  // A channel name the format would misread is never written.
+  RuleSet bad;
+  bad.Channel(u"A;B").push_back(EventRule(RuleLog::Channel, u"対象", u"*", u"*", u"*", u"*"));
+  EXPECT_FALSE(FormatRuleLists(bad).has_value());
 }
 
 TEST(RulesFile, ListLengthLimit) {

@@ -220,7 +220,7 @@ TEST_F(ZkqFiles, HostileInputIsToldPlainly) {
   Write("logs/Application.evt", BuildEvtFile(recipe));
   WriteText("rules.txt",
             "Application;対象;エラー;*;*;*\r\nsystem;対象;*;*;*;*\r\n Service "
-            ";x;開始;;;\r\nMail;a;b;c;d;e\r\n");
+            ";x;開始;;;\r\nMail:;a;b;c;d;e\r\n");
 
   const Result rows = Zkq({"rows", Path("logs/Application.evt")});
   EXPECT_EQ(rows.status, 0);
@@ -237,7 +237,7 @@ TEST_F(ZkqFiles, HostileInputIsToldPlainly) {
   for (const char* told :
        {"rules.txt:2: skipped, wrong letter case: \"system\" is not \"System\"",
         "rules.txt:3: skipped, blanks around the kind \"Service\"",
-        "rules.txt:4: skipped, unknown kind \"Mail\"", "System.evt: not a regular file"}) {
+        "rules.txt:4: skipped, unknown kind \"Mail:\"", "System.evt: not a regular file"}) {
     EXPECT_NE(check.err.find(told), std::string::npos) << told << "\n" << check.err;
   }
 }
