@@ -358,11 +358,19 @@ std::u16string Monitor::ExamineLog(const AlertLog& log, EventLogSource& logs,
   const std::u16string failureBefore = shownBefore;
   ReadFailureBoxes boxes(boxes_, shownBefore);
   EventLogContext context{logs, ports_.accounts, ports_.tables, boxes, ports_.zone};
-  const LogReading reading =
-      ReadNewEventLogRows(log1_, log.logName, computerName_, settings_.DateStamp,
-                          settings_.TimeStamp, ParseBookmark(bookmark), context);
+  // The rows are matched as they are read; the window shows the newest of
+  // them, so that a collector's million new records cost no million rows.
+  log1_.clear();
+  log2_.clear();
+  const LogReading reading = ReadNewEventLogRows(
+      [&](const EventRowView& row) {
+        if (log1_.size() < kShownReadRows) log1_.push_back(row.ToRow());
+        if (RowPasses(rules, row)) log2_.push_back(row.ToRow());
+      },
+      log.logName, computerName_, settings_.DateStamp, settings_.TimeStamp,
+      ParseBookmark(bookmark), context);
   if (ended_) return bookmark;
-  recordCount += log1_.size();
+  recordCount += reading.rows;
   const std::u16string notice = LogNoticeText(reading);
   if (!notice.empty()) {
     found.notices +=
@@ -379,7 +387,6 @@ std::u16string Monitor::ExamineLog(const AlertLog& log, EventLogSource& logs,
   }
   if (reading.cleared || reading.overwritten != 0) found.newsworthy = true;
   view_.ShowReadRows(log1_);
-  MatchEvents(rules, log1_, log2_);
   if (!log2_.empty()) found.newsworthy = true;
   view_.ShowMatchedRows(log2_);
   AppendAlertSection(alertText_, log, notice, log2_, messages);

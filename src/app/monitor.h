@@ -27,6 +27,9 @@
 
 namespace zkq {
 
+// The most rows of a log read in a cycle that the window lists (the newest).
+inline constexpr std::size_t kShownReadRows = 10000;
+
 // One alert mail as the send command hands it to mail delivery. The fixed
 // values are those of an unattended send: no sender name, no attachment, no
 // message boxes, sent and closed by itself, 60 seconds at most.

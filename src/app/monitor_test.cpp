@@ -114,7 +114,11 @@ class RecordingView : public MonitorView {
   void ShowRunState(bool r) override { running = r; }
   void EnableCheckTimer(bool e) override { timer = e; }
   void ShowStamp(const std::u16string& s) override { stamp = s; }
-  void ShowReadRows(const EventList&) override { ++readRows; }
+  void ShowReadRows(const EventList& rows) override {
+    ++readRows;
+    if (!rows.empty()) readLists.emplace_back(rows.size(), rows.front().recordNumber);
+  }
+  std::vector<std::pair<std::size_t, std::uint64_t>> readLists;  // size, first record
   void ShowMatchedRows(const EventList&) override {}
   MailFields CurrentMailFields() override {
     return {u"smtp.example.jp", u"25", u"from@example.jp", to, u"監視警告"};
@@ -631,6 +635,45 @@ TEST(Monitor, ChannelsAreSectionsOfTheirOwnReadOnceAcrossRestarts) {
       << ToUtf8(mail);
   EXPECT_EQ(cycle(), u"");
   EXPECT_TRUE(Shown(w.view.statuses.back()).starts_with(u"監視処理を実行しましたが異常はありません。"));
+}
+
+// A log with more new records than the window lists: every one is matched
+// and alerted, the window shows the newest.
+TEST(Monitor, EveryRecordIsMatchedWhateverTheWindowLists) {
+  World w;
+  w.services.stopped = false;
+  AlertEveryError(w.folder.Path());
+  UseTheFolder(w.file);
+  const std::int64_t ten = DateTime{2026, 12, 8, 10, 0, 0}.ToSeconds() - 9 * 3600;
+  EvtRecipe recipe;
+  const std::uint32_t count = kShownReadRows + 5;
+  for (std::uint32_t n = 1; n <= count; ++n) {
+    RecordRecipe r;
+    r.number = n;
+    r.type = n % 2 == 0 ? 1 : 4;  // every other one an error
+    r.timeGenerated = r.timeWritten = static_cast<std::uint32_t>(ten + 60);
+    recipe.records.push_back(BuildRecord(r));
+  }
+  WriteSystemLog(w.folder.Path(), recipe);
+  RulesFile rulesFile;
+  LogSourceChoice sources(w.logs.empty);
+  std::optional<Monitor> m;
+  std::int16_t countdown = 0;
+  m.emplace(MonitorPorts{w.clock, w.boxes, w.file, sources, rulesFile, w.accounts, w.zone, w.tables,
+                         w.sender, w.services, w.outbox},
+            w.view, w.folder.Path(), LoadSettings(w.file, countdown), std::int16_t{0});
+  m->LoadRules(w.boxes);
+  m->Start();
+  w.clock.now = {2026, 12, 8, 10, 5, 0};
+  m->Tick();
+  ASSERT_EQ(w.sender.sent.size(), 1u);
+  const std::u16string& body = w.sender.sent[0].body;
+  std::size_t lines = 0;
+  for (std::size_t at = body.find(u"エラー"); at != std::u16string::npos; at = body.find(u"エラー", at + 1))
+    ++lines;
+  EXPECT_EQ(lines, count / 2);
+  ASSERT_EQ(w.view.readLists.size(), 1u);
+  EXPECT_EQ(w.view.readLists[0], std::make_pair(kShownReadRows, std::uint64_t{count}));
 }
 
 // A machine where the Service Control Manager registered its messages.

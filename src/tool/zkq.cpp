@@ -249,7 +249,7 @@ int Check(const Args& args, Output& out, Output& err, AccountNames& accounts, Me
   CheckedSource logs(dir, err);
   EventLogContext context{logs, accounts, tables, boxes, zone};
   std::u16string alertText;
-  EventList rows, matches;
+  EventList matches;
   std::optional<EventMessages> messages;
   if (!args.noMessages) messages.emplace(tables);
   // section, key, bookmark
@@ -258,11 +258,14 @@ int Check(const Args& args, Output& out, Output& err, AccountNames& accounts, Me
                    std::u16string_view section, std::u16string key) {
     std::optional<LogBookmark> bookmark;
     if (state) bookmark = ParseBookmark(state->ReadIniString(section, key));
-    const LogReading reading =
-        ReadNewEventLogRows(rows, log.logName, u"", date, time, bookmark, context);
+    matches.clear();
+    const LogReading reading = ReadNewEventLogRows(
+        [&](const EventRowView& row) {
+          if (RowPasses(logRules, row)) matches.push_back(row.ToRow());
+        },
+        log.logName, u"", date, time, bookmark, context);
     if (reading.bookmark)
       bookmarks.push_back({std::u16string(section), std::move(key), BookmarkText(*reading.bookmark)});
-    MatchEvents(logRules, rows, matches);
     AppendAlertSection(alertText, log, LogNoticeText(reading), matches,
                        messages ? &*messages : nullptr);
   };
