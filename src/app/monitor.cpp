@@ -15,6 +15,8 @@ namespace zkq {
 namespace {
 
 constexpr char16_t kCrLf[] = u"\r\n";
+// The channels' bookmarks, one key a channel.
+constexpr char16_t kBookmarksSection[] = u"Bookmarks";
 #ifndef ZKQ_VERSION
 #define ZKQ_VERSION "0"
 #endif
@@ -42,6 +44,18 @@ constexpr char16_t kNotKept[] =
     u"この警告メールは送信に失敗すると失われます。";
 
 std::u16string Number(std::uint64_t n) { return FromUtf8(std::to_string(n)); }
+
+// Adds name to a ", "-separated list unless it is there already.
+void AddToList(std::u16string& list, std::u16string_view name) {
+  std::size_t at = 0;
+  while (at <= list.size()) {
+    const std::size_t end = std::min(list.find(u", ", at), list.size());
+    if (std::u16string_view(list).substr(at, end - at) == name) return;
+    at = end + 2;
+  }
+  if (!list.empty()) list += u", ";
+  list += name;
+}
 
 std::u16string Moment(const DateTime& t) { return FormatDate(t) + u" " + FormatTime(t); }
 
@@ -160,6 +174,7 @@ std::u16string HeartbeatBody(const HeartbeatCounts& counts, const std::u16string
     if (i != 0) text += u" / ";
     text += std::u16string(kAlertLogs[i].logName) + u" " + Number(counts.records[i]) + u" 件";
   }
+  if (counts.channelRecords != 0) text += u" / チャンネル " + Number(counts.channelRecords) + u" 件";
   text += kCrLf;
   text += u"送信したメール: " + Number(counts.alerts) + u" 件\r\n";
   text += u"未送信のメール: " + Number(waiting) + u" 件 (outbox\\failed\\: " + Number(failed) +
@@ -193,6 +208,16 @@ std::u16string& Monitor::Bookmark(std::size_t log) {
   return *bookmarks[log];
 }
 
+const std::u16string& Monitor::ChannelBookmark(const std::u16string& channel) {
+  auto it = channelBookmarks_.find(channel);
+  if (it == channelBookmarks_.end()) {
+    std::u16string stored;
+    if (!channelBookmarksReset_) stored = ports_.settingsFile.ReadIniString(kBookmarksSection, channel);
+    it = channelBookmarks_.emplace(channel, std::move(stored)).first;
+  }
+  return it->second;
+}
+
 bool Monitor::WriteStamp(const DateTime& stamp, bool showFailure) {
   // The stamp and the bookmarks in one write: a file that took one without
   // the others would alert records again, or skip them, after a restart.
@@ -203,8 +228,11 @@ bool Monitor::WriteStamp(const DateTime& stamp, bool showFailure) {
   for (std::size_t i = 0; i < kAlertLogs.size(); ++i) {
     keys.emplace_back(std::u16string(kAlertLogs[i].logName) + u"Bookmark", Bookmark(i));
   }
-  std::vector<std::pair<std::u16string_view, std::u16string_view>> views(keys.begin(), keys.end());
-  if (!ports_.settingsFile.WriteIniStrings(kSettingsSection, views, false)) {
+  std::vector<std::array<std::u16string_view, 3>> entries;
+  for (const auto& [key, value] : keys) entries.push_back({kSettingsSection, key, value});
+  for (const auto& [channel, bookmark] : channelBookmarks_)
+    entries.push_back({kBookmarksSection, channel, bookmark});
+  if (!ports_.settingsFile.WriteIniEntries(entries, false)) {
     if (showFailure) boxes_.Show(ports_.settingsFile.WriteFailureText(), MessageIcon::Exclamation);
     return false;
   }
@@ -224,6 +252,14 @@ void Monitor::StampNow() {
       if (ParseBookmark(Bookmark(i))) continue;
       if (const auto bookmark = NewestBookmarkBefore(logs, kAlertLogs[i].logName, computerName_, *utc))
         Bookmark(i) = BookmarkText(*bookmark);
+    }
+    if (!rules_.channels.empty()) {
+      EventLogSource& channels = ports_.logs.ChannelsFor(InProgramDir(settings_.EventLogDir));
+      for (const ChannelRules& channel : rules_.channels) {
+        if (ParseBookmark(ChannelBookmark(channel.channel))) continue;
+        if (const auto bookmark = NewestBookmarkBefore(channels, channel.channel, computerName_, *utc))
+          channelBookmarks_[channel.channel] = BookmarkText(*bookmark);
+      }
     }
   }
   StampWritten(now, WriteStamp(now, true));
@@ -314,6 +350,49 @@ void Monitor::Tick() {
   boxes_.Release(ended_);
 }
 
+std::u16string Monitor::ExamineLog(const AlertLog& log, EventLogSource& logs,
+                                   const std::vector<MonitoringRule>& rules,
+                                   const std::u16string& bookmark, std::u16string& shownBefore,
+                                   std::uint64_t& recordCount, EventMessages* messages,
+                                   CycleFindings& found) {
+  const std::u16string failureBefore = shownBefore;
+  ReadFailureBoxes boxes(boxes_, shownBefore);
+  EventLogContext context{logs, ports_.accounts, ports_.tables, boxes, ports_.zone};
+  // The rows are matched as they are read; the window shows the newest of
+  // them, so that a collector's million new records cost no million rows.
+  log1_.clear();
+  log2_.clear();
+  const LogReading reading = ReadNewEventLogRows(
+      [&](const EventRowView& row) {
+        if (log1_.size() < kShownReadRows) log1_.push_back(row.ToRow());
+        if (RowPasses(rules, row)) log2_.push_back(row.ToRow());
+      },
+      log.logName, computerName_, settings_.DateStamp, settings_.TimeStamp,
+      ParseBookmark(bookmark), context);
+  if (ended_) return bookmark;
+  recordCount += reading.rows;
+  const std::u16string notice = LogNoticeText(reading);
+  if (!notice.empty()) {
+    found.notices +=
+        u"［" + std::u16string(log.displayName) + u"］" + ReplaceAll(notice, kCrLf, u" ");
+  }
+  if (boxes.Failed()) {
+    found.readFailed = true;
+    // Without a bookmark, the stamp is what holds this log's unread records.
+    if (!reading.bookmark) found.keepStamp = true;
+    if (shownBefore != failureBefore) found.newsworthy = true;
+    AddToList(heartbeat_.unreadLogs, log.logName);
+  } else {
+    shownBefore.clear();
+  }
+  if (reading.cleared || reading.overwritten != 0) found.newsworthy = true;
+  view_.ShowReadRows(log1_);
+  if (!log2_.empty()) found.newsworthy = true;
+  view_.ShowMatchedRows(log2_);
+  AppendAlertSection(alertText_, log, notice, log2_, messages);
+  return reading.bookmark ? BookmarkText(*reading.bookmark) : bookmark;
+}
+
 void Monitor::RunCycle() {
   SettingsFile& file = ports_.settingsFile;
   // The bound comes from the file, so that a stamp stored by the settings
@@ -325,6 +404,8 @@ void Monitor::RunCycle() {
   // from it: the bookmarks give way to it.
   if (settings_.DateStamp != writtenDate_ || settings_.TimeStamp != writtenTime_) {
     for (std::size_t i = 0; i < kAlertLogs.size(); ++i) Bookmark(i).clear();
+    for (auto& [channel, bookmark] : channelBookmarks_) bookmark.clear();
+    channelBookmarksReset_ = true;
   }
   // A file that did not take the last stamp (read-only, say) gives back an
   // older one: the bound then never goes back before the stamp this program
@@ -351,51 +432,36 @@ void Monitor::RunCycle() {
   }
 
   EventLogSource& logs = ports_.logs.For(InProgramDir(settings_.EventLogDir));
-  // The message modules stay loaded for the cycle's three logs, no longer.
+  // The message modules stay loaded for the cycle's logs and channels, no longer.
   std::optional<EventMessages> messages;
   if (AlertDetailOn(settings_)) messages.emplace(ports_.tables);
-  bool readFailed = false;
-  bool keepStamp = false;
-  // Whether the alert tells anything new: a failure told before (in the
-  // alert of its first cycle, and the daily report) mails nothing by itself.
-  bool newsworthy = false;
-  std::u16string notices;
+  CycleFindings found;
   std::u16string bookmarks[3];
   for (std::size_t i = 0; i < kAlertLogs.size(); ++i) {
     const AlertLog& log = kAlertLogs[i];
-    std::u16string& shownBefore = readFailureShown_[static_cast<int>(log.rules)];
-    const std::u16string failureBefore = shownBefore;
-    ReadFailureBoxes boxes(boxes_, shownBefore);
-    EventLogContext context{logs, ports_.accounts, ports_.tables, boxes, ports_.zone};
-    const LogReading reading =
-        ReadNewEventLogRows(log1_, log.logName, computerName_, settings_.DateStamp,
-                            settings_.TimeStamp, ParseBookmark(Bookmark(i)), context);
+    bookmarks[i] = ExamineLog(log, logs, rules_[log.rules], Bookmark(i),
+                              readFailureShown_[static_cast<int>(log.rules)],
+                              heartbeat_.records[i], messages ? &*messages : nullptr, found);
     if (ended_) return;
-    bookmarks[i] = reading.bookmark ? BookmarkText(*reading.bookmark) : Bookmark(i);
-    heartbeat_.records[i] += log1_.size();
-    const std::u16string notice = LogNoticeText(reading);
-    if (!notice.empty()) {
-      notices += u"［" + std::u16string(log.displayName) + u"］" + ReplaceAll(notice, kCrLf, u" ");
-    }
-    if (boxes.Failed()) {
-      readFailed = true;
-      // Without a bookmark, the stamp is what holds this log's unread records.
-      if (!reading.bookmark) keepStamp = true;
-      if (shownBefore != failureBefore) newsworthy = true;
-      if (heartbeat_.unreadLogs.find(log.logName) == std::u16string::npos) {
-        if (!heartbeat_.unreadLogs.empty()) heartbeat_.unreadLogs += u", ";
-        heartbeat_.unreadLogs += log.logName;
-      }
-    } else {
-      shownBefore.clear();
-    }
-    if (reading.cleared || reading.overwritten != 0) newsworthy = true;
-    view_.ShowReadRows(log1_);
-    MatchEvents(rules_[log.rules], log1_, log2_);
-    if (!log2_.empty()) newsworthy = true;
-    view_.ShowMatchedRows(log2_);
-    AppendAlertSection(alertText_, log, notice, log2_, messages ? &*messages : nullptr);
   }
+  // The channels the rules name, in the order of their first rule.
+  std::vector<std::pair<std::u16string, std::u16string>> channelBookmarks;
+  if (!rules_.channels.empty()) {
+    EventLogSource& channels = ports_.logs.ChannelsFor(InProgramDir(settings_.EventLogDir));
+    for (const ChannelRules& channel : rules_.channels) {
+      const AlertLog log{channel.channel, RuleLog::Channel, channel.channel};
+      channelBookmarks.emplace_back(
+          channel.channel,
+          ExamineLog(log, channels, channel.rules, ChannelBookmark(channel.channel),
+                     channelFailureShown_[channel.channel], heartbeat_.channelRecords,
+                     messages ? &*messages : nullptr, found));
+      if (ended_) return;
+    }
+  }
+  const bool readFailed = found.readFailed;
+  const bool keepStamp = found.keepStamp;
+  bool newsworthy = found.newsworthy;
+  const std::u16string& notices = found.notices;
   messages.reset();
   if (ended_) return;
   statusNotice_ = notices;
@@ -435,6 +501,7 @@ void Monitor::RunCycle() {
   }
   if (safe) {
     for (std::size_t i = 0; i < kAlertLogs.size(); ++i) Bookmark(i) = bookmarks[i];
+    for (auto& [channel, bookmark] : channelBookmarks) channelBookmarks_[channel] = bookmark;
     const std::optional<DateTime> held = ParseStamp(settings_.DateStamp, settings_.TimeStamp);
     const DateTime stamp = keepStamp && held ? *held : now;
     // The write warning once, until a write succeeds again.
@@ -631,6 +698,7 @@ void Monitor::ReadHeartbeat() {
   heartbeat_.cycles = number(u"Cycles");
   for (std::size_t i = 0; i < kAlertLogs.size(); ++i)
     heartbeat_.records[i] = number(std::u16string(kAlertLogs[i].logName) + u"Records");
+  heartbeat_.channelRecords = number(u"ChannelRecords");
   heartbeat_.alerts = number(u"Sent");
   heartbeat_.rulesFailures = number(u"RulesFailures");
   heartbeat_.serviceFailures = number(u"ServiceFailures");
@@ -646,6 +714,7 @@ void Monitor::WriteHeartbeat() {
       {u"Since", heartbeat_.since},
       {u"LastDay", heartbeat_.lastDay},
       {u"Cycles", Number(heartbeat_.cycles)},
+      {u"ChannelRecords", Number(heartbeat_.channelRecords)},
       {u"Sent", Number(heartbeat_.alerts)},
       {u"RulesFailures", Number(heartbeat_.rulesFailures)},
       {u"ServiceFailures", Number(heartbeat_.serviceFailures)},

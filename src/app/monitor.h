@@ -7,6 +7,7 @@
 // presents it; the service-mode handlers drive the same object.
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <utility>
 #include <string>
@@ -21,9 +22,13 @@
 #include "eventlog/ports.h"
 #include "mail/composition.h"
 #include "mail/send_result.h"
+#include "rules/matching.h"
 #include "rules/rules_file.h"
 
 namespace zkq {
+
+// The most rows of a log read in a cycle that the window lists (the newest).
+inline constexpr std::size_t kShownReadRows = 10000;
 
 // One alert mail as the send command hands it to mail delivery. The fixed
 // values are those of an unattended send: no sender name, no attachment, no
@@ -122,6 +127,7 @@ struct HeartbeatCounts {
   std::u16string lastDay;  // "yyyy/mm/dd" of the last report
   std::uint64_t cycles = 0;
   std::uint64_t records[3] = {0, 0, 0};  // System, Security, Application
+  std::uint64_t channelRecords = 0;      // the channels the rules name, together
   std::uint64_t alerts = 0;              // mails a server accepted
   std::uint64_t rulesFailures = 0, serviceFailures = 0;
   std::u16string unreadLogs;  // "System, Security"
@@ -216,6 +222,25 @@ class Monitor {
 
  private:
   void RunCycle();
+  // What the logs and channels of a cycle found beside their sections.
+  struct CycleFindings {
+    bool readFailed = false;
+    bool keepStamp = false;  // a log without a bookmark could not be read
+    // Whether the alert tells anything new: a failure told before (in the
+    // alert of its first cycle, and the daily report) mails nothing by itself.
+    bool newsworthy = false;
+    std::u16string notices;  // cleared or overwritten logs, for the status
+  };
+  // Reads one log or channel from its bookmark, shows its rows, matches them
+  // with rules and appends its section to the alert. Returns the bookmark it
+  // gets once the alert is safe.
+  std::u16string ExamineLog(const AlertLog& log, EventLogSource& logs,
+                            const std::vector<MonitoringRule>& rules,
+                            const std::u16string& bookmark, std::u16string& shownBefore,
+                            std::uint64_t& recordCount, EventMessages* messages,
+                            CycleFindings& found);
+  // A channel's bookmark, from the settings file's [Bookmarks] the first time.
+  const std::u16string& ChannelBookmark(const std::u16string& channel);
   // Loads the rules file; its failure is shown once, until it loads again.
   void LoadRulesTellingOnce(MessageBoxes& boxes);
   // What a delivery adds to the kept mails: nothing (a cycle without
@@ -277,8 +302,14 @@ class Monitor {
   bool stampWarningShown_ = false;
   std::size_t keptCount_ = 0;
   bool storeFailureShown_ = false;
-  // The read-failure message last shown for System, Security and Application.
+  // The read-failure message last shown for System, Security and Application,
+  // and for each channel.
   std::u16string readFailureShown_[3];
+  std::map<std::u16string, std::u16string> channelFailureShown_;
+  // The channels' bookmarks as the monitor holds them; while this is false a
+  // channel's first one is read from the file.
+  std::map<std::u16string, std::u16string> channelBookmarks_;
+  bool channelBookmarksReset_ = false;
   bool rulesLoaded_ = false;
   std::u16string rulesFailureShown_;
   std::u16string serviceFailureShown_;

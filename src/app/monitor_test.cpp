@@ -114,7 +114,11 @@ class RecordingView : public MonitorView {
   void ShowRunState(bool r) override { running = r; }
   void EnableCheckTimer(bool e) override { timer = e; }
   void ShowStamp(const std::u16string& s) override { stamp = s; }
-  void ShowReadRows(const EventList&) override { ++readRows; }
+  void ShowReadRows(const EventList& rows) override {
+    ++readRows;
+    if (!rows.empty()) readLists.emplace_back(rows.size(), rows.front().recordNumber);
+  }
+  std::vector<std::pair<std::size_t, std::uint64_t>> readLists;  // size, first record
   void ShowMatchedRows(const EventList&) override {}
   MailFields CurrentMailFields() override {
     return {u"smtp.example.jp", u"25", u"from@example.jp", to, u"監視警告"};
@@ -455,6 +459,14 @@ void AlertEveryError(const fs::path& folder) {
   }
 }
 
+// Settings that cycle every minute over rules.txt and the logs folder.
+void UseTheFolder(const SettingsFile& file) {
+  for (const auto& [key, value] : std::vector<std::pair<const char16_t*, const char16_t*>>{
+           {u"Interval", u"1"}, {u"Rules", u"rules.txt"}, {u"EventLogDir", u"logs"}}) {
+    file.WriteIniString(kSettingsSection, key, value);
+  }
+}
+
 // A program started anew over the world's folder and settings file, as the
 // window starts it: rules, the start-up stamp, then monitoring.
 void StartOver(World& w, LogSources& sources, RulesSource& rules, std::optional<Monitor>& m) {
@@ -512,10 +524,7 @@ TEST(Monitor, BookmarksCarryEveryRecordOnceAcrossRestarts) {
                   "エラー    2026/12/08 09:%02d:00 Source なし %d N/A COMPUTER\r\n", n, n);
     return FromUtf8(text);
   };
-  for (const auto& [key, value] : std::vector<std::pair<const char16_t*, const char16_t*>>{
-           {u"Interval", u"1"}, {u"Rules", u"rules.txt"}, {u"EventLogDir", u"logs"}}) {
-    w.file.WriteIniString(kSettingsSection, key, value);
-  }
+  UseTheFolder(w.file);
 
   writeLog(1, 2, 0);
   start();
@@ -540,6 +549,131 @@ TEST(Monitor, BookmarksCarryEveryRecordOnceAcrossRestarts) {
   EXPECT_TRUE(w.view.statuses.back().starts_with(
       u"［システム］※ 前回の監視の後にログが消去されました。 メール送信を完了しました。"))
       << ToUtf8(w.view.statuses.back());
+}
+
+// Channels the rules name are sections of their own after the three logs,
+// with bookmarks of their own in [Bookmarks] that carry every record once
+// across a restart; a channel that cannot be read is told once, makes no
+// all-clear, keeps the other logs alerting, and is read again each cycle.
+TEST(Monitor, ChannelsAreSectionsOfTheirOwnReadOnceAcrossRestarts) {
+  World w;
+  w.services.stopped = false;
+  AlertEveryError(w.folder.Path());
+  const std::string rules = EncodeCp932(
+      u"Microsoft-Windows-Windows Defender/Operational;対象;警告;*;*;*\r\n"
+      u"System;対象;エラー;*;*;*\r\n"
+      u"ForwardedEvents;対象;エラー;*;*;*\r\n");
+  std::ofstream(w.folder.Path() / "rules.txt", std::ios::binary).write(rules.data(), rules.size());
+  const std::int64_t nine = DateTime{2026, 12, 8, 9, 0, 0}.ToSeconds() - 9 * 3600;
+  // Records 1..to of a log, record n written at 10:00 + n minutes, of type.
+  auto writeLog = [&](const char* file, std::uint32_t to, std::uint16_t type) {
+    EvtRecipe recipe;
+    for (std::uint32_t n = 1; n <= to; ++n) {
+      RecordRecipe r;
+      r.number = n;
+      r.type = type;
+      r.eventId = 1116;
+      r.timeGenerated = r.timeWritten = static_cast<std::uint32_t>(nine + 3600 + 60 * n);
+      recipe.records.push_back(BuildRecord(r));
+    }
+    const Bytes bytes = BuildEvtFile(recipe);
+    std::ofstream(w.folder.Path() / "logs" / file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  };
+  constexpr char kDefender[] = "Microsoft-Windows-Windows Defender%4Operational.evt";
+  UseTheFolder(w.file);
+  RulesFile rulesFile;
+  LogSourceChoice sources(w.logs.empty);
+  std::optional<Monitor> m;
+  auto cycle = [&] {
+    const std::size_t before = w.sender.sent.size();
+    w.clock.now = DateTime::FromSeconds(w.clock.now.ToSeconds() + 60);
+    m->Tick();
+    return w.sender.sent.size() == before ? std::u16string() : w.sender.sent.back().body;
+  };
+  auto line = [](const char* type, int n) {
+    char text[96];
+    std::snprintf(text, sizeof text, "%s 2026/12/08 10:%02d:00 Source なし 1116 N/A COMPUTER\r\n",
+                  type, n);
+    return FromUtf8(text);
+  };
+  const std::u16string defender = u"［Microsoft-Windows-Windows Defender/Operational］\r\n";
+  const std::u16string unread = u"［ForwardedEvents］\r\n※ ログを読めませんでした: ";
+
+  writeLog("System.evt", 0, 1);
+  writeLog(kDefender, 1, 2);
+  w.clock.now = {2026, 12, 8, 10, 1, 30};
+  StartOver(w, sources, rulesFile, m);
+  EXPECT_EQ(w.file.ReadIniString(u"Bookmarks", u"Microsoft-Windows-Windows Defender/Operational"),
+            FromUtf8("1:" + std::to_string(nine + 3660)));
+  writeLog("System.evt", 2, 1);
+  writeLog(kDefender, 3, 2);
+  std::u16string mail = cycle();
+  ASSERT_TRUE(mail.starts_with(u"［システム］\r\n" + line("エラー   ", 2) + line("エラー   ", 1) +
+                               defender + line("警告    ", 3) + line("警告    ", 2) + unread))
+      << ToUtf8(mail);
+  ASSERT_EQ(w.boxes.shown.size(), 1u);
+  EXPECT_NE(w.boxes.shown[0].text.find(u"イベントログ: ForwardedEvents"), std::u16string::npos);
+  EXPECT_EQ(w.file.ReadIniString(u"Bookmarks", u"Microsoft-Windows-Windows Defender/Operational"),
+            FromUtf8("3:" + std::to_string(nine + 3780)));
+
+  // Nothing new, the channel still unread: told before, so no mail, yet no all-clear.
+  EXPECT_EQ(cycle(), u"");
+  EXPECT_NE(w.view.statuses.back().find(u"監視処理でイベントログを読み込めませんでした。"),
+            std::u16string::npos)
+      << ToUtf8(w.view.statuses.back());
+  EXPECT_EQ(w.boxes.shown.size(), 1u);
+
+  // Written while the program was stopped: mailed once after the start.
+  m->Stop();
+  writeLog(kDefender, 4, 2);
+  StartOver(w, sources, rulesFile, m);
+  // The channel readable again: what was written since the start is alerted.
+  writeLog("ForwardedEvents.evt", 4, 1);
+  mail = cycle();
+  EXPECT_EQ(mail, defender + line("警告    ", 4) + u"［ForwardedEvents］\r\n" + line("エラー   ", 4))
+      << ToUtf8(mail);
+  EXPECT_EQ(cycle(), u"");
+  EXPECT_TRUE(Shown(w.view.statuses.back()).starts_with(u"監視処理を実行しましたが異常はありません。"));
+}
+
+// A log with more new records than the window lists: every one is matched
+// and alerted, the window shows the newest.
+TEST(Monitor, EveryRecordIsMatchedWhateverTheWindowLists) {
+  World w;
+  w.services.stopped = false;
+  AlertEveryError(w.folder.Path());
+  UseTheFolder(w.file);
+  const std::int64_t ten = DateTime{2026, 12, 8, 10, 0, 0}.ToSeconds() - 9 * 3600;
+  EvtRecipe recipe;
+  const std::uint32_t count = kShownReadRows + 5;
+  for (std::uint32_t n = 1; n <= count; ++n) {
+    RecordRecipe r;
+    r.number = n;
+    r.type = n % 2 == 0 ? 1 : 4;  // every other one an error
+    r.timeGenerated = r.timeWritten = static_cast<std::uint32_t>(ten + 60);
+    recipe.records.push_back(BuildRecord(r));
+  }
+  WriteSystemLog(w.folder.Path(), recipe);
+  RulesFile rulesFile;
+  LogSourceChoice sources(w.logs.empty);
+  std::optional<Monitor> m;
+  std::int16_t countdown = 0;
+  m.emplace(MonitorPorts{w.clock, w.boxes, w.file, sources, rulesFile, w.accounts, w.zone, w.tables,
+                         w.sender, w.services, w.outbox},
+            w.view, w.folder.Path(), LoadSettings(w.file, countdown), std::int16_t{0});
+  m->LoadRules(w.boxes);
+  m->Start();
+  w.clock.now = {2026, 12, 8, 10, 5, 0};
+  m->Tick();
+  ASSERT_EQ(w.sender.sent.size(), 1u);
+  const std::u16string& body = w.sender.sent[0].body;
+  std::size_t lines = 0;
+  for (std::size_t at = body.find(u"エラー"); at != std::u16string::npos; at = body.find(u"エラー", at + 1))
+    ++lines;
+  EXPECT_EQ(lines, count / 2);
+  ASSERT_EQ(w.view.readLists.size(), 1u);
+  EXPECT_EQ(w.view.readLists[0], std::make_pair(kShownReadRows, std::uint64_t{count}));
 }
 
 // A machine where the Service Control Manager registered its messages.
@@ -650,10 +784,7 @@ TEST(Monitor, AnAlertThatIsNotSafeIsExaminedAgainAfterARestart) {
     World w;
     w.services.stopped = false;
     AlertEveryError(w.folder.Path());
-    for (const auto& [key, value] : std::vector<std::pair<const char16_t*, const char16_t*>>{
-             {u"Interval", u"1"}, {u"Rules", u"rules.txt"}, {u"EventLogDir", u"logs"}}) {
-      w.file.WriteIniString(kSettingsSection, key, value);
-    }
+    UseTheFolder(w.file);
     RulesFile rulesFile;
     LogSourceChoice sources(w.logs.empty);
     std::optional<Monitor> m;

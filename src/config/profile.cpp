@@ -314,6 +314,13 @@ bool Write(const fs::path& file, std::string_view section, std::string_view key,
 
 bool WriteMany(const fs::path& file, std::string_view section,
                std::span<const std::pair<std::string, std::string>> values) {
+  std::vector<Entry> entries;
+  entries.reserve(values.size());
+  for (const auto& [key, value] : values) entries.push_back({std::string(section), key, value});
+  return WriteEntries(file, entries);
+}
+
+bool WriteEntries(const fs::path& file, std::span<const Entry> entries) {
   std::error_code ec;
   const bool exists = fs::exists(file, ec);
   if (ec) return false;
@@ -330,7 +337,7 @@ bool WriteMany(const fs::path& file, std::string_view section,
   // A file is written back in the encoding it was read in.
   const TextEncoding encoding = DetectTextEncoding(content);
   std::string body(WithoutBom(content));
-  for (const auto& [key, value] : values) {
+  for (const auto& [section, key, value] : entries) {
     if (!UpdateContent(body, InFileEncoding(section, encoding), InFileEncoding(key, encoding),
                        InFileEncoding(value, encoding))) {
       return false;

@@ -44,4 +44,11 @@ bool Write(const std::filesystem::path& file, std::string_view section, std::str
 bool WriteMany(const std::filesystem::path& file, std::string_view section,
                std::span<const std::pair<std::string, std::string>> values);
 
+// One key of a section, for a write that spans sections.
+struct Entry {
+  std::string section, key, value;
+};
+// Sets keys of several sections in one write of the file, as WriteMany.
+bool WriteEntries(const std::filesystem::path& file, std::span<const Entry> entries);
+
 }  // namespace zkq::profile

@@ -32,10 +32,17 @@ bool SettingsFile::WriteIniStrings(
     std::u16string_view section,
     std::span<const std::pair<std::u16string_view, std::u16string_view>> values,
     bool showFailure) const {
-  std::vector<std::pair<std::string, std::string>> encoded;
-  for (const auto& [key, value] : values)
-    encoded.emplace_back(EncodeCp932(key), EncodeCp932(value));
-  if (profile::WriteMany(path_, EncodeCp932(section), encoded)) return true;
+  std::vector<std::array<std::u16string_view, 3>> entries;
+  for (const auto& [key, value] : values) entries.push_back({section, key, value});
+  return WriteIniEntries(entries, showFailure);
+}
+
+bool SettingsFile::WriteIniEntries(std::span<const std::array<std::u16string_view, 3>> entries,
+                                   bool showFailure) const {
+  std::vector<profile::Entry> encoded;
+  for (const auto& [section, key, value] : entries)
+    encoded.push_back({EncodeCp932(section), EncodeCp932(key), EncodeCp932(value)});
+  if (profile::WriteEntries(path_, encoded)) return true;
   if (showFailure) ShowWriteFailure();
   return false;
 }

@@ -2,6 +2,7 @@
 // The settings file zkQuorvane.ini: a profile file in code page 932 with one
 // section [zkQuorvane], read and written with the semantics of the Windows
 // profile functions by the program's own code (config/profile.h).
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -104,6 +105,10 @@ class SettingsFile {
   // Several keys in one write of the file, as WriteIniString otherwise.
   bool WriteIniStrings(std::u16string_view section,
                        std::span<const std::pair<std::u16string_view, std::u16string_view>> values,
+                       bool showFailure = true) const;
+  // Keys of several sections in one write of the file: each entry is
+  // section, key, value.
+  bool WriteIniEntries(std::span<const std::array<std::u16string_view, 3>> entries,
                        bool showFailure = true) const;
   // The write warning, for a caller that wrote without showing it.
   void ShowWriteFailure() const;

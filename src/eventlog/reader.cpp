@@ -121,9 +121,18 @@ LogReading ReadNewEventLogRows(EventList& list, std::u16string_view logName,
                                std::u16string_view timeStamp,
                                const std::optional<LogBookmark>& bookmark,
                                EventLogContext& context) {
+  list.clear();
+  return ReadNewEventLogRows([&list](const EventRowView& row) { list.push_back(row.ToRow()); },
+                             logName, computerName, dateStamp, timeStamp, bookmark, context);
+}
+
+LogReading ReadNewEventLogRows(const EventRowSink& onRow, std::u16string_view logName,
+                               std::u16string_view computerName, std::u16string_view dateStamp,
+                               std::u16string_view timeStamp,
+                               const std::optional<LogBookmark>& bookmark,
+                               EventLogContext& context) {
   LogReading reading;
   reading.bookmark = bookmark;
-  list.clear();
   const std::optional<std::int64_t> stamp = StampUtcSeconds(dateStamp, timeStamp, context.zone);
   ReadStart start;
   if (bookmark) {
@@ -146,7 +155,10 @@ LogReading ReadNewEventLogRows(EventList& list, std::u16string_view logName,
       *log, decoder, stamp,
       bookmark ? std::optional<std::uint64_t>(bookmark->number) : std::nullopt,
       bookmark ? bookmark->seconds : 0, newest, newestSeconds, reading.cleared, reading.overwritten,
-      [&list](const EventRowView& row) { list.push_back(row.ToRow()); });
+      [&](const EventRowView& row) {
+        ++reading.rows;
+        onRow(row);
+      });
   if (code != 0) {
     reading.failure = LogFailureText(context.logs.ReadCallName(), logName, code, context.tables);
     context.boxes.Show(reading.failure, MessageIcon::Exclamation);

@@ -1,6 +1,7 @@
 #pragma once
 // ReadEventLogRows: one log into event rows, newest first, from the stamp on.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -8,6 +9,7 @@
 #include "base/ports.h"
 #include "eventlog/event_row.h"
 #include "eventlog/ports.h"
+#include "eventlog/row_decoder.h"
 
 namespace zkq {
 
@@ -49,6 +51,7 @@ struct LogReading {
   std::uint64_t overwritten = 0;  // records lost between the bookmark and the oldest one
   bool failed = false;
   std::u16string failure;  // the failure message, when failed
+  std::uint64_t rows = 0;  // the rows read
 };
 
 // The lines that open the log's section of the alert: the log could not be
@@ -59,6 +62,14 @@ std::u16string LogNoticeText(const LogReading& reading);
 // record, and every record after it is listed whatever its written time; the
 // stamp is the bound only where there is no bookmark.
 LogReading ReadNewEventLogRows(EventList& list, std::u16string_view logName,
+                               std::u16string_view computerName, std::u16string_view dateStamp,
+                               std::u16string_view timeStamp,
+                               const std::optional<LogBookmark>& bookmark,
+                               EventLogContext& context);
+// The same, handing each row to onRow as it is read instead of keeping it: a
+// log of a million new records then costs no list of a million rows.
+using EventRowSink = std::function<void(const EventRowView&)>;
+LogReading ReadNewEventLogRows(const EventRowSink& onRow, std::u16string_view logName,
                                std::u16string_view computerName, std::u16string_view dateStamp,
                                std::u16string_view timeStamp,
                                const std::optional<LogBookmark>& bookmark,

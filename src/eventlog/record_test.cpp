@@ -115,7 +115,10 @@ TEST(RecordDecoding, RowColumns) {
        {u"情報", u"2004/06/27", u"00:00:00", u"Disk", u"なし", u"0", u"N/A", u"PC1"}},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(RowOf(BuildRecord(c.recipe)), c.want) << c.name;
+    EventRow row = RowOf(BuildRecord(c.recipe));
+    EXPECT_EQ(row.recordNumber, c.recipe.number) << c.name;
+    row.recordNumber = 0;
+    EXPECT_EQ(row, c.want) << c.name;
   }
 }
 

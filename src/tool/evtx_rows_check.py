@@ -160,5 +160,28 @@ with tempfile.TemporaryDirectory() as folder:
     check(len(wanted) > 100 and alerted == wanted,
           f"check alerted {len(alerted)} lines, the independent reading {len(wanted)}")
 
+# A channel's log under the name Windows gives its file; with --state the
+# second run alerts nothing.
+with tempfile.TemporaryDirectory() as folder:
+    channel = "Microsoft-Windows-Sysmon/Operational"
+    path = os.path.join(folder, channel.replace("/", "%4") + ".evtx")
+    with open(os.path.join(FOLDER, "sysmon.evtx"), "rb") as src, open(path, "wb") as dst:
+        dst.write(src.read())
+    rules = os.path.join(folder, "rules.txt")
+    with open(rules, "w", encoding="cp932", newline="") as f:
+        f.write(f"{channel};対象;情報;Microsoft-Windows-Sysmon;なし;1\r\n")
+    state = os.path.join(folder, "state.ini")
+    runs = [zkq("check", "--rules", rules, "--dir", folder, "--no-messages", "--state", state)
+            for _ in range(2)]
+    lines = runs[0].stdout.decode().split("\r\n")
+    alerted = [tuple(line.split()) for line in lines[1:] if line]
+    wanted = [row for _, row in independent_rows(path) if row[0] == "情報" and row[5] == "1"]
+    check(lines[0] == f"［{channel}］", f"channel check: {lines[:1]}")
+    check(len(wanted) > 10 and alerted == wanted,
+          f"channel check alerted {len(alerted)} lines, the independent reading {len(wanted)}")
+    check(runs[1].stdout == b"", f"channel check again: {runs[1].stdout[:200]!r}")
+    with open(state, encoding="cp932") as f:
+        check(f"{channel}=" in f.read(), "channel bookmark kept under its name")
+
 print("evtx rows:", "FAILED" if failures else "ok")
 sys.exit(1 if failures else 0)

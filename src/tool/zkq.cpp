@@ -1,5 +1,6 @@
 #include "tool/zkq.h"
 
+#include <array>
 #include <filesystem>
 #include <optional>
 
@@ -248,26 +249,38 @@ int Check(const Args& args, Output& out, Output& err, AccountNames& accounts, Me
   CheckedSource logs(dir, err);
   EventLogContext context{logs, accounts, tables, boxes, zone};
   std::u16string alertText;
-  EventList rows, matches;
+  EventList matches;
   std::optional<EventMessages> messages;
   if (!args.noMessages) messages.emplace(tables);
-  std::vector<std::pair<std::u16string, std::u16string>> bookmarks;
-  for (const AlertLog& log : kAlertLogs) {
-    const std::u16string key = std::u16string(log.logName) + u"Bookmark";
+  // section, key, bookmark
+  std::vector<std::array<std::u16string, 3>> bookmarks;
+  auto check = [&](const AlertLog& log, const std::vector<MonitoringRule>& logRules,
+                   std::u16string_view section, std::u16string key) {
     std::optional<LogBookmark> bookmark;
-    if (state) bookmark = ParseBookmark(state->ReadIniString(kSettingsSection, key));
-    const LogReading reading =
-        ReadNewEventLogRows(rows, log.logName, u"", date, time, bookmark, context);
-    if (reading.bookmark) bookmarks.emplace_back(key, BookmarkText(*reading.bookmark));
-    MatchEvents(rules[log.rules], rows, matches);
+    if (state) bookmark = ParseBookmark(state->ReadIniString(section, key));
+    matches.clear();
+    const LogReading reading = ReadNewEventLogRows(
+        [&](const EventRowView& row) {
+          if (RowPasses(logRules, row)) matches.push_back(row.ToRow());
+        },
+        log.logName, u"", date, time, bookmark, context);
+    if (reading.bookmark)
+      bookmarks.push_back({std::u16string(section), std::move(key), BookmarkText(*reading.bookmark)});
     AppendAlertSection(alertText, log, LogNoticeText(reading), matches,
                        messages ? &*messages : nullptr);
+  };
+  for (const AlertLog& log : kAlertLogs)
+    check(log, rules[log.rules], kSettingsSection, std::u16string(log.logName) + u"Bookmark");
+  // The channels from their .evtx files, named as Windows names them.
+  for (const ChannelRules& channel : rules.channels) {
+    check(AlertLog{channel.channel, RuleLog::Channel, channel.channel}, channel.rules,
+          u"Bookmarks", channel.channel);
   }
   if (state) {
-    std::vector<std::pair<std::u16string_view, std::u16string_view>> keys(bookmarks.begin(),
-                                                                          bookmarks.end());
+    std::vector<std::array<std::u16string_view, 3>> entries;
+    for (const auto& [section, key, value] : bookmarks) entries.push_back({section, key, value});
     // A state that cannot be kept would alert the same records next time.
-    if (!keys.empty() && !state->WriteIniStrings(kSettingsSection, keys)) return 1;
+    if (!entries.empty() && !state->WriteIniEntries(entries)) return 1;
   }
   // The text is what the cycle would have made of the logs it could read; a
   // log it could not read still makes the command fail.
