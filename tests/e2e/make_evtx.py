@@ -20,6 +20,7 @@ from __future__ import annotations
 
 import argparse
 import datetime as dt
+import functools
 import hashlib
 import os
 import struct
@@ -156,11 +157,19 @@ class _S:  # a substitution
 
 
 def _system_tree(ev: Event) -> _E:
-    provider = [("Name", _T(ev.provider))]
-    if ev.provider_guid:
-        provider.append(("Guid", _T(ev.provider_guid.upper())))
-    if ev.event_source_name:
-        provider.append(("EventSourceName", _T(ev.event_source_name)))
+    return _system_template(ev.provider, ev.provider_guid, ev.event_source_name, ev.channel,
+                            ev.computer, bool(ev.data), ev.rendering is not None)
+
+
+# The trees of the templates are made once for each shape: a log of a million
+# records has a few hundred of them.
+@functools.lru_cache(maxsize=None)
+def _system_template(provider_name, guid, source, channel, computer, data, rendering) -> _E:
+    provider = [("Name", _T(provider_name))]
+    if guid:
+        provider.append(("Guid", _T(guid.upper())))
+    if source:
+        provider.append(("EventSourceName", _T(source)))
     system = _E("System", [], [
         _E("Provider", provider, None),
         _E("EventID", [("Qualifiers", _S(4, UINT16))], [_S(3, UINT16)]),
@@ -173,16 +182,16 @@ def _system_tree(ev: Event) -> _E:
         _E("EventRecordID", [], [_S(10, UINT64)]),
         _E("Correlation", [("ActivityID", _S(7, GUID)), ("RelatedActivityID", _S(13, GUID))], None),
         _E("Execution", [("ProcessID", _S(8, UINT32)), ("ThreadID", _S(9, UINT32))], None),
-        _E("Channel", [], [_T(ev.channel)]),
-        _E("Computer", [], [_T(ev.computer)]),
+        _E("Channel", [], [_T(channel)]),
+        _E("Computer", [], [_T(computer)]),
         _E("Security", [("UserID", _S(12, SID))], None),
     ])
     # An event without data has a template without EventData, as Windows
     # writes it: a BinXml substitution left empty is no record to libevtx.
     body = [system]
-    if ev.data:
+    if data:
         body.append(_S(14, BINXML))
-    if ev.rendering is not None:
+    if rendering:
         body.append(_S(15, BINXML))
     return _E("Event", [("xmlns", _T(EVENT_NS))], body)
 
@@ -194,25 +203,42 @@ def _data_value(value: str | int) -> tuple[int, bytes]:
 
 
 def _data_tree(data) -> _E:
+    return _data_template(tuple((name, _data_value(value)[0]) for name, value in data))
+
+
+@functools.lru_cache(maxsize=None)
+def _data_template(names) -> _E:
     return _E("EventData", [], [
-        _E("Data", [("Name", _T(name))], [_S(i, _data_value(value)[0], optional=False)])
-        for i, (name, value) in enumerate(data)])
+        _E("Data", [("Name", _T(name))], [_S(i, kind, optional=False)])
+        for i, (name, kind) in enumerate(names)])
 
 
 _RENDERED = ("message", "level", "task", "opcode", "channel", "provider")
 
 
 def _rendering_tree(r: Rendering) -> _E:
+    return _rendering_template(r.culture, len(r.keywords))
+
+
+@functools.lru_cache(maxsize=None)
+def _rendering_template(culture: str, keywords: int) -> _E:
     children = [_E(n.capitalize(), [], [_S(i, STRING)]) for i, n in enumerate(_RENDERED)]
-    keywords = [_E("Keyword", [], [_S(len(_RENDERED) + i, STRING)]) for i in range(len(r.keywords))]
     if keywords:
-        children.append(_E("Keywords", [], keywords))
-    return _E("RenderingInfo", [("Culture", _T(r.culture))], children)
+        children.append(_E("Keywords", [], [_E("Keyword", [], [_S(len(_RENDERED) + i, STRING)])
+                                            for i in range(keywords)]))
+    return _E("RenderingInfo", [("Culture", _T(culture))], children)
+
+
+_GUIDS: dict[int, bytes] = {}
 
 
 def _template_guid(tree: _E) -> bytes:
-    """Templates of the same shape get the same GUID, in every chunk."""
-    return hashlib.md5(repr(tree).encode("utf-8")).digest()
+    """Templates of the same shape get the same GUID, in every chunk (the
+    trees live as long as their caches: an id is never reused)."""
+    guid = _GUIDS.get(id(tree))
+    if guid is None:
+        guid = _GUIDS[id(tree)] = hashlib.md5(repr(tree).encode("utf-8")).digest()
+    return guid
 
 
 # --- chunks ---------------------------------------------------------------
@@ -614,6 +640,19 @@ def forwarded_event(i: int, when: int, computer: str, kind: int | None = None) -
         rendering=Rendering(message=message.format(n=i + 1), level=rendered_level,
                             task=rendered_task, opcode=opcode, channel=rendered_channel,
                             provider=rendered_provider, keywords=words))
+
+
+def forwarded_info(when: int, computer: str) -> Event:
+    """A forwarded record of information: a service entered the running state."""
+    return Event(
+        provider="Service Control Manager", provider_guid="{555908D1-A6D7-4695-8E1E-26931D2012F4}",
+        event_source_name="Service Control Manager", qualifiers=16384, event_id=7036, level=4,
+        keywords=0x8080000000000000, time_created=filetime(when), channel="System",
+        computer=computer, data=[("param1", "Windows Update"), ("param2", "running")],
+        rendering=Rendering(message="The Windows Update service entered the running state.",
+                            level="Information", opcode="Info", channel="System",
+                            provider="Microsoft-Windows-Service Control Manager",
+                            keywords=["Classic"]))
 
 
 def main() -> None:
