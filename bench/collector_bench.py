@@ -103,6 +103,15 @@ def append_records(path: Path, count: int) -> tuple[int, float]:
     return alerted, time.perf_counter() - start
 
 
+def print_profile(data: Path, title: str, options: list[str]) -> None:
+    report = subprocess.run(["perf", "report", "-i", str(data), "--stdio", *options],
+                            capture_output=True, text=True).stdout
+    print(title)
+    for line in report.splitlines():
+        if re.match(r"\s+\d+\.\d+%", line):
+            print("  " + line.strip()[:150])
+
+
 def native(zkq: Path, folder: Path, perf: bool) -> None:
     """zkq check over the same records from the program's bookmark."""
     logs = folder / "logs"
@@ -139,13 +148,8 @@ def native(zkq: Path, folder: Path, perf: bool) -> None:
                         "--rules", str(folder / "rules.txt"), "--dir", str(logs), "--state",
                         str(state)], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                        check=True)
-        report = subprocess.run(["perf", "report", "-i", str(data), "--stdio", "--no-children",
-                                 "--percent-limit", "2", "-g", "none"],
-                                capture_output=True, text=True).stdout
-        print("perf, functions above 2 % of the samples:")
-        for line in report.splitlines():
-            if re.match(r"\s+\d+\.\d+%", line):
-                print("  " + line.strip()[:150])
+        print_profile(data, "perf, functions above 2 % of the samples:",
+                      ["--no-children", "--percent-limit", "2", "-g", "none"])
 
 
 def main() -> int:
@@ -224,13 +228,10 @@ def main() -> int:
         if profiler is not None:
             profiler.send_signal(2)
             profiler.wait(timeout=60)
-            report = subprocess.run(["perf", "report", "-i", str(folder / "wine.data"), "--stdio",
-                                     "--sort", "dso", "--percent-limit", "1"],
-                                    capture_output=True, text=True).stdout
-            print("perf of the program's process during the cycle, by module:")
-            for line in report.splitlines():
-                if re.match(r"\s+\d+\.\d+%", line):
-                    print("  " + line.strip()[:120])
+            print_profile(folder / "wine.data",
+                          "perf of the program's process during the cycle, by module "
+                          "(Wine's heap is in ntdll.dll, the program's own code shows as [JIT]):",
+                          ["--sort", "dso", "--percent-limit", "1"])
         print(f"cycle (tick to status line): {cycle:.2f} s; the tick was handled after "
               f"{ticked:.2f} s; status {status!r}")
         print(f"working set: {before / 1024:.0f} MiB before the cycle, peak "
