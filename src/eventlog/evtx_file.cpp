@@ -561,7 +561,7 @@ constexpr int kMaxNesting = 8;
 }  // namespace
 
 EvtxEventReader::EvtxEventReader(std::span<const std::uint8_t> chunk)
-    : chunk_(chunk), walker_(chunk) {}
+    : chunk_(chunk), walker_(chunk), nested_(kMaxNesting + 1) {}
 EvtxEventReader::~EvtxEventReader() = default;
 
 bool EvtxEventReader::Apply(std::uint32_t definition, std::string_view context,
@@ -594,7 +594,8 @@ bool EvtxEventReader::Apply(const EvtxPlan& plan, std::span<const BinXmlValue> v
     const std::span<const std::uint8_t> bytes = values[item.id].bytes;
     const std::size_t pos = static_cast<std::size_t>(bytes.data() - chunk_.data());
     std::uint32_t definition = 0;
-    std::vector<BinXmlValue> nested;
+    // Kept per depth from record to record: no allocation per event.
+    std::vector<BinXmlValue>& nested = nested_[static_cast<std::size_t>(depth)];
     if (!walker_.SingleInstance(pos, pos + bytes.size(), definition, nested) ||
         !Apply(definition, item.context, nested, event, depth + 1)) {
       return false;

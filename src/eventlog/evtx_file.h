@@ -131,6 +131,7 @@ class EvtxEventReader {
   // in its instances.
   std::unordered_map<std::string, std::unique_ptr<EvtxPlan>> plans_;
   std::vector<BinXmlValue> values_;
+  std::vector<std::vector<BinXmlValue>> nested_;  // the values of nested instances, by depth
   std::u16string text_;
 };
 

@@ -149,6 +149,7 @@ LogReading ReadNewEventLogRows(const EventRowSink& onRow, std::u16string_view lo
     return reading;
   }
   EventRowDecoder decoder(logName, context.accounts, context.tables);
+  decoder.DeferStrings();
   std::optional<std::uint64_t> newest;
   std::int64_t newestSeconds = 0;
   const std::uint32_t code = ForEachNewEventRow(

@@ -67,7 +67,8 @@ LogReading ReadNewEventLogRows(EventList& list, std::u16string_view logName,
                                const std::optional<LogBookmark>& bookmark,
                                EventLogContext& context);
 // The same, handing each row to onRow as it is read instead of keeping it: a
-// log of a million new records then costs no list of a million rows.
+// log of a million new records then costs no list of a million rows. The
+// row's strings wait: ToRow gives the row with them.
 using EventRowSink = std::function<void(const EventRowView&)>;
 LogReading ReadNewEventLogRows(const EventRowSink& onRow, std::u16string_view logName,
                                std::u16string_view computerName, std::u16string_view dateStamp,

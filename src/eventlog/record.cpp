@@ -87,9 +87,13 @@ RecordFields DecodeRecordFields(std::span<const std::uint8_t> record) noexcept {
 }
 
 void AppendRecordStrings(std::u16string& out, const RecordFields& fields) {
-  const std::span<const std::uint8_t> bytes = fields.strings;
+  AppendRecordStrings(out, fields.strings, fields.numStrings);
+}
+
+void AppendRecordStrings(std::u16string& out, std::span<const std::uint8_t> bytes,
+                         std::uint16_t count) {
   std::size_t at = 0;
-  for (std::uint16_t i = 0; i < fields.numStrings && at + 1 < bytes.size(); ++i) {
+  for (std::uint16_t i = 0; i < count && at + 1 < bytes.size(); ++i) {
     AppendUtf16Le(out, TakeName(bytes, at, bytes.size()));
     out.push_back(u'\0');
   }

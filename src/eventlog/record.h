@@ -47,6 +47,8 @@ RecordFields DecodeRecordFields(std::span<const std::uint8_t> record) noexcept;
 // Appends the first numStrings of the record's insertion strings, each ended
 // by a NUL; a string without its NUL ends where the strings' bytes end.
 void AppendRecordStrings(std::u16string& out, const RecordFields& fields);
+void AppendRecordStrings(std::u16string& out, std::span<const std::uint8_t> strings,
+                         std::uint16_t count);
 
 // The type text of column 0; "" for values outside the table.
 std::u16string_view EventTypeText(std::uint16_t eventType) noexcept;

@@ -10,10 +10,12 @@
 namespace zkq {
 
 EventRow EventRowView::ToRow() const {
-  return EventRow{std::u16string(type),    std::u16string(date),     std::u16string(time),
-                  std::u16string(source),  std::u16string(category), std::u16string(eventId),
-                  std::u16string(user),    std::u16string(computer), eventCode,
-                  std::u16string(strings), std::u16string(message), recordNumber};
+  EventRow row{std::u16string(type),    std::u16string(date),     std::u16string(time),
+               std::u16string(source),  std::u16string(category), std::u16string(eventId),
+               std::u16string(user),    std::u16string(computer), eventCode,
+               std::u16string(strings), std::u16string(message),  recordNumber};
+  if (stringsWait) AppendRecordStrings(row.strings, waitingStrings, waitingCount);
+  return row;
 }
 
 EventRowDecoder::EventRowDecoder(std::u16string_view logName, AccountNames& accounts,
@@ -54,7 +56,13 @@ bool EventRowDecoder::Decode(std::span<const std::uint8_t> record,
   row.eventCode = f.eventId;
   row.recordNumber = f.recordId;
   strings_.clear();
-  if (withStrings_) AppendRecordStrings(strings_, f);
+  row.stringsWait = withStrings_ && deferStrings_;
+  if (row.stringsWait) {
+    row.waitingStrings = f.strings;
+    row.waitingCount = f.numStrings;
+  } else if (withStrings_) {
+    AppendRecordStrings(strings_, f);
+  }
   row.strings = strings_;
   message_.clear();
   AppendUtf16Le(message_, f.message);

@@ -20,9 +20,14 @@ namespace zkq {
 struct EventRowView {
   std::u16string_view type, date, time, source, category, eventId, user, computer;
   std::uint32_t eventCode = 0;
-  std::u16string_view strings;  // as EventRow::strings
+  std::u16string_view strings;  // as EventRow::strings; empty while they wait
   std::u16string_view message;  // as EventRow::message
   std::uint64_t recordNumber = 0;
+  // The record's strings as it holds them, made into text by ToRow alone
+  // (see EventRowDecoder::DeferStrings).
+  std::span<const std::uint8_t> waitingStrings;
+  std::uint16_t waitingCount = 0;
+  bool stringsWait = false;
   EventRow ToRow() const;
 };
 
@@ -52,6 +57,9 @@ class EventRowDecoder {
               EventRowView& row);
   // For callers that show the rows alone: row.strings stays empty.
   void LeaveStringsOut() { withStrings_ = false; }
+  // For callers that keep few of the rows: the strings are made into text
+  // only by ToRow, for the rows kept.
+  void DeferStrings() { deferStrings_ = true; }
 
  private:
   std::u16string_view Category(std::span<const std::uint8_t> source, std::uint16_t category);
@@ -61,6 +69,7 @@ class EventRowDecoder {
 
   std::u16string logName_;
   bool withStrings_ = true;
+  bool deferStrings_ = false;
   AccountNames& accounts_;
   MessageTables& tables_;
 
