@@ -8,11 +8,12 @@
   System section, each with its strings or, for a forwarded record, its own
   computer and its rendered message; records the rules do not name are not
   mailed; a third cycle mails nothing.
-- Without EventLogDir, a channel that cannot be read is told in the mail and
-  on the status line, never as nothing found, and only that channel counts
-  as unread in the daily report; the three logs are read as before.
+- A channel that cannot be read (its file missing from EventLogDir, or,
+  without EventLogDir, the live channel) is told in the mail and on the
+  status line, never as nothing found, and only the channels count as unread
+  in the daily report; the three logs are read as before.
 
-    channels_e2e.py --exe zkQuorvane.exe --driver zkq_e2e_driver.exe --scenario from-files|without-folder
+    channels_e2e.py --exe zkQuorvane.exe --driver zkq_e2e_driver.exe --scenario from-files|file-missing|without-folder
 """
 from __future__ import annotations
 
@@ -246,11 +247,16 @@ def channels_from_files(s: Session, args) -> None:
         inbox.stop()
 
 
-def channel_without_folder(s: Session, args) -> None:
+def channel_not_read(s: Session, args, folder: bool) -> None:
+    """Channels the program cannot read: without EventLogDir (the live
+    channels of Wine), or with an EventLogDir that has no file for them."""
     inbox = Inbox(port=free_port(), lifetime=200)
     try:
         # The report is due at this minute: it goes with the first cycle.
-        p = Program(s, args, inbox.port, Heartbeat=time.strftime("%H:%M"))
+        p = Program(s, args, inbox.port, Heartbeat=time.strftime("%H:%M"),
+                    EventLogDir="logs" if folder else None)
+        if folder:
+            empty_logs(p.folder / "logs")  # the three logs, and no channel's file
         d, status = p.start()
         status = p.cycle(d, "[", status)  # the cycle's status, whatever it says
         check(NO_FINDINGS not in status,
@@ -288,7 +294,11 @@ def channel_without_folder(s: Session, args) -> None:
         inbox.stop()
 
 
-SCENARIOS = {"from-files": channels_from_files, "without-folder": channel_without_folder}
+SCENARIOS = {
+    "from-files": channels_from_files,
+    "file-missing": lambda s, args: channel_not_read(s, args, folder=True),
+    "without-folder": lambda s, args: channel_not_read(s, args, folder=False),
+}
 
 
 def main() -> int:
