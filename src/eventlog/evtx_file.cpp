@@ -520,8 +520,24 @@ bool ApplyFields(const EvtxPlan& plan, std::span<const BinXmlValue> values, Evtx
                  std::u16string& text) {
   BinXmlValue first;
   std::uint64_t n = 0;
+  // A field that is one value whole is taken from it, without its text.
+  auto single = [&](Slot slot) {
+    const Pieces& pieces = plan.fields[slot];
+    if (pieces.size() != 1) return false;
+    const Piece& p = pieces[0];
+    if (p.kind == Piece::kValue) {
+      first = p.value;
+    } else if (p.kind == Piece::kSubstitution || p.kind == Piece::kOptional) {
+      first = p.id < values.size() ? values[p.id] : BinXmlValue{};
+    } else {
+      return false;
+    }
+    return first.type != kBinXmlBinXml;
+  };
   auto number = [&](Slot slot) {
-    return !plan.fields[slot].empty() && Evaluate(plan.fields[slot], values, text, first) &&
+    if (plan.fields[slot].empty()) return false;
+    if (single(slot) && BinXmlValueNumber(first, n)) return true;
+    return Evaluate(plan.fields[slot], values, text, first) &&
            (BinXmlValueNumber(first, n) || TextNumber(text, n));
   };
   if (number(kEventId)) e.eventId = static_cast<std::uint16_t>(n);
@@ -538,7 +554,8 @@ bool ApplyFields(const EvtxPlan& plan, std::span<const BinXmlValue> values, Evtx
     return false;
   }
   if (!plan.fields[kSystemTime].empty()) {
-    if (!Evaluate(plan.fields[kSystemTime], values, text, first)) return false;
+    if (!single(kSystemTime) && !Evaluate(plan.fields[kSystemTime], values, text, first))
+      return false;
     if (first.type == kBinXmlFileTime && first.bytes.size() == 8) {
       e.timeCreated = Le64(first.bytes.data());
     } else if (first.type == kBinXmlSysTime && first.bytes.size() == 16) {
@@ -546,7 +563,8 @@ bool ApplyFields(const EvtxPlan& plan, std::span<const BinXmlValue> values, Evtx
     }
   }
   if (!plan.fields[kUserId].empty()) {
-    if (!Evaluate(plan.fields[kUserId], values, text, first)) return false;
+    const bool sid = single(kUserId) && first.type == kBinXmlSid;
+    if (!sid && !Evaluate(plan.fields[kUserId], values, text, first)) return false;
     if (first.type == kBinXmlSid) {
       e.userSid.assign(first.bytes.begin(), first.bytes.end());
     } else if (!text.empty()) {
@@ -566,9 +584,11 @@ EvtxEventReader::~EvtxEventReader() = default;
 
 bool EvtxEventReader::Apply(std::uint32_t definition, std::string_view context,
                             std::span<const BinXmlValue> values, EvtxEvent& event, int depth) {
-  std::string key(reinterpret_cast<const char*>(&definition), sizeof definition);
-  key.append(context);
-  std::unique_ptr<EvtxPlan>& plan = plans_[key];
+  planKey_.assign(reinterpret_cast<const char*>(&definition), sizeof definition);
+  planKey_.append(context);
+  auto found = plans_.find(planKey_);
+  if (found == plans_.end()) found = plans_.emplace(planKey_, nullptr).first;
+  std::unique_ptr<EvtxPlan>& plan = found->second;
   if (!plan) {
     plan = std::make_unique<EvtxPlan>();
     PlanSink sink(*plan, fields_, context);

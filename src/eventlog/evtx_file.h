@@ -130,6 +130,7 @@ class EvtxEventReader {
   // Per template definition (its offset) and context: where the fields are
   // in its instances.
   std::unordered_map<std::string, std::unique_ptr<EvtxPlan>> plans_;
+  std::string planKey_;  // reused from record to record
   std::vector<BinXmlValue> values_;
   std::vector<std::vector<BinXmlValue>> nested_;  // the values of nested instances, by depth
   std::u16string text_;
