@@ -99,7 +99,7 @@ class ChannelLog final : public EventLog {
         server_(server),
         channel_(channel),
         start_(start),
-        phase_(start.fromRecord ? Phase::Forward : Phase::Reverse),
+        phase_(start.fromRecord ? Phase::Forward : Phase::Older),
         results_(results) {}
   ~ChannelLog() override {
     CloseHeld();
@@ -121,10 +121,10 @@ class ChannelLog final : public EventLog {
           ++damaged_;
           continue;
         }
-        if (phase_ == Phase::Reverse) below_ = event_.recordId;
-        // The reader stops at the bookmarked record, which a forward query
-        // gives last: damage found above it is told before it.
-        if (phase_ == Phase::Forward && damaged_ != 0 && event_.recordId == *start_.fromRecord) {
+        if (phase_ != Phase::Forward) below_ = event_.recordId;
+        // The reader stops at the bookmarked record, which comes last of the
+        // new ones: damage found above it is told before it.
+        if (phase_ != Phase::Older && damaged_ != 0 && event_.recordId == *start_.fromRecord) {
           damaged_ = 0;
           pending_ = true;
           return kErrorEventlogFileCorrupt;
@@ -135,41 +135,39 @@ class ChannelLog final : public EventLog {
       held_.clear();
       taken_ = 0;
       std::uint32_t code = 0;
-      switch (phase_) {
-        case Phase::Forward:
-          if (!loaded_) {
-            code = LoadForward();
-          } else if (*start_.fromRecord == 0) {
-            phase_ = Phase::Done;  // no record comes before the first
-          } else {
-            // Only now, since the reader asks: the records before the bookmark.
-            phase_ = Phase::Reverse;
-            below_ = *start_.fromRecord;
-            code = Requery();
-          }
-          break;
-        case Phase::Reverse:
-          code = Fetch(held_);
-          if (code == kErrorNoMoreItems) {
-            phase_ = Phase::Done;
-            code = 0;
-          } else if (code == kErrorEvtQueryResultStale && !retried_) {
-            retried_ = true;
-            code = Requery();
-          }
-          break;
-        case Phase::Done:
-          // Events that could not be rendered are told once, after the rest.
-          if (damaged_ == 0) return kErrorHandleEof;
-          damaged_ = 0;
-          return kErrorEventlogFileCorrupt;
+      if (phase_ == Phase::Forward && !loaded_) {
+        code = LoadForward();
+      } else if (phase_ == Phase::Forward) {
+        code = ToOlder();
+      } else if (phase_ != Phase::Done) {
+        code = Fetch(held_);
+        if (code == kErrorNoMoreItems && phase_ == Phase::Newer) {
+          code = ToOlder();
+        } else if (code == kErrorNoMoreItems) {
+          phase_ = Phase::Done;
+          code = 0;
+        } else if (code == kErrorEvtQueryResultStale && !retried_) {
+          retried_ = true;
+          code = Requery();
+        }
+      } else {
+        // Events that could not be rendered are told once, after the rest.
+        if (damaged_ == 0) return kErrorHandleEof;
+        damaged_ = 0;
+        return kErrorEventlogFileCorrupt;
       }
       if (code != 0) return code;
     }
   }
 
  private:
-  enum class Phase { Forward, Reverse, Done };
+  // With a bookmark: Forward (the new records, held to be handed out newest
+  // first) or, for more than kMaxHeld of them, Newer (the same backwards);
+  // then Older, the records before the bookmark, only when the reader asks.
+  // Without one, Older is all there is.
+  enum class Phase { Forward, Newer, Older, Done };
+  // The most events held at once: each holds its data in the API's memory.
+  static constexpr std::size_t kMaxHeld = 8192;
 
   // One EvtNext; a batch the API cannot give at once is asked for in halves.
   std::uint32_t Fetch(std::vector<EvtHandle>& events) {
@@ -186,14 +184,19 @@ class ChannelLog final : public EventLog {
 
   // The forward query's events, all of them, so that they can be handed out
   // newest first. A channel cleared or overwritten meanwhile is queried once
-  // more from the start.
+  // more from the start. Past kMaxHeld events they are read backwards
+  // instead: that query may look through the older records once, at its
+  // end, but holds nothing.
   std::uint32_t LoadForward() {
     std::vector<EvtHandle> batch;
     for (;;) {
       std::uint32_t code = Fetch(batch);
       if (code == 0) {
         held_.insert(held_.end(), batch.begin(), batch.end());
-        continue;
+        if (held_.size() <= kMaxHeld) continue;
+        CloseHeld();
+        phase_ = Phase::Newer;
+        return Requery();
       }
       if (code == kErrorNoMoreItems) break;
       CloseHeld();
@@ -209,12 +212,24 @@ class ChannelLog final : public EventLog {
     return 0;
   }
 
+  // Only now, since the reader asks: the records before the bookmark.
+  std::uint32_t ToOlder() {
+    phase_ = Phase::Older;
+    if (*start_.fromRecord == 0) {
+      phase_ = Phase::Done;  // no record comes before the first
+      return 0;
+    }
+    below_ = *start_.fromRecord;
+    return Requery();
+  }
+
   // A new backward query for the records not handed out yet.
   std::uint32_t Requery() {
     if (results_ != 0) api_.Close(results_);
     std::uint32_t error = 0;
+    const auto fromRecord = phase_ == Phase::Newer ? start_.fromRecord : std::nullopt;
     const auto fromUtc = start_.fromRecord ? std::nullopt : start_.fromUtc;
-    results_ = source_.Query(server_, channel_, ChannelXPath({}, below_, fromUtc),
+    results_ = source_.Query(server_, channel_, ChannelXPath(fromRecord, below_, fromUtc),
                              EvtDirection::Reverse, error);
     return results_ != 0 ? 0 : error;
   }

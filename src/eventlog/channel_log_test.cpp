@@ -162,6 +162,9 @@ TEST(ChannelLogSource, ClearedStaleMissingAndDamagedChannelsAreTold) {
          events.erase(events.begin(), events.begin() + 40);
        },
        BookmarkOf(10), Range(60, 41), false, 30, u"", BookmarkOf(60)},
+      {"a backlog too long to hold is read backwards",
+       [](Machine& m) { m.Fill(kDefender, 61, 9000); }, BookmarkOf(30), Range(9000, 31), false, 0,
+       u"", BookmarkOf(9000)},
       {"a missing channel",
        [](Machine& m) { m.api.channels.erase(kDefender); },
        BookmarkOf(50),
@@ -205,6 +208,7 @@ TEST(ChannelLogSource, ClearedStaleMissingAndDamagedChannelsAreTold) {
                                                         << ToUtf8(reading.failure);
     EXPECT_EQ(reading.bookmark, c.after) << c.name;
     EXPECT_EQ(m.api.OpenHandles(), 0u) << c.name;
+    EXPECT_LE(m.api.peakHandles, 8192u + 2 * kEvtBatch) << c.name;
   }
 }
 

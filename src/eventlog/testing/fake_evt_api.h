@@ -50,7 +50,7 @@ class FakeEvtApi : public EvtApi {
   std::function<void()> beforeNext;      // runs as each EvtNext begins
 
   std::size_t calls = 0, nexts = 0, renders = 0, xmlRenders = 0, formats = 0, metadataOpens = 0;
-  std::size_t badCloses = 0;
+  std::size_t badCloses = 0, peakHandles = 0;
   std::vector<std::u16string> queries;  // "forward: xpath" / "reverse: xpath"
   std::vector<std::size_t> batches;     // the count each EvtNext asked for
 
@@ -127,6 +127,7 @@ class FakeEvtApi : public EvtApi {
       events_[++lastHandle_] = {c.events[at], r.channel};
       events.push_back(lastHandle_);
     }
+    peakHandles = std::max(peakHandles, OpenHandles());
     return events.empty() ? kErrorNoMoreItems : 0;
   }
 
