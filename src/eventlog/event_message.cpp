@@ -326,7 +326,9 @@ void EventMessages::AppendDetail(std::u16string& out, std::u16string_view logNam
       AppendDetailLines(out, scratch_);
       if (out.size() != before) return;
     } else if (recordNumber != 0 && Source(logName, source).eventFiles.empty()) {
-      // Today's providers register a manifest, not a message file.
+      // Today's providers register a manifest, not a message file. What the
+      // tables open for it is released with the modules.
+      loaded_ = true;
       if (const auto message = tables_.PublisherMessage(logName, source, recordNumber)) {
         AppendDetailLines(out, *message);
         if (out.size() != before) return;

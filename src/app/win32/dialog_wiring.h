@@ -5,6 +5,8 @@
 
 #include <filesystem>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "app/main_window.h"
 #include "app/main_window_view.h"
@@ -23,6 +25,9 @@ struct DialogContext {
   ServiceControl& service;
   // ComputerNameText, for the settings dialog's test mail.
   std::u16string computerName;
+  // The machine's event channels, for the rules editor to offer; empty where
+  // the Windows Event Log API is missing.
+  std::function<std::vector<std::u16string>()> listChannels;
 };
 
 class WindowsDialogs final : public MainWindowDialogs {

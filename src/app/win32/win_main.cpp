@@ -2,7 +2,9 @@
 // clang-format off
 #include "app/main_window.h"
 #include "app/startup.h"
+#include "eventlog/channel_log.h"
 #include "eventlog/win32/adapters.h"
+#include "eventlog/win32/evt_api.h"
 
 #include <windows.h>
 // clang-format on
@@ -83,15 +85,21 @@ int RunProgram(HINSTANCE instance, zkq::win32::ProgramBoxes& boxes,
   Win32SystemInfo system;
   WindowsServiceControl service(window.Handle(), dispatcher, values->programDir.wstring());
   WindowsEventLogSource liveLogs;
+  // Every other channel, and the manifests' messages, through the Windows
+  // Event Log API; where it is missing (Wine) a channel reads as unreadable.
+  WindowsEvtApi evtApi;
+  ChannelLogSource liveChannels(evtApi);
   WindowsAccountNames accounts;
   WindowsTimeZone zone;
-  WindowsMessageTables tables;
+  WindowsMessageTables registryTables;
+  PublisherMessageTables tables(registryTables, liveChannels);
   MailAlertSender sender(
       instance, [&window] { return window.Handle(); }, system.ComputerName(), boxes);
   WindowsServiceCheck serviceCheck(boxes);
   WindowsDialogs dialogs(DialogContext{instance, [&window] { return window.Handle(); }, boxes,
-                                       clock, settingsFile, service, system.ComputerName()});
-  LogSourceChoice logs(liveLogs);
+                                       clock, settingsFile, service, system.ComputerName(),
+                                       [&liveChannels] { return liveChannels.ListChannels(); }});
+  LogSourceChoice logs(liveLogs, liveChannels);
   RulesFile rulesFile;
   FileOutbox outbox(values->programDir / "outbox");
   MainWindow presenter(

@@ -21,6 +21,9 @@ using EventLogReadCall = std::function<DWORD(BYTE* buffer, DWORD size, DWORD& re
 // whole records as fit, grown only for a record larger than that.
 std::unique_ptr<EventLog> EventLogOverReads(EventLogReadCall read);
 
+// Whether server ("", "PC1" or "\\PC1") names this computer.
+bool IsLocalComputer(const std::wstring& server);
+
 // OpenEventLogW/ReadEventLogW, newest record first, in batches.
 class WindowsEventLogSource : public EventLogSource {
  public:

@@ -69,6 +69,8 @@ class WindowsEventLog : public EventLog {
   std::size_t filled_ = 0, offset_ = 0;
 };
 
+}  // namespace
+
 // The local computer is opened without a server name: the same logs, without a
 // round trip through the remote interface (which Wine does not have at all).
 bool IsLocalComputer(const std::wstring& server) {
@@ -80,8 +82,6 @@ bool IsLocalComputer(const std::wstring& server) {
   return CompareStringOrdinal(name.c_str(), static_cast<int>(name.size()), local,
                               static_cast<int>(size), TRUE) == CSTR_EQUAL;
 }
-
-}  // namespace
 
 std::unique_ptr<EventLog> EventLogOverReads(EventLogReadCall read) {
   return std::make_unique<WindowsEventLog>(std::move(read));
