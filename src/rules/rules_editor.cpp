@@ -11,9 +11,9 @@ namespace {
 constexpr RuleField kEventFields[] = {RuleField::Target, RuleField::Type, RuleField::Source,
                                       RuleField::Category, RuleField::EventId};
 constexpr RuleField kServiceFields[] = {RuleField::ServiceName, RuleField::State};
-constexpr RuleField kChannelFields[] = {RuleField::Channel, RuleField::Target, RuleField::Type,
-                                        RuleField::Source, RuleField::Category,
-                                        RuleField::EventId};
+constexpr RuleField kChannelFields[] = {RuleField::Channel,  RuleField::Target,
+                                        RuleField::Type,     RuleField::Source,
+                                        RuleField::Category, RuleField::EventId};
 
 std::u16string& FieldOf(MonitoringRule& rule, RuleField field) {
   switch (field) {
@@ -24,7 +24,8 @@ std::u16string& FieldOf(MonitoringRule& rule, RuleField field) {
     case RuleField::EventId: return rule.eventId;
     case RuleField::ServiceName: return rule.serviceName;
     case RuleField::State:
-    case RuleField::Channel: break;  // the channel is the row's, not the rule's
+    case RuleField::Channel:  // the channel is the row's, not the rule's
+      break;
   }
   return rule.state;
 }
@@ -74,8 +75,8 @@ void RulesEditor::FormLoad() {
       }
     }
     // Only names a rule can hold, each once, in alphabetical order.
-    std::vector<std::u16string> names = ports_.channels ? ports_.channels()
-                                                        : std::vector<std::u16string>{};
+    std::vector<std::u16string> names =
+        ports_.channels ? ports_.channels() : std::vector<std::u16string>{};
     std::erase_if(names, [](const std::u16string& name) { return !IsChannelName(name); });
     std::sort(names.begin(), names.end(), [](const std::u16string& a, const std::u16string& b) {
       return Folded(a) < Folded(b);
@@ -176,9 +177,9 @@ std::u16string RulesEditor::Spelling(const std::u16string& channel) const {
 // puts the focus in its field.
 bool RulesEditor::Check(int panel, Row& row) {
   static constexpr std::pair<RuleField, const char16_t*> kEmptyMessages[] = {
-      {RuleField::Channel, kEnterChannelMessage},   {RuleField::Target, kChooseTargetMessage},
-      {RuleField::Type, kChooseTypeMessage},         {RuleField::Source, kEnterSourceMessage},
-      {RuleField::Category, kEnterCategoryMessage},  {RuleField::EventId, kEnterEventIdMessage},
+      {RuleField::Channel, kEnterChannelMessage},     {RuleField::Target, kChooseTargetMessage},
+      {RuleField::Type, kChooseTypeMessage},          {RuleField::Source, kEnterSourceMessage},
+      {RuleField::Category, kEnterCategoryMessage},   {RuleField::EventId, kEnterEventIdMessage},
       {RuleField::ServiceName, kEnterServiceMessage}, {RuleField::State, kChooseStatusMessage}};
   const RuleLog log = static_cast<RuleLog>(panel);
   row.rule.log = log;

@@ -294,9 +294,12 @@ TEST(RulesEditorChannels, OpeningListsEachRuleUnderItsChannelAndOffersTheMachine
 
 TEST(RulesEditorChannels, RegisterChecksTheChannelNameAndTheFields) {
   using F = RuleField;
-  const std::map<F, std::u16string> full{{F::Channel, u" ForwardedEvents "}, {F::Target, u"除外"},
-                                         {F::Type, u"情報"},  {F::Source, u" Disk "},
-                                         {F::Category, u"*"}, {F::EventId, u"7"}};
+  const std::map<F, std::u16string> full{{F::Channel, u" ForwardedEvents "},
+                                         {F::Target, u"除外"},
+                                         {F::Type, u"情報"},
+                                         {F::Source, u" Disk "},
+                                         {F::Category, u"*"},
+                                         {F::EventId, u"7"}};
   auto with = [&](F f, std::u16string text) {
     auto m = full;
     m[f] = std::move(text);
@@ -364,7 +367,7 @@ TEST(RulesEditorChannels, SaveGroupsTheRowsByChannelInTheOrderTheyFirstAppear) {
   enum Op { Up, Down, Delete, Register };
   struct Step {
     Op op;
-    int row;                          // the current row before it
+    int row;                        // the current row before it
     const char16_t* channel = u"";  // what Register types
   };
   struct Case {
@@ -376,25 +379,39 @@ TEST(RulesEditorChannels, SaveGroupsTheRowsByChannelInTheOrderTheyFirstAppear) {
   };
   using Saved = std::vector<std::pair<std::u16string, std::vector<std::u16string>>>;
   const Case cases[] = {
-      {"unchanged", {}, {u"f1", u"f2", u"d1"},
+      {"unchanged",
+       {},
+       {u"f1", u"f2", u"d1"},
        Saved{{u"ForwardedEvents", {u"f1", u"f2"}}, {kDefender, {u"d1"}}}},
-      {"a rule moved between another channel's", {{Up, 2}}, {u"f1", u"d1", u"f2"},
+      {"a rule moved between another channel's",
+       {{Up, 2}},
+       {u"f1", u"d1", u"f2"},
        Saved{{u"ForwardedEvents", {u"f1", u"f2"}}, {kDefender, {u"d1"}}}},
-      {"a channel moved first", {{Up, 2}, {Up, 1}}, {u"d1", u"f1", u"f2"},
+      {"a channel moved first",
+       {{Up, 2}, {Up, 1}},
+       {u"d1", u"f1", u"f2"},
        Saved{{kDefender, {u"d1"}}, {u"ForwardedEvents", {u"f1", u"f2"}}}},
-      {"the order within a channel", {{Down, 0}}, {u"f2", u"f1", u"d1"},
+      {"the order within a channel",
+       {{Down, 0}},
+       {u"f2", u"f1", u"d1"},
        Saved{{u"ForwardedEvents", {u"f2", u"f1"}}, {kDefender, {u"d1"}}}},
-      {"a channel's last rule deleted", {{Delete, 2}}, {u"f1", u"f2"},
+      {"a channel's last rule deleted",
+       {{Delete, 2}},
+       {u"f1", u"f2"},
        Saved{{u"ForwardedEvents", {u"f1", u"f2"}}}},
       // Typed in another case, a channel the rules name keeps their spelling;
       // one only the machine names takes the machine's.
-      {"registered in another case", {{Register, 0, u"forwardedEVENTS"}},
+      {"registered in another case",
+       {{Register, 0, u"forwardedEVENTS"}},
        {u"new", u"f1", u"f2", u"d1"},
        Saved{{u"ForwardedEvents", {u"new", u"f1", u"f2"}}, {kDefender, {u"d1"}}}},
-      {"registered as the machine spells it", {{Register, -1, u"SETUP"}},
+      {"registered as the machine spells it",
+       {{Register, -1, u"SETUP"}},
        {u"f1", u"f2", u"d1", u"new"},
        Saved{{u"ForwardedEvents", {u"f1", u"f2"}}, {kDefender, {u"d1"}}, {u"Setup", {u"new"}}}},
-      {"registered first", {{Register, 0, u"Other"}}, {u"new", u"f1", u"f2", u"d1"},
+      {"registered first",
+       {{Register, 0, u"Other"}},
+       {u"new", u"f1", u"f2", u"d1"},
        Saved{{u"Other", {u"new"}}, {u"ForwardedEvents", {u"f1", u"f2"}}, {kDefender, {u"d1"}}}},
   };
   for (const Case& c : cases) {
@@ -403,13 +420,22 @@ TEST(RulesEditorChannels, SaveGroupsTheRowsByChannelInTheOrderTheyFirstAppear) {
     for (const Step& step : c.steps) {
       e.view.current[kChannelPanel] = step.row;
       switch (step.op) {
-        case Up: e.editor.MoveUpClicked(kChannelPanel); break;
-        case Down: e.editor.MoveDownClicked(kChannelPanel); break;
-        case Delete: e.editor.DeleteClicked(kChannelPanel); break;
+        case Up:
+          e.editor.MoveUpClicked(kChannelPanel);
+          break;
+        case Down:
+          e.editor.MoveDownClicked(kChannelPanel);
+          break;
+        case Delete:
+          e.editor.DeleteClicked(kChannelPanel);
+          break;
         case Register:
-          Type(e.view, {{RuleField::Channel, step.channel}, {RuleField::Target, u"対象"},
-                        {RuleField::Type, u"エラー"}, {RuleField::Source, u"new"},
-                        {RuleField::Category, u"*"}, {RuleField::EventId, u"*"}});
+          Type(e.view, {{RuleField::Channel, step.channel},
+                        {RuleField::Target, u"対象"},
+                        {RuleField::Type, u"エラー"},
+                        {RuleField::Source, u"new"},
+                        {RuleField::Category, u"*"},
+                        {RuleField::EventId, u"*"}});
           e.editor.RegisterClicked(kChannelPanel);
           break;
       }
@@ -448,8 +474,7 @@ TEST(RulesEditorChannels, AFileOpenedAndSavedUnchangedKeepsEveryByte) {
   const struct {
     const char* what;
     std::string bytes;
-  } files[] = {{"code page 932", EncodeText(FromUtf8(utf8), TextEncoding::Cp932)},
-               {"UTF-8", utf8}};
+  } files[] = {{"code page 932", EncodeText(FromUtf8(utf8), TextEncoding::Cp932)}, {"UTF-8", utf8}};
   for (const auto& f : files) {
     SCOPED_TRACE(f.what);
     test_support::ScratchFolder dir("rules_editor_");
