@@ -208,6 +208,11 @@ class RulesEditorTest:
         d("key", "enter")
         until(lambda: [r[0] for r in d("list-rows", cid(CHANNELS, LIST))], ["ForwardedEvents", DEFENDER],
               "Enter in the channel box registers")
+        # Tab goes from the channel box to the fields under it, as the list's columns go.
+        d("focus", cid(CHANNELS, CHANNEL))
+        until(lambda: d("focused"), cid(CHANNELS, CHANNEL), "focus back in the channel box")
+        d("key", "tab")
+        until(lambda: d("focused"), cid(CHANNELS, TARGET), "Tab from the channel box")
         d("set-text", cid(CHANNELS, CHANNEL), quote_word(DEFENDER.lower()))
         d("combo-select", cid(CHANNELS, TYPE), 2)
         d("set-text", cid(CHANNELS, SOURCE), "Defender")
