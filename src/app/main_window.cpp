@@ -24,6 +24,10 @@ constexpr unsigned kHelpQuit = 2;
 
 constexpr int kRuleListIds[] = {IDC_LSTSYSTEM, IDC_LSTSECURITY, IDC_LSTAPPLICATION};
 
+ListRow EventRuleRow(const MonitoringRule& r) {
+  return {r.target, r.eventType, r.source, r.category, r.eventId};
+}
+
 ListColumn Column(const char16_t* header, std::size_t blanks) {
   std::u16string sample(header);
   sample.append(blanks, u' ');
@@ -109,6 +113,7 @@ void MainWindow::FormLoad() {
     view.SetCaption(kAppTitle);
 
     for (int id : kRuleListIds) view.SetupListColumns(id, EventRuleColumns());
+    view.SetupListColumns(IDC_LSTCHANNELS, EventRuleColumns());
     view.SetupListColumns(IDC_LSTSERVICES, ServiceRuleColumns());
     view.SetupListColumns(IDC_LSTLOG1, EventRowColumns());
     view.SetupListColumns(IDC_LSTLOG2, EventRowColumns());
@@ -331,11 +336,18 @@ void MainWindow::ShowRules() {
   const RuleLog eventLogs[] = {RuleLog::System, RuleLog::Security, RuleLog::Application};
   for (int i = 0; i < 3; ++i) {
     std::vector<ListRow> rows;
-    for (const auto& r : monitor_.Rules()[eventLogs[i]]) {
-      rows.push_back({r.target, r.eventType, r.source, r.category, r.eventId});
-    }
+    for (const auto& r : monitor_.Rules()[eventLogs[i]]) rows.push_back(EventRuleRow(r));
     ports_.view.SetListRows(kRuleListIds[i], rows);
   }
+  // Each channel's rules under its name, in the order the rules file has them.
+  std::vector<ListSection> channels;
+  for (const ChannelRules& channel : monitor_.Rules().channels) {
+    if (channel.rules.empty()) continue;
+    ListSection& section = channels.emplace_back(ListSection{channel.channel, {}});
+    for (const auto& r : channel.rules) section.rows.push_back(EventRuleRow(r));
+  }
+  ports_.view.SetListSections(IDC_LSTCHANNELS, channels);
+  ports_.view.ShowChannelRules(!channels.empty());
   std::vector<ListRow> rows;
   for (const auto& r : monitor_.Rules()[RuleLog::Service]) rows.push_back({r.serviceName, r.state});
   ports_.view.SetListRows(IDC_LSTSERVICES, rows);
@@ -366,7 +378,7 @@ void MainWindow::TrayRightClicked() {
 void MainWindow::RuleListFocused(int listId) {
   if (ended_) return;
   if (listId != IDC_LSTSYSTEM && listId != IDC_LSTSECURITY && listId != IDC_LSTAPPLICATION &&
-      listId != IDC_LSTSERVICES) {
+      listId != IDC_LSTCHANNELS && listId != IDC_LSTSERVICES) {
     return;
   }
   // The lists never keep the focus: it goes to whichever command is available.

@@ -23,6 +23,7 @@
 #define IDC_FRAMESETTING 1015
 #define IDC_FRAMEMAIL 1016
 #define IDC_FRAMECOMPUTER 1017
+#define IDC_FRAMECHANNELS 1018  // shown while the rules name other channels
 
 // List views
 #define IDC_LSTSYSTEM 1020
@@ -31,6 +32,7 @@
 #define IDC_LSTSERVICES 1023
 #define IDC_LSTLOG1 1024
 #define IDC_LSTLOG2 1025
+#define IDC_LSTCHANNELS 1026
 
 // Settings group
 #define IDC_CHKSETTING0 1030  // auto-start

@@ -59,6 +59,14 @@ class FakeView : public MainWindowView {
     rows[id] = r;
     journal_.push_back("rows " + std::to_string(id));
   }
+  void SetListSections(int id, const std::vector<ListSection>& s) override {
+    sections[id] = s;
+    journal_.push_back("sections " + std::to_string(id));
+  }
+  void ShowChannelRules(bool shown) override {
+    channelRulesShown = shown;
+    journal_.push_back(shown ? "channel rules shown" : "channel rules hidden");
+  }
   void SetEventRows(int id, const EventList& events) override {
     rows[id].clear();
     for (const auto& e : events) {
@@ -102,6 +110,8 @@ class FakeView : public MainWindowView {
   std::vector<std::u16string> statuses;
   std::map<int, std::vector<ListColumn>> columns;
   std::map<int, std::vector<ListRow>> rows;
+  std::map<int, std::vector<ListSection>> sections;
+  bool channelRulesShown = true;  // the window shows them until told otherwise
   WindowState state = WindowState::Normal;
   bool timer = false;
   int trayAdds = 0, trayRemoves = 0, popups = 0, ends = 0, focus = 0;
@@ -402,6 +412,7 @@ TEST(MainWindowFormLoad, FillsTheWindowInOrderAndResetsTheStamp) {
                                        "columns " + std::to_string(IDC_LSTSYSTEM),
                                        "columns " + std::to_string(IDC_LSTSECURITY),
                                        "columns " + std::to_string(IDC_LSTAPPLICATION),
+                                       "columns " + std::to_string(IDC_LSTCHANNELS),
                                        "columns " + std::to_string(IDC_LSTSERVICES),
                                        "columns " + std::to_string(IDC_LSTLOG1),
                                        "columns " + std::to_string(IDC_LSTLOG2),
@@ -409,6 +420,8 @@ TEST(MainWindowFormLoad, FillsTheWindowInOrderAndResetsTheStamp) {
                                        "rows " + std::to_string(IDC_LSTSYSTEM),
                                        "rows " + std::to_string(IDC_LSTSECURITY),
                                        "rows " + std::to_string(IDC_LSTAPPLICATION),
+                                       "sections " + std::to_string(IDC_LSTCHANNELS),
+                                       "channel rules hidden",
                                        "rows " + std::to_string(IDC_LSTSERVICES),
                                        "idle",
                                        "timer off",
@@ -455,7 +468,7 @@ TEST(MainWindowFormLoad, ColumnsOfTheSixLists) {
   };
   const std::vector<std::u16string> ruleHeaders = {u"指定", u"種類", u"ソース", u"分類",
                                                    u"イベント"};
-  for (int id : {IDC_LSTSYSTEM, IDC_LSTSECURITY, IDC_LSTAPPLICATION}) {
+  for (int id : {IDC_LSTSYSTEM, IDC_LSTSECURITY, IDC_LSTAPPLICATION, IDC_LSTCHANNELS}) {
     EXPECT_EQ(headers(id), ruleHeaders) << id;
     EXPECT_EQ(h.view.columns[id][2].widthSample, u"ソース            ");  // 12 blanks
   }
@@ -1127,9 +1140,15 @@ TEST(MainWindowMenus, HourglassWhileTheRulesAreReloaded) {
     const char16_t* rules;  // nullptr: the file is gone
     std::vector<std::string> journal;
   } cases[] = {
-      {"good file", u"System;対象;エラー;*;*;*\r\n", {"busy", "rows", "idle"}},
-      {"faulty line", u"System;対象;エラー\r\n", {"busy", "idle", "box", "rows", "idle"}},
-      {"missing file", nullptr, {"busy", "idle", "box", "rows", "idle"}},
+      {"good file",
+       u"System;対象;エラー;*;*;*\r\n",
+       {"busy", "rows", "sections", "channel", "rows", "idle"}},
+      {"faulty line",
+       u"System;対象;エラー\r\n",
+       {"busy", "idle", "box", "rows", "sections", "channel", "rows", "idle"}},
+      {"missing file",
+       nullptr,
+       {"busy", "idle", "box", "rows", "sections", "channel", "rows", "idle"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -1235,6 +1254,51 @@ TEST(MainWindowTray, MinimiseRestoreAndMenu) {
   EXPECT_EQ(h.view.trayAdds, 2);
 }
 
+// The rules of each channel under its name, in a list of their own that the
+// window shows only while there are any; the editor's save is shown at once.
+TEST(MainWindowRules, ChannelRulesAreListedUnderTheirChannel) {
+  const std::u16string logs = u"System;対象;エラー;*;*;*\r\nService;Spooler;開始;;;\r\n";
+  const struct {
+    const char* what;
+    std::u16string channelLines;
+    std::vector<ListSection> sections;
+  } cases[] = {
+      {"none", u"", {}},
+      {"one",
+       u"ForwardedEvents;除外;警告;Disk;*;7\r\n",
+       {{u"ForwardedEvents", {{u"除外", u"警告", u"Disk", u"*", u"7"}}}}},
+      {"two, the second interleaved and in another case",
+       u"ForwardedEvents;対象;エラー;*;*;*\r\n"
+       u"Microsoft-Windows-Windows Defender/Operational;対象;警告;*;*;1116\r\n"
+       u"forwardedevents;除外;情報;A;B;1;2\r\n",
+       {{u"ForwardedEvents",
+         {{u"対象", u"エラー", u"*", u"*", u"*"}, {u"除外", u"情報", u"A", u"B", u"1;2"}}},
+        {u"Microsoft-Windows-Windows Defender/Operational",
+         {{u"対象", u"警告", u"*", u"*", u"1116"}}}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Harness h(BaseIni(), u"", logs + c.channelLines);
+    h.window->FormLoad();
+    EXPECT_EQ(h.view.sections[IDC_LSTCHANNELS], c.sections);
+    EXPECT_EQ(h.view.channelRulesShown, !c.sections.empty());
+    // The logs' own lists do not take the channel rules.
+    EXPECT_EQ(h.view.rows[IDC_LSTSYSTEM],
+              (std::vector<ListRow>{{u"対象", u"エラー", u"*", u"*", u"*"}}));
+    EXPECT_EQ(h.view.rows[IDC_LSTSERVICES], (std::vector<ListRow>{{u"Spooler", u"開始"}}));
+
+    // The editor writes the other case's rules; the window follows on its return.
+    const bool had = !c.sections.empty();
+    h.dialogs.duringRules = [&] {
+      h.WriteRules(had ? logs : logs + u"Setup;対象;エラー;*;*;*\r\n");
+    };
+    h.window->MenuCommand(IDM_SETTING0);
+    EXPECT_EQ(h.view.channelRulesShown, !had);
+    const std::vector<ListSection> setup{{u"Setup", {{u"対象", u"エラー", u"*", u"*", u"*"}}}};
+    EXPECT_EQ(h.view.sections[IDC_LSTCHANNELS], had ? std::vector<ListSection>{} : setup);
+  }
+}
+
 TEST(MainWindowFocus, RuleListsPassTheFocusOn) {
   const struct {
     int list;
@@ -1245,6 +1309,7 @@ TEST(MainWindowFocus, RuleListsPassTheFocusOn) {
       {IDC_LSTSECURITY, false, IDC_CMDSTART},
       {IDC_LSTAPPLICATION, true, IDC_CMDSTOP},
       {IDC_LSTSERVICES, true, IDC_CMDSTOP},
+      {IDC_LSTCHANNELS, false, IDC_CMDSTART},
       {IDC_LSTLOG1, false, 0},
       {IDC_TXTSMTPTO, true, 0},
   };

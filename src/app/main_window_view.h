@@ -21,6 +21,13 @@ struct ListColumn {
 // One row of a list view: the item's text and its sub-items.
 using ListRow = std::vector<std::u16string>;
 
+// Rows under a heading row that names them (the rules of one channel).
+struct ListSection {
+  std::u16string heading;
+  std::vector<ListRow> rows;
+  friend bool operator==(const ListSection&, const ListSection&) = default;
+};
+
 class MainWindowView {
  public:
   virtual ~MainWindowView() = default;
@@ -37,6 +44,11 @@ class MainWindowView {
   virtual void SetStatus(const std::u16string& text) = 0;
   virtual void SetupListColumns(int listId, const std::vector<ListColumn>& columns) = 0;
   virtual void SetListRows(int listId, const std::vector<ListRow>& rows) = 0;
+  // Replaces the rows by the sections, each heading drawn as a row across the list.
+  virtual void SetListSections(int listId, const std::vector<ListSection>& sections) = 0;
+  // The channel rules' frame, and room made for it among the other rule
+  // lists; without it the window keeps the four lists alone.
+  virtual void ShowChannelRules(bool shown) = 0;
   // The working lists show rows the monitor holds, without copying them: the
   // list reads them again whenever it needs a text, until the next call.
   virtual void SetEventRows(int listId, const EventList& rows) = 0;

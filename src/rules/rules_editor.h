@@ -1,11 +1,13 @@
 #pragma once
 // The rules editor frmRules: a private RuleSet read from the rules file when it
-// opens, four panels (System, Security, Application log, Services) whose rules
-// are registered, deleted and moved, and a save that writes the whole set back.
-// The Win32 dialog forwards its events here and implements RulesEditorView.
+// opens, five panels (System, Security, Application log, the other channels,
+// Services) whose rules are registered, deleted and moved, and a save that
+// writes the whole set back. The Win32 dialog forwards its events here and
+// implements RulesEditorView.
 #include <array>
 #include <filesystem>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -14,12 +16,17 @@
 
 namespace zkq {
 
-// Panels k = 0..3: System, Security, Application (event rules), Services.
-inline constexpr int kRulePanels = 4;
+// Panels k = 0..4: System, Security, Application (event rules), Services, and
+// the event rules of any other channel, each row naming its channel.
+inline constexpr int kRulePanels = 5;
 inline constexpr int kServicePanel = 3;
+inline constexpr int kChannelPanel = 4;
 
-// The edit controls of a panel, in the order of the list's columns.
-enum class RuleField { Target, Type, Source, Category, EventId, ServiceName, State };
+// The edit controls of the panels.
+enum class RuleField { Target, Type, Source, Category, EventId, ServiceName, State, Channel };
+
+// The fields of panel k, in the order of its list's columns.
+std::span<const RuleField> FieldsOf(int panel);
 
 struct RuleColumn {
   const char16_t* header;
@@ -28,6 +35,16 @@ struct RuleColumn {
 inline constexpr std::array<RuleColumn, 5> kEventColumns{{
     {u"指定", 6}, {u"種類", 9}, {u"ソース", 15}, {u"分類", 6}, {u"イベント", 4}}};
 inline constexpr std::array<RuleColumn, 2> kServiceColumns{{{u"サービス名", 19}, {u"状態", 12}}};
+// The channel first, then narrower event columns, so that the list is no
+// wider than the others; a channel name it cuts short shows whole in the
+// channel box and as the row's tip.
+inline constexpr std::array<RuleColumn, 6> kChannelColumns{{{u"チャンネル", 15},
+                                                            {u"指定", 2},
+                                                            {u"種類", 4},
+                                                            {u"ソース", 6},
+                                                            {u"分類", 2},
+                                                            {u"イベント", 1}}};
+std::span<const RuleColumn> ColumnsOf(int panel);
 
 inline constexpr std::array<const char16_t*, 2> kTargetEntries{u"対象", u"除外"};
 inline constexpr std::array<const char16_t*, 5> kTypeEntries{u"エラー", u"警告", u"情報", u"成功",
@@ -43,6 +60,14 @@ inline constexpr char16_t kEnterCategoryMessage[] = u"イベントの分類を�
 inline constexpr char16_t kEnterEventIdMessage[] = u"イベントIDを入力してください！";
 inline constexpr char16_t kEnterServiceMessage[] = u"サービス名を入力してください！";
 inline constexpr char16_t kChooseStatusMessage[] = u"ステータスを選択してください！";
+inline constexpr char16_t kEnterChannelMessage[] = u"チャンネル名を入力してください！";
+inline constexpr char16_t kChannelCharactersMessage[] =
+    u"チャンネル名に使用できない文字があります！";
+inline constexpr char16_t kChannelTooLongMessage[] =
+    u"チャンネル名は255文字以内で入力してください！";
+// The three logs have panels of their own; the services are no channel.
+inline constexpr char16_t kChannelIsAKindMessage[] =
+    u"「System」「Security」「Application」「Service」はチャンネル名に使用できません！";
 // The rules file has no escape for its field separator.
 inline constexpr char16_t kNoSemicolonMessage[] =
     u"「;」（セミコロン）は監視ルールに使用できません！";
@@ -61,6 +86,8 @@ class RulesEditorView {
   // entries shows nothing chosen, and then its text is "".
   virtual std::u16string FieldText(int panel, RuleField field) = 0;
   virtual void SetFieldText(int panel, RuleField field, const std::u16string& text) = 0;
+  // The names the channel box offers; it takes any other text as well.
+  virtual void SetChannelEntries(const std::vector<std::u16string>& channels) = 0;
   virtual void EnableButtons(int panel, bool up, bool down, bool registerRule, bool deleteRule) = 0;
   virtual void Focus(int panel, RuleField field) = 0;
   virtual void SetBusyCursor(bool busy) = 0;
@@ -70,6 +97,9 @@ class RulesEditorView {
 
 using LoadRules = std::function<bool(const std::filesystem::path&, RuleSet&, MessageBoxes&)>;
 using SaveRules = std::function<bool(const std::filesystem::path&, const RuleSet&, MessageBoxes&)>;
+// The channels of this machine's event log, in any order; none when they
+// cannot be listed.
+using ListChannelNames = std::function<std::vector<std::u16string>()>;
 
 struct RulesEditorPorts {
   RulesEditorView& view;
@@ -77,6 +107,7 @@ struct RulesEditorPorts {
   std::filesystem::path rulesFile;  // the settings value Rules
   LoadRules load = LoadRuleLists;
   SaveRules save = SaveRuleLists;
+  ListChannelNames channels;  // none: the channel box offers nothing
 };
 
 class RulesEditor {
@@ -96,19 +127,31 @@ class RulesEditor {
   void SaveClicked();
   void CancelClicked() { ports_.view.Close(); }
 
+  // What a save writes: the panels' rules, the channel rules grouped by
+  // channel in the order each channel first appears in its panel.
   const RuleSet& Rules() const { return rules_; }
 
  private:
-  std::vector<MonitoringRule>& List(int panel) { return rules_.lists[panel]; }
+  // A row of a panel; channel is set in the channel panel only.
+  struct Row {
+    std::u16string channel;
+    MonitoringRule rule;
+  };
+  std::vector<Row>& List(int panel) { return lists_[panel]; }
   // The current row of a list, or -1 when it has none (or the view's row lies
   // outside the list).
   int Current(int panel);
-  void ShowList(int panel, int current);
+  // After a change to panel's rows: the set to save follows, the list shows them.
+  void Changed(int panel, int current);
   void Refresh(int panel, bool fillFields);
-  bool Check(int panel, MonitoringRule& rule);
+  bool Check(int panel, Row& row);
+  const char16_t* ChannelProblem(const std::u16string& channel) const;
+  std::u16string Spelling(const std::u16string& channel) const;
   void Move(int panel, int by);
 
   RulesEditorPorts ports_;
+  std::array<std::vector<Row>, kRulePanels> lists_;
+  std::vector<std::u16string> channelNames_;  // the machine's, as the channel box offers them
   RuleSet rules_;
 };
 

@@ -82,9 +82,19 @@ bool WindowsDialogs::OpenSettingsDialog(Settings& settings) {
 }
 
 // The rules editor.
+namespace {
+
+// What the rules editor's channel box offers: the channels of this machine's
+// event log. Until the event log API's list (ListChannels in
+// eventlog/win32/evt_api) is built in here it offers none, as under Wine,
+// whose API lists nothing; a typed channel name serves either way.
+std::vector<std::u16string> MachineChannels() { return {}; }
+
+}  // namespace
+
 void WindowsDialogs::OpenRulesEditor(const std::filesystem::path& rulesFile) {
   OpenRulesEditorWindow(context_.instance, context_.owner ? context_.owner() : nullptr, rulesFile,
-                        context_.boxes);
+                        context_.boxes, MachineChannels);
 }
 
 // The about box.

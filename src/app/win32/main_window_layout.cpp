@@ -7,35 +7,60 @@
 namespace zkq::win32 {
 namespace {
 
-// Left column: the four rule lists stacked in the monitoring frame, wide
-// enough for all five rule columns. Right column: settings, mail, computer,
-// then the buttons.
+// Left column: the rule lists stacked in the monitoring frame, wide enough
+// for all five rule columns. Right column: settings, mail, computer, then the
+// buttons.
 constexpr int kRuleFrameTop = 22;
-constexpr int kRuleFrameStep = 122;
-constexpr int kRuleFrameHeight = 118;
 
-constexpr Placement RuleFrame(int id, int index) {
-  return {id, IDC_FRAMEMONITOR, 16, kRuleFrameTop + index * kRuleFrameStep, 452, kRuleFrameHeight};
+struct RuleStack {
+  int step, height;  // of each frame
+};
+constexpr RuleStack kFourLists{122, 118};
+constexpr RuleStack kFiveLists{98, 94};
+
+constexpr Placement RuleFrame(int id, int index, RuleStack stack) {
+  return {id, IDC_FRAMEMONITOR, 16, kRuleFrameTop + index * stack.step, 452, stack.height};
 }
-constexpr Placement RuleList(int id, int frameId, int index) {
-  return {id, frameId, 26, kRuleFrameTop + index * kRuleFrameStep + 20, 432, kRuleFrameHeight - 30};
+constexpr Placement RuleList(int id, int frameId, int index, RuleStack stack) {
+  return {id, frameId, 26, kRuleFrameTop + index * stack.step + 20, 432, stack.height - 30};
 }
 
 constexpr int kRight = 484;
 constexpr int kRightWidth = 308;
 constexpr int kInner = kRight + 12;
 
-constexpr std::array kLayout{
-    Placement{IDC_FRAMEMONITOR, 0, 8, 4, 468, 510},
-    RuleFrame(IDC_FRAMESYSTEM, 0),
-    RuleList(IDC_LSTSYSTEM, IDC_FRAMESYSTEM, 0),
-    RuleFrame(IDC_FRAMESECURITY, 1),
-    RuleList(IDC_LSTSECURITY, IDC_FRAMESECURITY, 1),
-    RuleFrame(IDC_FRAMEAPPLICATION, 2),
-    RuleList(IDC_LSTAPPLICATION, IDC_FRAMEAPPLICATION, 2),
-    RuleFrame(IDC_FRAMESERVICES, 3),
-    RuleList(IDC_LSTSERVICES, IDC_FRAMESERVICES, 3),
+constexpr Placement kMonitorFrame{IDC_FRAMEMONITOR, 0, 8, 4, 468, 510};
 
+struct RuleListIds {
+  int frame, list;
+};
+
+// The monitoring frame and the rule lists in it, top to bottom, each in its frame.
+template <std::size_t N>
+constexpr std::array<Placement, 1 + 2 * N> RuleLists(const RuleListIds (&ids)[N], RuleStack stack) {
+  std::array<Placement, 1 + 2 * N> out{};
+  out[0] = kMonitorFrame;
+  for (std::size_t i = 0; i < N; ++i) {
+    const int index = static_cast<int>(i);
+    out[1 + 2 * i] = RuleFrame(ids[i].frame, index, stack);
+    out[2 + 2 * i] = RuleList(ids[i].list, ids[i].frame, index, stack);
+  }
+  return out;
+}
+
+constexpr RuleListIds kFourIds[] = {{IDC_FRAMESYSTEM, IDC_LSTSYSTEM},
+                                    {IDC_FRAMESECURITY, IDC_LSTSECURITY},
+                                    {IDC_FRAMEAPPLICATION, IDC_LSTAPPLICATION},
+                                    {IDC_FRAMESERVICES, IDC_LSTSERVICES}};
+constexpr RuleListIds kFiveIds[] = {{IDC_FRAMESYSTEM, IDC_LSTSYSTEM},
+                                    {IDC_FRAMESECURITY, IDC_LSTSECURITY},
+                                    {IDC_FRAMEAPPLICATION, IDC_LSTAPPLICATION},
+                                    {IDC_FRAMECHANNELS, IDC_LSTCHANNELS},
+                                    {IDC_FRAMESERVICES, IDC_LSTSERVICES}};
+constexpr auto kFourRuleLists = RuleLists(kFourIds, kFourLists);
+constexpr auto kFiveRuleLists = RuleLists(kFiveIds, kFiveLists);
+
+constexpr std::array kRightColumn{
     Placement{IDC_FRAMESETTING, 0, kRight, 4, kRightWidth, 150},
     Placement{IDC_CHKSETTING0, IDC_FRAMESETTING, kInner, 24, 284, 20},
     Placement{IDC_CHKSETTING1, IDC_FRAMESETTING, kInner, 46, 284, 20},
@@ -70,9 +95,24 @@ constexpr std::array kLayout{
     Placement{IDC_CMDBUTTON1, 0, kRight + 56, 426, 48, 42},
 };
 
+template <std::size_t N, std::size_t M>
+constexpr std::array<Placement, N + M> Joined(const std::array<Placement, N>& left,
+                                              const std::array<Placement, M>& right) {
+  std::array<Placement, N + M> out{};
+  for (std::size_t i = 0; i < N; ++i) out[i] = left[i];
+  for (std::size_t i = 0; i < M; ++i) out[N + i] = right[i];
+  return out;
+}
+
+constexpr auto kLayout = Joined(kFourRuleLists, kRightColumn);
+constexpr auto kLayoutWithChannels = Joined(kFiveRuleLists, kRightColumn);
+
 }  // namespace
 
-std::span<const Placement> MainWindowLayout() { return kLayout; }
+std::span<const Placement> MainWindowLayout(bool channelRules) {
+  if (channelRules) return kLayoutWithChannels;
+  return kLayout;
+}
 
 int ScaleToDpi(int value, unsigned dpi) {
   const long long scaled = static_cast<long long>(value) * dpi;

@@ -15,7 +15,10 @@ struct Placement {
   int x, y, width, height;
 };
 
-std::span<const Placement> MainWindowLayout();
+// Without channel rules the monitoring frame holds the four rule lists; with
+// them a fifth, the channels', sits between the logs and the services, and
+// the five share the same height. The right column is the same in both.
+std::span<const Placement> MainWindowLayout(bool channelRules = false);
 
 // value * dpi / 96, rounded to the nearest pixel.
 int ScaleToDpi(int value, unsigned dpi);

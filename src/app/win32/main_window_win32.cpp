@@ -40,6 +40,8 @@ constexpr ControlRecipe kControls[] = {
     {IDC_LSTSECURITY, Kind::List, u""},
     {IDC_FRAMEAPPLICATION, Kind::Frame, u"アプリケーションログ"},
     {IDC_LSTAPPLICATION, Kind::List, u""},
+    {IDC_FRAMECHANNELS, Kind::Frame, u"チャンネル"},
+    {IDC_LSTCHANNELS, Kind::List, u""},
     {IDC_FRAMESERVICES, Kind::Frame, u"サービス"},
     {IDC_LSTSERVICES, Kind::List, u""},
 
@@ -87,7 +89,26 @@ constexpr Tip kTips[] = {
     {IDC_CMDBUTTON1, u"設定変更"},
 };
 
-constexpr int kRuleLists[] = {IDC_LSTSYSTEM, IDC_LSTSECURITY, IDC_LSTAPPLICATION, IDC_LSTSERVICES};
+constexpr int kRuleLists[] = {IDC_LSTSYSTEM, IDC_LSTSECURITY, IDC_LSTAPPLICATION, IDC_LSTCHANNELS,
+                              IDC_LSTSERVICES};
+// Shown only while the rules name other channels.
+constexpr int kChannelControls[] = {IDC_FRAMECHANNELS, IDC_LSTCHANNELS};
+
+// The text colour, background mode and the like of a device context, given
+// back when this ends.
+class SavedDcState {
+ public:
+  explicit SavedDcState(HDC dc) : dc_(dc), saved_(SaveDC(dc)) {}
+  SavedDcState(const SavedDcState&) = delete;
+  SavedDcState& operator=(const SavedDcState&) = delete;
+  ~SavedDcState() {
+    if (saved_ != 0) RestoreDC(dc_, saved_);
+  }
+
+ private:
+  HDC dc_;
+  int saved_;
+};
 
 bool IsRuleList(int id) {
   for (int list : kRuleLists) {
@@ -187,6 +208,7 @@ void MainWindowWin32::CreateControls() {
         break;
     }
   }
+  for (int id : kChannelControls) ShowWindow(Control(id), SW_HIDE);
   // The working lists of a cycle are never shown, but carry their columns.
   // They own no rows: a cycle of a hundred thousand new records would spend
   // seconds inserting them one by one.
@@ -217,6 +239,12 @@ void MainWindowWin32::AddTooltip(int id, const char16_t* text) {
 
 void MainWindowWin32::ApplyDpi(unsigned dpi) {
   ApplyFont(dpi);
+  // The heading rows of the channel rules: the window's font in bold.
+  LOGFONTW bold{};
+  if (GetObjectW(Font(), sizeof bold, &bold) == sizeof bold) {
+    bold.lfWeight = FW_BOLD;
+    headingFont_ = UniqueFont(CreateFontIndirectW(&bold));
+  }
   if (tooltip_ != nullptr) {
     SendMessageW(tooltip_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), TRUE);
   }
@@ -266,10 +294,13 @@ void MainWindowWin32::SizeToLayout() {
 }
 
 void MainWindowWin32::LayoutControls() {
-  for (const Placement& place : MainWindowLayout()) {
+  for (const Placement& place : MainWindowLayout(channelRulesShown_)) {
     SetWindowPos(Control(place.id), nullptr, ScaleToDpi(place.x, dpi_), ScaleToDpi(place.y, dpi_),
                  ScaleToDpi(place.width, dpi_), ScaleToDpi(place.height, dpi_),
                  SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  for (int id : kChannelControls) {
+    ShowWindow(Control(id), channelRulesShown_ ? SW_SHOWNA : SW_HIDE);
   }
   SendMessageW(statusBar_, WM_SIZE, 0, 0);
 }
@@ -426,6 +457,9 @@ LRESULT MainWindowWin32::OnNotify(const NMHDR& header) {
     item.pszText[n] = L'\0';
     return 0;
   }
+  if (header.code == NM_CUSTOMDRAW && headings_.count(id) != 0) {
+    return DrawHeadings(header, headings_[id]);
+  }
   if (header.code == NM_SETFOCUS && IsRuleList(id) && events_ != nullptr && !ended_) {
     events_->RuleListFocused(id);
   }
@@ -532,6 +566,73 @@ void MainWindowWin32::SetListRows(int listId, const std::vector<ListRow>& rows) 
   }
   SendMessageW(list, WM_SETREDRAW, TRUE, 0);
   InvalidateRect(list, nullptr, TRUE);
+}
+
+void MainWindowWin32::SetListSections(int listId, const std::vector<ListSection>& sections) {
+  std::vector<ListRow> rows;
+  std::vector<Heading>& headings = headings_[listId];
+  headings.clear();
+  for (const ListSection& section : sections) {
+    headings.push_back({static_cast<int>(rows.size()), section.heading});
+    // The heading's name is its row's text too, for whoever reads the list.
+    rows.push_back({section.heading});
+    rows.insert(rows.end(), section.rows.begin(), section.rows.end());
+  }
+  SetListRows(listId, rows);
+}
+
+// A heading row is painted across the whole list, bold and in brackets, once the list has
+// drawn itself (grid lines included), so that a long name is not cut at the
+// first column.
+LRESULT MainWindowWin32::DrawHeadings(const NMHDR& header, const std::vector<Heading>& headings) {
+  const auto& draw = reinterpret_cast<const NMLVCUSTOMDRAW&>(header);
+  if (draw.nmcd.dwDrawStage == CDDS_PREPAINT) return CDRF_NOTIFYPOSTPAINT;
+  if (draw.nmcd.dwDrawStage != CDDS_POSTPAINT || headings.empty()) return CDRF_DODEFAULT;
+  HWND list = draw.nmcd.hdr.hwndFrom;
+  const HDC dc = draw.nmcd.hdc;
+  RECT client{};
+  GetClientRect(list, &client);
+  // Below the column headers, which are a window of their own.
+  if (HWND columns = ListView_GetHeader(list); columns != nullptr && IsWindowVisible(columns)) {
+    RECT headerRect{};
+    GetWindowRect(columns, &headerRect);
+    client.top = headerRect.bottom - headerRect.top;
+  }
+  const SavedDcState state(dc);
+  const HGDIOBJ listFont = reinterpret_cast<HGDIOBJ>(SendMessageW(list, WM_GETFONT, 0, 0));
+  const SelectedObject font(dc, headingFont_ ? headingFont_.Get() : listFont);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+  const int padding = ScaleToDpi(6, dpi_);
+  for (const Heading& heading : headings) {
+    RECT row{};
+    row.left = LVIR_BOUNDS;
+    if (!SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(heading.row),
+                      reinterpret_cast<LPARAM>(&row))) {
+      continue;
+    }
+    row.left = client.left;
+    row.right = client.right;
+    row.top = std::max(row.top, client.top);
+    if (row.top >= row.bottom || row.top >= client.bottom) continue;
+    // Over the grid lines and a selection, which a heading does not show.
+    FillRect(dc, &row, GetSysColorBrush(COLOR_WINDOW));
+    row.left += padding;
+    row.right -= padding;
+    // In brackets, as the alert heads the channel's section.
+    const std::u16string text = u"［" + heading.text + u"］";
+    DrawTextW(dc, Wide(text), static_cast<int>(text.size()), &row,
+              DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+  }
+  return CDRF_DODEFAULT;
+}
+
+void MainWindowWin32::ShowChannelRules(bool shown) {
+  if (window_ == nullptr || shown == channelRulesShown_) return;
+  channelRulesShown_ = shown;
+  LayoutControls();
+  // The frames moved: what they covered is drawn anew.
+  RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void MainWindowWin32::SetEventRows(int listId, const EventList& rows) {

@@ -71,6 +71,8 @@ class MainWindowWin32 final : public MainWindowView, public WindowBase<MainWindo
   void SetStatus(const std::u16string& text) override;
   void SetupListColumns(int listId, const std::vector<ListColumn>& columns) override;
   void SetListRows(int listId, const std::vector<ListRow>& rows) override;
+  void SetListSections(int listId, const std::vector<ListSection>& sections) override;
+  void ShowChannelRules(bool shown) override;
   void SetEventRows(int listId, const EventList& rows) override;
   void SetWindowState(WindowState state) override;
   void EnableCheckTimer(bool enabled) override;
@@ -99,6 +101,12 @@ class MainWindowWin32 final : public MainWindowView, public WindowBase<MainWindo
   bool NotifyIcon(DWORD command);
   void OnCommand(WPARAM wParam, LPARAM lParam);
   LRESULT OnNotify(const NMHDR& header);
+  struct Heading {
+    int row;
+    std::u16string text;
+  };
+  // NM_CUSTOMDRAW of a list with heading rows.
+  LRESULT DrawHeadings(const NMHDR& header, const std::vector<Heading>& headings);
 
   HINSTANCE instance_;
   MessageBoxes& errorBoxes_;
@@ -109,6 +117,7 @@ class MainWindowWin32 final : public MainWindowView, public WindowBase<MainWindo
   HWND lastFocus_ = nullptr;
   HMENU menu_ = nullptr;  // owned by the window once it exists
   UniqueIcon bigIcon_, smallIcon_, sendIcon_, settingsIcon_;
+  UniqueFont headingFont_;
   UINT taskbarCreated_ = 0;
   WindowState pendingState_ = WindowState::Normal;
   bool shown_ = false;
@@ -120,6 +129,9 @@ class MainWindowWin32 final : public MainWindowView, public WindowBase<MainWindo
   std::map<int, std::vector<ListColumn>> columns_;
   // The rows behind each owner-data working list.
   std::map<int, const EventList*> eventRows_;
+  // The heading rows of each list of sections.
+  std::map<int, std::vector<Heading>> headings_;
+  bool channelRulesShown_ = false;
 };
 
 }  // namespace zkq::win32

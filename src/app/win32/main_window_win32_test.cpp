@@ -147,6 +147,7 @@ TEST_F(MainWindowWin32Test, EveryControlHasItsIdClassAndCaption) {
       {IDC_FRAMESYSTEM, u"Button", u"システムログ"},
       {IDC_FRAMESECURITY, u"Button", u"セキュリティログ"},
       {IDC_FRAMEAPPLICATION, u"Button", u"アプリケーションログ"},
+      {IDC_FRAMECHANNELS, u"Button", u"チャンネル"},
       {IDC_FRAMESERVICES, u"Button", u"サービス"},
       {IDC_FRAMESETTING, u"Button", u"設定"},
       {IDC_FRAMEMAIL, u"Button", u"メール送信先"},
@@ -180,6 +181,7 @@ TEST_F(MainWindowWin32Test, EveryControlHasItsIdClassAndCaption) {
       {IDC_LSTSYSTEM, u"SysListView32", u""},
       {IDC_LSTSECURITY, u"SysListView32", u""},
       {IDC_LSTAPPLICATION, u"SysListView32", u""},
+      {IDC_LSTCHANNELS, u"SysListView32", u""},
       {IDC_LSTSERVICES, u"SysListView32", u""},
       {IDC_LSTLOG1, u"SysListView32", u""},
       {IDC_LSTLOG2, u"SysListView32", u""},
@@ -193,10 +195,12 @@ TEST_F(MainWindowWin32Test, EveryControlHasItsIdClassAndCaption) {
         << c.id;
     EXPECT_EQ(WindowText(control), c.caption) << c.id;
   }
-  // The working lists are never shown; the four rule lists are.
+  // The working lists are never shown; the four rule lists are, and the
+  // channel rules' list once there are any.
   EXPECT_FALSE(GetWindowLongPtrW(window_.Control(IDC_LSTLOG1), GWL_STYLE) & WS_VISIBLE);
   EXPECT_FALSE(GetWindowLongPtrW(window_.Control(IDC_LSTLOG2), GWL_STYLE) & WS_VISIBLE);
   EXPECT_TRUE(GetWindowLongPtrW(window_.Control(IDC_LSTSYSTEM), GWL_STYLE) & WS_VISIBLE);
+  EXPECT_FALSE(GetWindowLongPtrW(window_.Control(IDC_LSTCHANNELS), GWL_STYLE) & WS_VISIBLE);
 }
 
 int TextWidth(HWND control, const std::u16string& text) {
@@ -443,6 +447,106 @@ TEST_F(MainWindowWin32Test, ListRowsReplaceTheOldOnes) {
   EXPECT_EQ(Cell(list, 0, 1), u"");
   window_.SetListRows(IDC_LSTSYSTEM, {});
   EXPECT_EQ(ListView_GetItemCount(list), 0);
+}
+
+// Where a control sits in the window's client area.
+RECT PlaceOf(HWND control) {
+  RECT rect{};
+  GetWindowRect(control, &rect);
+  MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
+}
+
+bool Visible(HWND control) { return (GetWindowLongPtrW(control, GWL_STYLE) & WS_VISIBLE) != 0; }
+
+// The pixels of a row between two x positions that the list, painted as it
+// paints itself, does not leave in its background colour.
+int InkInRow(HWND list, int row, int left, int right) {
+  RECT client{};
+  GetClientRect(list, &client);
+  const WindowDc screen(list);
+  const UniqueMemoryDc memory(CreateCompatibleDC(screen.Get()));
+  const UniqueBitmap bitmap(CreateCompatibleBitmap(screen.Get(), client.right, client.bottom));
+  const SelectedObject selected(memory.Get(), bitmap.Get());
+  FillRect(memory.Get(), &client, GetSysColorBrush(COLOR_WINDOW));
+  SendMessageW(list, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory.Get()),
+               PRF_CLIENT | PRF_ERASEBKGND);
+  RECT rect{};
+  ListView_GetItemRect(list, row, &rect, LVIR_BOUNDS);
+  const COLORREF background = GetSysColor(COLOR_WINDOW);
+  int ink = 0;
+  // Inside the row and the cells, clear of the grid lines.
+  for (int y = rect.top + 2; y < rect.bottom - 2; ++y) {
+    for (int x = left; x < right; ++x) ink += GetPixel(memory.Get(), x, y) != background ? 1 : 0;
+  }
+  return ink;
+}
+
+TEST_F(MainWindowWin32Test, ChannelRulesShowUnderTheirHeadingsOnlyWhileThereAreAny) {
+  HWND frame = window_.Control(IDC_FRAMECHANNELS);
+  HWND list = window_.Control(IDC_LSTCHANNELS);
+  EXPECT_FALSE(Visible(frame));
+  EXPECT_FALSE(Visible(list));
+  const RECT services = PlaceOf(window_.Control(IDC_FRAMESERVICES));
+  const RECT system = PlaceOf(window_.Control(IDC_LSTSYSTEM));
+
+  window_.SetupListColumns(
+      IDC_LSTCHANNELS,
+      {{u"指定", u"指定    "}, {u"種類", u"種類      "}, {u"ソース", u"ソース            "}});
+  const std::u16string defender = u"Microsoft-Windows-Windows Defender/Operational";
+  window_.SetListSections(
+      IDC_LSTCHANNELS,
+      {{defender, {{u"対象", u"警告", u""}}},
+       {u"ForwardedEvents", {{u"除外", u"エラー", u"Disk"}, {u"対象", u"情報", u"*"}}}});
+  ASSERT_EQ(ListView_GetItemCount(list), 5);
+  EXPECT_EQ(Cell(list, 0, 0), defender);
+  EXPECT_EQ(Cell(list, 0, 1), u"");
+  EXPECT_EQ(Cell(list, 1, 1), u"警告");
+  EXPECT_EQ(Cell(list, 2, 0), u"ForwardedEvents");
+  EXPECT_EQ(Cell(list, 3, 2), u"Disk");
+  EXPECT_EQ(Cell(list, 4, 0), u"対象");
+
+  window_.ShowChannelRules(true);
+  EXPECT_TRUE(Visible(frame));
+  EXPECT_TRUE(Visible(list));
+  const RECT application = PlaceOf(window_.Control(IDC_FRAMEAPPLICATION));
+  const RECT channels = PlaceOf(frame);
+  const RECT servicesNow = PlaceOf(window_.Control(IDC_FRAMESERVICES));
+  EXPECT_GT(channels.top, application.bottom);
+  EXPECT_GT(servicesNow.top, channels.bottom);
+  EXPECT_LT(servicesNow.bottom, PlaceOf(window_.Control(IDC_FRAMEMONITOR)).bottom);
+  EXPECT_EQ(servicesNow.left, services.left);
+  const RECT systemNow = PlaceOf(window_.Control(IDC_LSTSYSTEM));
+  EXPECT_LT(systemNow.bottom - systemNow.top, system.bottom - system.top);
+  EXPECT_GE(PlaceOf(list).left, channels.left);
+  EXPECT_LE(PlaceOf(list).bottom, channels.bottom);
+
+  // A heading runs on past the first column; an empty cell of a rule stays
+  // empty (the first three rows are in view).
+  const int first = ListView_GetColumnWidth(list, 0);
+  const int second = ListView_GetColumnWidth(list, 1);
+  const int third = ListView_GetColumnWidth(list, 2);
+  const auto secondColumn = [&](int row) {
+    return InkInRow(list, row, first + 3, first + second - 3);
+  };
+  const auto thirdColumn = [&](int row) {
+    return InkInRow(list, row, first + second + 3, first + second + third - 3);
+  };
+  EXPECT_GT(secondColumn(0), 0);
+  EXPECT_GT(thirdColumn(0), 0);
+  EXPECT_GT(secondColumn(1), 0);
+  EXPECT_EQ(thirdColumn(1), 0);
+  EXPECT_GT(secondColumn(2), 0);
+
+  // Without channel rules the window is as it was.
+  window_.SetListSections(IDC_LSTCHANNELS, {});
+  window_.ShowChannelRules(false);
+  EXPECT_EQ(ListView_GetItemCount(list), 0);
+  EXPECT_FALSE(Visible(frame));
+  EXPECT_FALSE(Visible(list));
+  const RECT servicesAfter = PlaceOf(window_.Control(IDC_FRAMESERVICES));
+  EXPECT_EQ(std::make_pair(servicesAfter.top, servicesAfter.bottom),
+            std::make_pair(services.top, services.bottom));
 }
 
 std::u16string StatusText(HWND statusBar) {

@@ -36,6 +36,7 @@ constexpr Tip kFieldTips[] = {
     {RuleField::EventId, u"イベントIDを指定"},
     {RuleField::ServiceName, u"サービス名を指定（表示名ではありませんのでご注意願います）"},
     {RuleField::State, u"ステータスを指定"},
+    {RuleField::Channel, u"チャンネル名を指定（一覧にないチャンネル名も入力できます）"},
 };
 
 }  // namespace
@@ -76,11 +77,11 @@ void RulesEditorWin32::SetUp() {
   const SelectedObject font(dc, Font());
   for (int k = 0; k < kRulePanels; ++k) {
     HWND list = Control(k, IDC_RULES_OFS_LIST);
-    ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT);
-    const bool service = k == kServicePanel;
-    const RuleColumn* columns = service ? kServiceColumns.data() : kEventColumns.data();
-    const int count = service ? 2 : 5;
-    for (int c = 0; c < count; ++c) {
+    // A channel name cut short unfolds in a tip.
+    ListView_SetExtendedListViewStyle(
+        list, LVS_EX_FULLROWSELECT | (k == kChannelPanel ? LVS_EX_LABELTIP : 0));
+    const std::span<const RuleColumn> columns = ColumnsOf(k);
+    for (std::size_t c = 0; c < columns.size(); ++c) {
       // The header followed by the column's blanks, in the dialog's font.
       std::wstring header = ToWide(columns[c].header) + std::wstring(columns[c].blanks, L' ');
       SIZE extent{};
@@ -93,12 +94,16 @@ void RulesEditorWin32::SetUp() {
       column.pszText = text.data();
       SendMessageW(list, LVM_INSERTCOLUMNW, c, reinterpret_cast<LPARAM>(&column));
     }
-    for (const Tip& t : kFieldTips) {
-      const bool serviceField = t.field == RuleField::ServiceName || t.field == RuleField::State;
-      if (serviceField != service) continue;
-      HWND control = Control(k, FieldOffset(t.field));
-      tip(control, t.text);
-      const Chooser chooser = EntriesOf(t.field);
+    for (const RuleField field : FieldsOf(k)) {
+      HWND control = Control(k, FieldOffset(field));
+      for (const Tip& t : kFieldTips) {
+        if (t.field != field) continue;
+        tip(control, t.text);
+        // The channel box takes typed text in an edit control of its own,
+        // which is where the mouse rests.
+        if (HWND typed = FindWindowExW(control, nullptr, L"Edit", nullptr)) tip(typed, t.text);
+      }
+      const Chooser chooser = EntriesOf(field);
       for (int i = 0; i < chooser.count; ++i) {
         SendMessageW(control, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(chooser.entries[i])));
       }
@@ -128,7 +133,10 @@ bool RulesEditorWin32::Command(int id) {
     return true;
   }
   if (id == IDOK) {
-    const int focused = GetDlgCtrlID(GetFocus());
+    // In the channel box the focus is in the box's own edit control.
+    HWND focus = GetFocus();
+    if (focus != nullptr && GetParent(focus) != window_) focus = GetParent(focus);
+    const int focused = GetDlgCtrlID(focus);
     const int offset = (focused - IDC_RULES_PANEL0) % IDC_RULES_PANEL_STEP;
     const int panel = (focused - IDC_RULES_PANEL0) / IDC_RULES_PANEL_STEP;
     if (focused < IDC_RULES_PANEL0 || panel >= kRulePanels || offset < IDC_RULES_OFS_FIELD) {
@@ -256,6 +264,17 @@ void RulesEditorWin32::SetFieldText(int panel, RuleField field, const std::u16st
   SendMessageW(control, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
 }
 
+void RulesEditorWin32::SetChannelEntries(const std::vector<std::u16string>& channels) {
+  HWND box = Control(kChannelPanel, FieldOffset(RuleField::Channel));
+  // Resetting the entries would empty the box's text as well.
+  const std::u16string typed = FieldText(kChannelPanel, RuleField::Channel);
+  SendMessageW(box, CB_RESETCONTENT, 0, 0);
+  for (const std::u16string& channel : channels) {
+    SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(channel)));
+  }
+  SetWindowTextW(box, Wide(typed));
+}
+
 void RulesEditorWin32::EnableButtons(int panel, bool up, bool down, bool registerRule,
                                      bool deleteRule) {
   const std::pair<int, bool> buttons[] = {{IDC_RULES_OFS_UP, up},
@@ -293,9 +312,10 @@ void RulesEditorWin32::ShowFailure(const std::u16string& description) noexcept {
 }
 
 void OpenRulesEditorWindow(HINSTANCE instance, HWND owner, const std::filesystem::path& rulesFile,
-                           MessageBoxes& boxes) {
+                           MessageBoxes& boxes, ListChannelNames channels) {
   RulesEditorWin32 dialog(boxes);
-  RulesEditor presenter({dialog, boxes, rulesFile});
+  RulesEditor presenter(
+      {dialog, boxes, rulesFile, LoadRuleLists, SaveRuleLists, std::move(channels)});
   dialog.Run(instance, owner, presenter);
 }
 

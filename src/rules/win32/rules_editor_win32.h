@@ -25,6 +25,7 @@ class RulesEditorWin32 final : public RulesEditorView, public DialogBase<RulesEd
   void SetCurrentRow(int panel, int row) override;
   std::u16string FieldText(int panel, RuleField field) override;
   void SetFieldText(int panel, RuleField field, const std::u16string& text) override;
+  void SetChannelEntries(const std::vector<std::u16string>& channels) override;
   void EnableButtons(int panel, bool up, bool down, bool registerRule, bool deleteRule) override;
   void Focus(int panel, RuleField field) override;
   void SetBusyCursor(bool busy) override;
@@ -48,8 +49,9 @@ class RulesEditorWin32 final : public RulesEditorView, public DialogBase<RulesEd
   bool closed_ = false;
 };
 
-// Opens the rules editor on the rules file over owner and returns once it has closed.
+// Opens the rules editor on the rules file over owner and returns once it has
+// closed; its channel box offers what channels lists.
 void OpenRulesEditorWindow(HINSTANCE instance, HWND owner, const std::filesystem::path& rulesFile,
-                           MessageBoxes& boxes);
+                           MessageBoxes& boxes, ListChannelNames channels);
 
 }  // namespace zkq::win32

@@ -783,7 +783,10 @@ std::string Driver::Run(const std::vector<std::wstring>& a) {
     info.cbSize = sizeof info;
     if (!GetGUIThreadInfo(GetWindowThreadProcessId(Target(), nullptr), &info) || !info.hwndFocus)
       return "0";
-    return std::to_string(GetDlgCtrlID(info.hwndFocus));
+    // Typing in a combo box goes to the box's own edit control: the box has the focus.
+    HWND focus = info.hwndFocus;
+    if (ClassOf(GetParent(focus)) == L"ComboBox") focus = GetParent(focus);
+    return std::to_string(GetDlgCtrlID(focus));
   }
   if (cmd == L"type" || cmd == L"key") {
     // type TEXT: characters to the focused control. key NAME: one key
