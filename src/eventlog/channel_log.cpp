@@ -405,13 +405,17 @@ void PublisherMessageTables::CloseMetadata() {
 
 void PublisherMessageTables::ReleaseModules() {
   CloseMetadata();
+  texts_ = RecordTexts{};
   inner_.ReleaseModules();
 }
 
-std::optional<std::u16string> PublisherMessageTables::PublisherMessage(std::u16string_view logName,
-                                                                       std::u16string_view provider,
-                                                                       std::uint64_t recordNumber) {
-  std::optional<std::u16string> message;
+const PublisherMessageTables::RecordTexts& PublisherMessageTables::Texts(
+    std::u16string_view logName, std::u16string_view provider, std::uint64_t recordNumber) {
+  // The message and the task of one record are asked one after the other:
+  // the record is looked up once for both.
+  if (texts_.recordNumber == recordNumber && texts_.logName == logName && recordNumber != 0)
+    return texts_;
+  texts_ = RecordTexts{std::u16string(logName), recordNumber, std::nullopt, std::nullopt};
   std::uint32_t error = 0;
   std::u16string xpath = u"*[System[EventRecordID=";
   AppendDecimal64(xpath, recordNumber);
@@ -420,31 +424,46 @@ std::optional<std::u16string> PublisherMessageTables::PublisherMessage(std::u16s
       recordNumber == 0 || channels_.Unavailable()
           ? 0
           : channels_.Query(u"", logName, xpath, EvtDirection::Forward, error);
-  if (results != 0) {
-    EvtApi& api = channels_.Api();
-    std::vector<EvtHandle> events;
-    if (api.Next(results, 1, events) == 0 && !events.empty()) {
-      // The record names its provider; its source may be the name of the
-      // classic source instead.
-      event_ = EvtxEvent{};
-      channel_.clear();
-      std::u16string name(provider);
-      if (api.Render(events.front(), event_, channel_) == 0 && !event_.provider.empty()) {
-        name = event_.provider;
-      }
-      auto it = metadata_.find(name);
-      if (it == metadata_.end()) {
-        it = metadata_.emplace(name, api.OpenPublisherMetadata(name, error)).first;
-      }
-      if (it->second != 0) {
-        message = api.FormatEventMessage(it->second, events.front(), EvtMessageKind::Event);
-      }
-      for (const EvtHandle event : events) api.Close(event);
+  if (results == 0) return texts_;
+  EvtApi& api = channels_.Api();
+  std::vector<EvtHandle> events;
+  if (api.Next(results, 1, events) == 0 && !events.empty()) {
+    // The record names its provider; its source may be the name of the
+    // classic source instead.
+    event_ = EvtxEvent{};
+    channel_.clear();
+    std::u16string name(provider);
+    if (api.Render(events.front(), event_, channel_) == 0 && !event_.provider.empty()) {
+      name = event_.provider;
     }
-    api.Close(results);
+    auto it = metadata_.find(name);
+    if (it == metadata_.end()) {
+      it = metadata_.emplace(name, api.OpenPublisherMetadata(name, error)).first;
+    }
+    if (it->second != 0) {
+      texts_.message = api.FormatEventMessage(it->second, events.front(), EvtMessageKind::Event);
+      texts_.task = api.FormatEventMessage(it->second, events.front(), EvtMessageKind::Task);
+    }
+    for (const EvtHandle event : events) api.Close(event);
   }
+  api.Close(results);
+  return texts_;
+}
+
+std::optional<std::u16string> PublisherMessageTables::PublisherMessage(std::u16string_view logName,
+                                                                       std::u16string_view provider,
+                                                                       std::uint64_t recordNumber) {
+  const std::optional<std::u16string>& message = Texts(logName, provider, recordNumber).message;
   if (message && !message->empty()) return message;
   return inner_.PublisherMessage(logName, provider, recordNumber);
+}
+
+std::optional<std::u16string> PublisherMessageTables::PublisherTask(std::u16string_view logName,
+                                                                    std::u16string_view provider,
+                                                                    std::uint64_t recordNumber) {
+  const std::optional<std::u16string>& task = Texts(logName, provider, recordNumber).task;
+  if (task && !task->empty()) return task;
+  return inner_.PublisherTask(logName, provider, recordNumber);
 }
 
 }  // namespace zkq

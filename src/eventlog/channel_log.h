@@ -153,8 +153,19 @@ class PublisherMessageTables final : public MessageTables {
   std::optional<std::u16string> PublisherMessage(std::u16string_view logName,
                                                  std::u16string_view provider,
                                                  std::uint64_t recordNumber) override;
+  // The name of that record's task, from the same manifest.
+  std::optional<std::u16string> PublisherTask(std::u16string_view logName,
+                                              std::u16string_view provider,
+                                              std::uint64_t recordNumber) override;
 
  private:
+  struct RecordTexts {
+    std::u16string logName;
+    std::uint64_t recordNumber = 0;
+    std::optional<std::u16string> message, task;
+  };
+  const RecordTexts& Texts(std::u16string_view logName, std::u16string_view provider,
+                           std::uint64_t recordNumber);
   void CloseMetadata();
   MessageTables& inner_;
   ChannelLogSource& channels_;
@@ -162,6 +173,7 @@ class PublisherMessageTables final : public MessageTables {
   std::map<std::u16string, EvtHandle, std::less<>> metadata_;
   EvtxEvent event_;
   std::u16string channel_;
+  RecordTexts texts_;  // the record looked up last
 };
 
 }  // namespace zkq

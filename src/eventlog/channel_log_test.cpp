@@ -264,7 +264,8 @@ TEST(ChannelLogSource, MessagesAreMadeOnlyForAlertedRecordsAndForwardedOnesCarry
   m.api.publishers[u"Microsoft-Windows-Windows Defender"] = {{1116, u"Malware %1 found."}};
   const std::u16string s = std::u16string(u"Trojan:X") + u'\0';
   m.api.Add(kDefender, 7, kBase, u"Microsoft-Windows-Windows Defender", 1116, s);
-  m.api.Add(kDefender, 8, kBase + 1, u"Microsoft-Windows-Windows Defender", 1116, s);
+  m.api.Add(kDefender, 8, kBase + 1, u"Microsoft-Windows-Windows Defender", 1116, s).event.task = 3;
+  m.api.tasks[u"Microsoft-Windows-Windows Defender"] = {{3, u" Malware\r\ndetection "}};
   m.api.Add(kDefender, 9, kBase + 2, u"Unregistered-Provider", 5, std::u16string(u"raw") + u'\0');
   m.api.Add(u"ForwardedEvents", 40, kBase, u"Service Control Manager", 7036, s).channel = u"System";
   m.api.channels[u"ForwardedEvents"].events[0].xml =
@@ -295,7 +296,14 @@ TEST(ChannelLogSource, MessagesAreMadeOnlyForAlertedRecordsAndForwardedOnesCarry
   EXPECT_EQ(ToUtf8(out),
             "    raw\r\n    Malware Trojan:X found.\r\n    Malware Trojan:X found.\r\n");
   EXPECT_EQ(m.api.metadataOpens, 2u);  // once per provider in a cycle
-  EXPECT_EQ(m.api.formats, 2u);
+  EXPECT_EQ(m.api.formats, 4u);        // the message and the task of each record
+  // The alert line's category: the task's name, on one line, where the record has one.
+  std::vector<std::u16string> categories;
+  for (const EventRow& row : m.list)
+    categories.emplace_back(cycle.AlertCategory(kDefender, row));
+  EXPECT_EQ(categories, (std::vector<std::u16string>{u"なし", u"Malware  detection", u"なし"}));
+  EXPECT_EQ(std::u16string(cycle.AlertCategory(u"ForwardedEvents", forwarded[0])), u"なし");
+  EXPECT_EQ(m.api.formats, 8u);  // asked once more for each record of the Defender log
   cycle.Release();
   EXPECT_EQ(m.api.OpenHandles(), 0u);
   cycle.AppendDetail(out, kDefender, m.list.back());

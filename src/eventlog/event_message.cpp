@@ -347,6 +347,25 @@ void EventMessages::AppendDetail(std::u16string& out, std::u16string_view logNam
   }
 }
 
+std::u16string_view EventMessages::TaskText(std::u16string_view logName, std::u16string_view source,
+                                           std::uint64_t recordNumber,
+                                           std::u16string_view fallback) noexcept {
+  try {
+    loaded_ = true;
+    std::optional<std::u16string> task = tables_.PublisherTask(logName, source, recordNumber);
+    if (!task) return fallback;
+    // One line, as the category column is.
+    for (char16_t& c : *task) {
+      if (c < u' ') c = u' ';
+    }
+    task_ = Trim(*task);
+    if (task_.empty()) return fallback;
+    return task_;
+  } catch (...) {
+    return fallback;
+  }
+}
+
 bool EventMessages::AppendCarriedMessage(std::u16string& out,
                                          std::u16string_view message) noexcept {
   const std::size_t before = out.size();

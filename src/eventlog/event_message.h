@@ -61,10 +61,21 @@ class EventMessages {
     AppendDetail(out, logName, row.source, row.eventCode, row.strings, row.recordNumber);
   }
 
+  // The category an alert line shows for row: the name of its task from its
+  // provider's manifest where its source has no category texts ("なし"),
+  // else its own. A forwarded record (it carries its message) keeps its own.
+  template <class Row>
+  std::u16string_view AlertCategory(std::u16string_view logName, const Row& row) noexcept {
+    if (row.category != u"なし" || row.recordNumber == 0 || !row.message.empty()) return row.category;
+    return TaskText(logName, row.source, row.recordNumber, row.category);
+  }
+
   // Forgets what was looked up and lets the tables free the modules.
   void Release() noexcept;
 
  private:
+  std::u16string_view TaskText(std::u16string_view logName, std::u16string_view source,
+                               std::uint64_t recordNumber, std::u16string_view fallback) noexcept;
   // False when the message adds no line.
   static bool AppendCarriedMessage(std::u16string& out, std::u16string_view message) noexcept;
   struct SourceFiles {
@@ -91,7 +102,7 @@ class EventMessages {
   // Per module and message ID; nothing when the module has no such message.
   std::unordered_map<std::u16string, std::optional<std::u16string>> modules_;
   // Reused from record to record.
-  std::u16string key_, expanded_, scratch_;
+  std::u16string key_, expanded_, scratch_, task_;
   std::vector<std::u16string_view> inserts_;
 };
 

@@ -115,6 +115,13 @@ class MessageTables {
                                                          std::uint64_t /*recordNumber*/) {
     return std::nullopt;
   }
+  // The name of the record's task from the same manifest: the category an
+  // alert shows for a record whose source registered no category texts.
+  virtual std::optional<std::u16string> PublisherTask(std::u16string_view /*logName*/,
+                                                      std::u16string_view /*provider*/,
+                                                      std::uint64_t /*recordNumber*/) {
+    return std::nullopt;
+  }
 };
 
 }  // namespace zkq

@@ -41,8 +41,19 @@ void AppendAlertSection(std::u16string& alertText, const AlertLog& log,
     alertText += u"］\r\n";
     alertText += notice;
     for (const auto& row : matches) {
-      AppendAlertLine(alertText, row);
-      if (messages != nullptr) messages->AppendDetail(alertText, log.logName, row);
+      if (messages != nullptr) {
+        const std::u16string_view category = messages->AlertCategory(log.logName, row);
+        if (category.data() != row.category.data()) {
+          EventRow shown = row;
+          shown.category = category;
+          AppendAlertLine(alertText, shown);
+        } else {
+          AppendAlertLine(alertText, row);
+        }
+        messages->AppendDetail(alertText, log.logName, row);
+      } else {
+        AppendAlertLine(alertText, row);
+      }
     }
   } catch (const std::bad_alloc&) {
     // Out of memory part-way: what is already in the alert text still goes out.

@@ -81,20 +81,14 @@ bool WindowsDialogs::OpenSettingsDialog(Settings& settings) {
                                   registration, testMail);
 }
 
-// The rules editor.
-namespace {
-
-// What the rules editor's channel box offers: the channels of this machine's
-// event log. Until the event log API's list (ListChannels in
-// eventlog/win32/evt_api) is built in here it offers none, as under Wine,
-// whose API lists nothing; a typed channel name serves either way.
-std::vector<std::u16string> MachineChannels() { return {}; }
-
-}  // namespace
-
+// The rules editor: its channel box offers the machine's channels (none
+// where the event log API is missing, as under Wine; a typed name serves).
 void WindowsDialogs::OpenRulesEditor(const std::filesystem::path& rulesFile) {
   OpenRulesEditorWindow(context_.instance, context_.owner ? context_.owner() : nullptr, rulesFile,
-                        context_.boxes, MachineChannels);
+                        context_.boxes, [this] {
+                          return context_.listChannels ? context_.listChannels()
+                                                       : std::vector<std::u16string>{};
+                        });
 }
 
 // The about box.

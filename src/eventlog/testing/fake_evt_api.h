@@ -43,6 +43,8 @@ class FakeEvtApi : public EvtApi {
   std::map<std::u16string, Channel, std::less<>> channels;
   // Per provider, the message of each event ID; "%1" takes the first value.
   std::map<std::u16string, std::map<std::uint16_t, std::u16string>, std::less<>> publishers;
+  // Per provider: the names of its tasks by number.
+  std::map<std::u16string, std::map<std::uint16_t, std::u16string>, std::less<>> tasks;
 
   bool notImplemented = false;           // every query answers 120, as under Wine
   std::size_t largestBatch = SIZE_MAX;   // a larger EvtNext answers 1734
@@ -176,10 +178,14 @@ class FakeEvtApi : public EvtApi {
     ++formats;
     const auto m = metadata_.find(metadata);
     const auto e = events_.find(event);
-    if (m == metadata_.end() || e == events_.end() || kind != EvtMessageKind::Event) {
-      return std::nullopt;
-    }
+    if (m == metadata_.end() || e == events_.end()) return std::nullopt;
     const EvtxEvent& ev = e->second.event.event;
+    if (kind == EvtMessageKind::Task) {
+      const auto& names = tasks[m->second];
+      const auto name = names.find(ev.task);
+      if (ev.provider != m->second || name == names.end()) return std::nullopt;
+      return name->second;
+    }
     const auto& messages = publishers[m->second];
     const auto text = messages.find(ev.eventId);
     if (ev.provider != m->second || text == messages.end()) return std::nullopt;
