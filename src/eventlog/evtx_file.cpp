@@ -89,7 +89,15 @@ ZKQ_CLMUL std::uint32_t FoldCrc(const std::uint8_t* p, std::size_t n, std::uint3
 }
 #undef ZKQ_CLMUL
 
-const bool kHasClmul = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+// Asked once, at the first checksum rather than among the start-up
+// constructors, where the processor's features may not have been read yet.
+bool HasClmul() {
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+  }();
+  return has;
+}
 
 }  // namespace
 #endif
@@ -99,7 +107,7 @@ std::uint32_t Crc32(std::span<const std::uint8_t> bytes, std::uint32_t crc) {
   const std::uint8_t* p = bytes.data();
   std::size_t n = bytes.size();
 #if defined(ZKQ_CLMUL_CRC)
-  if (n >= 64 && kHasClmul) {
+  if (n >= 64 && HasClmul()) {
     const std::size_t whole = n & ~std::size_t{15};
     crc = FoldCrc(p, whole, crc);
     p += whole;
